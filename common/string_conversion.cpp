@@ -1,0 +1,43 @@
+#include "common/string_conversion.h"
+
+#include "common/hresult_error.h"
+
+#include <climits>
+#include <new>
+#include <vector>
+
+std::string WideToNarrow(const wchar_t* wide) {
+    if (wide == nullptr || wide[0] == L'\0')
+        return std::string();
+    try {
+        const size_t length = wcslen(wide);
+        if (length > static_cast<size_t>(INT_MAX / 2 - 1))
+            throw HResultError(E_OUTOFMEMORY);
+        std::vector<char> buffer(2 * (length + 1));
+        buffer[0] = '\0';
+        const int written = WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer.data(),
+                                                static_cast<int>(buffer.size()), nullptr, nullptr);
+        if (written == 0)
+            throw HResultError::FromLastError();
+        return std::string(buffer.data());
+    } catch (const std::bad_alloc&) {
+        throw HResultError(E_OUTOFMEMORY);
+    }
+}
+
+std::wstring NarrowToWide(const char* narrow) {
+    if (narrow == nullptr || narrow[0] == '\0')
+        return std::wstring();
+    try {
+        const int needed = MultiByteToWideChar(CP_ACP, 0, narrow, -1, nullptr, 0);
+        if (needed == 0)
+            throw HResultError::FromLastError();
+        std::vector<wchar_t> buffer(static_cast<size_t>(needed));
+        if (MultiByteToWideChar(CP_ACP, 0, narrow, -1, buffer.data(), needed) == 0) {
+            throw HResultError::FromLastError();
+        }
+        return std::wstring(buffer.data());
+    } catch (const std::bad_alloc&) {
+        throw HResultError(E_OUTOFMEMORY);
+    }
+}

@@ -1,0 +1,77 @@
+#include "server/module_state.h"
+
+#include "tests/support/child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
+
+namespace {
+// Runs the library's process attach in this process and answers what it
+// concluded about the host.
+int ProbeHost(const std::vector<std::string>&) {
+    DllMain(GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH, nullptr);
+    if (moduleInstance != GetModuleHandleA(nullptr))
+        return 3;
+    return hostIsMaxthon ? 1 : 0;
+}
+REGISTER_CHILD_MODE(probe_host, ProbeHost);
+
+// Copies this test executable to `dir\name` and runs the probe there.
+int ProbeAs(const std::string& dir, const std::string& name) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string path = std::string(temp) + "webcorvane-host-test";
+    CreateDirectoryA(path.c_str(), nullptr);
+    size_t start = 0;
+    while (true) {
+        const size_t slash = dir.find('\\', start);
+        path += "\\" + dir.substr(start, slash - start);
+        CreateDirectoryA(path.c_str(), nullptr);
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    const std::string exe = path + "\\" + name;
+    if (!CopyFileA(SelfPath().c_str(), exe.c_str(), FALSE))
+        return -10;
+    const int result = RunChild(exe, "probe_host");
+    DeleteFileA(exe.c_str());
+    return result;
+}
+}  // namespace
+
+TEST(PathNamesMaxthon, FindsTheNameAnywhereInAnyCase) {
+    struct Case {
+        const char* path;
+        bool maxthon;
+    } cases[] = {
+        {"C:\\Program Files\\Maxthon\\MAXTHON.EXE", true},
+        {"C:\\Program Files\\Maxthon\\maxthon.exe", true},
+        {"C:\\maxthon.exe.d\\host.exe", true},
+        {"C:\\Program Files\\Internet Explorer\\iexplore.exe", false},
+        {"C:\\Maxthon\\maxthon.ex", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        std::string copy = c.path;
+        EXPECT_EQ(c.maxthon, PathNamesMaxthon(&copy[0])) << c.path;
+    }
+}
+
+TEST(DllMain, RecordsAMaxthonHostFromItsExecutablePath) {
+    EXPECT_EQ(1, ProbeAs("Maxthon", "MAXTHON.EXE"));
+    EXPECT_EQ(1, ProbeAs("maxthon.exe folder", "host.exe"));
+    EXPECT_EQ(0, ProbeAs("Internet Explorer", "iexplore.exe"));
+}
+
+TEST(DllMain, IgnoresEveryNotificationButProcessAttach) {
+    const BOOL before = hostIsMaxthon;
+    for (DWORD reason : {DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
+        EXPECT_TRUE(DllMain(nullptr, reason, nullptr));
+    }
+    EXPECT_EQ(before, hostIsMaxthon);
+}

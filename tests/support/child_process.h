@@ -1,0 +1,30 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// A child mode is a function of this test executable that a test runs in a
+// fresh process: `exe --child=NAME args...`. Its result is the exit code.
+using ChildMode = std::function<int(const std::vector<std::string>& args)>;
+
+struct ChildModeRegistration {
+    ChildModeRegistration(const char* name, ChildMode mode);
+};
+
+#define REGISTER_CHILD_MODE(name, fn) static ChildModeRegistration childMode_##name(#name, fn)
+
+int RunChildMode(const char* name, int argc, char** argv);
+
+// This executable's own path.
+std::string SelfPath();
+
+// Runs `exe` with the command-line tail `arguments` and waits; answers its
+// exit code, or -1 when it could not be started. Standard output and error are
+// inherited.
+int RunProcess(const std::string& exe, const std::string& arguments, DWORD timeoutMs = 120000);
+
+// Runs a child mode of `exe` (a copy of this test executable, or itself).
+int RunChild(const std::string& exe, const std::string& mode, const std::string& arguments = "");
