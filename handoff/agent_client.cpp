@@ -1,0 +1,75 @@
+// The download agent client: one URL, one agent, one AddTask, one answer.
+#include "handoff/download_handoff.h"
+
+#include "common/bstr.h"
+#include "common/com_ptr.h"
+#include "common/hresult_error.h"
+
+#include <objbase.h>
+
+#include "download_agent.h"
+
+namespace {
+
+constexpr wchar_t kAgentProgId[] = L"CorvaneServer.WebCorvane.1";
+constexpr DWORD kExtensionListSize = 1024;
+constexpr LONG kAccepted = 1;
+
+// Creates the agent, hands it the URL and answers whether it took it. Every
+// string and the agent itself are held so that an error releases them.
+bool OfferToAgent(const char* url, const char* comment, const char* referrer) {
+    CLSID agentClass;
+    if (FAILED(CLSIDFromProgID(kAgentProgId, &agentClass)))
+        return false;
+
+    ComPtr<IDownloadAgent> agent;
+    const HRESULT created = CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER,
+                                             IID_IDownloadAgent, agent.ReceiveVoid());
+    if (FAILED(created) || !agent)
+        return false;
+
+    Bstr urlText = Bstr::FromNarrow(url);
+    Bstr commentText = Bstr::FromNarrow(comment);
+    Bstr referrerText = Bstr::FromNarrow(referrer);
+    // The two trailing strings are real zero-length strings, never null.
+    Bstr reserved1 = Bstr::Empty();
+    Bstr reserved2 = Bstr::Empty();
+
+    LONG answer = 0;
+    const HRESULT hr = agent->AddTask(urlText.Get(), commentText.Get(), referrerText.Get(), 0,
+                                      reserved1.Get(), reserved2.Get(), &answer);
+    if (FAILED(hr))
+        throw HResultError(hr);
+    return answer == kAccepted;
+}
+
+}  // namespace
+
+bool DownloadHandoff::SendToAgent(const char* url, const char* comment, const char* referrer,
+                                  const char* /*cookie*/) noexcept {
+    // The cookie is read by the callers, but the agent's AddTask has no place
+    // for it: the two trailing strings stay empty.
+    if (url == nullptr || !IsSupportedUrl(url))
+        return false;
+    if (!IsMonitorEnabled())
+        return false;
+    char extensions[kExtensionListSize];
+    if (!GetExtensionList(extensions, sizeof(extensions)))
+        return false;
+    if (!MatchesExtension(url, extensions))
+        return false;
+
+    // A failing AddTask, an agent that died during the call, or a string that
+    // could not be built: the agent has been released and nothing was taken.
+    try {
+        return OfferToAgent(url, comment, referrer);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool RequestHandoff(const std::string& url, const std::string& linkText, const std::string& pageUrl,
+                    const std::string& cookie) noexcept {
+    DownloadHandoff handoff;
+    return handoff.SendToAgent(url.c_str(), linkText.c_str(), pageUrl.c_str(), cookie.c_str());
+}
