@@ -61,8 +61,9 @@ TEST(InterceptTransitions, BeforeNavigate2Rows) {
         const NavigationDecision d = BeforeNavigate2Transition(row.before, kPage, row.url);
         EXPECT_EQ(row.action, d.action) << row.name;
         ExpectState(row.after, row.before, row.name);
-        if (d.action == kAsk)
+        if (d.action == kAsk) {
             EXPECT_EQ(kPage, d.referrer) << row.name;
+        }
     }
 }
 
@@ -134,8 +135,9 @@ TEST(InterceptTransitions, NewWindow3Rows) {
             NewWindow3Transition(row.before, context, row.url, row.cancelUsable);
         EXPECT_EQ(row.action, d.action) << row.name;
         ExpectState(row.after, row.before, row.name);
-        if (d.action == kAsk)
+        if (d.action == kAsk) {
             EXPECT_EQ(context, d.referrer) << row.name;
+        }
     }
 }
 
@@ -159,8 +161,9 @@ TEST(InterceptTransitions, DownloadRequestRows) {
         const DownloadDecision d = DownloadRequestTransition(row.before, kUrl);
         EXPECT_EQ(row.decline, d.decline) << row.name;
         ExpectState(row.after, row.before, row.name);
-        if (!d.decline)
+        if (!d.decline) {
             EXPECT_EQ("p", d.referrer) << row.name;
+        }
     }
 }
 
