@@ -1,0 +1,101 @@
+#include "browser/download_manager.h"
+
+#include "browser/intercept_state.h"
+#include "browser/page_inspection.h"
+#include "common/boundary.h"
+#include "common/com_ptr.h"
+#include "common/identifiers.h"
+#include "common/string_conversion.h"
+#include "handoff/download_handoff.h"
+
+#include <objbase.h>
+
+namespace {
+
+// The moniker's display name, freed with the task allocator whatever happens.
+class DisplayName {
+  public:
+    ~DisplayName() {
+        if (name_ == nullptr)
+            return;
+        ComPtr<IMalloc> allocator;
+        if (SUCCEEDED(CoGetMalloc(MEMCTX_TASK, allocator.Receive())) && allocator) {
+            allocator->Free(name_);
+        } else {
+            CoTaskMemFree(name_);  // the same allocator, reached directly
+        }
+    }
+    LPOLESTR* Receive() noexcept { return &name_; }
+    LPOLESTR Get() const noexcept { return name_; }
+
+  private:
+    LPOLESTR name_ = nullptr;
+};
+
+// Windows of major version 6 and later decline every request.
+bool SystemDeclinesAll() noexcept {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    GetVersionExA(&version);  // a failed query reads as version 0
+    return version.dwMajorVersion >= 6;
+}
+
+}  // namespace
+
+STDMETHODIMP VDownloadManager::QueryInterface(REFIID iid, void** object) {
+    if (object == nullptr)
+        return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_DownloadManagerInterface)) {
+        return E_NOINTERFACE;
+    }
+    *object = static_cast<IDownloadManager*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) VDownloadManager::AddRef() {
+    return static_cast<ULONG>(++refCount);
+}
+
+STDMETHODIMP_(ULONG) VDownloadManager::Release() {
+    const LONG count = --refCount;
+    if (count == 0)
+        delete this;
+    return static_cast<ULONG>(count);
+}
+
+STDMETHODIMP VDownloadManager::Download(IMoniker* pmk, IBindCtx* pbc, DWORD /*dwBindVerb*/,
+                                        LONG /*grfBINDF*/, BINDINFO* /*pBindInfo*/,
+                                        LPCOLESTR pszHeaders, LPCOLESTR /*pszRedir*/,
+                                        UINT /*uiCP*/) {
+    return GuardBoundary(E_NOTIMPL, [&]() -> HRESULT {
+        if (SystemDeclinesAll())
+            return E_NOTIMPL;
+        if (pmk == nullptr)
+            return E_NOTIMPL;
+
+        std::string url;
+        {
+            DisplayName name;
+            if (pmk->GetDisplayName(pbc, nullptr, name.Receive()) != S_OK)
+                return E_NOTIMPL;
+            if (name.Get() == nullptr)
+                return E_NOTIMPL;
+            url = WideToNarrow(name.Get());
+        }
+
+        const DownloadDecision decision = interceptState.Apply(
+            [&](InterceptState& s) { return DownloadRequestTransition(s, url); });
+        if (decision.decline)
+            return E_NOTIMPL;
+        if (pszHeaders == nullptr && pbc == nullptr)
+            return E_NOTIMPL;
+
+        const std::string cookie = GetCookiesForUrl(url);
+        DownloadHandoff handoff;
+        const bool accepted =
+            handoff.SendToAgent(url.c_str(), "", decision.referrer.c_str(), cookie.c_str());
+        return accepted ? S_OK : E_NOTIMPL;
+    });
+}

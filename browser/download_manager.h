@@ -1,0 +1,29 @@
+#pragma once
+
+#include <windows.h>
+#include <downloadmgr.h>
+
+#include "server/module_state.h"
+
+// Internet Explorer's custom download manager: takes a download away from
+// the browser when the agent accepts it, declines (E_NOTIMPL) otherwise.
+class VDownloadManager final : public IDownloadManager {
+  public:
+    VDownloadManager() noexcept = default;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP Download(IMoniker* pmk, IBindCtx* pbc, DWORD dwBindVerb, LONG grfBINDF,
+                          BINDINFO* pBindInfo, LPCOLESTR pszHeaders, LPCOLESTR pszRedir,
+                          UINT uiCP) override;
+
+    LONG RefCount() const noexcept { return refCount; }
+
+  private:
+    ~VDownloadManager() = default;
+
+    LONG refCount = 1;
+    LiveObjectToken liveToken;
+};

@@ -1,0 +1,147 @@
+// The Browser Helper Object: identity, siting, the event connection and the
+// dispatch of the browser's events.
+#include "browser/ie_helper.h"
+
+#include "common/boundary.h"
+#include "common/identifiers.h"
+#include "handoff/download_handoff.h"
+
+#include <exdispid.h>
+
+STDMETHODIMP WebCorvaneIEHelper::QueryInterface(REFIID iid, void** object) {
+    if (object == nullptr)
+        return E_POINTER;
+    *object = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+        *object = static_cast<IWebCorvaneIEHelper*>(this);
+    } else if (IsEqualIID(iid, IID_ObjectWithSite)) {
+        *object = static_cast<IObjectWithSite*>(this);
+    } else if (IsEqualIID(iid, IID_ObjectSafety)) {
+        *object = static_cast<IObjectSafety*>(this);
+    } else if (IsEqualIID(iid, IID_IWebCorvaneIEHelper)) {
+        *object = static_cast<IWebCorvaneIEHelper*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    static_cast<IUnknown*>(*object)->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) WebCorvaneIEHelper::AddRef() {
+    return static_cast<ULONG>(++refCount);
+}
+
+STDMETHODIMP_(ULONG) WebCorvaneIEHelper::Release() {
+    const LONG count = --refCount;
+    if (count == 0)
+        delete this;
+    return static_cast<ULONG>(count);
+}
+
+STDMETHODIMP WebCorvaneIEHelper::GetTypeInfoCount(UINT* /*count*/) {
+    return S_OK;
+}
+
+STDMETHODIMP WebCorvaneIEHelper::GetTypeInfo(UINT, LCID, ITypeInfo**) {
+    return E_FAIL;
+}
+
+STDMETHODIMP WebCorvaneIEHelper::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
+    return S_OK;
+}
+
+bool WebCorvaneIEHelper::PassNavigationEvent() noexcept {
+    if (!hostIsMaxthon)
+        return true;
+    if (!eventArmed)
+        return false;
+    eventArmed = FALSE;
+    return true;
+}
+
+STDMETHODIMP WebCorvaneIEHelper::Invoke(DISPID dispIdMember, REFIID, LCID, WORD, DISPPARAMS* params,
+                                        VARIANT*, EXCEPINFO*, UINT*) {
+    // Whatever a handler or the disconnection meets, the browser hears S_OK.
+    GuardBoundary([&] {
+        switch (dispIdMember) {
+            case DISPID_QUIT:
+            case DISPID_ONQUIT:
+                DisconnectBrowserEvents();
+                break;
+            case DISPID_BEFORENAVIGATE2:
+                if (PassNavigationEvent())
+                    OnBeforeNavigate2(params);
+                break;
+            case DISPID_NEWWINDOW2:
+                if (PassNavigationEvent())
+                    OnNewWindow2(params);
+                break;
+            case DISPID_NEWWINDOW3:
+                if (PassNavigationEvent())
+                    OnNewWindow3(params);
+                break;
+            default:
+                eventArmed = TRUE;
+                break;
+        }
+    });
+    return S_OK;
+}
+
+STDMETHODIMP WebCorvaneIEHelper::SetSite(IUnknown* site) {
+    return GuardBoundary(E_FAIL, [&] {
+        if (site == nullptr)
+            return E_FAIL;
+        browser.QueryFrom(site, IID_WebBrowser2);
+        return ConnectBrowserEvents(true);
+    });
+}
+
+STDMETHODIMP WebCorvaneIEHelper::GetSite(REFIID, void**) {
+    return E_FAIL;
+}
+
+STDMETHODIMP WebCorvaneIEHelper::GetInterfaceSafetyOptions(REFIID, DWORD*, DWORD*) {
+    return S_OK;
+}
+
+STDMETHODIMP WebCorvaneIEHelper::SetInterfaceSafetyOptions(REFIID, DWORD, DWORD) {
+    return S_OK;
+}
+
+HRESULT WebCorvaneIEHelper::ConnectBrowserEvents(bool connect) {
+    // Without a browser, or a browser without connection points, there is
+    // nothing to connect to.
+    if (!browser)
+        return E_NOINTERFACE;
+    ComPtr<IConnectionPointContainer> container;
+    HRESULT hr = container.QueryFrom(browser.Get(), IID_ConnectionPointContainer);
+    if (FAILED(hr) || !container)
+        return FAILED(hr) ? hr : E_NOINTERFACE;
+
+    ComPtr<IConnectionPoint> point;
+    hr = container->FindConnectionPoint(DIID_WebBrowserEvents2, point.Receive());
+    if (FAILED(hr))
+        return hr;
+    if (!point)
+        return E_FAIL;
+
+    if (connect) {
+        // The sink is the primary, dispatch interface: the browser's
+        // connection point accepts a plain IDispatch.
+        hr = point->Advise(static_cast<IWebCorvaneIEHelper*>(this), &eventCookie);
+    } else {
+        hr = point->Unadvise(eventCookie);
+    }
+    return hr;
+}
+
+HRESULT WebCorvaneIEHelper::DisconnectBrowserEvents() {
+    return ConnectBrowserEvents(false);
+}
+
+bool WebCorvaneIEHelper::RequestHandoff(const std::string& url, const std::string& linkText,
+                                        const std::string& pageUrl,
+                                        const std::string& cookie) noexcept {
+    return ::RequestHandoff(url, linkText, pageUrl, cookie);
+}

@@ -1,0 +1,125 @@
+// The three navigation events: read the event, ask the page, apply the
+// intercept-state transition under its lock, and hand over outside it.
+#include "browser/ie_helper.h"
+
+#include "browser/intercept_state.h"
+#include "browser/page_inspection.h"
+#include "common/hresult_error.h"
+#include "common/string_conversion.h"
+#include "common/variant.h"
+
+namespace {
+
+constexpr VARTYPE kByRefVariant = VT_BYREF | VT_VARIANT;
+constexpr VARTYPE kByRefBool = VT_BYREF | VT_BOOL;
+
+// The Cancel flag, when `arg` really is one: a VARIANT_BOOL by reference
+// with somewhere to write. Anything else is never written through.
+VARIANT_BOOL* CancelFlag(const VARIANT& arg) noexcept {
+    return arg.vt == kByRefBool ? arg.pboolVal : nullptr;
+}
+
+// The event's URL argument as narrow text. False when it cannot be read as a
+// string; the browser's own argument is never changed.
+bool ReadUrlArgument(const VARIANT& arg, std::string& url) {
+    if (arg.pvarVal == nullptr)
+        return false;
+    Variant copy;
+    if (FAILED(VariantCopy(copy.Get(), arg.pvarVal)))
+        return false;
+    if (FAILED(VariantChangeType(copy.Get(), copy.Get(), 0, VT_BSTR)))
+        return false;
+    try {
+        url = WideToNarrow(copy.Get()->bstrVal);
+    } catch (const HResultError&) {
+        url.clear();  // a string that cannot be converted is the empty URL
+    }
+    return true;
+}
+
+// Asks the agent and writes the outcome, the one effect on the browser.
+void HandOver(IWebBrowser2* browser, const std::string& url, const std::string& referrer,
+              VARIANT_BOOL* cancel) {
+    const std::string linkText = GetFocusedLinkText(browser);
+    const std::string cookie = GetCookiesForUrl(url);
+    const bool accepted = WebCorvaneIEHelper::RequestHandoff(url, linkText, referrer, cookie);
+    *cancel = accepted ? 1 : 0;  // 1, not VARIANT_TRUE
+}
+
+void Apply(const NavigationDecision& decision, IWebBrowser2* browser, const std::string& url,
+           VARIANT_BOOL* cancel) {
+    switch (decision.action) {
+        case NavigationDecision::kLeaveCancel:
+            break;
+        case NavigationDecision::kWriteZero:
+            *cancel = 0;
+            break;
+        case NavigationDecision::kAskAgent:
+            HandOver(browser, url, decision.referrer, cancel);
+            break;
+    }
+}
+
+// When reading an event's URL fails after its page was found, the page is
+// still recorded, as it would be had the steps run one after another.
+template <typename ReadUrl>
+std::string ReadUrlRecordingPage(const std::string& page, ReadUrl&& readUrl) {
+    try {
+        return readUrl();
+    } catch (...) {
+        interceptState.Apply([&](InterceptState& s) { s.pageUrl = page; });
+        throw;
+    }
+}
+
+}  // namespace
+
+void WebCorvaneIEHelper::OnBeforeNavigate2(DISPPARAMS* params) {
+    if (params == nullptr || params->rgvarg == nullptr || params->cArgs < 6)
+        return;
+    VARIANT_BOOL* cancel = CancelFlag(params->rgvarg[0]);
+    if (cancel == nullptr || params->rgvarg[5].vt != kByRefVariant)
+        return;
+
+    const std::string page = GetPageUrl(browser.Get());
+    std::string url;
+    if (!ReadUrlArgument(params->rgvarg[5], url))
+        return;
+
+    const NavigationDecision decision = interceptState.Apply(
+        [&](InterceptState& s) { return BeforeNavigate2Transition(s, page, url); });
+    Apply(decision, browser.Get(), url, cancel);
+}
+
+void WebCorvaneIEHelper::OnNewWindow2(DISPPARAMS* params) {
+    if (params == nullptr || params->rgvarg == nullptr || params->cArgs < 1)
+        return;
+    VARIANT_BOOL* cancel = CancelFlag(params->rgvarg[0]);
+    if (cancel == nullptr)
+        return;
+
+    const std::string page = GetPageUrl(browser.Get());
+    const std::string url =
+        ReadUrlRecordingPage(page, [&] { return GetFocusedLinkUrl(browser.Get()); });
+
+    const NavigationDecision decision =
+        interceptState.Apply([&](InterceptState& s) { return NewWindow2Transition(s, page, url); });
+    Apply(decision, browser.Get(), url, cancel);
+}
+
+void WebCorvaneIEHelper::OnNewWindow3(DISPPARAMS* params) {
+    if (params == nullptr || params->rgvarg == nullptr || params->cArgs != 5)
+        return;
+    if (params->rgvarg[0].vt != VT_BSTR || params->rgvarg[1].vt != VT_BSTR)
+        return;
+
+    const std::string context = WideToNarrow(params->rgvarg[1].bstrVal);
+    const std::string url =
+        ReadUrlRecordingPage(context, [&] { return WideToNarrow(params->rgvarg[0].bstrVal); });
+    VARIANT_BOOL* cancel = CancelFlag(params->rgvarg[3]);
+
+    const NavigationDecision decision = interceptState.Apply([&](InterceptState& s) {
+        return NewWindow3Transition(s, context, url, cancel != nullptr);
+    });
+    Apply(decision, browser.Get(), url, cancel);
+}

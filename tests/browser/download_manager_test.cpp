@@ -1,0 +1,141 @@
+// The download manager against Wine's real GetVersionExA: this executable
+// runs the XP cases in a copy of itself that Wine is told to report as
+// Windows XP, and the Windows 7 cases as it is.
+#include "browser/download_manager.h"
+
+#include "browser/intercept_state.h"
+#include "common/com_ptr.h"
+#include "tests/support/child_process.h"
+#include "tests/support/fake_moniker.h"
+
+#include <urlmon.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+DWORD MajorVersion() {
+    OSVERSIONINFOA v = {};
+    v.dwOSVersionInfoSize = sizeof(v);
+    GetVersionExA(&v);
+    return v.dwMajorVersion;
+}
+
+struct Com {
+    Com() { CoInitialize(nullptr); }
+    ~Com() { CoUninitialize(); }
+};
+
+HRESULT Download(IMoniker* moniker, IBindCtx* bindContext, LPCOLESTR headers) {
+    VDownloadManager* manager = new VDownloadManager();
+    const HRESULT hr = manager->Download(moniker, bindContext, 0, 0, nullptr, headers, nullptr, 0);
+    manager->Release();
+    return hr;
+}
+
+void SetState(const InterceptState& value) {
+    interceptState.Apply([&](InterceptState& s) { s = value; });
+}
+InterceptState GetState() {
+    return interceptState.Apply([](InterceptState& s) { return s; });
+}
+
+const wchar_t kUrl[] = L"http://127.0.0.1:1/file.zip";
+const char kUrlNarrow[] = "http://127.0.0.1:1/file.zip";
+
+class DownloadManagerOnXp : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (MajorVersion() >= 6)
+            GTEST_SKIP() << "runs in the copy that reports Windows XP";
+        SetState({});
+    }
+    Com com;
+};
+
+TEST_F(DownloadManagerOnXp, MatchingNavigateUrlIsDeclinedOnceAndEmptied) {
+    SetState({"http://page/", kUrlNarrow, kUrlNarrow, ""});
+    FakeMoniker moniker(FakeMoniker::kName, kUrl);
+    EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, L"h"));
+    const InterceptState after = GetState();
+    EXPECT_EQ("", after.navigateUrl);
+    EXPECT_EQ(kUrlNarrow, after.newWindowUrl);  // only navigateUrl is emptied
+    EXPECT_EQ(1, moniker.displayNameCalls);
+}
+
+TEST_F(DownloadManagerOnXp, NewWindowEntriesKeepDeclining) {
+    for (int field = 0; field < 2; ++field) {
+        InterceptState s;
+        (field == 0 ? s.newWindowUrl : s.newWindow3Url) = kUrlNarrow;
+        SetState(s);
+        FakeMoniker moniker(FakeMoniker::kName, kUrl);
+        EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, L"h"));
+        EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, L"h"));
+        const InterceptState after = GetState();
+        EXPECT_EQ(kUrlNarrow, field == 0 ? after.newWindowUrl : after.newWindow3Url);
+    }
+}
+
+TEST_F(DownloadManagerOnXp, EmptyDisplayNameMatchesTheEmptyNavigateUrl) {
+    FakeMoniker moniker(FakeMoniker::kName, L"");
+    EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, L"h"));
+}
+
+TEST_F(DownloadManagerOnXp, MonikersThatGiveNoNameAreDeclined) {
+    for (FakeMoniker::Mode mode :
+         {FakeMoniker::kFail, FakeMoniker::kFalseWithName, FakeMoniker::kOkWithoutName}) {
+        SetState({"p", "n", "w2", "w3"});
+        FakeMoniker moniker(mode, kUrl);
+        EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, L"h"));
+        EXPECT_EQ(1, moniker.displayNameCalls);
+        EXPECT_EQ("n", GetState().navigateUrl);
+        EXPECT_EQ(1, moniker.refs);
+    }
+    EXPECT_EQ(E_NOTIMPL, Download(nullptr, nullptr, L"h"));
+}
+
+TEST_F(DownloadManagerOnXp, RealUrlMonikerReachesTheComparisons) {
+    ComPtr<IMoniker> moniker;
+    ASSERT_EQ(S_OK, CreateURLMonikerEx(nullptr, kUrl, moniker.Receive(), URL_MK_UNIFORM));
+    ComPtr<IBindCtx> bindContext;
+    ASSERT_EQ(S_OK, CreateBindCtx(0, bindContext.Receive()));
+    SetState({"p", kUrlNarrow, "", ""});
+    EXPECT_EQ(E_NOTIMPL, Download(moniker.Get(), bindContext.Get(), nullptr));
+    EXPECT_EQ("", GetState().navigateUrl);
+}
+
+TEST_F(DownloadManagerOnXp, WithoutHeadersAndBindContextItDeclines) {
+    // A URL the policy would take, but nothing to bind with.
+    FakeMoniker moniker(FakeMoniker::kName, kUrl);
+    SetState({"p", "n", "", ""});
+    EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, nullptr));
+}
+
+TEST(DownloadManagerOnWindows7, EveryRequestIsDeclinedWithoutTouchingTheMoniker) {
+    if (MajorVersion() < 6)
+        GTEST_SKIP() << "runs where Wine reports Windows 7";
+    SetState({"p", kUrlNarrow, "", ""});
+    FakeMoniker moniker(FakeMoniker::kName, kUrl);
+    EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, L"h"));
+    EXPECT_EQ(0, moniker.displayNameCalls);
+    EXPECT_EQ(1, moniker.refs);
+    EXPECT_EQ(kUrlNarrow, GetState().navigateUrl);
+}
+
+TEST(DownloadManagerVersions, XpCopyRunsTheComparisons) {
+    if (MajorVersion() < 6)
+        GTEST_SKIP() << "this is the XP copy";
+    const std::string dir = SelfPath().substr(0, SelfPath().find_last_of('\\') + 1);
+    const std::string name = "download_manager_xp.exe";
+    const std::string key = "Software\\Wine\\AppDefaults\\" + name;
+    HKEY appKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
+                                             KEY_WRITE, nullptr, &appKey, nullptr));
+    RegSetValueExA(appKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6);
+    RegCloseKey(appKey);
+    ASSERT_TRUE(CopyFileA(SelfPath().c_str(), (dir + name).c_str(), FALSE));
+    EXPECT_EQ(0, RunProcess(dir + name, "--gtest_filter=DownloadManagerOnXp.*"));
+    DeleteFileA((dir + name).c_str());
+}
+
+}  // namespace
