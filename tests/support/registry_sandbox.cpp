@@ -67,9 +67,10 @@ void ListKey(HKEY key, const std::string& path, RegistryListing& listing) {
 }  // namespace
 
 RegistrySandbox::RegistrySandbox() {
+    static unsigned counter = 0;
     char name[96];
-    std::snprintf(name, sizeof(name), "%s\\%lu-%lu", kScratchParent, GetCurrentProcessId(),
-                  GetTickCount());
+    std::snprintf(name, sizeof(name), "%s\\%lu-%lu-%u", kScratchParent, GetCurrentProcessId(),
+                  GetTickCount(), ++counter);
     base_ = name;
     const char* parts[] = {"HKCR", "HKLM", "HKCU"};
     ready_ = true;
