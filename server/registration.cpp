@@ -1,11 +1,282 @@
-// Self-registration. Placeholder until registration is built.
-#include <windows.h>
+// Self-registration: the COM keys of both classes from one table per class,
+// the Browser Helper Objects key, the "DownloadUI" values and the Maxthon
+// plug-in; unregistration undoes them in the reverse order.
+#include "server/registration.h"
+
+#include "common/boundary.h"
+#include "common/guid_text.h"
+#include "common/identifiers.h"
+#include "common/win_handles.h"
+#include "server/maxthon_plugin.h"
+#include "server/module_state.h"
+
 #include <objbase.h>
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Both classes share the one type library.
+constexpr char kTypeLibName[] = "VantorBHO 1.0 Type Library";
+constexpr char kVersion[] = "1.0";
+
+constexpr char kHelperDescription[] = "WebCorvane Browser Helper";
+constexpr char kHelperProgId[] = "WebCorvaneBHO.WebCorvaneIEHelper";
+constexpr char kHelperInterfaceName[] = "IWebCorvaneIEHelper";
+
+constexpr char kDownloadManagerDescription[] = "VDownloaddManager Class";
+constexpr char kDownloadManagerProgId[] = "WebCorvaneBHO.VDownloadManager";
+constexpr char kDownloadManagerInterfaceName[] = "IVDownloadManager";
+
+constexpr char kBrowserHelperKeyFormat[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\%s";
+// Internet Explorer reads exactly these characters; the stored value carries
+// no terminating zero.
+constexpr char kBrowserHelperName[] = "WebCorvaneBHO";
+constexpr char kInternetExplorerKey[] = "Software\\Microsoft\\Internet Explorer\\";
+constexpr char kDownloadUIValue[] = "DownloadUI";
+
+// The key name of `row` in `name`; false when it does not fit.
+bool FormatKeyName(const RegistryRow& row, char (&name)[MAX_PATH]) noexcept {
+    int length = 0;
+    if (row.keyArgument != nullptr) {
+        length = std::snprintf(name, sizeof(name), row.keyFormat, row.keyArgument);
+    } else {
+        // A complete key name (a ProgID) is never read as a format.
+        length = std::snprintf(name, sizeof(name), "%s", row.keyFormat);
+    }
+    return length >= 0 && static_cast<size_t>(length) < sizeof(name);
+}
+
+}  // namespace
+
+RegistrationTable FillRegistrationTable(const ClassRegistrationTexts& t) {
+    HKEY const root = HKEY_CLASSES_ROOT;
+    RegistrationTable rows = {{
+        {root, "%s.1", t.progId, nullptr, t.description, false},
+        {root, "%s.1\\CLSID", t.progId, nullptr, t.clsidText, false},
+        {root, t.progId, nullptr, nullptr, t.description, false},
+        {root, "%s\\CLSID", t.progId, nullptr, t.clsidText, false},
+        {root, "%s\\CurVer", t.progId, nullptr, t.versionedProgId, false},
+        {root, "CLSID\\%s", t.clsidText, nullptr, t.description, true},
+        {root, "CLSID\\%s\\ProgID", t.clsidText, nullptr, t.versionedProgId, false},
+        {root, "CLSID\\%s\\VersionIndependentProgID", t.clsidText, nullptr, t.progId, false},
+        {root, "CLSID\\%s\\Programmable", t.clsidText, nullptr, nullptr, true},
+        {root, "CLSID\\%s\\InprocServer32", t.clsidText, nullptr, t.modulePath, false},
+        {root, "CLSID\\%s\\InprocServer32", t.clsidText, "ThreadingModel", "Apartment", false},
+        {root, "CLSID\\%s\\Control", t.clsidText, nullptr, nullptr, true},
+        {root, "CLSID\\%s\\TypeLib", t.clsidText, nullptr, t.libidText, false},
+        {root, "CLSID\\%s\\Version", t.clsidText, nullptr, t.version, false},
+        {root, "TypeLib\\%s", t.libidText, nullptr, nullptr, false},
+        {root, "TypeLib\\%s\\1.0", t.libidText, nullptr, t.typeLibName, false},
+        {root, "TypeLib\\%s\\1.0\\0", t.libidText, nullptr, nullptr, false},
+        {root, "TypeLib\\%s\\1.0\\0\\win32", t.libidText, nullptr, t.modulePath, false},
+        {root, "TypeLib\\%s\\1.0\\FLAGS", t.libidText, nullptr, "0", false},
+        {root, "TypeLib\\%s\\1.0\\HELPDIR", t.libidText, nullptr, t.moduleDirectory, false},
+        {root, "Interface\\%s", t.iidText, nullptr, t.interfaceName, false},
+        {root, "Interface\\%s\\ProxyStubClsid", t.iidText, nullptr, kAutomationMarshalerText,
+         false},
+        {root, "Interface\\%s\\ProxyStubClsid32", t.iidText, nullptr, kAutomationMarshalerText,
+         false},
+        {root, "Interface\\%s\\TypeLib", t.iidText, nullptr, t.libidText, false},
+        {root, "Interface\\%s\\TypeLib", t.iidText, "Version", t.version, false},
+    }};
+    // The walk stops at a null root: the interface rows are left out whole.
+    if (!t.writesInterfaceKey)
+        rows[20].root = nullptr;
+    return rows;
+}
+
+int WriteRegistryRows(const RegistryRow* rows, std::size_t count) noexcept {
+    for (std::size_t i = 0; i < count && rows[i].root != nullptr; ++i) {
+        const RegistryRow& row = rows[i];
+        char keyName[MAX_PATH];
+        if (!FormatKeyName(row, keyName))
+            return 0;
+        if (row.deleteFirst)
+            SHDeleteKeyA(row.root, keyName);
+        RegKey key;
+        DWORD disposition = 0;
+        if (RegCreateKeyExA(row.root, keyName, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                            nullptr, key.Receive(), &disposition) != ERROR_SUCCESS) {
+            return 0;
+        }
+        if (row.valueData != nullptr) {
+            // The terminating zero is stored with the text.
+            RegSetValueExA(key.Get(), row.valueName, 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(row.valueData),
+                           static_cast<DWORD>(lstrlenA(row.valueData) + 1));
+        }
+    }
+    return 1;
+}
+
+std::size_t ModuleDirectoryLength(const char* path, UINT codePage) noexcept {
+    std::size_t keep = 0;
+    std::size_t i = 0;
+    while (path[i] != '\0') {
+        if (IsDBCSLeadByteEx(codePage, static_cast<BYTE>(path[i])) && path[i + 1] != '\0') {
+            i += 2;
+            continue;
+        }
+        if (path[i] == '\\')
+            keep = i + 1;
+        ++i;
+    }
+    return keep != 0 ? keep : i;
+}
+
+bool GetModuleLocation(HINSTANCE module, char (&path)[MAX_PATH],
+                       char (&directory)[MAX_PATH]) noexcept {
+    path[0] = '\0';
+    directory[0] = '\0';
+    const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+    // A full buffer means a cut path, and on older systems no terminator.
+    if (length == 0 || length >= MAX_PATH) {
+        path[0] = '\0';
+        return false;
+    }
+    const std::size_t keep = ModuleDirectoryLength(path, CP_ACP);
+    std::memcpy(directory, path, keep);
+    directory[keep] = '\0';
+    return true;
+}
+
+bool IsLibraryInterface(REFIID iid) noexcept {
+    return IsEqualIID(iid, IID_IWebCorvaneIEHelper) != FALSE;
+}
+
+int RegisterComClass(REFCLSID clsid, REFGUID libid, REFIID iid, const char* description,
+                     const char* progId, const char* version, const char* typeLibName,
+                     const char* interfaceName) noexcept {
+    return GuardBoundary(0, [&] {
+        std::string clsidText;
+        std::string libidText;
+        std::string iidText;
+        if (!GuidToText(clsid, clsidText) || !GuidToText(libid, libidText) ||
+            !GuidToText(iid, iidText)) {
+            return 0;
+        }
+        char modulePath[MAX_PATH];
+        char moduleDirectory[MAX_PATH];
+        if (!GetModuleLocation(moduleInstance, modulePath, moduleDirectory))
+            return 0;
+        const std::string versionedProgId = std::string(progId) + ".1";
+
+        const ClassRegistrationTexts texts = {
+            clsidText.c_str(),
+            libidText.c_str(),
+            iidText.c_str(),
+            description,
+            progId,
+            versionedProgId.c_str(),
+            version,
+            typeLibName,
+            interfaceName,
+            modulePath,
+            moduleDirectory,
+            IsLibraryInterface(iid),
+        };
+        const RegistrationTable rows = FillRegistrationTable(texts);
+        return WriteRegistryRows(rows.data(), rows.size());
+    });
+}
+
+int UnregisterComClass(REFCLSID clsid, REFGUID libid, REFIID iid, const char* progId) noexcept {
+    GuardBoundary([&] {
+        SHDeleteKeyA(HKEY_CLASSES_ROOT, progId);
+        SHDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(progId) + ".1").c_str());
+
+        struct Deletion {
+            REFGUID guid;
+            const char* format;
+            bool ours;
+        } const deletions[] = {
+            {clsid, "CLSID\\%s", true},
+            {libid, "TypeLib\\%s", true},
+            // The platform's own interface keys stay as the platform wrote them.
+            {iid, "Interface\\%s", IsLibraryInterface(iid)},
+        };
+        for (const Deletion& d : deletions) {
+            std::string text;
+            if (!d.ours || !GuidToText(d.guid, text))
+                continue;
+            char keyName[MAX_PATH];
+            const int length = std::snprintf(keyName, sizeof(keyName), d.format, text.c_str());
+            if (length > 0 && static_cast<size_t>(length) < sizeof(keyName))
+                SHDeleteKeyA(HKEY_CLASSES_ROOT, keyName);
+        }
+    });
+    return 1;
+}
+
+int SetBrowserHelperKey(REFCLSID clsid, int install) noexcept {
+    std::string clsidText;
+    if (!GuidToText(clsid, clsidText))
+        return 0;
+    char keyName[MAX_PATH];
+    // wsprintfA knows no buffer size: the CLSID text is 38 characters.
+    if (std::strlen(kBrowserHelperKeyFormat) + clsidText.size() >= sizeof(keyName))
+        return 0;
+    wsprintfA(keyName, kBrowserHelperKeyFormat, clsidText.c_str());
+    if (install != 0) {
+        RegKey key;
+        if (RegCreateKeyA(HKEY_LOCAL_MACHINE, keyName, key.Receive()) == ERROR_SUCCESS) {
+            RegSetValueExA(key.Get(), nullptr, 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(kBrowserHelperName),
+                           static_cast<DWORD>(std::strlen(kBrowserHelperName)));
+        }
+    } else {
+        // The key alone: a key someone else put below it keeps it in place.
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName);
+    }
+    return 1;
+}
+
+int SetDownloadUI(REFCLSID clsid, int install) noexcept {
+    std::string clsidText;
+    if (!GuidToText(clsid, clsidText))
+        return 0;
+    if (install != 0) {
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            SHSetValueA(root, kInternetExplorerKey, kDownloadUIValue, REG_SZ, clsidText.c_str(),
+                        static_cast<DWORD>(clsidText.size()));
+        }
+    } else {
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            SHDeleteValueA(root, kInternetExplorerKey, kDownloadUIValue);
+    }
+    return 1;
+}
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-    return S_OK;  // PLACEHOLDER: writes nothing yet.
+    return GuardBoundary(S_OK, [] {
+        // Each step runs whatever the earlier ones answered.
+        RegisterComClass(CLSID_WebCorvaneIEHelper, LIBID_WebCorvaneBHO, IID_IWebCorvaneIEHelper,
+                         kHelperDescription, kHelperProgId, kVersion, kTypeLibName,
+                         kHelperInterfaceName);
+        RegisterComClass(CLSID_VDownloadManager, LIBID_WebCorvaneBHO, IID_DownloadManagerInterface,
+                         kDownloadManagerDescription, kDownloadManagerProgId, kVersion,
+                         kTypeLibName, kDownloadManagerInterfaceName);
+        SetBrowserHelperKey(CLSID_WebCorvaneIEHelper, 1);
+        SetDownloadUI(CLSID_VDownloadManager, 1);
+        RegisterMaxthonPlugin(1);
+        return S_OK;
+    });
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-    return S_OK;  // PLACEHOLDER: removes nothing yet.
+    return GuardBoundary(S_OK, [] {
+        RegisterMaxthonPlugin(0);
+        SetDownloadUI(CLSID_VDownloadManager, 0);
+        SetBrowserHelperKey(CLSID_WebCorvaneIEHelper, 0);
+        UnregisterComClass(CLSID_VDownloadManager, LIBID_WebCorvaneBHO,
+                           IID_DownloadManagerInterface, kDownloadManagerProgId);
+        UnregisterComClass(CLSID_WebCorvaneIEHelper, LIBID_WebCorvaneBHO, IID_IWebCorvaneIEHelper,
+                           kHelperProgId);
+        return S_OK;
+    });
 }

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Registers and unregisters the built DLL with the platform's own tool,
+# regsvr32, and reads the result back with reg.exe. Both change a prefix's
+# real registry, so this runs in a fresh prefix of its own, removed at the end.
+#
+# usage: regsvr32_test.sh <prefix directory> <win32|win64> <DLL, Unix path>
+set -uo pipefail
+
+prefix=$1
+arch=$2
+dll=$3
+
+export WINEPREFIX="$prefix"
+export WINEARCH="$arch"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+# The 64-bit DLL is registered in the 64-bit view; reg.exe is a 32-bit
+# program and reads that view only when asked.
+view=()
+[ "$arch" = win64 ] && view=(/reg:64)
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+cleanup() {
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  rm -rf "$prefix"
+}
+trap cleanup EXIT
+
+rm -rf "$prefix"
+mkdir -p "$(dirname "$prefix")"
+# The server and the system processes outlive the programs that start them and
+# would keep ctest's output pipe open: start them detached.
+wineserver -p </dev/null >/dev/null 2>&1
+wineboot -i </dev/null >/dev/null 2>&1
+wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+
+dll_win=$(wine winepath -w "$dll" 2>/dev/null </dev/null | tr -d '\r')
+dir_win="${dll_win%\\*}\\"
+[ -n "$dll_win" ] || { echo "FAIL: no Windows path for $dll"; exit 1; }
+
+# The data of one value ("" for the default value), or "<missing>".
+value() {
+  local key=$1 name=$2 out
+  if [ -z "$name" ]; then
+    out=$(wine reg query "$key" /ve "${view[@]}" </dev/null 2>/dev/null) || { echo "<missing>"; return; }
+  else
+    out=$(wine reg query "$key" /v "$name" "${view[@]}" </dev/null 2>/dev/null) || { echo "<missing>"; return; }
+  fi
+  printf '%s\n' "$out" | tr -d '\r' | sed -n 's/^    .*    REG_[A-Z_]*    //p' | head -1
+}
+
+key_exists() {
+  wine reg query "$1" "${view[@]}" </dev/null >/dev/null 2>&1
+}
+
+listing() {
+  wine reg query "$1" /s "${view[@]}" </dev/null 2>/dev/null | tr -d '\r'
+}
+
+expect() {
+  local key=$1 name=$2 want=$3 got
+  got=$(value "$key" "$name")
+  [ "$got" = "$want" ] || fail "$key [${name:-default}] is '$got', expected '$want'"
+}
+
+BHO='{00000AAA-A363-466E-BEF5-9BB68697AA7F}'
+DM='{15BD4A12-BEDA-4A4D-8FB1-04553F1FD1CB}'
+LIB='{EB9F911B-5E47-497C-8DA3-ECBFC9FB1F68}'
+IID='{D01732E3-7841-438C-9232-0A876B19107A}'
+DMIID='{988934A4-064B-11D3-BB80-00104B35E7F9}'
+MARSHALER='{00020424-0000-0000-C000-000000000046}'
+BHOKEY="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\$BHO"
+IE='Software\Microsoft\Internet Explorer'
+
+# Windows keeps the proxy/stub registration of its own IDownloadManager here;
+# Wine's fresh prefix has none, so put one in its place.
+wine reg add "HKCR\\Interface\\$DMIID" /ve /d IDownloadManager /f "${view[@]}" </dev/null >/dev/null 2>&1
+wine reg add "HKCR\\Interface\\$DMIID\\ProxyStubClsid32" /ve /d '{11111111-2222-3333-4444-555555555555}' \
+  /f "${view[@]}" </dev/null >/dev/null 2>&1
+platform_interface=$(listing "HKCR\\Interface\\$DMIID")
+grep -q '11111111-2222' <<<"$platform_interface" || fail "could not set up the IDownloadManager key"
+
+wine regsvr32 /s "$dll_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 answered $?"
+
+expect "HKCR\\CLSID\\$BHO" "" "WebCorvane Browser Helper"
+expect "HKCR\\CLSID\\$BHO\\InprocServer32" "" "$dll_win"
+expect "HKCR\\CLSID\\$BHO\\InprocServer32" ThreadingModel Apartment
+expect "HKCR\\CLSID\\$BHO\\ProgID" "" WebCorvaneBHO.WebCorvaneIEHelper.1
+expect "HKCR\\CLSID\\$DM\\InprocServer32" "" "$dll_win"
+expect "HKCR\\CLSID\\$DM\\VersionIndependentProgID" "" WebCorvaneBHO.VDownloadManager
+expect "HKCR\\WebCorvaneBHO.WebCorvaneIEHelper\\CurVer" "" WebCorvaneBHO.WebCorvaneIEHelper.1
+expect "HKCR\\WebCorvaneBHO.VDownloadManager.1\\CLSID" "" "$DM"
+expect "HKCR\\TypeLib\\$LIB\\1.0\\0\\win32" "" "$dll_win"
+expect "HKCR\\TypeLib\\$LIB\\1.0\\HELPDIR" "" "$dir_win"
+expect "HKCR\\Interface\\$IID\\ProxyStubClsid32" "" "$MARSHALER"
+expect "HKCR\\Interface\\$IID\\TypeLib" Version 1.0
+expect "$BHOKEY" "" WebCorvaneBHO
+expect "HKLM\\$IE" DownloadUI "$DM"
+expect "HKCU\\$IE" DownloadUI "$DM"
+[ "$(listing "HKCR\\Interface\\$DMIID")" = "$platform_interface" ] ||
+  fail "registration changed the platform's IDownloadManager key"
+
+wine regsvr32 /u /s "$dll_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 /u answered $?"
+
+for key in "HKCR\\CLSID\\$BHO" "HKCR\\CLSID\\$DM" "HKCR\\WebCorvaneBHO.WebCorvaneIEHelper" \
+           "HKCR\\WebCorvaneBHO.WebCorvaneIEHelper.1" "HKCR\\WebCorvaneBHO.VDownloadManager" \
+           "HKCR\\WebCorvaneBHO.VDownloadManager.1" "HKCR\\TypeLib\\$LIB" \
+           "HKCR\\Interface\\$IID" "$BHOKEY"; do
+  key_exists "$key" && fail "$key is still there after unregistration"
+done
+expect "HKLM\\$IE" DownloadUI "<missing>"
+expect "HKCU\\$IE" DownloadUI "<missing>"
+[ "$(listing "HKCR\\Interface\\$DMIID")" = "$platform_interface" ] ||
+  fail "unregistration changed the platform's IDownloadManager key"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "regsvr32 registration and unregistration: all checks passed ($arch)"
