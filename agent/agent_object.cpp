@@ -1,0 +1,161 @@
+// The agent object. Its one real duty is AddTask: record the call exactly,
+// then answer as its settings say. The other methods keep a little state of
+// the process (a task count and named options) so that a client can see them
+// work.
+#include "agent/agent_object.h"
+
+#include "agent/agent_settings.h"
+#include "agent/answer.h"
+#include "agent/local_server.h"
+#include "agent/task_record.h"
+#include "common/boundary.h"
+#include "common/string_conversion.h"
+#include "download_agent.h"
+
+#include <map>
+#include <new>
+#include <string>
+
+namespace {
+constexpr LONG kAgentVersion = 0x00010000;  // 1.0
+// The process's exit code when an "exit" answer ends it.
+constexpr UINT kExitCodeMidCall = 3;
+// An "Answer" setting that means nothing.
+constexpr HRESULT kBadAnswerSetting = HRESULT_FROM_WIN32(ERROR_BAD_CONFIGURATION);
+constexpr wchar_t kPausedOption[] = L"Paused";
+
+// State of the process, shared by every object; every call arrives on the one
+// thread of the server's apartment.
+LONG taskCount = 0;
+std::map<std::wstring, std::wstring> options;
+
+std::wstring FromBstr(BSTR text) {
+    return text == nullptr ? std::wstring() : std::wstring(text, SysStringLen(text));
+}
+
+HRESULT Respond(const Answer& answer, LONG* accepted) {
+    if (answer.delayMs > 0)
+        Sleep(answer.delayMs);
+    switch (answer.kind) {
+        case Answer::Kind::Write:
+            if (accepted == nullptr)
+                return E_POINTER;
+            *accepted = answer.value;
+            return S_OK;
+        case Answer::Kind::Fail:
+            return static_cast<HRESULT>(answer.value);
+        case Answer::Kind::NoWrite:
+            return S_OK;
+        case Answer::Kind::Exit:
+            // Dies as a crash does: no clean-up and no DLL notifications, so
+            // nothing of COM's is revoked on the way out (ExitProcess would let
+            // the runtime tidy up, which a crashed agent never does).
+            TerminateProcess(GetCurrentProcess(), kExitCodeMidCall);
+            return E_UNEXPECTED;  // not reached
+        case Answer::Kind::Invalid:
+            break;
+    }
+    return kBadAnswerSetting;
+}
+
+class AgentObject final : public IDownloadAgent {
+  public:
+    AgentObject() noexcept { HoldServer(); }
+    ~AgentObject() { ReleaseServer(); }
+    AgentObject(const AgentObject&) = delete;
+    AgentObject& operator=(const AgentObject&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (out == nullptr)
+            return E_POINTER;
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDownloadAgent))
+            return E_NOINTERFACE;
+        *out = static_cast<IDownloadAgent*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refCount); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG left = --refCount;
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+
+    STDMETHODIMP GetAgentVersion(LONG* version) override {
+        if (version == nullptr)
+            return E_POINTER;
+        *version = kAgentVersion;
+        return S_OK;
+    }
+    STDMETHODIMP GetTaskCount(LONG* count) override {
+        if (count == nullptr)
+            return E_POINTER;
+        *count = taskCount;
+        return S_OK;
+    }
+    // The reference agent has no window to show.
+    STDMETHODIMP ShowMainWindow() override { return E_NOTIMPL; }
+    // Pausing is only remembered, as the option "Paused": the reference agent
+    // downloads nothing.
+    STDMETHODIMP PauseAll() override { return SetOptionText(kPausedOption, L"1"); }
+    STDMETHODIMP ResumeAll() override { return SetOptionText(kPausedOption, L"0"); }
+    STDMETHODIMP SetOption(BSTR name, BSTR value) override {
+        if (name == nullptr || SysStringLen(name) == 0)
+            return E_INVALIDARG;
+        return SetOptionText(FromBstr(name), FromBstr(value));
+    }
+    STDMETHODIMP GetOption(BSTR name, BSTR* value) override {
+        if (value == nullptr)
+            return E_POINTER;
+        *value = nullptr;
+        return GuardBoundary<HRESULT>(E_OUTOFMEMORY, [&] {
+            const auto it = options.find(FromBstr(name));
+            if (it == options.end())
+                return E_INVALIDARG;
+            *value = SysAllocStringLen(it->second.data(), static_cast<UINT>(it->second.size()));
+            return *value != nullptr ? S_OK : E_OUTOFMEMORY;
+        });
+    }
+
+    STDMETHODIMP AddTask(BSTR url, BSTR comment, BSTR referrer, LONG flags, BSTR reserved1,
+                         BSTR reserved2, LONG* accepted) override {
+        return GuardBoundary<HRESULT>(E_UNEXPECTED, [&] {
+            TaskCall call;
+            call.url = url;
+            call.comment = comment;
+            call.referrer = referrer;
+            call.flags = flags;
+            call.reserved1 = reserved1;
+            call.reserved2 = reserved2;
+            call.accepted = accepted;
+            call.answer = ReadAnswerSetting();
+            ++taskCount;
+            // A record that cannot be written leaves the answer as it is.
+            GuardBoundary(
+                [&] { AppendTaskRecord(ReadRecordFileSetting(), FormatTaskRecord(call)); });
+            return Respond(ParseAnswer(WideToNarrow(call.answer.c_str())), accepted);
+        });
+    }
+
+  private:
+    static HRESULT SetOptionText(const std::wstring& name, const std::wstring& value) noexcept {
+        return GuardBoundary<HRESULT>(E_OUTOFMEMORY, [&] {
+            options[name] = value;
+            return S_OK;
+        });
+    }
+
+    LONG refCount = 1;
+};
+}  // namespace
+
+HRESULT CreateAgentObject(REFIID iid, void** out) noexcept {
+    AgentObject* object = new (std::nothrow) AgentObject();
+    if (object == nullptr)
+        return E_OUTOFMEMORY;
+    const HRESULT hr = object->QueryInterface(iid, out);
+    object->Release();
+    return hr;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+// The agent's settings live in HKCU\Software\Corvane\ReferenceAgent and are
+// read afresh at every call, so that whoever drives the agent can change its
+// behaviour while it runs. Not the environment: a server that COM starts does
+// not inherit its client's environment on Windows.
+constexpr wchar_t kSettingsKey[] = L"Software\\Corvane\\ReferenceAgent";
+constexpr wchar_t kAnswerValue[] = L"Answer";
+constexpr wchar_t kRecordFileValue[] = L"RecordFile";
+constexpr wchar_t kDefaultRecordFileName[] = L"CorvaneAgent.log";
+
+// "Answer" (REG_SZ; see answer.h). kDefaultAnswer when absent; a value of
+// another type reads as the empty string, which is no valid answer.
+std::wstring ReadAnswerSetting();
+
+// "RecordFile" (REG_SZ): the record file's path. When absent or empty, the
+// file CorvaneAgent.log beside the agent's executable.
+std::wstring ReadRecordFileSetting();
+
+// The full path of the agent's executable. Raises HResultError.
+std::wstring ExecutablePath();

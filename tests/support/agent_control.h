@@ -1,0 +1,84 @@
+#pragma once
+
+// Drives the reference download agent (CorvaneAgent.exe) from tests: its
+// settings, its record of AddTask calls, and the repair Wine needs after an
+// agent died in the middle of a call.
+//
+// The settings are one per prefix (HKCU\Software\Corvane\ReferenceAgent), so
+// tests that use the agent share them and run under ctest's RESOURCE_LOCK
+// "agent"; the "agent" fixture registers the agent before them.
+
+#include <windows.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// The agent's executable as Wine sees it.
+std::string AgentExePath();
+
+// The "Answer" setting (see agent/answer.h): "1", "0", "-1", "hresult:0x80004005",
+// "nowrite", "exit", "slow:<ms>:<answer>". Clearing it restores the default, "1".
+void SetAgentAnswer(const std::wstring& answer);
+void ClearAgentAnswer();
+
+// The "RecordFile" setting. Cleared, the agent writes CorvaneAgent.log beside
+// its executable.
+void SetAgentRecordFile(const std::wstring& path);
+void ClearAgentRecordFile();
+
+// One string argument as the agent received it: a null BSTR apart from a
+// zero-length one.
+struct AgentText {
+    bool isNull = true;
+    std::wstring text;
+
+    static AgentText Null() { return AgentText(); }
+    static AgentText Of(const std::wstring& text) { return AgentText{false, text}; }
+    bool operator==(const AgentText& other) const {
+        return isNull == other.isNull && text == other.text;
+    }
+    bool operator!=(const AgentText& other) const { return !(*this == other); }
+};
+void PrintTo(const AgentText& text, std::ostream* out);
+
+// One AddTask call, as one line of the record file.
+struct AgentRecord {
+    AgentText url;
+    AgentText comment;
+    AgentText referrer;
+    long flags = 0;
+    AgentText reserved1;
+    AgentText reserved2;
+    bool acceptedGiven = false;  // the out-pointer was not null
+    long acceptedOnEntry = 0;    // what it pointed to when the call arrived
+    std::wstring answer;         // the "Answer" setting the call met
+};
+
+// Every record of the file, in order; a missing file has none. A line that is
+// not a well-formed record fails the current test and is left out.
+std::vector<AgentRecord> ReadAgentRecords(const std::wstring& path);
+
+// Ends every rpcss.exe of the prefix (Wine starts it again on demand) and
+// answers how many were ended. Needed after an agent process died while it
+// was registered: until then Wine's rpcss hands out the dead process's class
+// object and activations fail.
+int RestartRpcss();
+
+// One test's use of the agent: a fresh, empty record file in the temporary
+// folder, the default answer; at the end both settings are cleared and the
+// file is deleted.
+class AgentSession {
+  public:
+    AgentSession();
+    ~AgentSession();
+    AgentSession(const AgentSession&) = delete;
+    AgentSession& operator=(const AgentSession&) = delete;
+
+    void SetAnswer(const std::wstring& answer) { SetAgentAnswer(answer); }
+    const std::wstring& RecordPath() const { return recordPath_; }
+    std::vector<AgentRecord> Records() const { return ReadAgentRecords(recordPath_); }
+
+  private:
+    std::wstring recordPath_;
+};
