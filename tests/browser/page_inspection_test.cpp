@@ -80,7 +80,8 @@ TEST_F(PageInspection, PageUrlIsWhateverLocationUrlGives) {
         {"null", StringAnswer::Null(), ""},
         {"failed, nothing written", StringAnswer::Failure(), ""},
         // The HRESULT is not looked at: a string handed out with a failure counts.
-        {"failed with a string", {E_FAIL, StringAnswer::Output::Text, L"http://host/b"},
+        {"failed with a string",
+         {E_FAIL, StringAnswer::Output::Text, L"http://host/b"},
          "http://host/b"},
         {"embedded zero", StringAnswer::Text(std::wstring(L"http://a\0b", 10)), "http://a"},
     };
@@ -104,14 +105,20 @@ TEST_F(PageInspection, NoFocusedElementGivesNoLink) {
         std::function<void(Page&)> breakIt;
     };
     const Case cases[] = {
-        {"get_Document fails", [](Page& p) { p.browser->document.written = false;
-                                             p.browser->document.result = E_FAIL; }},
+        {"get_Document fails",
+         [](Page& p) {
+             p.browser->document.written = false;
+             p.browser->document.result = E_FAIL;
+         }},
         {"get_Document fails but hands out the document",
          [](Page& p) { p.browser->document.result = E_FAIL; }},
         {"get_Document gives null", [](Page& p) { p.browser->document.Hold(nullptr); }},
         {"document without IHTMLDocument2", [](Page& p) { p.document->isHtmlDocument = false; }},
-        {"get_activeElement fails", [](Page& p) { p.document->activeElement.written = false;
-                                                  p.document->activeElement.result = E_FAIL; }},
+        {"get_activeElement fails",
+         [](Page& p) {
+             p.document->activeElement.written = false;
+             p.document->activeElement.result = E_FAIL;
+         }},
         {"get_activeElement fails but hands out the element",
          [](Page& p) { p.document->activeElement.result = E_FAIL; }},
         {"no active element", [](Page& p) { p.document->activeElement.Hold(nullptr); }},
@@ -150,8 +157,8 @@ TEST_F(PageInspection, LinkTextByTagAndAddressByAnchorInterface) {
          "http://h/f.zip"},
         {"lower-case a", text(L"a"), true, text(L"Get it"), text(L"http://h/f.zip"), "Get it",
          "http://h/f.zip"},
-        {"A without anchor", text(L"A"), false, text(L"Get it"), text(L"http://h/f.zip"),
-         "Get it", ""},
+        {"A without anchor", text(L"A"), false, text(L"Get it"), text(L"http://h/f.zip"), "Get it",
+         ""},
         {"anchor under SPAN", text(L"SPAN"), true, text(L"Get it"), text(L"http://h/f.zip"), "",
          "http://h/f.zip"},
         {"other tag", text(L"DIV"), false, text(L"Get it"), null, "", ""},
@@ -165,8 +172,13 @@ TEST_F(PageInspection, LinkTextByTagAndAddressByAnchorInterface) {
         {"empty text", text(L"A"), true, text(L""), text(L"http://h/f.zip"), "", "http://h/f.zip"},
         {"null text", text(L"A"), true, null, text(L"http://h/f.zip"), "", "http://h/f.zip"},
         {"text fails", text(L"A"), true, failed, text(L"http://h/f.zip"), "", "http://h/f.zip"},
-        {"text with a failure still counts", text(L"A"), false,
-         {E_FAIL, StringAnswer::Output::Text, L"Get it"}, null, "Get it", ""},
+        {"text with a failure still counts",
+         text(L"A"),
+         false,
+         {E_FAIL, StringAnswer::Output::Text, L"Get it"},
+         null,
+         "Get it",
+         ""},
         {"text cut at a zero", text(L"A"), false, StringAnswer::Text(std::wstring(L"Get\0it", 6)),
          null, "Get", ""},
         {"text in code page 1252", text(L"A"), false, text(L"T\u00e9l\u00e9charger \u20ac"), null,
@@ -175,8 +187,13 @@ TEST_F(PageInspection, LinkTextByTagAndAddressByAnchorInterface) {
          ""},
         {"null href", text(L"A"), true, text(L"Get it"), null, "Get it", ""},
         {"href fails", text(L"A"), true, text(L"Get it"), failed, "Get it", ""},
-        {"href with a failure still counts", text(L"SPAN"), true, null,
-         {E_FAIL, StringAnswer::Output::Text, L"http://h/g.zip"}, "", "http://h/g.zip"},
+        {"href with a failure still counts",
+         text(L"SPAN"),
+         true,
+         null,
+         {E_FAIL, StringAnswer::Output::Text, L"http://h/g.zip"},
+         "",
+         "http://h/g.zip"},
         {"href cut at a zero", text(L"A"), true, text(L"Get it"),
          StringAnswer::Text(std::wstring(L"http://h/\0x.zip", 15)), "Get it", "http://h/"},
     };

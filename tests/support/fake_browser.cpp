@@ -16,9 +16,15 @@ HRESULT HandOut(I* object, void** out) {
 }
 }  // namespace
 
-FakeObject::FakeObject() { ++liveFakes; }
-FakeObject::~FakeObject() { --liveFakes; }
-long FakeObject::LiveCount() { return liveFakes; }
+FakeObject::FakeObject() {
+    ++liveFakes;
+}
+FakeObject::~FakeObject() {
+    --liveFakes;
+}
+long FakeObject::LiveCount() {
+    return liveFakes;
+}
 
 ULONG FakeObject::ReleaseObject() {
     const ULONG count = --refCount_;
@@ -74,7 +80,9 @@ HRESULT FakeElement::get_href(BSTR* out) {
 
 // --- FakeDocument ---
 
-FakeDocument::FakeDocument(IHTMLElement* active) { activeElement.Hold(active); }
+FakeDocument::FakeDocument(IHTMLElement* active) {
+    activeElement.Hold(active);
+}
 
 HRESULT FakeDocument::QueryInterface(REFIID iid, void** out) {
     *out = nullptr;
@@ -178,7 +186,9 @@ FakeBrowser::FakeBrowser(std::wstring url, IDispatch* document)
     events_.Attach(new FakeConnectionPoint(this));
 }
 
-FakeBrowser::~FakeBrowser() { events_->container_ = nullptr; }
+FakeBrowser::~FakeBrowser() {
+    events_->container_ = nullptr;
+}
 
 HRESULT FakeBrowser::QueryInterface(REFIID iid, void** out) {
     *out = nullptr;

@@ -64,7 +64,7 @@ struct StringAnswer {
 template <typename T>
 struct InterfaceAnswer {
     HRESULT result = S_OK;
-    ComPtr<T> object;  // null: answers a null pointer
+    ComPtr<T> object;     // null: answers a null pointer
     bool written = true;  // false: leaves the out-parameter as the caller passed it
 
     // Takes a reference of its own on `answer` (which may be null).
@@ -186,7 +186,7 @@ class FakeBrowser : public UnimplementedWebBrowser2,
     InterfaceAnswer<IDispatch> document;
     int documentCalls = 0;
 
-    bool hasConnectionPoints = false;  // whether QueryInterface hands out the container
+    bool hasConnectionPoints = false;          // whether QueryInterface hands out the container
     HRESULT findConnectionPointResult = S_OK;  // a failure hands out no point
     int findConnectionPointCalls = 0;
     FakeConnectionPoint& Events() { return *events_.Get(); }
