@@ -6,6 +6,7 @@
 #include "common/boundary.h"
 #include "common/guid_text.h"
 #include "common/identifiers.h"
+#include "common/module_path.h"
 #include "common/win_handles.h"
 #include "server/maxthon_plugin.h"
 #include "server/module_state.h"
@@ -114,34 +115,13 @@ int WriteRegistryRows(const RegistryRow* rows, std::size_t count) noexcept {
     return 1;
 }
 
-std::size_t ModuleDirectoryLength(const char* path, UINT codePage) noexcept {
-    std::size_t keep = 0;
-    std::size_t i = 0;
-    while (path[i] != '\0') {
-        if (IsDBCSLeadByteEx(codePage, static_cast<BYTE>(path[i])) && path[i + 1] != '\0') {
-            i += 2;
-            continue;
-        }
-        if (path[i] == '\\')
-            keep = i + 1;
-        ++i;
-    }
-    return keep != 0 ? keep : i;
-}
-
 bool GetModuleLocation(HINSTANCE module, char (&path)[MAX_PATH],
                        char (&directory)[MAX_PATH]) noexcept {
-    path[0] = '\0';
     directory[0] = '\0';
-    const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
-    // A full buffer means a cut path, and on older systems no terminator.
-    if (length == 0 || length >= MAX_PATH) {
-        path[0] = '\0';
+    if (!GetModulePath(module, path))
         return false;
-    }
-    const std::size_t keep = ModuleDirectoryLength(path, CP_ACP);
-    std::memcpy(directory, path, keep);
-    directory[keep] = '\0';
+    std::memcpy(directory, path, MAX_PATH);
+    CutAfterLastBackslash(directory);
     return true;
 }
 

@@ -49,14 +49,9 @@ RegistrationTable FillRegistrationTable(const ClassRegistrationTexts& texts);
 // it stay written, the later ones are not written).
 int WriteRegistryRows(const RegistryRow* rows, std::size_t count) noexcept;
 
-// How much of `path` the module directory keeps: everything up to and
-// including the last backslash, found character by character in `codePage`
-// so that a double-byte character's trail byte is never taken for one. The
-// whole length when there is no backslash.
-std::size_t ModuleDirectoryLength(const char* path, UINT codePage) noexcept;
-
-// The module's full path and its directory with the trailing backslash.
-// False when the platform gives no path or cuts it at the buffer's size.
+// The module's full path and its directory with the trailing backslash (cut
+// by characters of the ANSI code page). False when the platform gives no path
+// or cuts it at the buffer's size.
 bool GetModuleLocation(HINSTANCE module, char (&path)[MAX_PATH],
                        char (&directory)[MAX_PATH]) noexcept;
 

@@ -1,5 +1,6 @@
 // DllRegisterServer and DllUnregisterServer of the built DLL, loaded as a
 // registration tool loads it, against a redirected registry.
+#include "tests/support/child_process.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/wine_paths.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -404,3 +406,49 @@ TEST(Registration, AModulePathCutAtTheBufferWritesNoClassKey) {
         it = it->first.compare(0, 5, "HKCR\\") == 0 ? expected.erase(it) : std::next(it);
     EXPECT_EQ("", DescribeDifference(expected, ListSandbox(sandbox)));
 }
+
+namespace {
+// In code page 932, "\x95\x5C" is one character whose trail byte is the
+// backslash's code: the module directory must not end inside it. Run as a
+// test of its own in a process whose ANSI code page is 932 (Wine takes it
+// from LC_ALL at process start); answers 0 when the directory is right.
+int RegisterUnderADoubleByteName(const std::vector<std::string>&) {
+    if (GetACP() != 932)
+        return 2;
+    ScratchDir dir("webcorvane-dbcs");
+    const std::string copy = dir.Sub("\x95\x5C.dll");
+    if (!CopyFileA(kBuiltDll.c_str(), copy.c_str(), FALSE) &&
+        GetLastError() == ERROR_FILE_NOT_FOUND) {
+        // Wine names files in the Unix locale's character set; without a
+        // UTF-8 locale no file can carry this name.
+        std::fprintf(stderr, "skipped: no UTF-8 locale for non-ASCII file names\n");
+        return 77;
+    }
+    if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        std::fprintf(stderr, "cannot copy %s to %s: %lu\n", kBuiltDll.c_str(), copy.c_str(),
+                     GetLastError());
+        return 3;
+    }
+    RegistrySandbox sandbox;
+    if (!sandbox.Ready())
+        return 4;
+    {
+        Dll dll(copy);
+        if (dll.module == nullptr || dll.Register() != S_OK)
+            return 5;
+    }
+    const RegistryListing listing = ListSandbox(sandbox);
+    const auto helpDir = listing.find("HKCR\\TypeLib\\" LIB "\\1.0\\HELPDIR |@");
+    const auto win32 = listing.find("HKCR\\TypeLib\\" LIB "\\1.0\\0\\win32 |@");
+    if (helpDir == listing.end() || win32 == listing.end())
+        return 6;
+    const std::string directory = dir.Path() + "\\";
+    if (win32->second != ValueEntry(REG_SZ, std::string(copy.c_str(), copy.size() + 1)))
+        return 7;
+    return helpDir->second ==
+                   ValueEntry(REG_SZ, std::string(directory.c_str(), directory.size() + 1))
+               ? 0
+               : 1;
+}
+REGISTER_CHILD_MODE(register_dbcs, RegisterUnderADoubleByteName);
+}  // namespace

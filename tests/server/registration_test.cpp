@@ -161,35 +161,6 @@ TEST(WriteRegistryRows, AKeyThatCannotBeCreatedEndsTheWalkKeepingEarlierRows) {
     RegCloseKey(deleted);
 }
 
-TEST(ModuleDirectoryLength, CutsAfterTheLastBackslashCharacter) {
-    struct Case {
-        const char* path;
-        UINT codePage;
-        const char* directory;
-    } const cases[] = {
-        {"C:\\Program Files\\WebCorvane\\WebCorvaneBHO.dll", 1252,
-         "C:\\Program Files\\WebCorvane\\"},
-        {"C:\\WebCorvaneBHO.dll", 1252, "C:\\"},
-        {"\\\\server\\share\\x.dll", 1252, "\\\\server\\share\\"},
-        {"C:\\dir\\", 1252, "C:\\dir\\"},
-        {"WebCorvaneBHO.dll", 1252, "WebCorvaneBHO.dll"},
-        {"", 1252, ""},
-        // 0x95 0x5C is one character in code page 932: its trail byte is no
-        // backslash there, but two characters (the second a backslash) in 1252.
-        {"C:\\dir\\\x95\x5C.dll", 932, "C:\\dir\\"},
-        {"C:\\dir\\\x95\x5C.dll", 1252, "C:\\dir\\\x95\\"},
-        {"C:\\\x95\x5C\\x.dll", 932, "C:\\\x95\x5C\\"},
-        {"\x95\x5C.dll", 932, "\x95\x5C.dll"},
-        // A lead byte right before the end is a character of its own.
-        {"C:\\dir\\\x95", 932, "C:\\dir\\"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(std::strlen(c.directory), ModuleDirectoryLength(c.path, c.codePage))
-            << c.path << " in " << c.codePage;
-        EXPECT_EQ(0, std::strncmp(c.directory, c.path, std::strlen(c.directory)));
-    }
-}
-
 TEST(GetModuleLocation, GivesThePathAndItsDirectory) {
     char path[MAX_PATH];
     char directory[MAX_PATH];
