@@ -3,7 +3,6 @@
 #include "server/registration.h"
 
 #include "common/identifiers.h"
-#include "tests/support/child_process.h"
 #include "tests/support/registry_sandbox.h"
 
 #include <shlwapi.h>
@@ -81,12 +80,6 @@ TEST(FillRegistrationTable, AnInterfaceThePlatformOwnsEndsTheTableBeforeItsRows)
     EXPECT_EQ(nullptr, rows[20].root);
 }
 
-TEST(IsLibraryInterface, OnlyTheHelpersOwnInterface) {
-    EXPECT_TRUE(IsLibraryInterface(IID_IWebCorvaneIEHelper));
-    EXPECT_FALSE(IsLibraryInterface(IID_DownloadManagerInterface));
-    EXPECT_FALSE(IsLibraryInterface(CLSID_WebCorvaneIEHelper));
-}
-
 TEST(WriteRegistryRows, WritesKeysAndValuesAsTheRowsSay) {
     RegistrySandbox sandbox;
     ASSERT_TRUE(sandbox.Ready());
@@ -159,15 +152,6 @@ TEST(WriteRegistryRows, AKeyThatCannotBeCreatedEndsTheWalkKeepingEarlierRows) {
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Long"));
     }
     RegCloseKey(deleted);
-}
-
-TEST(GetModuleLocation, GivesThePathAndItsDirectory) {
-    char path[MAX_PATH];
-    char directory[MAX_PATH];
-    ASSERT_TRUE(GetModuleLocation(nullptr, path, directory));
-    const std::string self = SelfPath();
-    EXPECT_EQ(self, path);
-    EXPECT_EQ(self.substr(0, self.rfind('\\') + 1), directory);
 }
 
 TEST(RegisterComClass, WritesNoInterfaceKeyForThePlatformsInterface) {
