@@ -81,6 +81,12 @@ RegistrySandbox::RegistrySandbox() {
             ready_ = false;
         }
     }
+    // The library imports WinINet, whose start-up reads and writes the real
+    // hives (shell folders, profile list): load it while they are still real,
+    // so that a DLL loaded inside the sandbox finds it running and the
+    // sandbox holds only what registration wrote. It stays loaded.
+    static const HMODULE wininet = LoadLibraryA("wininet.dll");
+    (void)wininet;
     // The scratch keys are opened before HKCU itself is redirected.
     ready_ = ready_ && RegOverridePredefKey(HKEY_CLASSES_ROOT, keys_[0]) == ERROR_SUCCESS &&
              RegOverridePredefKey(HKEY_LOCAL_MACHINE, keys_[1]) == ERROR_SUCCESS &&
