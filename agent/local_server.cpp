@@ -9,7 +9,13 @@
 #include <cstdio>
 
 namespace {
+// COM starts the agent for a client that asks for an object at once. Should
+// none come (its activation failed, or it only took the class object), the
+// agent would never see a last hold go: it gives up after this long.
+constexpr UINT kFirstClientWaitMs = 10000;
+
 volatile LONG serverHolds = 0;
+bool everHeld = false;
 DWORD classCookie = 0;
 bool classRegistered = false;
 
@@ -49,16 +55,28 @@ int RunLocalServer() noexcept {
         return 1;
     }
     classRegistered = true;
+    const UINT_PTR firstClientTimer = SetTimer(nullptr, 0, kFirstClientWaitMs, nullptr);
     MSG message;
     for (;;) {
-        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        // A creation already under way when the last hold went may have
-        // given out an object since: serve it to its end.
-        if (serverHolds == 0)
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == -1)
             break;
+        if (got == 0) {
+            // The last hold went. A creation already under way then may have
+            // given out an object since: serve it to its end.
+            if (serverHolds == 0)
+                break;
+            continue;
+        }
+        if (message.message == WM_TIMER && message.hwnd == nullptr &&
+            message.wParam == firstClientTimer) {
+            KillTimer(nullptr, firstClientTimer);
+            if (!everHeld)
+                break;
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
     }
     StopTakingActivations();
     CoUninitialize();

@@ -2,6 +2,7 @@
 // record of the arguments, its death in the middle of a call.
 #include "tests/agent/agent_client.h"
 #include "tests/support/agent_control.h"
+#include "tests/support/child_process.h"
 
 #include <gtest/gtest.h>
 
@@ -236,4 +237,26 @@ TEST_F(AgentServerTest, ClientsShareOneAgentWithItsCountAndOptions) {
     EXPECT_TRUE(FAILED(first->GetOption(unknown.Get(), read.Receive())));
     EXPECT_EQ(nullptr, read.Get());
     EXPECT_TRUE(FAILED(first->SetOption(nullptr, value.Get())));
+}
+
+TEST_F(AgentServerTest, RunsWhileHeldAndEndsWhenReleased) {
+    ASSERT_TRUE(WaitForNoAgentProcess(10000));
+    {
+        ComPtr<IDownloadAgent> first = Agent();
+        ComPtr<IDownloadAgent> second = Agent();
+        ASSERT_TRUE(first && second);
+        first.Reset();
+        Sleep(300);
+        EXPECT_EQ(1, CountAgentProcesses());  // the second still holds it
+        LONG count = -1;
+        EXPECT_EQ(S_OK, second->GetTaskCount(&count));
+    }
+    EXPECT_TRUE(WaitForNoAgentProcess(10000));
+}
+
+TEST_F(AgentServerTest, StartedWithoutAClientItEndsByItself) {
+    ASSERT_TRUE(WaitForNoAgentProcess(10000));
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(0, RunProcess(AgentExePath(), "-Embedding", 60000));
+    EXPECT_GE(GetTickCount() - start, 9000u);
 }

@@ -109,6 +109,23 @@ bool ParseLong(const std::wstring& field, long& value) {
     return end == field.c_str() + field.size();
 }
 
+// The processes of this prefix (Wine lists only its own wineserver's) whose
+// executable has this file name.
+std::vector<DWORD> ProcessesNamed(const wchar_t* name) {
+    std::vector<DWORD> ids;
+    FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.Valid())
+        return ids;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
+        if (lstrcmpiW(entry.szExeFile, name) == 0)
+            ids.push_back(entry.th32ProcessID);
+    }
+    return ids;
+}
+
 bool ParseRecord(const std::wstring& line, AgentRecord& record) {
     std::vector<std::wstring> fields(1);
     for (wchar_t c : line) {
@@ -198,18 +215,9 @@ std::vector<AgentRecord> ReadAgentRecords(const std::wstring& path) {
 }
 
 int RestartRpcss() {
-    FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot.Valid())
-        return 0;
     int ended = 0;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
-         more = Process32NextW(snapshot.Get(), &entry)) {
-        if (lstrcmpiW(entry.szExeFile, L"rpcss.exe") != 0)
-            continue;
-        FileHandle process(
-            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    for (DWORD id : ProcessesNamed(L"rpcss.exe")) {
+        FileHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
         if (!process.Valid())
             continue;
         if (TerminateProcess(process.Get(), 0) &&
@@ -217,6 +225,20 @@ int RestartRpcss() {
             ++ended;
     }
     return ended;
+}
+
+int CountAgentProcesses() {
+    return static_cast<int>(ProcessesNamed(L"CorvaneAgent.exe").size());
+}
+
+bool WaitForNoAgentProcess(DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (CountAgentProcesses() > 0) {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    return true;
 }
 
 AgentSession::AgentSession() {
@@ -233,6 +255,9 @@ AgentSession::AgentSession() {
 AgentSession::~AgentSession() {
     ClearAgentAnswer();
     ClearAgentRecordFile();
+    // Nothing else lives there: leave the prefix as the test found it.
+    RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Corvane");
     if (!recordPath_.empty())
         DeleteFileW(recordPath_.c_str());
 }

@@ -65,6 +65,13 @@ std::vector<AgentRecord> ReadAgentRecords(const std::wstring& path);
 // object and activations fail.
 int RestartRpcss();
 
+// How many CorvaneAgent.exe processes the prefix runs now.
+int CountAgentProcesses();
+
+// Waits up to `timeoutMs` for the prefix to run no agent process; answers
+// whether it came to that. An agent ends on its own once no client holds it.
+bool WaitForNoAgentProcess(DWORD timeoutMs);
+
 // One test's use of the agent: a fresh, empty record file in the temporary
 // folder, the default answer; at the end both settings are cleared and the
 // file is deleted.
