@@ -133,9 +133,7 @@ TEST(DownloadManagerVersions, XpCopyRunsTheComparisons) {
                                              KEY_WRITE, nullptr, &appKey, nullptr));
     RegSetValueExA(appKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6);
     RegCloseKey(appKey);
-    ASSERT_TRUE(CopyFileA(SelfPath().c_str(), (dir + name).c_str(), FALSE));
-    EXPECT_EQ(0, RunProcess(dir + name, "--gtest_filter=DownloadManagerOnXp.*"));
-    DeleteFileA((dir + name).c_str());
+    EXPECT_EQ(0, RunSelfAs(dir + name, "--gtest_filter=DownloadManagerOnXp.*"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "browser/intercept_state.h"
 #include "tests/support/child_process.h"
 #include "tests/support/event_args.h"
+#include "tests/support/scratch_dir.h"
 
 #include <exdispid.h>
 
@@ -184,14 +185,8 @@ TEST_F(MaxthonGate, OnlyTheFirstOfARunPassesAndOtherEventsRearm) {
 }
 
 TEST(MaxthonGateHost, RunsInACopyNamedMaxthon) {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    const std::string dir = std::string(temp) + "Maxthon-gate";
-    CreateDirectoryA(dir.c_str(), nullptr);
-    const std::string exe = dir + "\\Maxthon.exe";
-    ASSERT_TRUE(CopyFileA(SelfPath().c_str(), exe.c_str(), FALSE));
-    EXPECT_EQ(0, RunProcess(exe, "--gtest_filter=MaxthonGate.*"));
-    DeleteFileA(exe.c_str());
+    ScratchDir maxthon("Maxthon");
+    EXPECT_EQ(0, RunSelfAs(maxthon.Sub("Maxthon.exe"), "--gtest_filter=MaxthonGate.*"));
 }
 
 }  // namespace

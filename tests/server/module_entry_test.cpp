@@ -1,6 +1,7 @@
 #include "server/module_state.h"
 
 #include "tests/support/child_process.h"
+#include "tests/support/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -20,27 +21,12 @@ int ProbeHost(const std::vector<std::string>&) {
 }
 REGISTER_CHILD_MODE(probe_host, ProbeHost);
 
-// Copies this test executable to `dir\name` and runs the probe there.
+// Runs the probe in a copy of this executable at `dir\name`.
 int ProbeAs(const std::string& dir, const std::string& name) {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string path = std::string(temp) + "webcorvane-host-test";
-    CreateDirectoryA(path.c_str(), nullptr);
-    size_t start = 0;
-    while (true) {
-        const size_t slash = dir.find('\\', start);
-        path += "\\" + dir.substr(start, slash - start);
-        CreateDirectoryA(path.c_str(), nullptr);
-        if (slash == std::string::npos)
-            break;
-        start = slash + 1;
-    }
-    const std::string exe = path + "\\" + name;
-    if (!CopyFileA(SelfPath().c_str(), exe.c_str(), FALSE))
-        return -10;
-    const int result = RunChild(exe, "probe_host");
-    DeleteFileA(exe.c_str());
-    return result;
+    ScratchDir scratch("webcorvane-host");
+    const std::string folder = scratch.Sub(dir);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return RunSelfAs(folder + "\\" + name, "--child=probe_host");
 }
 }  // namespace
 

@@ -50,6 +50,10 @@ int RunProcess(const std::string& exe, const std::string& arguments, DWORD timeo
     return static_cast<int>(code);
 }
 
-int RunChild(const std::string& exe, const std::string& mode, const std::string& arguments) {
-    return RunProcess(exe, "--child=" + mode + " " + arguments);
+int RunSelfAs(const std::string& exe, const std::string& arguments) {
+    if (!CopyFileA(SelfPath().c_str(), exe.c_str(), FALSE))
+        return -10;
+    const int result = RunProcess(exe, arguments);
+    DeleteFileA(exe.c_str());
+    return result;
 }

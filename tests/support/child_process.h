@@ -26,5 +26,8 @@ std::string SelfPath();
 // inherited.
 int RunProcess(const std::string& exe, const std::string& arguments, DWORD timeoutMs = 120000);
 
-// Runs a child mode of `exe` (a copy of this test executable, or itself).
-int RunChild(const std::string& exe, const std::string& mode, const std::string& arguments = "");
+// Copies this test executable to `exe` (its folder must exist), runs the copy
+// with `arguments`, deletes it and answers its exit code; -10 when the copy
+// could not be made. For what depends on the host's name or path.
+int RunSelfAs(const std::string& exe, const std::string& arguments);
+
