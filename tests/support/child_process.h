@@ -30,4 +30,3 @@ int RunProcess(const std::string& exe, const std::string& arguments, DWORD timeo
 // with `arguments`, deletes it and answers its exit code; -10 when the copy
 // could not be made. For what depends on the host's name or path.
 int RunSelfAs(const std::string& exe, const std::string& arguments);
-
