@@ -1,0 +1,89 @@
+#include "tools/url_explainer/explain.h"
+
+#include "handoff/download_handoff.h"
+#include "handoff/url_policy.h"
+
+#include <windows.h>
+
+#include <sstream>
+
+namespace {
+
+const char* Describe(ExtensionVerdict::Reason reason) {
+    switch (reason) {
+        case ExtensionVerdict::kCorvaneLink:
+            return "a corvane:// link: taken whatever the list says";
+        case ExtensionVerdict::kNoDot:
+            return "the URL has no \".\": no extension";
+        case ExtensionVerdict::kDotBeforeSlash:
+            return "the last \".\" lies before the last \"/\": no extension";
+        case ExtensionVerdict::kTooLong:
+            return "the extension is longer than 20 characters";
+        case ExtensionVerdict::kInList:
+            return "in the list";
+        case ExtensionVerdict::kNotInList:
+            return "not in the list";
+    }
+    return "";
+}
+
+// Where a value came from: the file, or the default because the file, the
+// section or the key is missing.
+std::string Source(const char* path, const char* key) {
+    char probe[8];
+    const char kMissing[] = "\x01";
+    GetPrivateProfileStringA("Monitor", key, kMissing, probe, sizeof(probe), path);
+    return probe[0] == kMissing[0] && probe[1] == '\0' ? "default" : "from the file";
+}
+
+}  // namespace
+
+Explanation ExplainUrl(const std::string& url) {
+    std::ostringstream out;
+    DownloadHandoff handoff;
+    out << "URL: " << url << "\n";
+
+    const char* scheme = FindSupportedScheme(url.c_str());
+    if (scheme == nullptr) {
+        out << "  scheme: not one of ftp, http, https, corvane, mms, mmst, rtsp, rtspu\n"
+            << "  verdict: let through (no file read)\n";
+        return {out.str(), false};
+    }
+    out << "  scheme: \"" << scheme << "\" is supported\n";
+    if (url.find('?') != std::string::npos) {
+        out << "  note: the URL contains \"?\": the browser's navigation events never offer it; "
+               "only the download manager's road can\n";
+    }
+
+    char path[MAX_PATH];
+    if (!DownloadHandoff::GetConfigurationPath(path)) {
+        out << "  configuration: the program's folder cannot be had\n  verdict: let through\n";
+        return {out.str(), false};
+    }
+    const bool fileExists = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    out << "  configuration: " << path << (fileExists ? "" : " (absent: defaults apply)") << "\n";
+
+    const bool on = handoff.IsMonitorEnabled();
+    out << "  switch: MonitorIE " << (on ? "on" : "off") << " (" << Source(path, "MonitorIE")
+        << ")\n";
+    if (!on) {
+        out << "  verdict: let through (the switch is off)\n";
+        return {out.str(), false};
+    }
+
+    char list[1024];
+    if (!handoff.GetExtensionList(list, sizeof(list))) {
+        out << "  verdict: let through\n";
+        return {out.str(), false};
+    }
+    out << "  list: \"" << list << "\" (" << Source(path, "ExtendNames") << ")\n";
+
+    const ExtensionVerdict verdict = ExplainExtension(url.c_str(), list);
+    if (!verdict.candidate.empty())
+        out << "  candidate: \"" << verdict.candidate << "\"\n";
+    out << "  extension: " << Describe(verdict.reason) << "\n";
+
+    const bool handedOver = handoff.MatchesExtension(url.c_str(), list);
+    out << "  verdict: " << (handedOver ? "handed to the download agent" : "let through") << "\n";
+    return {out.str(), handedOver};
+}
