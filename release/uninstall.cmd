@@ -1,0 +1,18 @@
+@echo off
+rem Removes everything WebCorvaneBHO's registration wrote, for both DLLs.
+setlocal
+set "here=%~dp0"
+set "native=%windir%\System32"
+if defined PROCESSOR_ARCHITEW6432 set "native=%windir%\Sysnative"
+if not exist "%windir%\SysWOW64\regsvr32.exe" goto only32
+
+"%native%\regsvr32.exe" /s /u "%here%x64\WebCorvaneBHO.dll"
+"%windir%\SysWOW64\regsvr32.exe" /s /u "%here%x86\WebCorvaneBHO.dll"
+goto done
+
+:only32
+"%native%\regsvr32.exe" /s /u "%here%x86\WebCorvaneBHO.dll"
+
+:done
+echo WebCorvaneBHO is removed.
+exit /b 0
