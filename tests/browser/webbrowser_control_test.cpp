@@ -1,0 +1,399 @@
+// The built DLL's helper object sited in the platform's own WebBrowser
+// control, as a browser sites it, navigating to a small HTTP server of the
+// test's own on 127.0.0.1. The server's count of requests tells whether a
+// navigation was stopped; the reference agent records what it was offered.
+#include <winsock2.h>
+#include <windows.h>
+
+#include "common/bstr.h"
+#include "common/com_ptr.h"
+#include "common/identifiers.h"
+#include "common/variant.h"
+#include "tests/support/agent_control.h"
+#include "tests/support/event_args.h"
+#include "tests/support/wine_paths.h"
+
+#include <exdisp.h>
+#include <exdispid.h>
+#include <ocidl.h>
+#include <oleidl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+// Answers every request with 200 and a small body, and counts requests by
+// path (query included). Ends by itself after `lifetimeMs` at the latest.
+class TinyHttpServer {
+  public:
+    explicit TinyHttpServer(DWORD lifetimeMs = 60000) {
+        WSADATA data;
+        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = 0;  // any free port
+        int length = sizeof(address);
+        if (listener_ == INVALID_SOCKET ||
+            bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+            listen(listener_, 8) != 0 ||
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+        const DWORD end = GetTickCount() + lifetimeMs;
+        thread_ = std::thread([this, end] { Serve(end); });
+    }
+    ~TinyHttpServer() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (listener_ != INVALID_SOCKET)
+            closesocket(listener_);
+        if (started_)
+            WSACleanup();
+    }
+    bool Running() const { return port_ != 0; }
+    std::wstring Url(const std::wstring& path) const {
+        return L"http://127.0.0.1:" + std::to_wstring(port_) + path;
+    }
+    int Requests(const std::string& path) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = counts_.find(path);
+        return it == counts_.end() ? 0 : it->second;
+    }
+
+  private:
+    void Serve(DWORD end) {
+        while (!stop_ && static_cast<LONG>(end - GetTickCount()) > 0) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(listener_, &readable);
+            timeval wait = {0, 100 * 1000};
+            if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+                continue;
+            SOCKET client = accept(listener_, nullptr, nullptr);
+            if (client == INVALID_SOCKET)
+                continue;
+            Answer(client);
+            closesocket(client);
+        }
+    }
+    void Answer(SOCKET client) {
+        DWORD timeoutMs = 2000;
+        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
+                   sizeof(timeoutMs));
+        std::string request;
+        char buffer[1024];
+        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 16384) {
+            const int got = recv(client, buffer, sizeof(buffer), 0);
+            if (got <= 0)
+                break;
+            request.append(buffer, got);
+        }
+        const size_t start = request.find(' ');
+        const size_t stop = request.find(' ', start + 1);
+        if (start == std::string::npos || stop == std::string::npos)
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++counts_[request.substr(start + 1, stop - start - 1)];
+        }
+        const std::string body = "<html><body>test</body></html>";
+        const std::string reply = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                                  std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+                                  body;
+        send(client, reply.data(), static_cast<int>(reply.size()), 0);
+    }
+
+    bool started_ = false;
+    SOCKET listener_ = INVALID_SOCKET;
+    unsigned short port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::map<std::string, int> counts_;
+};
+
+// The least a container gives the control: a client site.
+class ClientSite : public IOleClientSite {
+  public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IOleClientSite))
+            return E_NOINTERFACE;
+        *out = static_cast<IOleClientSite*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetContainer(IOleContainer** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP ShowObject() override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+    ULONG refs = 1;
+};
+
+// A second sink, connected after the helper: it sees every BeforeNavigate2
+// with the Cancel value the helper left, and how navigations end.
+class EventObserver : public IDispatch {
+  public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch))
+            return E_NOINTERFACE;
+        *out = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID event, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        if (event == DISPID_BEFORENAVIGATE2 && params != nullptr && params->cArgs == 7 &&
+            params->rgvarg[0].vt == (VT_BYREF | VT_BOOL) &&
+            params->rgvarg[5].vt == (VT_BYREF | VT_VARIANT) &&
+            params->rgvarg[5].pvarVal->vt == VT_BSTR) {
+            lastUrl = params->rgvarg[5].pvarVal->bstrVal;
+            lastCancel = *params->rgvarg[0].pboolVal;
+            ++beforeNavigate;
+        } else if (event == DISPID_NAVIGATEERROR || event == DISPID_NAVIGATECOMPLETE2 ||
+                   event == DISPID_DOCUMENTCOMPLETE) {
+            ++ended;
+        }
+        return S_OK;
+    }
+    ULONG refs = 1;
+    int beforeNavigate = 0;
+    int ended = 0;
+    std::wstring lastUrl;
+    VARIANT_BOOL lastCancel = 0;
+};
+
+// The built DLL, loaded once for the process and never unloaded: the
+// browser does not unload a helper's DLL while one of its objects lives.
+HMODULE Library() {
+    static HMODULE module = LoadLibraryA(FromUnixPath(WEBCORVANE_DLL_PATH).c_str());
+    return module;
+}
+
+template <typename T>
+T Export(const char* name) {
+    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Library(), name)));
+}
+
+ComPtr<IObjectWithSite> CreateHelper() {
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    ComPtr<IObjectWithSite> helper;
+    auto getClassObject = Export<GetClassObject>("DllGetClassObject");
+    if (getClassObject == nullptr)
+        return helper;
+    ComPtr<IClassFactory> factory;
+    if (FAILED(getClassObject(CLSID_WebCorvaneIEHelper, IID_IClassFactory, factory.ReceiveVoid())))
+        return helper;
+    factory->CreateInstance(nullptr, IID_ObjectWithSite, helper.ReceiveVoid());
+    return helper;
+}
+
+// Dispatches messages until `done` answers true or `timeoutMs` passed;
+// answers `done`'s last word.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (done())
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+class WebBrowserControl : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+        ASSERT_NE(nullptr, Library());
+        ASSERT_TRUE(server.Running());
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_IWebBrowser2, control.ReceiveVoid()));
+        ComPtr<IOleObject> oleObject;
+        ASSERT_EQ(S_OK, oleObject.QueryFrom(control.Get(), IID_IOleObject));
+        ASSERT_EQ(S_OK, oleObject->SetClientSite(&clientSite));
+
+        helper = CreateHelper();
+        ASSERT_TRUE(helper);
+        ASSERT_EQ(S_OK, helper->SetSite(control.Get()));
+
+        ComPtr<IConnectionPointContainer> container;
+        ASSERT_EQ(S_OK, container.QueryFrom(control.Get(), IID_IConnectionPointContainer));
+        ASSERT_EQ(S_OK,
+                  container->FindConnectionPoint(DIID_DWebBrowserEvents2, observerPoint.Receive()));
+        ASSERT_EQ(S_OK, observerPoint->Advise(&observer, &observerCookie));
+    }
+    void TearDown() override {
+        if (observerPoint)
+            observerPoint->Unadvise(observerCookie);
+        observerPoint.Reset();
+        if (control) {
+            control->Stop();
+            ComPtr<IOleObject> oleObject;
+            if (SUCCEEDED(oleObject.QueryFrom(control.Get(), IID_IOleObject))) {
+                oleObject->Close(OLECLOSE_NOSAVE);
+                oleObject->SetClientSite(nullptr);
+            }
+        }
+        // The browser says OnQuit before it lets a helper go: the helper's
+        // Unadvise is what frees it from the control's connection point.
+        ComPtr<IDispatch> sink;
+        if (SUCCEEDED(sink.QueryFrom(helper.Get(), IID_IDispatch))) {
+            DISPPARAMS none = {nullptr, nullptr, 0, 0};
+            sink->Invoke(DISPID_ONQUIT, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr,
+                         nullptr);
+        }
+        sink.Reset();
+        helper.Reset();
+        control.Reset();
+        PumpUntil([] { return false; }, 50);
+        OleUninitialize();
+    }
+
+    // Navigates to `path` of the server and waits until the navigation was
+    // stopped by a sink, or the server saw it and the control ended it.
+    // Answers the Cancel value the observer saw after the helper.
+    VARIANT_BOOL Navigate(const std::string& path) {
+        const std::wstring url = server.Url(std::wstring(path.begin(), path.end()));
+        const int seen = observer.beforeNavigate;
+        const int ended = observer.ended;
+        const int requests = server.Requests(path);
+        Variant target;
+        target.Get()->vt = VT_BSTR;
+        target.Get()->bstrVal = SysAllocString(url.c_str());
+        Variant empty;
+        EXPECT_EQ(S_OK, control->Navigate2(target.Get(), empty.Get(), empty.Get(), empty.Get(),
+                                           empty.Get()))
+            << path;
+        EXPECT_TRUE(PumpUntil([&] { return observer.beforeNavigate > seen; }, 10000)) << path;
+        EXPECT_EQ(url, observer.lastUrl);
+        if (observer.lastCancel != 0) {
+            // Give a request that should not come the time to come.
+            PumpUntil([&] { return server.Requests(path) > requests; }, 1000);
+        } else {
+            EXPECT_TRUE(PumpUntil(
+                [&] { return server.Requests(path) > requests && observer.ended > ended; }, 10000))
+                << path;
+        }
+        return observer.lastCancel;
+    }
+
+    std::wstring LocationUrl() {
+        Bstr location;
+        control->get_LocationURL(location.Receive());
+        return location.Get() == nullptr ? std::wstring() : std::wstring(location.Get());
+    }
+
+    AgentSession agent;
+    TinyHttpServer server;
+    ClientSite clientSite;
+    EventObserver observer;
+    ComPtr<IWebBrowser2> control;
+    ComPtr<IObjectWithSite> helper;
+    ComPtr<IConnectionPoint> observerPoint;
+    DWORD observerCookie = 0;
+};
+
+TEST_F(WebBrowserControl, AgentDecidesWhichNavigationsReachTheServer) {
+    agent.SetAnswer(L"1");
+    // Pages and query URLs go through; the agent hears nothing of them.
+    EXPECT_EQ(0, Navigate("/page.html"));
+    EXPECT_EQ(1, server.Requests("/page.html"));
+    EXPECT_EQ(0, Navigate("/get.zip?id=1"));
+    EXPECT_EQ(1, server.Requests("/get.zip?id=1"));
+    EXPECT_TRUE(agent.Records().empty());
+
+    // A file the agent accepts is taken from the browser.
+    const std::wstring page = LocationUrl();
+    EXPECT_NE(0, Navigate("/file.zip"));
+    EXPECT_EQ(0, server.Requests("/file.zip"));
+    std::vector<AgentRecord> records = agent.Records();
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ(AgentText::Of(server.Url(L"/file.zip")), records[0].url);
+    EXPECT_EQ(AgentText::Of(page), records[0].referrer);
+
+    // One it refuses is left to the browser.
+    agent.SetAnswer(L"0");
+    EXPECT_EQ(0, Navigate("/other.zip"));
+    EXPECT_EQ(1, server.Requests("/other.zip"));
+    records = agent.Records();
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(AgentText::Of(server.Url(L"/other.zip")), records[1].url);
+}
+
+TEST_F(WebBrowserControl, EventsTheControlNeverFiresAndTheQuitThatDisconnects) {
+    agent.SetAnswer(L"1");
+    ComPtr<IDispatch> sink;
+    ASSERT_EQ(S_OK, sink.QueryFrom(helper.Get(), IID_IDispatch));
+    auto fire = [&](DISPID id, BrowserEventArgs* args) {
+        std::unique_ptr<BrowserEventArgs> owned(args);
+        DISPPARAMS none = {nullptr, nullptr, 0, 0};
+        EXPECT_EQ(S_OK, sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD,
+                                     args ? args->Params() : &none, nullptr, nullptr, nullptr));
+        return args ? args->cancel : BrowserEventArgs::kUntouched;
+    };
+    // No HTML document here: the focused link is empty, which no agent gets.
+    EXPECT_EQ(0, fire(DISPID_NEWWINDOW2, BrowserEventArgs::NewWindow2()));
+    const std::wstring context = server.Url(L"/context.html");
+    EXPECT_EQ(1, fire(DISPID_NEWWINDOW3,
+                      BrowserEventArgs::NewWindow3(server.Url(L"/popup.zip"), context)));
+    std::vector<AgentRecord> records = agent.Records();
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ(AgentText::Of(server.Url(L"/popup.zip")), records[0].url);
+    EXPECT_EQ(AgentText::Of(context), records[0].referrer);
+
+    fire(DISPID_QUIT, nullptr);
+    fire(DISPID_ONQUIT, nullptr);
+    // Disconnected: the control's next navigation is no longer stopped.
+    EXPECT_EQ(0, Navigate("/after-quit.zip"));
+    EXPECT_EQ(1, server.Requests("/after-quit.zip"));
+    EXPECT_EQ(1u, agent.Records().size());
+}
+
+TEST_F(WebBrowserControl, ReleasedHelperLeavesNoObjectOfTheLibrary) {
+    using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+    auto canUnloadNow = Export<CanUnloadNow>("DllCanUnloadNow");
+    ASSERT_NE(nullptr, canUnloadNow);
+    EXPECT_EQ(S_FALSE, canUnloadNow());
+    ComPtr<IDispatch> sink;
+    ASSERT_EQ(S_OK, sink.QueryFrom(helper.Get(), IID_IDispatch));
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    EXPECT_EQ(S_OK, sink->Invoke(DISPID_ONQUIT, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr,
+                                 nullptr, nullptr));
+    sink.Reset();
+    helper.Reset();  // the control no longer holds it: this was the last reference
+    EXPECT_EQ(S_OK, canUnloadNow());
+}
+
+}  // namespace
