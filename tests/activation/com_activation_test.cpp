@@ -1,0 +1,156 @@
+// Both classes through the platform's own activation: a copy of the built DLL
+// is registered in the prefix's real registry (COM's look-ups ignore a
+// redirected one), created with CoCreateInstance and CoGetClassObject, and
+// asked through the module COM loaded whether it can be unloaded.
+#include "tests/support/config_file.h"
+#include "tests/support/wine_paths.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using Entry = HRESULT(STDAPICALLTYPE*)();
+
+struct ClassCase {
+    const char* name;
+    const char* clsidText;
+};
+const ClassCase kClasses[] = {
+    {"WebCorvaneIEHelper", "{00000AAA-A363-466E-BEF5-9BB68697AA7F}"},
+    {"VDownloadManager", "{15BD4A12-BEDA-4A4D-8FB1-04553F1FD1CB}"},
+};
+
+CLSID ClassId(const ClassCase& c) {
+    CLSID clsid = {};
+    const std::wstring text(c.clsidText, c.clsidText + std::string(c.clsidText).size());
+    CLSIDFromString(const_cast<LPOLESTR>(text.c_str()), &clsid);
+    return clsid;
+}
+
+HRESULT CallExport(HMODULE module, const char* name) {
+    auto fn = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return fn != nullptr ? fn() : E_POINTER;
+}
+
+std::string ModulePath(HMODULE module) {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+    return std::string(path, length);
+}
+
+// The default value of "HKCR\CLSID\{...}\InprocServer32" as COM reads it.
+std::string RegisteredServer(const ClassCase& c) {
+    const std::string key = std::string("CLSID\\") + c.clsidText + "\\InprocServer32";
+    char data[MAX_PATH] = {};
+    DWORD size = sizeof(data);
+    if (SHGetValueA(HKEY_CLASSES_ROOT, key.c_str(), nullptr, nullptr, data, &size) != ERROR_SUCCESS)
+        return "<not registered>";
+    return data;
+}
+
+class ComActivation : public testing::Test {
+  protected:
+    // One registered copy for the whole suite, in a folder of its own, so the
+    // module COM loads can be told apart from the build's DLL.
+    static void SetUpTestSuite() {
+        const std::string folder = SelfDirectory() + "registered";
+        CreateDirectoryA(folder.c_str(), nullptr);
+        copy_ = folder + "\\WebCorvaneBHO.dll";
+        registered_ = CopyFileA(FromUnixPath(WEBCORVANE_DLL_PATH).c_str(), copy_.c_str(), FALSE) &&
+                      CallOnCopy("DllRegisterServer") == S_OK;
+    }
+    static void TearDownTestSuite() {
+        CallOnCopy("DllUnregisterServer");
+        DeleteFileA(copy_.c_str());
+        RemoveDirectoryA((SelfDirectory() + "registered").c_str());
+    }
+    static HRESULT CallOnCopy(const char* name) {
+        HMODULE module = LoadLibraryA(copy_.c_str());
+        if (module == nullptr)
+            return E_FAIL;
+        const HRESULT hr = CallExport(module, name);
+        FreeLibrary(module);
+        return hr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(registered_) << "could not copy and register " << copy_;
+        ASSERT_EQ(S_OK, CoInitialize(nullptr));
+        // Each case starts with the library not loaded, so COM must load it.
+        ASSERT_EQ(nullptr, GetModuleHandleA(copy_.c_str()));
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    // The loaded module of the registered copy: the one COM loaded from the
+    // InprocServer32 path, and no other file.
+    HMODULE LoadedCopy(const ClassCase& c) {
+        HMODULE module = GetModuleHandleA(copy_.c_str());
+        EXPECT_NE(nullptr, module) << "COM did not load " << copy_;
+        if (module != nullptr) {
+            EXPECT_EQ(0, lstrcmpiA(RegisteredServer(c).c_str(), ModulePath(module).c_str()));
+            EXPECT_EQ(0, lstrcmpiA(copy_.c_str(), ModulePath(module).c_str()));
+        }
+        return module;
+    }
+
+    // After the last release the library says it may go, and COM frees it.
+    void ExpectUnloadable(HMODULE module) {
+        EXPECT_EQ(S_OK, CallExport(module, "DllCanUnloadNow"));
+        CoFreeUnusedLibrariesEx(0, 0);
+        EXPECT_EQ(nullptr, GetModuleHandleA(copy_.c_str()));
+    }
+
+    static std::string copy_;
+    static bool registered_;
+};
+
+std::string ComActivation::copy_;
+bool ComActivation::registered_ = false;
+
+TEST_F(ComActivation, CreateInstanceLoadsTheRegisteredCopyAndItStaysWhileTheObjectLives) {
+    for (const ClassCase& c : kClasses) {
+        SCOPED_TRACE(c.name);
+        IUnknown* object = nullptr;
+        ASSERT_EQ(S_OK, CoCreateInstance(ClassId(c), nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                         reinterpret_cast<void**>(&object)));
+        HMODULE module = LoadedCopy(c);
+        ASSERT_NE(nullptr, module);
+        // Asserted: were it S_OK, COM would unload the code the object runs.
+        ASSERT_EQ(S_FALSE, CallExport(module, "DllCanUnloadNow"));
+        // Not unloaded while the object lives, however COM is asked.
+        CoFreeUnusedLibrariesEx(0, 0);
+        EXPECT_EQ(module, GetModuleHandleA(copy_.c_str()));
+
+        object->Release();
+        ExpectUnloadable(module);
+    }
+}
+
+TEST_F(ComActivation, ClassObjectAloneKeepsTheLibraryThenItsObjectDoes) {
+    for (const ClassCase& c : kClasses) {
+        SCOPED_TRACE(c.name);
+        IClassFactory* factory = nullptr;
+        ASSERT_EQ(S_OK, CoGetClassObject(ClassId(c), CLSCTX_INPROC_SERVER, nullptr,
+                                         IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+        HMODULE module = LoadedCopy(c);
+        ASSERT_NE(nullptr, module);
+        EXPECT_EQ(S_FALSE, CallExport(module, "DllCanUnloadNow"));
+
+        IUnknown* object = nullptr;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown,
+                                                reinterpret_cast<void**>(&object)));
+        factory->Release();
+        EXPECT_EQ(S_FALSE, CallExport(module, "DllCanUnloadNow"));
+
+        object->Release();
+        ExpectUnloadable(module);
+    }
+}
+
+}  // namespace
