@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Measures, does not test: the URL policy's cost per decision natively
+# (optimised, no sanitizers), then under Wine the hand-off to a running
+# reference agent beside a bare client, the policy's profile reads, and the
+# helper object's cost per navigation event. Prints the figures.
+#
+# usage: scripts/bench.sh [mingw-i686|mingw-x86_64]   (default mingw-i686)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+preset=${1:-mingw-i686}
+
+bash scripts/setup.sh
+
+echo "=== native (preset bench: Release, no sanitizers)"
+cmake --preset bench >/dev/null
+cmake --build --preset bench >/dev/null
+build/bench/url_policy_bench
+
+echo
+echo "=== under Wine ($preset)"
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target CorvaneAgent handoff_bench event_bench >/dev/null
+build="build/$preset"
+run="$build/wine-run"
+
+# The agent is registered in the build tree's prefix for the run only.
+"$run" --server-start
+finish() {
+  "$run" "$build/agent/CorvaneAgent.exe" /UnregServer >/dev/null 2>&1 || true
+  "$run" --server-stop
+}
+trap finish EXIT
+"$run" "$build/agent/CorvaneAgent.exe" /RegServer >/dev/null
+
+# A hand-off the agent did not take makes handoff_bench answer non-zero; the
+# figures are printed all the same and the event benchmark still runs.
+status=0
+"$run" "$build/tools/handoff_bench.exe" || status=$?
+echo
+"$run" "$build/tools/event_bench.exe" || status=$?
+exit $status

@@ -1,0 +1,154 @@
+// What one hand-off costs beside the least any client of the agent pays:
+// DownloadHandoff::SendToAgent (policy, CLSIDFromProgID, CoCreateInstance,
+// AddTask, Release) against a bare client that only creates the agent, calls
+// AddTask and releases it, alternating round by round so that both meet the
+// same machine. Then the policy alone, its two profile reads, with
+// "UserConfig.ini" present and absent.
+//   handoff_bench [rounds]      (the reference agent must be registered)
+#include "handoff/download_handoff.h"
+#include "handoff/url_policy.h"
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "download_agent.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr wchar_t kAgentProgId[] = L"CorvaneServer.WebCorvane.1";
+constexpr char kUrl[] = "http://host.example.com/downloads/file.zip";
+constexpr wchar_t kWideUrl[] = L"http://host.example.com/downloads/file.zip";
+
+struct Samples {
+    std::vector<double> micros;
+    int accepted = 0;
+
+    void Add(Clock::time_point start, Clock::time_point end) {
+        micros.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+    }
+    double Median() { return At(0.5); }
+    double P90() { return At(0.9); }
+    double At(double quantile) {
+        std::sort(micros.begin(), micros.end());
+        return micros.empty() ? 0 : micros[static_cast<size_t>(quantile * (micros.size() - 1))];
+    }
+};
+
+// The least a client does: no policy, the class already known.
+bool BareHandoff(REFCLSID agentClass) {
+    IDownloadAgent* agent = nullptr;
+    if (FAILED(CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDownloadAgent,
+                                reinterpret_cast<void**>(&agent))))
+        return false;
+    BSTR url = SysAllocString(kWideUrl);
+    BSTR comment = SysAllocString(L"file.zip");
+    BSTR referrer = SysAllocString(L"http://host.example.com/");
+    BSTR reserved1 = SysAllocString(L"");
+    BSTR reserved2 = SysAllocString(L"");
+    LONG answer = 0;
+    const HRESULT hr = agent->AddTask(url, comment, referrer, 0, reserved1, reserved2, &answer);
+    agent->Release();
+    for (BSTR text : {url, comment, referrer, reserved1, reserved2})
+        SysFreeString(text);
+    return SUCCEEDED(hr) && answer == 1;
+}
+
+void PrintRow(const char* name, Samples& s, double base) {
+    std::printf("%-40s %7zu %11.1f %11.1f %8.2f %9d\n", name, s.micros.size(), s.Median(), s.P90(),
+                base > 0 ? s.Median() / base : 1.0, s.accepted);
+}
+
+Samples TimePolicy(int rounds) {
+    Samples s;
+    DownloadHandoff handoff;
+    char list[1024];
+    for (int i = 0; i < rounds; ++i) {
+        const auto start = Clock::now();
+        const bool on = handoff.IsMonitorEnabled() && handoff.GetExtensionList(list, sizeof(list));
+        const auto end = Clock::now();
+        s.Add(start, end);
+        s.accepted += on ? 1 : 0;
+    }
+    return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
+    // A configuration as an installation has it, beside this program, where
+    // the hand-off looks for it; removed at the end.
+    char configuration[MAX_PATH];
+    if (!DownloadHandoff::GetConfigurationPath(configuration)) {
+        std::fprintf(stderr, "handoff_bench: no configuration path\n");
+        return 1;
+    }
+    CoInitialize(nullptr);
+
+    CLSID agentClass;
+    IUnknown* keepAlive = nullptr;
+    if (FAILED(CLSIDFromProgID(kAgentProgId, &agentClass)) ||
+        FAILED(CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDownloadAgent,
+                                reinterpret_cast<void**>(&keepAlive)))) {
+        std::fprintf(stderr, "handoff_bench: the download agent is not registered\n");
+        CoUninitialize();
+        return 1;
+    }
+
+    const std::string settings =
+        std::string("MonitorIE=1\r\nExtendNames=") + kDefaultExtensionList + "\r\n";
+    WritePrivateProfileSectionA("Monitor", settings.c_str(), configuration);
+
+    // The agent is held, so every hand-off meets it running; a few rounds
+    // first bring both roads to their steady state.
+    DownloadHandoff handoff;
+    for (int i = 0; i < 5; ++i) {
+        handoff.SendToAgent(kUrl, "file.zip", "http://host.example.com/", "");
+        BareHandoff(agentClass);
+    }
+    Samples ours;
+    Samples bare;
+    for (int i = 0; i < rounds; ++i) {
+        auto start = Clock::now();
+        ours.accepted += handoff.SendToAgent(kUrl, "file.zip", "http://host.example.com/", "");
+        auto end = Clock::now();
+        ours.Add(start, end);
+
+        start = Clock::now();
+        bare.accepted += BareHandoff(agentClass);
+        end = Clock::now();
+        bare.Add(start, end);
+    }
+
+    const int policyRounds = rounds * 10;
+    Samples policyWithFile = TimePolicy(policyRounds);
+    DeleteFileA(configuration);
+    // Profile functions may keep the file cached: make them look again.
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, configuration);
+    Samples policyWithoutFile = TimePolicy(policyRounds);
+
+    std::printf("Hand-off to a running agent (%s)\n", kUrl);
+    std::printf("%-40s %7s %11s %11s %8s %9s\n", "", "rounds", "median us", "p90 us", "ratio",
+                "yes");
+    const double base = bare.Median();
+    PrintRow("bare client: create + AddTask + Release", bare, base);
+    PrintRow("DownloadHandoff::SendToAgent", ours, base);
+    PrintRow("policy alone, UserConfig.ini present", policyWithFile, base);
+    PrintRow("policy alone, no UserConfig.ini", policyWithoutFile, base);
+    std::printf(
+        "ratio: median over the bare client's median; yes: hand-offs the agent took, "
+        "policy rounds with the switch on\n");
+    std::printf("policy alone: IsMonitorEnabled + GetExtensionList, two profile reads\n");
+
+    keepAlive->Release();
+    CoUninitialize();
+    return ours.accepted == rounds && bare.accepted == rounds ? 0 : 2;
+}
