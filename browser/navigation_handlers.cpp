@@ -19,10 +19,29 @@ VARIANT_BOOL* CancelFlag(const VARIANT& arg) noexcept {
     return arg.vt == kByRefBool ? arg.pboolVal : nullptr;
 }
 
+// Whether `value`, or a VARIANT it refers to, is by reference with nowhere
+// to refer to. The system's conversions follow such a pointer without a
+// test, so a value like that is never handed to them.
+bool HoldsNullReference(const VARIANT& value) noexcept {
+    const VARIANT* v = &value;
+    // A chain of VARIANTs by reference is not well-formed past the first
+    // step; a few steps are followed before the value counts as unreadable.
+    for (int step = 0; step < 4; ++step) {
+        if ((v->vt & VT_BYREF) == 0)
+            return false;
+        if (v->byref == nullptr)
+            return true;
+        if ((v->vt & ~VT_BYREF) != VT_VARIANT)
+            return false;
+        v = v->pvarVal;
+    }
+    return true;
+}
+
 // The event's URL argument as narrow text. False when it cannot be read as a
 // string; the browser's own argument is never changed.
 bool ReadUrlArgument(const VARIANT& arg, std::string& url) {
-    if (arg.pvarVal == nullptr)
+    if (arg.pvarVal == nullptr || HoldsNullReference(*arg.pvarVal))
         return false;
     Variant copy;
     if (FAILED(VariantCopy(copy.Get(), arg.pvarVal)))

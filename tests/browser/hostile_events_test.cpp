@@ -1,0 +1,593 @@
+// Randomized, hostile arguments from a fixed seed: the helper object's Invoke
+// and the download manager's Download must answer as the browser expects,
+// never crash, never write through a pointer of the wrong type and keep
+// every reference count balanced. Every by-reference target is a sentinel
+// filled slot inside guard bytes, checked after each call: only the Cancel
+// flag of a well-typed Cancel position may change, and only to 0 or 1.
+#include "browser/download_manager.h"
+#include "browser/ie_helper.h"
+#include "browser/intercept_state.h"
+#include "common/com_ptr.h"
+#include "common/identifiers.h"
+#include "tests/support/agent_control.h"
+#include "tests/support/child_process.h"
+#include "tests/support/fake_browser.h"
+#include "tests/support/fake_moniker.h"
+
+#include <exdispid.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr unsigned char kSentinel = 0xA5;
+constexpr size_t kGuard = 16;
+constexpr size_t kPayload = 32;  // holds a VARIANT, a DECIMAL or a pointer
+
+// One by-reference target with guard bytes on both sides.
+struct Slot {
+    unsigned char bytes[kGuard + kPayload + kGuard];
+    void* Payload() { return bytes + kGuard; }
+};
+
+// Strings the browser might hand over: none of them a URL the policy takes.
+class BstrPool {
+  public:
+    BstrPool() {
+        strings_.push_back(nullptr);
+        Add(L"");
+        Add(L"about:blank");
+        Add(L"gopher://host/a.zip");
+        Add(L"mailto:someone@host");
+        Add(L"javascript:void(0)");
+        Add(L"about:x?y.zip");
+        Add(L"about:\xD800.zip");  // lone high surrogate
+        Add(L"\xDC00\xD800"
+            L"about:b.zip");                       // reversed pair
+        Add(std::wstring(L"about:a\0b.zip", 13));  // embedded zero
+        Add(std::wstring(L"\0\0\0", 3));
+        Add(L"12345");
+        std::wstring huge = L"about:";
+        huge.append(1024 * 1024 - huge.size(), L'a');
+        Add(huge);
+        hugeIndex_ = strings_.size() - 1;
+        for (BSTR s : strings_)
+            copies_.push_back(s == nullptr ? std::wstring() : std::wstring(s, SysStringLen(s)));
+    }
+    ~BstrPool() {
+        for (BSTR s : strings_)
+            SysFreeString(s);
+    }
+    BSTR Pick(std::mt19937& rng) {
+        // The megabyte string is rare: it dominates the run time.
+        if (rng() % 64 == 0)
+            return strings_[hugeIndex_];
+        return strings_[rng() % hugeIndex_];
+    }
+    // Whether every string still holds what it was made with.
+    bool Intact() const {
+        for (size_t i = 0; i < strings_.size(); ++i) {
+            BSTR s = strings_[i];
+            const std::wstring now =
+                s == nullptr ? std::wstring() : std::wstring(s, SysStringLen(s));
+            if (now != copies_[i])
+                return false;
+        }
+        return true;
+    }
+
+  private:
+    void Add(const std::wstring& s) {
+        strings_.push_back(SysAllocStringLen(s.data(), static_cast<UINT>(s.size())));
+    }
+    std::vector<BSTR> strings_;
+    std::vector<std::wstring> copies_;
+    size_t hugeIndex_ = 0;
+};
+
+const VARTYPE kBaseTypes[] = {
+    VT_EMPTY,   VT_NULL,    VT_I2,      VT_I4,       VT_R4,      VT_R8,    VT_CY,     VT_DATE,
+    VT_BSTR,    VT_BSTR,    VT_BSTR,    VT_DISPATCH, VT_ERROR,   VT_BOOL,  VT_BOOL,   VT_VARIANT,
+    VT_VARIANT, VT_UNKNOWN, VT_DECIMAL, VT_I1,       VT_UI1,     VT_UI2,   VT_UI4,    VT_I8,
+    VT_UI8,     VT_INT,     VT_UINT,    VT_VOID,     VT_HRESULT, VT_LPSTR, VT_LPWSTR, 15,
+};
+
+// Builds random argument lists whose by-reference pointers are null or point
+// into the slots.
+class ArgumentMaker {
+  public:
+    ArgumentMaker(std::mt19937& rng, BstrPool& strings, IDispatch* object, SAFEARRAY* array)
+        : rng_(rng), strings_(strings), object_(object), array_(array) {}
+
+    void Reset() {
+        used_ = 0;
+        std::memset(slots_.data(), kSentinel, sizeof(Slot) * slots_.size());
+    }
+
+    // Fills `v` with a random type and value; `depth` limits nesting.
+    void Fill(VARIANT& v, int depth) {
+        std::memset(&v, 0, sizeof(v));
+        VARTYPE base = kBaseTypes[rng_() % (sizeof(kBaseTypes) / sizeof(kBaseTypes[0]))];
+        if (rng_() % 40 == 0)
+            base = static_cast<VARTYPE>(rng_() % 0x1000);  // a type that does not exist
+        const unsigned shape = rng_() % 100;
+        if (shape < 55) {
+            FillByValue(v, base);
+        } else if (shape < 93) {
+            FillByReference(v, base, depth);
+        } else if (shape < 97) {
+            v.vt = static_cast<VARTYPE>(VT_ARRAY |
+                                        (base == VT_VARIANT ? static_cast<VARTYPE>(VT_I4) : base));
+            v.parray = rng_() % 2 ? array_ : nullptr;
+        } else {
+            v.vt = static_cast<VARTYPE>(VT_BYREF | VT_ARRAY | VT_I4);
+            SAFEARRAY** target = static_cast<SAFEARRAY**>(Target());
+            if (target != nullptr)
+                *target = rng_() % 2 ? array_ : nullptr;
+            v.pparray = target;
+        }
+        if (rng_() % 200 == 0)
+            v.vt = static_cast<VARTYPE>(v.vt | (rng_() % 2 ? VT_VECTOR : VT_RESERVED));
+    }
+
+    // An argument of the type the browser puts at that position, with a
+    // random value (and now and then a null pointer).
+    void FillTyped(VARIANT& v, VARTYPE type) {
+        std::memset(&v, 0, sizeof(v));
+        if (type & VT_BYREF)
+            FillByReference(v, static_cast<VARTYPE>(type & ~VT_BYREF), 0);
+        else
+            FillByValue(v, type);
+    }
+
+    // Snapshot of every slot, taken once the arguments are complete.
+    void Snapshot() { expected_ = slots_; }
+
+    // Compares the slots with the snapshot. A slot in `cancelSlots` may hold
+    // 0 or 1 in its first two payload bytes; anything else is a fault.
+    // Answers how many Cancel flags were written.
+    int Check(const std::vector<const void*>& cancelSlots, const char* what, int round) {
+        int written = 0;
+        for (size_t i = 0; i < used_; ++i) {
+            Slot& now = slots_[i];
+            const Slot& was = expected_[i];
+            bool cancelSlot = false;
+            for (const void* p : cancelSlots)
+                cancelSlot = cancelSlot || p == now.Payload();
+            if (cancelSlot && std::memcmp(now.bytes, was.bytes, sizeof(now.bytes)) != 0) {
+                VARIANT_BOOL value;
+                std::memcpy(&value, now.Payload(), sizeof(value));
+                const bool restIntact =
+                    std::memcmp(now.bytes, was.bytes, kGuard) == 0 &&
+                    std::memcmp(now.bytes + kGuard + sizeof(value),
+                                was.bytes + kGuard + sizeof(value),
+                                sizeof(now.bytes) - kGuard - sizeof(value)) == 0;
+                EXPECT_TRUE(restIntact && (value == 0 || value == 1))
+                    << what << " round " << round << ": Cancel written as " << value;
+                ++written;
+                continue;
+            }
+            EXPECT_EQ(0, std::memcmp(now.bytes, was.bytes, sizeof(now.bytes)))
+                << what << " round " << round << ": by-reference target " << i
+                << " was written through";
+        }
+        return written;
+    }
+
+  private:
+    void* Target() {
+        if (rng_() % 5 == 0 || used_ == slots_.size())
+            return nullptr;  // a null by-reference pointer
+        return slots_[used_++].Payload();
+    }
+
+    void FillByValue(VARIANT& v, VARTYPE base) {
+        v.vt = base;
+        switch (base) {
+            case VT_BSTR:
+                v.bstrVal = strings_.Pick(rng_);
+                break;
+            case VT_DISPATCH:
+            case VT_UNKNOWN:
+                v.pdispVal = rng_() % 2 ? object_ : nullptr;
+                break;
+            case VT_DECIMAL:
+                v.decVal.scale = static_cast<BYTE>(rng_());
+                v.decVal.sign = static_cast<BYTE>(rng_());
+                v.decVal.Hi32 = rng_();
+                v.decVal.Lo64 = (static_cast<ULONGLONG>(rng_()) << 32) | rng_();
+                v.vt = VT_DECIMAL;  // DECIMAL's reserved word is the type
+                break;
+            case VT_VARIANT:
+            case VT_LPSTR:
+            case VT_LPWSTR:
+                break;  // not a by-value type; no pointer to follow
+            default:
+                v.llVal = (static_cast<LONGLONG>(rng_()) << 32) | rng_();
+                break;
+        }
+    }
+
+    void FillByReference(VARIANT& v, VARTYPE base, int depth) {
+        if (base == VT_VARIANT && depth >= 2)
+            base = VT_I4;
+        v.vt = static_cast<VARTYPE>(VT_BYREF | base);
+        void* target = Target();
+        v.byref = target;
+        if (target == nullptr)
+            return;
+        switch (base) {
+            case VT_BSTR: {
+                BSTR s = strings_.Pick(rng_);
+                std::memcpy(target, &s, sizeof(s));
+                break;
+            }
+            case VT_DISPATCH:
+            case VT_UNKNOWN: {
+                IDispatch* object = rng_() % 2 ? object_ : nullptr;
+                std::memcpy(target, &object, sizeof(object));
+                break;
+            }
+            case VT_VARIANT:
+                Fill(*static_cast<VARIANT*>(target), depth + 1);
+                break;
+            case VT_LPSTR:
+            case VT_LPWSTR:
+                std::memset(target, 0, sizeof(void*));
+                break;
+            default:
+                break;  // plain bits: the sentinel is a value like any other
+        }
+    }
+
+    std::mt19937& rng_;
+    BstrPool& strings_;
+    IDispatch* object_;
+    SAFEARRAY* array_;
+    std::array<Slot, 64> slots_;
+    std::array<Slot, 64> expected_;
+    size_t used_ = 0;
+};
+
+struct Com {
+    Com() { CoInitialize(nullptr); }
+    ~Com() { CoUninitialize(); }
+};
+
+DISPID PickDispId(std::mt19937& rng) {
+    const unsigned r = rng() % 100;
+    if (r < 25)
+        return DISPID_BEFORENAVIGATE2;
+    if (r < 40)
+        return DISPID_NEWWINDOW2;
+    if (r < 65)
+        return DISPID_NEWWINDOW3;
+    if (r < 70)
+        return DISPID_QUIT;
+    if (r < 75)
+        return DISPID_ONQUIT;
+    const DISPID others[] = {DISPID_DOCUMENTCOMPLETE, DISPID_NAVIGATECOMPLETE2, 0, -1,
+                             DISPID_STATUSTEXTCHANGE};
+    if (r < 95)
+        return others[rng() % 5];
+    return static_cast<DISPID>(rng());
+}
+
+// The positions where the browser puts the Cancel flag of an event, and
+// thus the only by-reference targets an event may write.
+std::vector<const void*> CancelTargets(DISPID id, const DISPPARAMS* params) {
+    std::vector<const void*> targets;
+    if (params == nullptr || params->rgvarg == nullptr)
+        return targets;
+    auto add = [&](UINT index) {
+        if (index < params->cArgs && params->rgvarg[index].vt == (VT_BYREF | VT_BOOL))
+            targets.push_back(params->rgvarg[index].pboolVal);
+    };
+    if (id == DISPID_BEFORENAVIGATE2 && params->cArgs >= 6)
+        add(0);
+    if (id == DISPID_NEWWINDOW2)
+        add(0);
+    if (id == DISPID_NEWWINDOW3 && params->cArgs == 5)
+        add(3);
+    return targets;
+}
+
+// The browser's argument types, rgvarg[0] first.
+struct EventShape {
+    DISPID id;
+    std::vector<VARTYPE> types;
+};
+const EventShape kEventShapes[] = {
+    {DISPID_BEFORENAVIGATE2,
+     {VT_BYREF | VT_BOOL, VT_BYREF | VT_VARIANT, VT_BYREF | VT_VARIANT, VT_BYREF | VT_VARIANT,
+      VT_BYREF | VT_VARIANT, VT_BYREF | VT_VARIANT, VT_DISPATCH}},
+    {DISPID_NEWWINDOW2, {VT_BYREF | VT_BOOL, VT_BYREF | VT_DISPATCH}},
+    {DISPID_NEWWINDOW3, {VT_BSTR, VT_BSTR, VT_UI4, VT_BYREF | VT_BOOL, VT_BYREF | VT_DISPATCH}},
+};
+
+const IID* const kQueriedInterfaces[] = {
+    &IID_IUnknown,     &IID_IDispatch,           &IID_ObjectWithSite,
+    &IID_ObjectSafety, &IID_IWebCorvaneIEHelper, &IID_WebBrowser2,
+    &IID_IClassFactory};
+
+TEST(HostileEvents, InvokeSurvivesRandomArgumentsAndWritesOnlyCancel) {
+    constexpr int kEvents = 20000;
+    Com com;
+    AgentSession agent;
+    agent.SetAnswer(L"0");
+    interceptState.Apply([](InterceptState& s) { s = InterceptState(); });
+    const LONG liveBefore = liveObjectCount;
+
+    // Two helpers: one never sited, one sited on a browser whose events it
+    // receives (Quit disconnects it).
+    ComPtr<FakeBrowser> browser = MakeFake<FakeBrowser>(L"about:page");
+    browser->hasConnectionPoints = true;
+    ComPtr<FakeSite> site = MakeFake<FakeSite>(browser->AsBrowser());
+    WebCorvaneIEHelper* helpers[2] = {new WebCorvaneIEHelper(), new WebCorvaneIEHelper()};
+    ASSERT_EQ(S_OK, helpers[1]->SetSite(site.Get()));
+    const LONG refsBefore[2] = {helpers[0]->RefCount(), helpers[1]->RefCount()};
+
+    ComPtr<FakeBrowser> argumentObject = MakeFake<FakeBrowser>(L"about:other");
+    SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 0, 3);
+    ASSERT_NE(nullptr, array);
+
+    std::mt19937 rng(20261208u);
+    BstrPool strings;
+    ArgumentMaker maker(rng, strings, argumentObject->AsBrowser(), array);
+    std::vector<VARIANT> args(10);
+    std::vector<VARIANT> argsBefore(10);
+    int cancelWrites = 0, nullParams = 0, byRefArgs = 0;
+    int perDispId[3] = {};
+
+    for (int round = 0; round < kEvents; ++round) {
+        maker.Reset();
+        const DISPID id = PickDispId(rng);
+        UINT count = rng() % 11;
+        for (UINT i = 0; i < count; ++i)
+            maker.Fill(args[i], 0);
+        // Most navigation events come close to the browser's own shape, so
+        // that the handlers get past their first tests; some positions keep
+        // a random argument.
+        const std::vector<VARTYPE>* shape = nullptr;
+        for (const EventShape& known : kEventShapes) {
+            if (known.id == id && rng() % 10 < 7)
+                shape = &known.types;
+        }
+        if (shape != nullptr) {
+            count = static_cast<UINT>(shape->size());
+            if (rng() % 10 == 0)
+                count += rng() % 3;  // more arguments than the event has
+            for (UINT i = 0; i < count; ++i) {
+                if (i < shape->size() && rng() % 8 != 0)
+                    maker.FillTyped(args[i], (*shape)[i]);
+                else
+                    maker.Fill(args[i], 0);
+            }
+        }
+        for (UINT i = 0; i < count; ++i)
+            byRefArgs += (args[i].vt & VT_BYREF) != 0;
+        DISPPARAMS params = {args.data(), nullptr, count, 0};
+        if (rng() % 20 == 0)
+            params.rgvarg = nullptr;
+        DISPPARAMS* passed = &params;
+        if (rng() % 50 == 0) {
+            passed = nullptr;
+            ++nullParams;
+        }
+        maker.Snapshot();
+        argsBefore = args;
+        VARIANT result;
+        std::memset(&result, kSentinel, sizeof(result));
+        const VARIANT resultBefore = result;
+
+        WebCorvaneIEHelper* helper = helpers[round % 2];
+        const HRESULT hr =
+            helper->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, passed, &result, nullptr, nullptr);
+        EXPECT_EQ(S_OK, hr) << "round " << round << " dispid " << id;
+
+        cancelWrites += maker.Check(CancelTargets(id, passed), "Invoke", round);
+        EXPECT_EQ(0, std::memcmp(args.data(), argsBefore.data(), sizeof(VARIANT) * count))
+            << "round " << round << ": the browser's own arguments changed";
+        EXPECT_EQ(0, std::memcmp(&result, &resultBefore, sizeof(result))) << "round " << round;
+        if (id == DISPID_BEFORENAVIGATE2)
+            ++perDispId[0];
+        if (id == DISPID_NEWWINDOW2)
+            ++perDispId[1];
+        if (id == DISPID_NEWWINDOW3)
+            ++perDispId[2];
+
+        // Interfaces asked for and given back now and then.
+        if (rng() % 8 == 0) {
+            IUnknown* asked = nullptr;
+            const IID& iid = *kQueriedInterfaces[rng() % 7];
+            if (SUCCEEDED(helper->QueryInterface(iid, reinterpret_cast<void**>(&asked))))
+                asked->Release();
+        }
+        if (::testing::Test::HasFailure())
+            break;  // one fault is enough; its round is in the message
+    }
+
+    EXPECT_TRUE(strings.Intact());
+    EXPECT_EQ(refsBefore[0], helpers[0]->RefCount());
+    // The sited helper loses only the connection's reference, at its first Quit.
+    const LONG connectionRefs = browser->Events().connections.empty() ? 1 : 0;
+    EXPECT_EQ(refsBefore[1] - connectionRefs, helpers[1]->RefCount());
+    EXPECT_GT(cancelWrites, 0);  // the run did reach the handlers' last step
+    EXPECT_EQ(1u, argumentObject->RefCount());
+
+    std::printf(
+        "[ hostile  ] %d events (BeforeNavigate2 %d, NewWindow2 %d, NewWindow3 %d), "
+        "%d by-reference arguments, %d null argument lists, %d Cancel writes, "
+        "%zu agent calls\n",
+        kEvents, perDispId[0], perDispId[1], perDispId[2], byRefArgs, nullParams, cancelWrites,
+        agent.Records().size());
+
+    // Disconnect for good, then everything goes.
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    helpers[1]->Invoke(DISPID_QUIT, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+    EXPECT_EQ(1, helpers[1]->RefCount());
+    static_cast<IWebCorvaneIEHelper*>(helpers[0])->Release();
+    static_cast<IWebCorvaneIEHelper*>(helpers[1])->Release();
+    EXPECT_EQ(liveBefore, liveObjectCount);
+    site.Reset();
+    EXPECT_EQ(1u, browser->RefCount());
+    SafeArrayDestroy(array);
+}
+
+// A URL argument that refers, directly or through a VARIANT by reference, to
+// nothing: the system's conversion would follow the null pointer.
+TEST(HostileEvents, UrlArgumentWithANullReferenceIsIgnored) {
+    const VARTYPE nullTypes[] = {VT_BYREF | VT_BSTR, VT_BYREF | VT_I4, VT_BYREF | VT_VARIANT,
+                                 VT_BYREF | VT_DECIMAL};
+    WebCorvaneIEHelper* helper = new WebCorvaneIEHelper();
+    for (int chained = 0; chained < 2; ++chained) {
+        for (VARTYPE type : nullTypes) {
+            interceptState.Apply([](InterceptState& s) { s = {"p", "n", "w2", "w3"}; });
+            VARIANT end;
+            end.vt = type;
+            end.byref = nullptr;
+            VARIANT link;
+            link.vt = VT_BYREF | VT_VARIANT;
+            link.pvarVal = &end;
+            VARIANT_BOOL cancel = 7;
+            VARIANT args[7];
+            for (VARIANT& a : args)
+                VariantInit(&a);
+            args[0].vt = VT_BYREF | VT_BOOL;
+            args[0].pboolVal = &cancel;
+            args[5].vt = VT_BYREF | VT_VARIANT;
+            args[5].pvarVal = chained ? &link : &end;
+            DISPPARAMS params = {args, nullptr, 7, 0};
+            EXPECT_EQ(S_OK, helper->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD,
+                                           &params, nullptr, nullptr, nullptr));
+            EXPECT_EQ(7, cancel) << type;
+            EXPECT_EQ("n", interceptState.Apply([](InterceptState& s) { return s.navigateUrl; }));
+        }
+    }
+    static_cast<IWebCorvaneIEHelper*>(helper)->Release();
+}
+
+DWORD MajorVersion() {
+    OSVERSIONINFOA v = {};
+    v.dwOSVersionInfoSize = sizeof(v);
+    GetVersionExA(&v);
+    return v.dwMajorVersion;
+}
+
+// Download only reads its moniker where Windows reports a version below 6:
+// these cases run in a copy of this executable that Wine reports as XP.
+TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
+    if (MajorVersion() >= 6)
+        GTEST_SKIP() << "runs in the copy that reports Windows XP";
+    constexpr int kRequests = 2000;
+    Com com;
+    AgentSession agent;
+    agent.SetAnswer(L"0");
+    const LONG liveBefore = liveObjectCount;
+
+    std::mt19937 rng(20261209u);
+    std::wstring huge = L"gopher://host/";
+    huge.append(1024 * 1024, L'b');
+    huge += L".zip";
+    const std::wstring names[] = {
+        L"",
+        L"gopher://host/a.zip",
+        L"about:blank",
+        L"gopher://host/q?.zip",
+        L"gopher://host/\xD800.zip",
+        L"\xDFFF",
+        L"mailto:x@host",
+        L"file:///c:/a.zip",
+        huge,
+        L"gopher://127.0.0.1:1/refused.zip",
+    };
+    const wchar_t* headers[] = {nullptr, L"", L"Accept: */*\r\n", L"\xD800\xD800", huge.c_str()};
+    const FakeMoniker::Mode modes[] = {FakeMoniker::kName, FakeMoniker::kName, FakeMoniker::kFail,
+                                       FakeMoniker::kFalseWithName, FakeMoniker::kOkWithoutName};
+    ComPtr<IBindCtx> bindContext;
+    ASSERT_EQ(S_OK, CreateBindCtx(0, bindContext.Receive()));
+    bindContext->AddRef();
+    const ULONG bindRefs = bindContext->Release();
+
+    VDownloadManager* manager = new VDownloadManager();
+    int answers[2] = {};  // S_OK, E_NOTIMPL
+    int faultsTried = 0;
+    for (int round = 0; round < kRequests; ++round) {
+        // Names are rare when huge and rarer when the agent must be asked.
+        size_t nameIndex = rng() % 8;
+        if (rng() % 64 == 0)
+            nameIndex = 8;
+        if (rng() % 100 == 0)
+            nameIndex = 9;
+        const std::wstring& name = names[nameIndex];
+        // Sometimes an earlier navigation or window took this URL already.
+        interceptState.Apply([&](InterceptState& s) {
+            s = InterceptState();
+            const std::string narrow(name.begin(), name.end());
+            switch (rng() % 4) {
+                case 0:
+                    s.navigateUrl = narrow;
+                    break;
+                case 1:
+                    s.newWindowUrl = narrow;
+                    break;
+                default:
+                    break;
+            }
+        });
+        const size_t modeIndex = rng() % 5;
+        FakeMoniker moniker(modes[modeIndex], name);
+        const bool noMoniker = rng() % 20 == 0;
+        IBindCtx* pbc = rng() % 2 ? bindContext.Get() : nullptr;
+        // A BINDINFO the browser owns, with guard bytes around it.
+        unsigned char bindInfo[kGuard + sizeof(BINDINFO) + kGuard];
+        std::memset(bindInfo, kSentinel, sizeof(bindInfo));
+        unsigned char bindInfoBefore[sizeof(bindInfo)];
+        std::memcpy(bindInfoBefore, bindInfo, sizeof(bindInfo));
+        const HRESULT hr = manager->Download(
+            noMoniker ? nullptr : &moniker, pbc, rng(), static_cast<LONG>(rng()),
+            rng() % 2 ? reinterpret_cast<BINDINFO*>(bindInfo + kGuard) : nullptr,
+            headers[rng() % 5], rng() % 2 ? names[rng() % 8].c_str() : nullptr, rng());
+        faultsTried += noMoniker || modeIndex >= 2 || nameIndex != 9;
+        EXPECT_TRUE(hr == S_OK || hr == E_NOTIMPL) << "round " << round << ": " << hr;
+        answers[hr == S_OK ? 0 : 1]++;
+        EXPECT_EQ(1, moniker.refs) << "round " << round;
+        EXPECT_LE(moniker.displayNameCalls, 1) << "round " << round;
+        EXPECT_EQ(0, std::memcmp(bindInfo, bindInfoBefore, sizeof(bindInfo)))
+            << "round " << round << ": BINDINFO was written";
+        if (::testing::Test::HasFailure())
+            break;
+    }
+    bindContext->AddRef();
+    EXPECT_EQ(bindRefs, bindContext->Release());
+    EXPECT_EQ(1, manager->RefCount());
+    manager->Release();
+    EXPECT_EQ(liveBefore, liveObjectCount);
+    EXPECT_EQ(0, answers[0]);  // no name the policy takes: nothing is ever taken
+    std::printf("[ hostile  ] %d download requests (%d hostile), %d declined, %zu agent calls\n",
+                kRequests, faultsTried, answers[1], agent.Records().size());
+}
+
+TEST(HostileDownloads, XpCopyRunsTheRandomRequests) {
+    if (MajorVersion() < 6)
+        GTEST_SKIP() << "this is the XP copy";
+    const std::string dir = SelfPath().substr(0, SelfPath().find_last_of('\\') + 1);
+    const std::string name = "hostile_downloads_xp.exe";
+    const std::string key = "Software\\Wine\\AppDefaults\\" + name;
+    HKEY appKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
+                                             KEY_WRITE, nullptr, &appKey, nullptr));
+    RegSetValueExA(appKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6);
+    RegCloseKey(appKey);
+    EXPECT_EQ(
+        0, RunSelfAs(dir + name, "--gtest_filter=HostileDownloads.RandomMonikersAndArgumentsOnXp"));
+}
+
+}  // namespace
