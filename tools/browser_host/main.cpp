@@ -505,6 +505,17 @@ int Run(const Options& options) {
     point->Unadvise(cookie);
     point.Reset();
     std::vector<std::wstring> dlls;
+    // The window closes: the browser tells its helpers with OnQuit (Wine's
+    // control never fires it), and they let go of its events; only then
+    // does it take their sites away.
+    for (Helper& helper : helpers) {
+        ComPtr<IDispatch> dispatch;
+        if (SUCCEEDED(dispatch.QueryFrom(helper.object.Get(), IID_IDispatch))) {
+            DISPPARAMS none = {};
+            dispatch->Invoke(DISPID_ONQUIT, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                             nullptr, nullptr, nullptr);
+        }
+    }
     for (Helper& helper : helpers) {
         ComPtr<IObjectWithSite> withSite;
         if (SUCCEEDED(withSite.QueryFrom(helper.object.Get(), IID_IObjectWithSite)))
