@@ -1,22 +1,238 @@
 #!/usr/bin/env bash
-# The main job: set up, build both DLLs, and show what each is and exports.
+# The main job: set up, build, then show the 32-bit DLL at work in the
+# platform's own WebBrowser control (tools/browser_host), in a fresh headless
+# Wine prefix, against a local web server and the reference agent: which links
+# are handed over, what the agent recorded, when the download manager is
+# asked, and that unregistration leaves nothing behind. Every decision is
+# compared with the one the configuration calls for; any difference makes the
+# script exit non-zero.
+#
+#   bash scripts/demo.sh           set up, build both DLLs, run the demonstration
+#   bash scripts/demo.sh --quick   run it on the existing i686 build only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
-for preset in mingw-i686 mingw-x86_64; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" >/dev/null
+quick=0
+[ "${1:-}" = --quick ] && quick=1
+
+if [ "$quick" -eq 0 ]; then
+  bash scripts/setup.sh
+  for preset in mingw-i686 mingw-x86_64; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" >/dev/null
+  done
+fi
+
+started=$(date +%s)
+root=$PWD
+build=$root/build/mingw-i686
+for f in "$build/WebCorvaneBHO.dll" "$build/agent/CorvaneAgent.exe" "$build/tools/browser_host.exe"; do
+  [ -f "$f" ] || { echo "missing $f: build the mingw-i686 preset first"; exit 1; }
 done
 
-for preset in mingw-i686 mingw-x86_64; do
-  dll="build/$preset/WebCorvaneBHO.dll"
-  objdump="${preset#mingw-}-w64-mingw32-objdump"
-  echo "== $dll"
-  "$objdump" -f "$dll" | sed -n 's/^file format /  format: /p; s/^architecture: /  architecture: /p' | head -2
-  "$objdump" -p "$dll" | awk '/^Name / {print "  export directory names: " $3}'
-  echo "  exports:"
-  "$objdump" -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next} t && /\[/ {print "    " $NF} t && /^$/ {t=0}'
-  echo "  imports:"
-  "$objdump" -p "$dll" | awk '/DLL Name:/ {print "    " $3}'
+# A prefix of its own, fresh every run: what registration writes is checked
+# against a registry nobody else touched.
+export WINEPREFIX=$root/build/demo-prefix
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+# The ANSI code page follows the locale: 1252, as on a western Windows.
+wine() { LC_ALL=en_US.UTF-8 command wine "$@"; }
+
+work=$root/build/demo-work
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+trap cleanup EXIT
+
+rm -rf "$WINEPREFIX" "$work"
+mkdir -p "$work" "$WINEPREFIX"
+wineserver -p </dev/null >/dev/null 2>&1
+wineboot -i </dev/null >/dev/null 2>&1
+wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+# Headless: without a display driver the control cannot make its window.
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+
+# The programs in a folder of the prefix; UserConfig.ini goes beside the DLL.
+bin=$WINEPREFIX/drive_c/webcorvane
+mkdir -p "$bin" "$work/downloads"
+cp "$build/WebCorvaneBHO.dll" "$build/agent/CorvaneAgent.exe" "$build/tools/browser_host.exe" "$bin/"
+winpath() { wine winepath -w "$1" </dev/null 2>/dev/null | tr -d '\r'; }
+dll_win='C:\webcorvane\WebCorvaneBHO.dll'
+record=$work/agent-records.txt
+record_win=$(winpath "$record")
+downloads_win=$(winpath "$work/downloads")
+
+failures=0
+fail() {
+  echo "  DIFFERENCE: $*"
+  failures=$((failures + 1))
+}
+
+wine regsvr32 /s "$dll_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 answered $?"
+wine "$bin/CorvaneAgent.exe" /RegServer </dev/null >/dev/null 2>&1 || fail "agent registration failed"
+wine reg add 'HKCU\Software\Corvane\ReferenceAgent' /v RecordFile /d "$record_win" /f \
+  </dev/null >/dev/null 2>&1
+wine reg add 'HKCU\Software\Corvane\ReferenceAgent' /v Answer /d 1 /f </dev/null >/dev/null 2>&1
+# Restart the prefix's server: the system processes started while the prefix
+# was made do not activate the agent registered after them.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+wineserver -p </dev/null >/dev/null 2>&1
+wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+
+# The web site: a page and files of every kind the links point to.
+site=$work/site
+mkdir -p "$site/files"
+cat >"$site/index.html" <<'EOF'
+<html><body><a href="files/a.zip">a.zip</a> <a href="files/page.html">page</a></body></html>
+EOF
+cp "$site/index.html" "$site/files/page.html"
+for f in a.zip setup.exe song.mp3 download.php SETUP.EXE; do
+  head -c 2048 /dev/urandom >"$site/files/$f"
 done
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+python3 -m http.server "$port" --bind 127.0.0.1 --directory "$site" >"$work/http.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 50); do
+  python3 -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$port/')" 2>/dev/null && break
+  sleep 0.1
+done
+base=http://127.0.0.1:$port
+
+# The links, each with a short name for the expectation tables below.
+names=(zip exe mp3 html query corvane caps)
+links=("$base/files/a.zip" "$base/files/setup.exe" "$base/files/song.mp3" "$base/files/page.html"
+       "$base/files/download.php?file=a.zip" "corvane://127.0.0.1/files/a.zip"
+       "$base/files/SETUP.EXE")
+
+config=$bin/UserConfig.ini
+write_config() {
+  if [ -z "$1" ]; then rm -f "$config"; else printf '%b' "$1" >"$config"; fi
+}
+
+# One pass: the host on every link, its lines compared with `expected`
+# ("C" handed over by the helper, else the download manager's answer and
+# whether the host downloaded: "L:E_NOTIMPL:yes", "L:not asked:no", ...).
+run_pass() {
+  local title=$1
+  shift
+  local -A expected=()
+  local pair
+  for pair in "$@"; do expected[${pair%%=*}]=${pair#*=}; done
+  echo
+  echo "== $title"
+  local before=0
+  [ -f "$record" ] && before=$(wc -l <"$record")
+  local requests_before
+  requests_before=$(wc -l <"$work/http.log")
+  local out
+  out=$(wine "$bin/browser_host.exe" --download-dir "$downloads_win" --timeout-ms 5000 \
+    "${links[@]}" </dev/null 2>/dev/null | tr -d '\r')
+  grep -q '^1 helpers$' <<<"$out" || fail "$title: the host did not load exactly one helper"
+  grep -q 'DllCanUnloadNow .*: S_OK$' <<<"$out" || fail "$title: the DLL does not agree to unload"
+  local handed=0 i
+  for i in "${!links[@]}"; do
+    local url=${links[$i]} name=${names[$i]} line helper manager downloaded got
+    line=$(grep -F "$url | " <<<"$out" | head -1)
+    helper=$(sed -n 's/.* | helper: \([^|]*\) | .*/\1/p' <<<"$line")
+    manager=$(sed -n 's/.* | download manager: \([^|]*\) | .*/\1/p' <<<"$line")
+    downloaded=$(sed -n 's/.* | host downloaded: \(.*\)$/\1/p' <<<"$line")
+    case $helper in
+      "cancelled (handed over)") got=C; handed=$((handed + 1)) ;;
+      "let through") got="L:$manager:$downloaded" ;;
+      *) got="?:$helper" ;;
+    esac
+    [ "$manager" = S_OK ] && handed=$((handed + 1))
+    printf '  %-52s %-24s manager: %-10s downloaded: %s\n' "$url" "${helper:-<no line>}" \
+      "${manager:--}" "${downloaded:--}"
+    [ "$got" = "${expected[$name]}" ] || fail "$name: got '$got', expected '${expected[$name]}'"
+    # A link handed over by the helper never reaches the web server.
+    if [ "$got" = C ] && [[ $url == http* ]]; then
+      local path=${url#"$base"}
+      tail -n +"$((requests_before + 1))" "$work/http.log" | grep -qF "\"GET $path " &&
+        fail "$name: the server saw a request for a cancelled navigation"
+    fi
+  done
+  local after=0
+  [ -f "$record" ] && after=$(wc -l <"$record")
+  echo "  the agent recorded $((after - before)) task(s):"
+  if [ "$after" -gt "$before" ]; then
+    tail -n +"$((before + 1))" "$record" | tr -d '\r' |
+      awk -F'\t' '{printf "    url: %s | comment: \"%s\" | referrer: \"%s\"\n", $1, $2, $3}'
+  fi
+  [ $((after - before)) -eq "$handed" ] ||
+    fail "$title: $handed hand-over(s) but $((after - before)) agent record(s)"
+  passes=$((passes + 1))
+}
+
+passes=0
+# On Windows 7 (Wine's default) the download manager declines every request.
+win7_default=(zip=C exe=C mp3=C html="L:not asked:no" query="L:E_NOTIMPL:yes" corvane=C caps=C)
+win7_off=(zip="L:E_NOTIMPL:yes" exe="L:E_NOTIMPL:yes" mp3="L:E_NOTIMPL:yes" html="L:not asked:no"
+          query="L:E_NOTIMPL:yes" corvane="L:not asked:no" caps="L:E_NOTIMPL:yes")
+win7_mp3=(zip="L:E_NOTIMPL:yes" exe="L:E_NOTIMPL:yes" mp3=C html="L:not asked:no"
+          query="L:E_NOTIMPL:yes" corvane=C caps="L:E_NOTIMPL:yes")
+# On XP it decides: a link the helper let through is declined (the browser
+# just navigated to it), one the helper never looked at ("?") is handed over
+# when the policy takes it.
+xp_default=(zip=C exe=C mp3=C html="L:not asked:no" query="L:S_OK:no" corvane=C caps=C)
+xp_off=("${win7_off[@]}")
+# With ".mp3;" alone the "?" link names a .zip: the manager declines it too.
+xp_mp3=("${win7_mp3[@]}")
+
+for version in win7 xp; do
+  if [ "$version" = xp ]; then
+    wine reg add 'HKCU\Software\Wine\AppDefaults\browser_host.exe' /v Version /d winxp /f \
+      </dev/null >/dev/null 2>&1
+    label="Windows XP"
+  else
+    label="Windows 7"
+  fi
+  write_config ""
+  eval "run_pass \"$label, no UserConfig.ini\" \"\${${version}_default[@]}\""
+  write_config '[Monitor]\r\nMonitorIE=0\r\n'
+  eval "run_pass \"$label, MonitorIE=0\" \"\${${version}_off[@]}\""
+  write_config '[Monitor]\r\nMonitorIE=1\r\nExtendNames=.mp3;\r\n'
+  eval "run_pass \"$label, ExtendNames=.mp3;\" \"\${${version}_mp3[@]}\""
+done
+write_config ""
+wine reg delete 'HKCU\Software\Wine\AppDefaults\browser_host.exe' /f </dev/null >/dev/null 2>&1
+
+echo
+echo "== unregistration"
+wine regsvr32 /u /s "$dll_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 /u answered $?"
+wine "$bin/CorvaneAgent.exe" /UnregServer </dev/null >/dev/null 2>&1 || true
+BHO='{00000AAA-A363-466E-BEF5-9BB68697AA7F}'
+DM='{15BD4A12-BEDA-4A4D-8FB1-04553F1FD1CB}'
+for key in "HKCR\\CLSID\\$BHO" "HKCR\\CLSID\\$DM" 'HKCR\WebCorvaneBHO.WebCorvaneIEHelper' \
+           'HKCR\WebCorvaneBHO.VDownloadManager' 'HKCR\TypeLib\{EB9F911B-5E47-497C-8DA3-ECBFC9FB1F68}' \
+           "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\$BHO"; do
+  if wine reg query "$key" </dev/null >/dev/null 2>&1; then
+    fail "$key is still there"
+  else
+    echo "  gone: $key"
+  fi
+done
+for hive in HKLM HKCU; do
+  if wine reg query "$hive\\Software\\Microsoft\\Internet Explorer" /v DownloadUI </dev/null >/dev/null 2>&1; then
+    fail "$hive DownloadUI is still there"
+  else
+    echo "  gone: $hive\\Software\\Microsoft\\Internet Explorer DownloadUI"
+  fi
+done
+out=$(wine "$bin/browser_host.exe" </dev/null 2>/dev/null | tr -d '\r')
+grep -q '^0 helpers$' <<<"$out" || fail "the host still finds a helper after unregistration"
+echo "  the host now loads: $(grep helpers <<<"$out")"
+
+echo
+echo "== summary: $passes passes of ${#links[@]} links, $(ls "$work/downloads" | wc -l) file(s) the host downloaded itself, $(($(date +%s) - started)) s"
+if [ "$failures" -ne 0 ]; then
+  echo "$failures difference(s) from the expected decisions"
+  exit 1
+fi
+echo "every decision as expected"

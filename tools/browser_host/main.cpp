@@ -1,0 +1,555 @@
+// browser_host: the platform's own WebBrowser control with the Browser Helper
+// Objects that Internet Explorer would load, driven through a list of links.
+//
+//   browser_host [--download-dir DIR] [--timeout-ms N]
+//                [--new-window2 URL] [--new-window3 URL] [URL...]
+//
+// For each URL it prints one line:
+//   URL | helper: ... | download manager: ... | host downloaded: ...
+// Nothing of the library is linked in: the helpers are found in the registry
+// and created through COM, as the browser does, so what runs is what is
+// registered.
+#include <windows.h>
+#include <downloadmgr.h>
+#include <exdisp.h>
+#include <exdispid.h>
+#include <ocidl.h>
+#include <oleidl.h>
+#include <urlmon.h>
+#include <wininet.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "common/com_ptr.h"
+#include "tests/support/event_args.h"
+
+namespace {
+
+constexpr wchar_t kHelpersKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
+constexpr wchar_t kBrowserSettingsKey[] = L"Software\\Microsoft\\Internet Explorer";
+
+const IID kIidDownloadManager = {
+    0x988934a4, 0x064b, 0x11d3, {0xbb, 0x80, 0x00, 0x10, 0x4b, 0x35, 0xe7, 0xf9}};
+
+std::string Narrow(const std::wstring& wide) {
+    if (wide.empty())
+        return {};
+    const int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string narrow(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &narrow[0], size, nullptr, nullptr);
+    narrow.resize(size > 0 ? size - 1 : 0);
+    return narrow;
+}
+
+std::wstring Wide(const std::string& narrow) {
+    if (narrow.empty())
+        return {};
+    const int size = MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, nullptr, 0);
+    std::wstring wide(size > 0 ? size : 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, &wide[0], size);
+    wide.resize(size > 0 ? size - 1 : 0);
+    return wide;
+}
+
+std::string HrText(HRESULT hr) {
+    if (hr == S_OK)
+        return "S_OK";
+    if (hr == E_NOTIMPL)
+        return "E_NOTIMPL";
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+// A REG_SZ value, or the empty string.
+std::wstring ReadString(HKEY root, const wchar_t* path, const wchar_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return {};
+    wchar_t data[1024] = {};
+    DWORD size = sizeof data - sizeof(wchar_t);
+    DWORD type = 0;
+    const LONG rc =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return {};
+    return data;
+}
+
+// The smallest client site the control accepts: it only needs one to navigate.
+class ClientSite final : public IOleClientSite {
+  public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
+            *object = static_cast<IOleClientSite*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG refs = InterlockedDecrement(&refs_);
+        if (refs == 0)
+            delete this;
+        return refs;
+    }
+    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
+        if (moniker != nullptr)
+            *moniker = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetContainer(IOleContainer** container) override {
+        if (container != nullptr)
+            *container = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP ShowObject() override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+  private:
+    ~ClientSite() = default;
+    LONG refs_ = 1;
+};
+
+// What the host itself sees of one navigation. Connected after the helpers,
+// so its BeforeNavigate2 runs after theirs and reads the Cancel they wrote.
+struct Navigation {
+    bool beforeNavigateSeen = false;
+    bool cancelled = false;
+    bool ended = false;
+    std::string endedBy;
+};
+
+class HostEvents final : public IDispatch {
+  public:
+    explicit HostEvents(Navigation* navigation) : navigation_(navigation) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+            IsEqualIID(iid, DIID_DWebBrowserEvents2)) {
+            *object = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG refs = InterlockedDecrement(&refs_);
+        if (refs == 0)
+            delete this;
+        return refs;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (count != nullptr)
+            *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info != nullptr)
+            *info = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        switch (id) {
+            case DISPID_BEFORENAVIGATE2:
+                navigation_->beforeNavigateSeen = true;
+                if (params != nullptr && params->cArgs >= 7 &&
+                    params->rgvarg[0].vt == (VT_BYREF | VT_BOOL) &&
+                    params->rgvarg[0].pboolVal != nullptr && *params->rgvarg[0].pboolVal != 0) {
+                    navigation_->cancelled = true;
+                    navigation_->ended = true;
+                    navigation_->endedBy = "cancelled";
+                }
+                break;
+            case DISPID_NAVIGATECOMPLETE2:
+            case DISPID_DOCUMENTCOMPLETE:
+            case DISPID_NAVIGATEERROR:
+                navigation_->ended = true;
+                navigation_->endedBy = id == DISPID_NAVIGATEERROR ? "NavigateError" : "complete";
+                break;
+            default:
+                break;
+        }
+        return S_OK;
+    }
+
+  private:
+    ~HostEvents() = default;
+    LONG refs_ = 1;
+    Navigation* navigation_;
+};
+
+struct Helper {
+    std::wstring clsidText;
+    std::wstring dllPath;
+    ComPtr<IUnknown> object;
+};
+
+// Runs the thread's messages until `done` says so or the time is up.
+template <typename Done>
+void PumpUntil(Done done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+// Every class named under the Browser Helper Objects key, created and sited
+// the way the browser does; a class that cannot be created is skipped.
+std::vector<Helper> LoadHelpers(IWebBrowser2* browser) {
+    std::vector<Helper> helpers;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHelpersKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return helpers;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        if (RegEnumKeyExW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        CLSID clsid;
+        if (FAILED(CLSIDFromString(name, &clsid))) {
+            std::printf("helper %s: not a class identifier, skipped\n", Narrow(name).c_str());
+            continue;
+        }
+        Helper helper;
+        helper.clsidText = name;
+        HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                      helper.object.ReceiveVoid());
+        if (FAILED(hr)) {
+            std::printf("helper %s: not created (%s)\n", Narrow(name).c_str(), HrText(hr).c_str());
+            continue;
+        }
+        ComPtr<IObjectWithSite> withSite;
+        hr = withSite.QueryFrom(helper.object.Get(), IID_IObjectWithSite);
+        if (SUCCEEDED(hr))
+            hr = withSite->SetSite(browser);
+        if (FAILED(hr)) {
+            std::printf("helper %s: not sited (%s)\n", Narrow(name).c_str(), HrText(hr).c_str());
+            continue;
+        }
+        helper.dllPath =
+            ReadString(HKEY_CLASSES_ROOT,
+                       (std::wstring(L"CLSID\\") + name + L"\\InprocServer32").c_str(), nullptr);
+        std::printf("helper %s: loaded from %s\n", Narrow(name).c_str(),
+                    Narrow(helper.dllPath).c_str());
+        helpers.push_back(std::move(helper));
+    }
+    RegCloseKey(key);
+    return helpers;
+}
+
+// The response's content type, as the browser learns it before deciding
+// whether a navigation shows a page or downloads a file. Empty when the URL
+// cannot be fetched over WinINet.
+std::string ContentTypeOf(const std::string& url) {
+    std::string type;
+    HINTERNET session =
+        InternetOpenA("browser_host", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    if (session == nullptr)
+        return type;
+    HINTERNET request = InternetOpenUrlA(session, url.c_str(), nullptr, 0,
+                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    if (request != nullptr) {
+        char buffer[256] = {};
+        DWORD size = sizeof buffer - 1;
+        if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_TYPE, buffer, &size, nullptr))
+            type.assign(buffer, size);
+        InternetCloseHandle(request);
+    }
+    InternetCloseHandle(session);
+    return type;
+}
+
+bool IsPage(const std::string& contentType) {
+    std::string lower;
+    for (char c : contentType)
+        lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return lower.compare(0, 9, "text/html") == 0;
+}
+
+// The name the file gets in the download folder: the last segment of the
+// path, without query, never empty and never a path of its own.
+std::string FileNameFor(const std::string& url) {
+    std::string path = url.substr(0, url.find_first_of("?#"));
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    for (char& c : name) {
+        if (std::strchr("\\/:*?\"<>|", c) != nullptr)
+            c = '_';
+    }
+    if (name.empty() || name == "." || name == "..")
+        name = "download";
+    return name;
+}
+
+// The custom download manager the browser is configured with: the user's
+// choice first, then the machine's. Asks it to take the download.
+// Answers "not asked" when no class is configured or it cannot be created.
+std::string AskDownloadManager(const std::string& url, HRESULT* answer) {
+    std::wstring clsidText = ReadString(HKEY_CURRENT_USER, kBrowserSettingsKey, L"DownloadUI");
+    if (clsidText.empty())
+        clsidText = ReadString(HKEY_LOCAL_MACHINE, kBrowserSettingsKey, L"DownloadUI");
+    CLSID clsid;
+    if (clsidText.empty() || FAILED(CLSIDFromString(&clsidText[0], &clsid)))
+        return "not asked";
+    ComPtr<IDownloadManager> manager;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidDownloadManager,
+                                  manager.ReceiveVoid());
+    if (FAILED(hr))
+        return "not asked (" + HrText(hr) + ")";
+    ComPtr<IMoniker> moniker;
+    hr = CreateURLMonikerEx(nullptr, Wide(url).c_str(), moniker.Receive(), URL_MK_UNIFORM);
+    if (FAILED(hr))
+        return "not asked (moniker " + HrText(hr) + ")";
+    ComPtr<IBindCtx> bindContext;
+    hr = CreateBindCtx(0, bindContext.Receive());
+    if (FAILED(hr))
+        return "not asked (bind context " + HrText(hr) + ")";
+    BINDINFO bindInfo = {};
+    bindInfo.cbSize = sizeof bindInfo;
+    bindInfo.dwBindVerb = BINDVERB_GET;
+    *answer = manager->Download(moniker.Get(), bindContext.Get(), BINDVERB_GET,
+                                BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE, &bindInfo, nullptr,
+                                nullptr, CP_ACP);
+    return HrText(*answer);
+}
+
+struct Options {
+    std::string downloadDir = ".";
+    DWORD timeoutMs = 8000;
+    std::vector<std::string> urls;
+    std::vector<std::string> newWindow2;
+    std::vector<std::string> newWindow3;
+};
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--download-dir" && hasValue)
+            options->downloadDir = argv[++i];
+        else if (arg == "--timeout-ms" && hasValue)
+            options->timeoutMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
+        else if (arg == "--new-window2" && hasValue)
+            options->newWindow2.push_back(argv[++i]);
+        else if (arg == "--new-window3" && hasValue)
+            options->newWindow3.push_back(argv[++i]);
+        else if (arg.compare(0, 2, "--") == 0)
+            return false;
+        else
+            options->urls.push_back(arg);
+    }
+    return true;
+}
+
+void NavigateOne(IWebBrowser2* browser, Navigation* navigation, const std::string& url,
+                 const Options& options) {
+    *navigation = Navigation{};
+    VARIANT target;
+    VariantInit(&target);
+    target.vt = VT_BSTR;
+    target.bstrVal = SysAllocString(Wide(url).c_str());
+    VARIANT empty;
+    VariantInit(&empty);
+    const HRESULT hr = browser->Navigate2(&target, &empty, &empty, &empty, &empty);
+    VariantClear(&target);
+    if (SUCCEEDED(hr))
+        PumpUntil([&] { return navigation->ended; }, options.timeoutMs);
+
+    std::string helperText = navigation->cancelled ? "cancelled (handed over)" : "let through";
+    if (!navigation->beforeNavigateSeen)
+        helperText += " (no BeforeNavigate2)";
+    std::string managerText = "not asked";
+    std::string downloadedText = "no";
+    if (!navigation->cancelled) {
+        const std::string contentType = ContentTypeOf(url);
+        if (!contentType.empty() && !IsPage(contentType)) {
+            HRESULT answer = E_NOTIMPL;
+            managerText = AskDownloadManager(url, &answer);
+            if (answer != S_OK) {
+                const std::string file = options.downloadDir + "\\" + FileNameFor(url);
+                const HRESULT got =
+                    URLDownloadToFileA(nullptr, url.c_str(), file.c_str(), 0, nullptr);
+                downloadedText = got == S_OK ? "yes" : "failed (" + HrText(got) + ")";
+            }
+        }
+    }
+    std::printf("%s | helper: %s | download manager: %s | host downloaded: %s\n", url.c_str(),
+                helperText.c_str(), managerText.c_str(), downloadedText.c_str());
+    std::fflush(stdout);
+}
+
+// A new-window event as the browser fires it, into each helper's Invoke.
+void FireNewWindow(const std::vector<Helper>& helpers, DISPID id, const std::string& url,
+                   const std::string& context) {
+    const char* name = id == DISPID_NEWWINDOW2 ? "NewWindow2" : "NewWindow3";
+    VARIANT_BOOL cancel = BrowserEventArgs::kUntouched;
+    for (const Helper& helper : helpers) {
+        ComPtr<IDispatch> dispatch;
+        if (FAILED(dispatch.QueryFrom(helper.object.Get(), IID_IDispatch)))
+            continue;
+        BrowserEventArgs* args = id == DISPID_NEWWINDOW2
+                                     ? BrowserEventArgs::NewWindow2()
+                                     : BrowserEventArgs::NewWindow3(Wide(url), Wide(context));
+        args->cancel = cancel == BrowserEventArgs::kUntouched ? VARIANT_FALSE : cancel;
+        dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, args->Params(),
+                         nullptr, nullptr, nullptr);
+        cancel = args->cancel;
+        delete args;
+    }
+    std::printf("%s | %s: %s\n", url.c_str(), name,
+                cancel != VARIANT_FALSE && cancel != BrowserEventArgs::kUntouched
+                    ? "cancelled (handed over)"
+                    : "let through");
+    std::fflush(stdout);
+}
+
+// After every object of a DLL is gone, the DLL must agree to be unloaded.
+void ReportUnload(const std::wstring& dllPath) {
+    HMODULE module = GetModuleHandleW(dllPath.c_str());
+    if (module == nullptr) {
+        std::printf("DllCanUnloadNow %s: not loaded\n", Narrow(dllPath).c_str());
+        return;
+    }
+    using CanUnload = HRESULT(STDAPICALLTYPE*)();
+    auto canUnload = reinterpret_cast<CanUnload>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    if (canUnload == nullptr) {
+        std::printf("DllCanUnloadNow %s: not exported\n", Narrow(dllPath).c_str());
+        return;
+    }
+    const HRESULT hr = canUnload();
+    std::printf("DllCanUnloadNow %s: %s\n", Narrow(dllPath).c_str(),
+                hr == S_FALSE ? "S_FALSE" : HrText(hr).c_str());
+}
+
+int Run(const Options& options) {
+    ComPtr<IWebBrowser2> browser;
+    HRESULT hr = CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IWebBrowser2,
+                                  browser.ReceiveVoid());
+    if (FAILED(hr)) {
+        std::printf("no WebBrowser control (%s)\n", HrText(hr).c_str());
+        return 2;
+    }
+    ComPtr<IOleObject> oleObject;
+    ClientSite* site = new ClientSite;
+    hr = oleObject.QueryFrom(browser.Get(), IID_IOleObject);
+    if (SUCCEEDED(hr))
+        hr = oleObject->SetClientSite(site);
+    site->Release();
+    if (FAILED(hr)) {
+        std::printf("no client site (%s)\n", HrText(hr).c_str());
+        return 2;
+    }
+
+    std::vector<Helper> helpers = LoadHelpers(browser.Get());
+    std::printf("%u helpers\n", static_cast<unsigned>(helpers.size()));
+
+    Navigation navigation;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    {
+        ComPtr<IConnectionPointContainer> container;
+        hr = container.QueryFrom(browser.Get(), IID_IConnectionPointContainer);
+        if (SUCCEEDED(hr))
+            hr = container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.Receive());
+        HostEvents* sink = new HostEvents(&navigation);
+        if (SUCCEEDED(hr))
+            hr = point->Advise(sink, &cookie);
+        sink->Release();
+        if (FAILED(hr)) {
+            std::printf("no browser events (%s)\n", HrText(hr).c_str());
+            return 2;
+        }
+    }
+
+    std::string lastPage;
+    for (const std::string& url : options.urls) {
+        NavigateOne(browser.Get(), &navigation, url, options);
+        lastPage = url;
+    }
+    for (const std::string& url : options.newWindow2)
+        FireNewWindow(helpers, DISPID_NEWWINDOW2, url, lastPage);
+    for (const std::string& url : options.newWindow3)
+        FireNewWindow(helpers, DISPID_NEWWINDOW3, url, lastPage);
+
+    point->Unadvise(cookie);
+    point.Reset();
+    std::vector<std::wstring> dlls;
+    // The window closes: the browser tells its helpers with OnQuit (Wine's
+    // control never fires it), and they let go of its events; only then
+    // does it take their sites away.
+    for (Helper& helper : helpers) {
+        ComPtr<IDispatch> dispatch;
+        if (SUCCEEDED(dispatch.QueryFrom(helper.object.Get(), IID_IDispatch))) {
+            DISPPARAMS none = {};
+            dispatch->Invoke(DISPID_ONQUIT, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                             nullptr, nullptr, nullptr);
+        }
+    }
+    for (Helper& helper : helpers) {
+        ComPtr<IObjectWithSite> withSite;
+        if (SUCCEEDED(withSite.QueryFrom(helper.object.Get(), IID_IObjectWithSite)))
+            withSite->SetSite(nullptr);
+        withSite.Reset();
+        helper.object.Reset();
+        if (!helper.dllPath.empty())
+            dlls.push_back(helper.dllPath);
+    }
+    helpers.clear();
+    oleObject->SetClientSite(nullptr);
+    oleObject.Reset();
+    browser.Reset();
+    for (const std::wstring& dll : dlls)
+        ReportUnload(dll);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, &options)) {
+        std::fputs(
+            "usage: browser_host [--download-dir DIR] [--timeout-ms N]\n"
+            "                    [--new-window2 URL] [--new-window3 URL] [URL...]\n",
+            stderr);
+        return 2;
+    }
+    if (FAILED(OleInitialize(nullptr))) {
+        std::puts("OLE could not be initialised");
+        return 2;
+    }
+    const int result = Run(options);
+    OleUninitialize();
+    return result;
+}
