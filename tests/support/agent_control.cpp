@@ -4,6 +4,7 @@
 #include "tests/support/wine_paths.h"
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -239,6 +240,14 @@ bool WaitForNoAgentProcess(DWORD timeoutMs) {
         Sleep(20);
     }
     return true;
+}
+
+RunningAgent::RunningAgent() {
+    CLSID agentClass;
+    if (FAILED(CLSIDFromProgID(L"CorvaneServer.WebCorvane.1", &agentClass)) ||
+        FAILED(CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                                object_.ReceiveVoid())))
+        object_.Reset();
 }
 
 AgentSession::AgentSession() {

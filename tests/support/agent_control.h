@@ -8,6 +8,8 @@
 // tests that use the agent share them and run under ctest's RESOURCE_LOCK
 // "agent"; the "agent" fixture registers the agent before them.
 
+#include "common/com_ptr.h"
+
 #include <windows.h>
 
 #include <ostream>
@@ -71,6 +73,21 @@ int CountAgentProcesses();
 // Waits up to `timeoutMs` for the prefix to run no agent process; answers
 // whether it came to that. An agent ends on its own once no client holds it.
 bool WaitForNoAgentProcess(DWORD timeoutMs);
+
+// Holds one agent object for its lifetime, so that the agent's process stays
+// up and hand-offs meet an agent that is already running, as beside a download
+// manager the user keeps open. Each fresh start costs about a second under
+// Wine, which polls for the new server's class object.
+class RunningAgent {
+  public:
+    RunningAgent();
+    RunningAgent(const RunningAgent&) = delete;
+    RunningAgent& operator=(const RunningAgent&) = delete;
+    bool Running() const { return static_cast<bool>(object_); }
+
+  private:
+    ComPtr<IUnknown> object_;
+};
 
 // One test's use of the agent: a fresh, empty record file in the temporary
 // folder, the default answer; at the end both settings are cleared and the
