@@ -579,10 +579,10 @@ TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
         unsigned char bindInfoBefore[sizeof(bindInfo)];
         std::memcpy(bindInfoBefore, bindInfo, sizeof(bindInfo));
         const DWORD startTick = GetTickCount();
-        const HRESULT hr = manager->Download(
-            noMoniker ? nullptr : &moniker, pbc, rng(), static_cast<LONG>(rng()),
-            rng() % 2 ? reinterpret_cast<BINDINFO*>(bindInfo + kGuard) : nullptr, header,
-            rng() % 2 ? names[rng() % 8].text.c_str() : nullptr, rng());
+        const HRESULT hr =
+            manager->Download(noMoniker ? nullptr : &moniker, pbc, rng(), static_cast<LONG>(rng()),
+                              rng() % 2 ? reinterpret_cast<BINDINFO*>(bindInfo + kGuard) : nullptr,
+                              header, rng() % 2 ? names[rng() % 8].text.c_str() : nullptr, rng());
         const DWORD tookMs = GetTickCount() - startTick;
         longestMs = std::max(longestMs, tookMs);
         faultsTried += noMoniker || modeIndex >= 2 || !name.policyTakes;
