@@ -94,9 +94,12 @@ std::string GetFocusedLinkText(IWebBrowser2* browser) {
 
 std::string GetCookiesForUrl(const std::string& url) {
     DWORD size = 0;
-    // Asks for the size only; a URL without cookies reports none and the
-    // second call then fails.
+    // Asks for the size only. A URL without cookies, the common case, reports
+    // none: a second call could only fail on a buffer of no bytes, so it is
+    // not made. WinINet's lookup is most of what an ordinary navigation costs.
     InternetGetCookieA(url.c_str(), nullptr, nullptr, &size);
+    if (size == 0)
+        return std::string();
     const DWORD capacity = size;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[capacity]);
     if (!buffer)
