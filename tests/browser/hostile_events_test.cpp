@@ -39,12 +39,13 @@ struct Slot {
     void* Payload() { return bytes + kGuard; }
 };
 
-// Strings the browser might hand over: none of them a URL the policy takes.
+// Strings the browser might hand over, one of them a URL the policy takes.
 class BstrPool {
   public:
     BstrPool() {
         strings_.push_back(nullptr);
         Add(L"");
+        Add(L"http://host/a.zip");
         Add(L"about:blank");
         Add(L"gopher://host/a.zip");
         Add(L"mailto:someone@host");
@@ -174,6 +175,7 @@ class ArgumentMaker {
                 EXPECT_TRUE(restIntact && (value == 0 || value == 1))
                     << what << " round " << round << ": Cancel written as " << value;
                 ++written;
+                cancelsSet_ += value == 1;
                 continue;
             }
             EXPECT_EQ(0, std::memcmp(now.bytes, was.bytes, sizeof(now.bytes)))
@@ -182,6 +184,8 @@ class ArgumentMaker {
         }
         return written;
     }
+    // How many Cancel flags were written as 1 over the run.
+    int CancelsSet() const { return cancelsSet_; }
 
   private:
     void* Target() {
@@ -255,6 +259,7 @@ class ArgumentMaker {
     SAFEARRAY* array_;
     std::array<Slot, 64> slots_;
     std::array<Slot, 64> expected_;
+    int cancelsSet_ = 0;
     size_t used_ = 0;
 };
 
@@ -323,7 +328,8 @@ TEST(HostileEvents, InvokeSurvivesRandomArgumentsAndWritesOnlyCancel) {
     constexpr int kEvents = 20000;
     Com com;
     AgentSession agent;
-    agent.SetAnswer(L"0");
+    RunningAgent runningAgent;  // hand-offs meet an agent that is up
+    ASSERT_TRUE(runningAgent.Running());
     interceptState.Apply([](InterceptState& s) { s = InterceptState(); });
     const LONG liveBefore = liveObjectCount;
 
@@ -389,6 +395,9 @@ TEST(HostileEvents, InvokeSurvivesRandomArgumentsAndWritesOnlyCancel) {
         std::memset(&result, kSentinel, sizeof(result));
         const VARIANT resultBefore = result;
 
+        // The agent takes some URLs and refuses others.
+        if (round % 1000 == 0)
+            agent.SetAnswer(round % 2000 == 0 ? L"1" : L"0");
         WebCorvaneIEHelper* helper = helpers[round % 2];
         const HRESULT hr =
             helper->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, passed, &result, nullptr, nullptr);
@@ -423,13 +432,19 @@ TEST(HostileEvents, InvokeSurvivesRandomArgumentsAndWritesOnlyCancel) {
     EXPECT_EQ(refsBefore[1] - connectionRefs, helpers[1]->RefCount());
     EXPECT_GT(cancelWrites, 0);  // the run did reach the handlers' last step
     EXPECT_EQ(1u, argumentObject->RefCount());
+    // Cancel is 1 exactly for the URLs the agent took.
+    const std::vector<AgentRecord> records = agent.Records();
+    const auto taken = std::count_if(records.begin(), records.end(),
+                                     [](const AgentRecord& r) { return r.answer == L"1"; });
+    EXPECT_GT(taken, 0);
+    EXPECT_EQ(taken, maker.CancelsSet());
 
     std::printf(
         "[ hostile  ] %d events (BeforeNavigate2 %d, NewWindow2 %d, NewWindow3 %d), "
         "%d by-reference arguments, %d null argument lists, %d Cancel writes, "
-        "%zu agent calls\n",
+        "%zu agent calls, %d taken\n",
         kEvents, perDispId[0], perDispId[1], perDispId[2], byRefArgs, nullParams, cancelWrites,
-        agent.Records().size());
+        records.size(), maker.CancelsSet());
 
     // Disconnect for good, then everything goes.
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
