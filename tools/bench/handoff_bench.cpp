@@ -2,8 +2,9 @@
 // DownloadHandoff::SendToAgent (policy, CLSIDFromProgID, CoCreateInstance,
 // AddTask, Release) against a bare client that only creates the agent, calls
 // AddTask and releases it, alternating round by round so that both meet the
-// same machine. Then the policy alone, its two profile reads, with
-// "UserConfig.ini" present and absent.
+// same machine. Then both again against an agent that is not running, so
+// that each call starts it; then the policy alone, its two profile reads,
+// with "UserConfig.ini" present and absent.
 //   handoff_bench [rounds]      (the reference agent must be registered)
 #include "handoff/download_handoff.h"
 #include "handoff/url_policy.h"
@@ -128,6 +129,27 @@ int main(int argc, char** argv) {
         bare.Add(start, end);
     }
 
+    // Then the agent is let go: each hand-off now starts it afresh, and it
+    // ends once the hand-off releases it.
+    keepAlive->Release();
+    constexpr int kColdRounds = 5;
+    constexpr DWORD kAgentExitMs = 1000;
+    Samples coldOurs;
+    Samples coldBare;
+    for (int i = 0; i < kColdRounds; ++i) {
+        Sleep(kAgentExitMs);
+        auto start = Clock::now();
+        coldOurs.accepted += handoff.SendToAgent(kUrl, "file.zip", "http://host.example.com/", "");
+        auto end = Clock::now();
+        coldOurs.Add(start, end);
+
+        Sleep(kAgentExitMs);
+        start = Clock::now();
+        coldBare.accepted += BareHandoff(agentClass);
+        end = Clock::now();
+        coldBare.Add(start, end);
+    }
+
     const int policyRounds = rounds * 10;
     Samples policyWithFile = TimePolicy(policyRounds);
     DeleteFileA(configuration);
@@ -143,12 +165,17 @@ int main(int argc, char** argv) {
     PrintRow("DownloadHandoff::SendToAgent", ours, base);
     PrintRow("policy alone, UserConfig.ini present", policyWithFile, base);
     PrintRow("policy alone, no UserConfig.ini", policyWithoutFile, base);
+    std::printf("\nHand-off to an agent that is not running (each starts it)\n");
+    const double coldBase = coldBare.Median();
+    PrintRow("bare client: create + AddTask + Release", coldBare, coldBase);
+    PrintRow("DownloadHandoff::SendToAgent", coldOurs, coldBase);
     std::printf(
         "ratio: median over the bare client's median; yes: hand-offs the agent took, "
         "policy rounds with the switch on\n");
     std::printf("policy alone: IsMonitorEnabled + GetExtensionList, two profile reads\n");
 
-    keepAlive->Release();
     CoUninitialize();
-    return ours.accepted == rounds && bare.accepted == rounds ? 0 : 2;
+    const bool allTaken = ours.accepted == rounds && bare.accepted == rounds &&
+                          coldOurs.accepted == kColdRounds && coldBare.accepted == kColdRounds;
+    return allTaken ? 0 : 2;
 }
