@@ -7,9 +7,9 @@
 #include "browser/intercept_state.h"
 #include "common/com_ptr.h"
 #include "tests/support/agent_control.h"
-#include "tests/support/child_process.h"
 #include "tests/support/event_args.h"
 #include "tests/support/fake_browser.h"
+#include "tests/support/xp_copy.h"
 
 #include <exdispid.h>
 #include <urlmon.h>
@@ -22,17 +22,10 @@ namespace {
 
 const wchar_t kPage[] = L"http://127.0.0.1:1/page.html";
 
-DWORD MajorVersion() {
-    OSVERSIONINFOA v = {};
-    v.dwOSVersionInfoSize = sizeof(v);
-    GetVersionExA(&v);
-    return v.dwMajorVersion;
-}
-
 class ClickRoadOnXp : public testing::Test {
   protected:
     void SetUp() override {
-        if (MajorVersion() >= 6)
+        if (!RunsAsWindowsXp())
             GTEST_SKIP() << "runs in the copy that reports Windows XP";
         CoInitialize(nullptr);
         interceptState.Apply([](InterceptState& s) { s = InterceptState(); });
@@ -126,17 +119,9 @@ TEST_F(ClickRoadOnXp, UnrecordedDownloadGoesToTheAgentWithThePageAsReferrer) {
 }
 
 TEST(ClickRoadVersions, XpCopyRunsTheClicks) {
-    if (MajorVersion() < 6)
+    if (RunsAsWindowsXp())
         GTEST_SKIP() << "this is the XP copy";
-    const std::string dir = SelfPath().substr(0, SelfPath().find_last_of('\\') + 1);
-    const std::string name = "click_road_xp.exe";
-    const std::string key = "Software\\Wine\\AppDefaults\\" + name;
-    HKEY appKey = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
-                                             KEY_WRITE, nullptr, &appKey, nullptr));
-    RegSetValueExA(appKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6);
-    RegCloseKey(appKey);
-    EXPECT_EQ(0, RunSelfAs(dir + name, "--gtest_filter=ClickRoadOnXp.*"));
+    EXPECT_EQ(0, RunSelfAsWindowsXp("click_road_xp.exe", "--gtest_filter=ClickRoadOnXp.*"));
 }
 
 }  // namespace

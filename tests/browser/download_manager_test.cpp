@@ -5,21 +5,14 @@
 
 #include "browser/intercept_state.h"
 #include "common/com_ptr.h"
-#include "tests/support/child_process.h"
 #include "tests/support/fake_moniker.h"
+#include "tests/support/xp_copy.h"
 
 #include <urlmon.h>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-DWORD MajorVersion() {
-    OSVERSIONINFOA v = {};
-    v.dwOSVersionInfoSize = sizeof(v);
-    GetVersionExA(&v);
-    return v.dwMajorVersion;
-}
 
 struct Com {
     Com() { CoInitialize(nullptr); }
@@ -46,7 +39,7 @@ const char kUrlNarrow[] = "http://127.0.0.1:1/file.zip";
 class DownloadManagerOnXp : public testing::Test {
   protected:
     void SetUp() override {
-        if (MajorVersion() >= 6)
+        if (!RunsAsWindowsXp())
             GTEST_SKIP() << "runs in the copy that reports Windows XP";
         SetState({});
     }
@@ -112,7 +105,7 @@ TEST_F(DownloadManagerOnXp, WithoutHeadersAndBindContextItDeclines) {
 }
 
 TEST(DownloadManagerOnWindows7, EveryRequestIsDeclinedWithoutTouchingTheMoniker) {
-    if (MajorVersion() < 6)
+    if (RunsAsWindowsXp())
         GTEST_SKIP() << "runs where Wine reports Windows 7";
     SetState({"p", kUrlNarrow, "", ""});
     FakeMoniker moniker(FakeMoniker::kName, kUrl);
@@ -123,17 +116,10 @@ TEST(DownloadManagerOnWindows7, EveryRequestIsDeclinedWithoutTouchingTheMoniker)
 }
 
 TEST(DownloadManagerVersions, XpCopyRunsTheComparisons) {
-    if (MajorVersion() < 6)
+    if (RunsAsWindowsXp())
         GTEST_SKIP() << "this is the XP copy";
-    const std::string dir = SelfPath().substr(0, SelfPath().find_last_of('\\') + 1);
-    const std::string name = "download_manager_xp.exe";
-    const std::string key = "Software\\Wine\\AppDefaults\\" + name;
-    HKEY appKey = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
-                                             KEY_WRITE, nullptr, &appKey, nullptr));
-    RegSetValueExA(appKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6);
-    RegCloseKey(appKey);
-    EXPECT_EQ(0, RunSelfAs(dir + name, "--gtest_filter=DownloadManagerOnXp.*"));
+    EXPECT_EQ(
+        0, RunSelfAsWindowsXp("download_manager_xp.exe", "--gtest_filter=DownloadManagerOnXp.*"));
 }
 
 }  // namespace

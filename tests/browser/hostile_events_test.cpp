@@ -11,9 +11,9 @@
 #include "common/identifiers.h"
 #include "common/string_conversion.h"
 #include "tests/support/agent_control.h"
-#include "tests/support/child_process.h"
 #include "tests/support/fake_browser.h"
 #include "tests/support/fake_moniker.h"
+#include "tests/support/xp_copy.h"
 
 #include <exdispid.h>
 
@@ -491,17 +491,10 @@ TEST(HostileEvents, UrlArgumentWithANullReferenceIsIgnored) {
     static_cast<IWebCorvaneIEHelper*>(helper)->Release();
 }
 
-DWORD MajorVersion() {
-    OSVERSIONINFOA v = {};
-    v.dwOSVersionInfoSize = sizeof(v);
-    GetVersionExA(&v);
-    return v.dwMajorVersion;
-}
-
 // Download only reads its moniker where Windows reports a version below 6:
 // these cases run in a copy of this executable that Wine reports as XP.
 TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
-    if (MajorVersion() >= 6)
+    if (!RunsAsWindowsXp())
         GTEST_SKIP() << "runs in the copy that reports Windows XP";
     constexpr int kRequests = 2000;
     // No request may hold the browser's thread for long; an agent that is
@@ -629,18 +622,11 @@ TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
 }
 
 TEST(HostileDownloads, XpCopyRunsTheRandomRequests) {
-    if (MajorVersion() < 6)
+    if (RunsAsWindowsXp())
         GTEST_SKIP() << "this is the XP copy";
-    const std::string dir = SelfPath().substr(0, SelfPath().find_last_of('\\') + 1);
-    const std::string name = "hostile_downloads_xp.exe";
-    const std::string key = "Software\\Wine\\AppDefaults\\" + name;
-    HKEY appKey = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
-                                             KEY_WRITE, nullptr, &appKey, nullptr));
-    RegSetValueExA(appKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6);
-    RegCloseKey(appKey);
-    EXPECT_EQ(
-        0, RunSelfAs(dir + name, "--gtest_filter=HostileDownloads.RandomMonikersAndArgumentsOnXp"));
+    EXPECT_EQ(0,
+              RunSelfAsWindowsXp("hostile_downloads_xp.exe",
+                                 "--gtest_filter=HostileDownloads.RandomMonikersAndArgumentsOnXp"));
 }
 
 }  // namespace
