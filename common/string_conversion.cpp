@@ -3,6 +3,7 @@
 #include "common/hresult_error.h"
 
 #include <climits>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -13,13 +14,15 @@ std::string WideToNarrow(const wchar_t* wide) {
         const size_t length = wcslen(wide);
         if (length > static_cast<size_t>(INT_MAX / 2 - 1))
             throw HResultError(E_OUTOFMEMORY);
-        std::vector<char> buffer(2 * (length + 1));
-        buffer[0] = '\0';
-        const int written = WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer.data(),
-                                                static_cast<int>(buffer.size()), nullptr, nullptr);
+        // Converted straight into the result, zeroed first, then cut at its
+        // first zero byte: one allocation, no second copy of a long URL.
+        std::string narrow(2 * (length + 1), '\0');
+        const int written = WideCharToMultiByte(CP_ACP, 0, wide, -1, &narrow[0],
+                                                static_cast<int>(narrow.size()), nullptr, nullptr);
         if (written == 0)
             throw HResultError::FromLastError();
-        return std::string(buffer.data());
+        narrow.resize(std::strlen(narrow.c_str()));
+        return narrow;
     } catch (const std::bad_alloc&) {
         throw HResultError(E_OUTOFMEMORY);
     }

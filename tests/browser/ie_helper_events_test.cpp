@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
@@ -53,6 +54,47 @@ TEST(IeHelperEvents, BeforeNavigate2RecordsAndRefusedSchemeWritesZero) {
     EXPECT_EQ(S_OK, helper.Fire(DISPID_BEFORENAVIGATE2, args->Params()));
     EXPECT_EQ(0, args->cancel);
     EXPECT_EQ("about:blank", State().navigateUrl);
+}
+
+// The URL argument is read as text whatever form it takes, and stays as the
+// browser made it.
+TEST(IeHelperEvents, UrlArgumentIsReadAsTextInEveryForm) {
+    Helper helper;
+    BSTR embeddedZero = SysAllocStringLen(L"about:a\0b", 9);
+    BSTR byReference = SysAllocString(L"about:by-reference");
+    struct Case {
+        VARIANT value;
+        const char* expected;
+    } cases[4] = {};
+    cases[0].value.vt = VT_I4;
+    cases[0].value.lVal = 12345;
+    cases[0].expected = "12345";
+    cases[1].value.vt = VT_BSTR;
+    cases[1].value.bstrVal = embeddedZero;
+    cases[1].expected = "about:a";
+    cases[2].value.vt = VT_BSTR;
+    cases[2].value.bstrVal = nullptr;
+    cases[2].expected = "";
+    cases[3].value.vt = VT_BYREF | VT_BSTR;
+    cases[3].value.pbstrVal = &byReference;
+    cases[3].expected = "about:by-reference";
+    for (Case& c : cases) {
+        ResetState();
+        interceptState.Apply([](InterceptState& s) { s.navigateUrl = "before"; });
+        Args args(BrowserEventArgs::BeforeNavigate2(L"unused"));
+        VARIANT* const own = args->Params()->rgvarg[5].pvarVal;
+        args->Params()->rgvarg[5].pvarVal = &c.value;
+        const VARIANT before = c.value;
+        EXPECT_EQ(S_OK, helper.Fire(DISPID_BEFORENAVIGATE2, args->Params()));
+        args->Params()->rgvarg[5].pvarVal = own;
+        EXPECT_EQ(c.expected, State().navigateUrl) << c.value.vt;
+        EXPECT_EQ(0, args->cancel) << c.value.vt;  // none is a URL the policy takes
+        EXPECT_EQ(0, std::memcmp(&before, &c.value, sizeof(VARIANT))) << c.value.vt;
+    }
+    EXPECT_EQ(9u, SysStringLen(embeddedZero));
+    EXPECT_STREQ(L"about:by-reference", byReference);
+    SysFreeString(embeddedZero);
+    SysFreeString(byReference);
 }
 
 TEST(IeHelperEvents, QueryUrlsChangeOnlyThePage) {

@@ -93,6 +93,8 @@ int main(int argc, char** argv) {
                          reinterpret_cast<void**>(&keepAlive));
     }
 
+    std::wstring hugeQueryUrl = L"http://host/get?f=";
+    hugeQueryUrl.append(1024 * 1024, L'a');
     NullSink floorSink;
     WebCorvaneIEHelper* helper = new WebCorvaneIEHelper();
     IDispatch* ours = static_cast<IWebCorvaneIEHelper*>(helper);
@@ -106,6 +108,7 @@ int main(int argc, char** argv) {
         {"floor: a sink that does nothing", &floorSink, L"http://host/a.zip", rounds},
         {"refused scheme (about:)", ours, L"about:blank", rounds},
         {"URL with \"?\"", ours, L"http://host/get?f=a.zip", rounds},
+        {"URL with \"?\", 1 MB", ours, hugeQueryUrl, std::max(10, rounds / 20)},
         {"ordinary page (cookie, profile x2)", ours, L"http://host/page.html", rounds},
         {"hand-off to a running agent", ours, L"http://host/file.zip", std::max(10, rounds / 20)},
     };
