@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstring>
 #include <new>
-#include <vector>
 
 std::string WideToNarrow(const wchar_t* wide) {
     if (wide == nullptr || wide[0] == L'\0')
@@ -35,11 +34,13 @@ std::wstring NarrowToWide(const char* narrow) {
         const int needed = MultiByteToWideChar(CP_ACP, 0, narrow, -1, nullptr, 0);
         if (needed == 0)
             throw HResultError::FromLastError();
-        std::vector<wchar_t> buffer(static_cast<size_t>(needed));
-        if (MultiByteToWideChar(CP_ACP, 0, narrow, -1, buffer.data(), needed) == 0) {
+        // Converted straight into the result, terminator included, which is
+        // then dropped: one allocation, as on the way out.
+        std::wstring wide(static_cast<size_t>(needed), L'\0');
+        if (MultiByteToWideChar(CP_ACP, 0, narrow, -1, &wide[0], needed) == 0)
             throw HResultError::FromLastError();
-        }
-        return std::wstring(buffer.data());
+        wide.resize(wcslen(wide.c_str()));
+        return wide;
     } catch (const std::bad_alloc&) {
         throw HResultError(E_OUTOFMEMORY);
     }
