@@ -143,5 +143,7 @@ HRESULT WebCorvaneIEHelper::DisconnectBrowserEvents() {
 bool WebCorvaneIEHelper::RequestHandoff(const std::string& url, const std::string& linkText,
                                         const std::string& pageUrl,
                                         const std::string& cookie) noexcept {
-    return ::RequestHandoff(url, linkText, pageUrl, cookie);
+    // One DownloadHandoff for the one call.
+    DownloadHandoff handoff;
+    return handoff.SendToAgent(url.c_str(), linkText.c_str(), pageUrl.c_str(), cookie.c_str());
 }

@@ -67,9 +67,3 @@ bool DownloadHandoff::SendToAgent(const char* url, const char* comment, const ch
         return false;
     }
 }
-
-bool RequestHandoff(const std::string& url, const std::string& linkText, const std::string& pageUrl,
-                    const std::string& cookie) noexcept {
-    DownloadHandoff handoff;
-    return handoff.SendToAgent(url.c_str(), linkText.c_str(), pageUrl.c_str(), cookie.c_str());
-}

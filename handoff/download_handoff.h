@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 // One hand-off of one URL to the download agent. Callers make one as a local
 // object for a single hand-off; nothing survives from one to the next.
 class DownloadHandoff {
@@ -34,8 +32,3 @@ class DownloadHandoff {
     // lets tests prove that a refused scheme costs no file read.
     static unsigned long ConfigurationReads() noexcept;
 };
-
-// The navigation handlers' road into the hand-off: one DownloadHandoff for
-// the one call.
-bool RequestHandoff(const std::string& url, const std::string& linkText, const std::string& pageUrl,
-                    const std::string& cookie) noexcept;
