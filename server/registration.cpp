@@ -40,14 +40,15 @@ constexpr char kBrowserHelperName[] = "WebCorvaneBHO";
 constexpr char kInternetExplorerKey[] = "Software\\Microsoft\\Internet Explorer\\";
 constexpr char kDownloadUIValue[] = "DownloadUI";
 
-// The key name of `row` in `name`; false when it does not fit.
-bool FormatKeyName(const RegistryRow& row, char (&name)[MAX_PATH]) noexcept {
+// The key name `format` with its "%s" replaced by `argument`, in `name`;
+// false when it does not fit. Without an argument `format` is the complete
+// key name (a ProgID) and is never read as a format.
+bool FormatKeyName(const char* format, const char* argument, char (&name)[MAX_PATH]) noexcept {
     int length = 0;
-    if (row.keyArgument != nullptr) {
-        length = std::snprintf(name, sizeof(name), row.keyFormat, row.keyArgument);
+    if (argument != nullptr) {
+        length = std::snprintf(name, sizeof(name), format, argument);
     } else {
-        // A complete key name (a ProgID) is never read as a format.
-        length = std::snprintf(name, sizeof(name), "%s", row.keyFormat);
+        length = std::snprintf(name, sizeof(name), "%s", format);
     }
     return length >= 0 && static_cast<size_t>(length) < sizeof(name);
 }
@@ -95,7 +96,7 @@ int WriteRegistryRows(const RegistryRow* rows, std::size_t count) noexcept {
     for (std::size_t i = 0; i < count && rows[i].root != nullptr; ++i) {
         const RegistryRow& row = rows[i];
         char keyName[MAX_PATH];
-        if (!FormatKeyName(row, keyName))
+        if (!FormatKeyName(row.keyFormat, row.keyArgument, keyName))
             return 0;
         if (row.deleteFirst)
             SHDeleteKeyA(row.root, keyName);
@@ -185,8 +186,7 @@ int UnregisterComClass(REFCLSID clsid, REFGUID libid, REFIID iid, const char* pr
             if (!d.ours || !GuidToText(d.guid, text))
                 continue;
             char keyName[MAX_PATH];
-            const int length = std::snprintf(keyName, sizeof(keyName), d.format, text.c_str());
-            if (length > 0 && static_cast<size_t>(length) < sizeof(keyName))
+            if (FormatKeyName(d.format, text.c_str(), keyName))
                 SHDeleteKeyA(HKEY_CLASSES_ROOT, keyName);
         }
     });
