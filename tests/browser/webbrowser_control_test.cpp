@@ -11,6 +11,7 @@
 #include "common/variant.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/event_args.h"
+#include "tests/support/unimplemented_interfaces.h"
 #include "tests/support/wine_paths.h"
 
 #include <exdisp.h>
@@ -150,23 +151,8 @@ class ClientSite : public IOleClientSite {
 
 // A second sink, connected after the helper: it sees every BeforeNavigate2
 // with the Cancel value the helper left, and how navigations end.
-class EventObserver : public IDispatch {
+class EventObserver : public StackDispatch {
   public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch))
-            return E_NOINTERFACE;
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
     STDMETHODIMP Invoke(DISPID event, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                         UINT*) override {
         if (event == DISPID_BEFORENAVIGATE2 && params != nullptr && params->cArgs == 7 &&
@@ -182,7 +168,6 @@ class EventObserver : public IDispatch {
         }
         return S_OK;
     }
-    ULONG refs = 1;
     int beforeNavigate = 0;
     int ended = 0;
     std::wstring lastUrl;

@@ -1,380 +1,272 @@
 #pragma once
 
-// Every method of the browser's and the HTML engine's long interfaces, in slot
-// order, answering E_NOTIMPL. A fake derives from one of these, implements
-// IUnknown and overrides only the few methods it models, so that a call the
-// fake does not expect fails plainly instead of jumping through a missing slot.
+// Every method of the browser's and the HTML engine's long interfaces
+// answering E_NOTIMPL. A fake derives from one of these, implements IUnknown
+// and overrides only the few methods it models, so that a call the fake does
+// not expect fails plainly instead of jumping through a missing slot.
 
 #include <windows.h>
 #include <exdisp.h>
 #include <mshtml.h>
 
-class UnimplementedWebBrowser2 : public IWebBrowser2 {
+#define NOT_IMPLEMENTED(method, ...)            \
+    STDMETHODIMP method(__VA_ARGS__) override { \
+        return E_NOTIMPL;                       \
+    }
+// A property's put_ and get_ pair.
+#define NOT_IMPLEMENTED_PROPERTY(name, type) \
+    NOT_IMPLEMENTED(put_##name, type)        \
+    NOT_IMPLEMENTED(get_##name, type*)
+
+template <typename Interface>
+class UnimplementedDispatch : public Interface {
   public:
-    // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
+    NOT_IMPLEMENTED(GetTypeInfoCount, UINT*)
+    NOT_IMPLEMENTED(GetTypeInfo, UINT, LCID, ITypeInfo**)
+    NOT_IMPLEMENTED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+    NOT_IMPLEMENTED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
+};
+
+class UnimplementedWebBrowser2 : public UnimplementedDispatch<IWebBrowser2> {
+  public:
     // IWebBrowser
-    STDMETHODIMP GoBack() override { return E_NOTIMPL; }
-    STDMETHODIMP GoForward() override { return E_NOTIMPL; }
-    STDMETHODIMP GoHome() override { return E_NOTIMPL; }
-    STDMETHODIMP GoSearch() override { return E_NOTIMPL; }
-    STDMETHODIMP Navigate(BSTR, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Refresh() override { return E_NOTIMPL; }
-    STDMETHODIMP Refresh2(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP Stop() override { return E_NOTIMPL; }
-    STDMETHODIMP get_Application(IDispatch**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Parent(IDispatch**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Container(IDispatch**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Document(IDispatch**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_TopLevelContainer(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Type(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Left(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_Left(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Top(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_Top(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Width(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_Width(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Height(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_Height(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP get_LocationName(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_LocationURL(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Busy(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    NOT_IMPLEMENTED(GoBack)
+    NOT_IMPLEMENTED(GoForward)
+    NOT_IMPLEMENTED(GoHome)
+    NOT_IMPLEMENTED(GoSearch)
+    NOT_IMPLEMENTED(Navigate, BSTR, VARIANT*, VARIANT*, VARIANT*, VARIANT*)
+    NOT_IMPLEMENTED(Refresh)
+    NOT_IMPLEMENTED(Refresh2, VARIANT*)
+    NOT_IMPLEMENTED(Stop)
+    NOT_IMPLEMENTED(get_Application, IDispatch**)
+    NOT_IMPLEMENTED(get_Parent, IDispatch**)
+    NOT_IMPLEMENTED(get_Container, IDispatch**)
+    NOT_IMPLEMENTED(get_Document, IDispatch**)
+    NOT_IMPLEMENTED(get_TopLevelContainer, VARIANT_BOOL*)
+    NOT_IMPLEMENTED(get_Type, BSTR*)
+    NOT_IMPLEMENTED_PROPERTY(Left, LONG)
+    NOT_IMPLEMENTED_PROPERTY(Top, LONG)
+    NOT_IMPLEMENTED_PROPERTY(Width, LONG)
+    NOT_IMPLEMENTED_PROPERTY(Height, LONG)
+    NOT_IMPLEMENTED(get_LocationName, BSTR*)
+    NOT_IMPLEMENTED(get_LocationURL, BSTR*)
+    NOT_IMPLEMENTED(get_Busy, VARIANT_BOOL*)
     // IWebBrowserApp
-    STDMETHODIMP Quit() override { return E_NOTIMPL; }
-    STDMETHODIMP ClientToWindow(int*, int*) override { return E_NOTIMPL; }
-    STDMETHODIMP PutProperty(BSTR, VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP GetProperty(BSTR, VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Name(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_HWND(SHANDLE_PTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_FullName(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Path(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Visible(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_Visible(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP get_StatusBar(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_StatusBar(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP get_StatusText(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_StatusText(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_ToolBar(int*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_ToolBar(int) override { return E_NOTIMPL; }
-    STDMETHODIMP get_MenuBar(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_MenuBar(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP get_FullScreen(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_FullScreen(VARIANT_BOOL) override { return E_NOTIMPL; }
+    NOT_IMPLEMENTED(Quit)
+    NOT_IMPLEMENTED(ClientToWindow, int*, int*)
+    NOT_IMPLEMENTED(PutProperty, BSTR, VARIANT)
+    NOT_IMPLEMENTED(GetProperty, BSTR, VARIANT*)
+    NOT_IMPLEMENTED(get_Name, BSTR*)
+    NOT_IMPLEMENTED(get_HWND, SHANDLE_PTR*)
+    NOT_IMPLEMENTED(get_FullName, BSTR*)
+    NOT_IMPLEMENTED(get_Path, BSTR*)
+    NOT_IMPLEMENTED_PROPERTY(Visible, VARIANT_BOOL)
+    NOT_IMPLEMENTED_PROPERTY(StatusBar, VARIANT_BOOL)
+    NOT_IMPLEMENTED_PROPERTY(StatusText, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(ToolBar, int)
+    NOT_IMPLEMENTED_PROPERTY(MenuBar, VARIANT_BOOL)
+    NOT_IMPLEMENTED_PROPERTY(FullScreen, VARIANT_BOOL)
     // IWebBrowser2
-    STDMETHODIMP Navigate2(VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP QueryStatusWB(OLECMDID, OLECMDF*) override { return E_NOTIMPL; }
-    STDMETHODIMP ExecWB(OLECMDID, OLECMDEXECOPT, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP ShowBrowserBar(VARIANT*, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_ReadyState(READYSTATE*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Offline(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_Offline(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Silent(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_Silent(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP get_RegisterAsBrowser(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_RegisterAsBrowser(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP get_RegisterAsDropTarget(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_RegisterAsDropTarget(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP get_TheaterMode(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_TheaterMode(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP get_AddressBar(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_AddressBar(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Resizable(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_Resizable(VARIANT_BOOL) override { return E_NOTIMPL; }
+    NOT_IMPLEMENTED(Navigate2, VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT*)
+    NOT_IMPLEMENTED(QueryStatusWB, OLECMDID, OLECMDF*)
+    NOT_IMPLEMENTED(ExecWB, OLECMDID, OLECMDEXECOPT, VARIANT*, VARIANT*)
+    NOT_IMPLEMENTED(ShowBrowserBar, VARIANT*, VARIANT*, VARIANT*)
+    NOT_IMPLEMENTED(get_ReadyState, READYSTATE*)
+    NOT_IMPLEMENTED_PROPERTY(Offline, VARIANT_BOOL)
+    NOT_IMPLEMENTED_PROPERTY(Silent, VARIANT_BOOL)
+    NOT_IMPLEMENTED_PROPERTY(RegisterAsBrowser, VARIANT_BOOL)
+    NOT_IMPLEMENTED_PROPERTY(RegisterAsDropTarget, VARIANT_BOOL)
+    NOT_IMPLEMENTED_PROPERTY(TheaterMode, VARIANT_BOOL)
+    NOT_IMPLEMENTED_PROPERTY(AddressBar, VARIANT_BOOL)
+    NOT_IMPLEMENTED_PROPERTY(Resizable, VARIANT_BOOL)
 };
 
-class UnimplementedHTMLDocument2 : public IHTMLDocument2 {
+class UnimplementedHTMLDocument2 : public UnimplementedDispatch<IHTMLDocument2> {
   public:
-    // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
     // IHTMLDocument
-    STDMETHODIMP get_Script(IDispatch**) override { return E_NOTIMPL; }
+    NOT_IMPLEMENTED(get_Script, IDispatch**)
     // IHTMLDocument2
-    STDMETHODIMP get_all(IHTMLElementCollection**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_body(IHTMLElement**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_activeElement(IHTMLElement**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_images(IHTMLElementCollection**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_applets(IHTMLElementCollection**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_links(IHTMLElementCollection**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_forms(IHTMLElementCollection**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_anchors(IHTMLElementCollection**) override { return E_NOTIMPL; }
-    STDMETHODIMP put_title(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_title(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_scripts(IHTMLElementCollection**) override { return E_NOTIMPL; }
-    STDMETHODIMP put_designMode(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_designMode(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_selection(IHTMLSelectionObject**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_readyState(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_frames(IHTMLFramesCollection2**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_embeds(IHTMLElementCollection**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_plugins(IHTMLElementCollection**) override { return E_NOTIMPL; }
-    STDMETHODIMP put_alinkColor(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_alinkColor(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_bgColor(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_bgColor(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_fgColor(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_fgColor(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_linkColor(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_linkColor(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_vlinkColor(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_vlinkColor(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_referrer(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_location(IHTMLLocation**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_lastModified(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_URL(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_URL(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_domain(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_domain(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_cookie(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_cookie(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_expando(VARIANT_BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP get_expando(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_charset(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_charset(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_defaultCharset(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_defaultCharset(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_mimeType(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_fileSize(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_fileCreatedDate(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_fileModifiedDate(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_fileUpdatedDate(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_security(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_protocol(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_nameProp(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP write(SAFEARRAY*) override { return E_NOTIMPL; }
-    STDMETHODIMP writeln(SAFEARRAY*) override { return E_NOTIMPL; }
-    STDMETHODIMP open(BSTR, VARIANT, VARIANT, VARIANT, IDispatch**) override { return E_NOTIMPL; }
-    STDMETHODIMP close() override { return E_NOTIMPL; }
-    STDMETHODIMP clear() override { return E_NOTIMPL; }
-    STDMETHODIMP queryCommandSupported(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP queryCommandEnabled(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP queryCommandState(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP queryCommandIndeterm(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP queryCommandText(BSTR, BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP queryCommandValue(BSTR, VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP execCommand(BSTR, VARIANT_BOOL, VARIANT, VARIANT_BOOL*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP execCommandShowHelp(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP createElement(BSTR, IHTMLElement**) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onhelp(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onhelp(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onclick(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onclick(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_ondblclick(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_ondblclick(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onkeyup(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onkeyup(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onkeydown(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onkeydown(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onkeypress(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onkeypress(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onmouseup(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onmouseup(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onmousedown(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onmousedown(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onmousemove(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onmousemove(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onmouseout(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onmouseout(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onmouseover(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onmouseover(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onreadystatechange(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onreadystatechange(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onafterupdate(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onafterupdate(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onrowexit(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onrowexit(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onrowenter(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onrowenter(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_ondragstart(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_ondragstart(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onselectstart(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onselectstart(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP elementFromPoint(LONG, LONG, IHTMLElement**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_parentWindow(IHTMLWindow2**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_styleSheets(IHTMLStyleSheetsCollection**) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onbeforeupdate(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onbeforeupdate(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onerrorupdate(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onerrorupdate(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP toString(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP createStyleSheet(BSTR, LONG, IHTMLStyleSheet**) override { return E_NOTIMPL; }
+    NOT_IMPLEMENTED(get_all, IHTMLElementCollection**)
+    NOT_IMPLEMENTED(get_body, IHTMLElement**)
+    NOT_IMPLEMENTED(get_activeElement, IHTMLElement**)
+    NOT_IMPLEMENTED(get_images, IHTMLElementCollection**)
+    NOT_IMPLEMENTED(get_applets, IHTMLElementCollection**)
+    NOT_IMPLEMENTED(get_links, IHTMLElementCollection**)
+    NOT_IMPLEMENTED(get_forms, IHTMLElementCollection**)
+    NOT_IMPLEMENTED(get_anchors, IHTMLElementCollection**)
+    NOT_IMPLEMENTED_PROPERTY(title, BSTR)
+    NOT_IMPLEMENTED(get_scripts, IHTMLElementCollection**)
+    NOT_IMPLEMENTED_PROPERTY(designMode, BSTR)
+    NOT_IMPLEMENTED(get_selection, IHTMLSelectionObject**)
+    NOT_IMPLEMENTED(get_readyState, BSTR*)
+    NOT_IMPLEMENTED(get_frames, IHTMLFramesCollection2**)
+    NOT_IMPLEMENTED(get_embeds, IHTMLElementCollection**)
+    NOT_IMPLEMENTED(get_plugins, IHTMLElementCollection**)
+    NOT_IMPLEMENTED_PROPERTY(alinkColor, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(bgColor, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(fgColor, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(linkColor, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(vlinkColor, VARIANT)
+    NOT_IMPLEMENTED(get_referrer, BSTR*)
+    NOT_IMPLEMENTED(get_location, IHTMLLocation**)
+    NOT_IMPLEMENTED(get_lastModified, BSTR*)
+    NOT_IMPLEMENTED_PROPERTY(URL, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(domain, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(cookie, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(expando, VARIANT_BOOL)
+    NOT_IMPLEMENTED_PROPERTY(charset, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(defaultCharset, BSTR)
+    NOT_IMPLEMENTED(get_mimeType, BSTR*)
+    NOT_IMPLEMENTED(get_fileSize, BSTR*)
+    NOT_IMPLEMENTED(get_fileCreatedDate, BSTR*)
+    NOT_IMPLEMENTED(get_fileModifiedDate, BSTR*)
+    NOT_IMPLEMENTED(get_fileUpdatedDate, BSTR*)
+    NOT_IMPLEMENTED(get_security, BSTR*)
+    NOT_IMPLEMENTED(get_protocol, BSTR*)
+    NOT_IMPLEMENTED(get_nameProp, BSTR*)
+    NOT_IMPLEMENTED(write, SAFEARRAY*)
+    NOT_IMPLEMENTED(writeln, SAFEARRAY*)
+    NOT_IMPLEMENTED(open, BSTR, VARIANT, VARIANT, VARIANT, IDispatch**)
+    NOT_IMPLEMENTED(close)
+    NOT_IMPLEMENTED(clear)
+    NOT_IMPLEMENTED(queryCommandSupported, BSTR, VARIANT_BOOL*)
+    NOT_IMPLEMENTED(queryCommandEnabled, BSTR, VARIANT_BOOL*)
+    NOT_IMPLEMENTED(queryCommandState, BSTR, VARIANT_BOOL*)
+    NOT_IMPLEMENTED(queryCommandIndeterm, BSTR, VARIANT_BOOL*)
+    NOT_IMPLEMENTED(queryCommandText, BSTR, BSTR*)
+    NOT_IMPLEMENTED(queryCommandValue, BSTR, VARIANT*)
+    NOT_IMPLEMENTED(execCommand, BSTR, VARIANT_BOOL, VARIANT, VARIANT_BOOL*)
+    NOT_IMPLEMENTED(execCommandShowHelp, BSTR, VARIANT_BOOL*)
+    NOT_IMPLEMENTED(createElement, BSTR, IHTMLElement**)
+    NOT_IMPLEMENTED_PROPERTY(onhelp, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onclick, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(ondblclick, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onkeyup, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onkeydown, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onkeypress, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onmouseup, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onmousedown, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onmousemove, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onmouseout, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onmouseover, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onreadystatechange, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onafterupdate, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onrowexit, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onrowenter, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(ondragstart, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onselectstart, VARIANT)
+    NOT_IMPLEMENTED(elementFromPoint, LONG, LONG, IHTMLElement**)
+    NOT_IMPLEMENTED(get_parentWindow, IHTMLWindow2**)
+    NOT_IMPLEMENTED(get_styleSheets, IHTMLStyleSheetsCollection**)
+    NOT_IMPLEMENTED_PROPERTY(onbeforeupdate, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onerrorupdate, VARIANT)
+    NOT_IMPLEMENTED(toString, BSTR*)
+    NOT_IMPLEMENTED(createStyleSheet, BSTR, LONG, IHTMLStyleSheet**)
 };
 
-class UnimplementedHTMLElement : public IHTMLElement {
+class UnimplementedHTMLElement : public UnimplementedDispatch<IHTMLElement> {
   public:
-    // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
     // IHTMLElement
-    STDMETHODIMP setAttribute(BSTR, VARIANT, LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP getAttribute(BSTR, LONG, VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP removeAttribute(BSTR, LONG, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_className(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_className(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_id(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_id(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_tagName(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_parentElement(IHTMLElement**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_style(IHTMLStyle**) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onhelp(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onhelp(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onclick(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onclick(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_ondblclick(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_ondblclick(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onkeydown(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onkeydown(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onkeyup(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onkeyup(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onkeypress(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onkeypress(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onmouseout(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onmouseout(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onmouseover(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onmouseover(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onmousemove(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onmousemove(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onmousedown(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onmousedown(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onmouseup(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onmouseup(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_document(IDispatch**) override { return E_NOTIMPL; }
-    STDMETHODIMP put_title(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_title(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_language(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_language(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onselectstart(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onselectstart(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP scrollIntoView(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP contains(IHTMLElement*, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_sourceIndex(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_recordNumber(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_lang(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_lang(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_offsetLeft(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_offsetTop(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_offsetWidth(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_offsetHeight(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_offsetParent(IHTMLElement**) override { return E_NOTIMPL; }
-    STDMETHODIMP put_innerHTML(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_innerHTML(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_innerText(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_innerText(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_outerHTML(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_outerHTML(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_outerText(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_outerText(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP insertAdjacentHTML(BSTR, BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP insertAdjacentText(BSTR, BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_parentTextEdit(IHTMLElement**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_isTextEdit(VARIANT_BOOL*) override { return E_NOTIMPL; }
-    STDMETHODIMP click() override { return E_NOTIMPL; }
-    STDMETHODIMP get_filters(IHTMLFiltersCollection**) override { return E_NOTIMPL; }
-    STDMETHODIMP put_ondragstart(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_ondragstart(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP toString(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onbeforeupdate(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onbeforeupdate(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onafterupdate(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onafterupdate(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onerrorupdate(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onerrorupdate(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onrowexit(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onrowexit(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onrowenter(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onrowenter(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_ondatasetchanged(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_ondatasetchanged(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_ondataavailable(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_ondataavailable(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_ondatasetcomplete(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_ondatasetcomplete(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onfilterchange(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onfilterchange(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_children(IDispatch**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_all(IDispatch**) override { return E_NOTIMPL; }
+    NOT_IMPLEMENTED(setAttribute, BSTR, VARIANT, LONG)
+    NOT_IMPLEMENTED(getAttribute, BSTR, LONG, VARIANT*)
+    NOT_IMPLEMENTED(removeAttribute, BSTR, LONG, VARIANT_BOOL*)
+    NOT_IMPLEMENTED_PROPERTY(className, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(id, BSTR)
+    NOT_IMPLEMENTED(get_tagName, BSTR*)
+    NOT_IMPLEMENTED(get_parentElement, IHTMLElement**)
+    NOT_IMPLEMENTED(get_style, IHTMLStyle**)
+    NOT_IMPLEMENTED_PROPERTY(onhelp, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onclick, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(ondblclick, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onkeydown, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onkeyup, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onkeypress, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onmouseout, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onmouseover, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onmousemove, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onmousedown, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onmouseup, VARIANT)
+    NOT_IMPLEMENTED(get_document, IDispatch**)
+    NOT_IMPLEMENTED_PROPERTY(title, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(language, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(onselectstart, VARIANT)
+    NOT_IMPLEMENTED(scrollIntoView, VARIANT)
+    NOT_IMPLEMENTED(contains, IHTMLElement*, VARIANT_BOOL*)
+    NOT_IMPLEMENTED(get_sourceIndex, LONG*)
+    NOT_IMPLEMENTED(get_recordNumber, VARIANT*)
+    NOT_IMPLEMENTED_PROPERTY(lang, BSTR)
+    NOT_IMPLEMENTED(get_offsetLeft, LONG*)
+    NOT_IMPLEMENTED(get_offsetTop, LONG*)
+    NOT_IMPLEMENTED(get_offsetWidth, LONG*)
+    NOT_IMPLEMENTED(get_offsetHeight, LONG*)
+    NOT_IMPLEMENTED(get_offsetParent, IHTMLElement**)
+    NOT_IMPLEMENTED_PROPERTY(innerHTML, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(innerText, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(outerHTML, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(outerText, BSTR)
+    NOT_IMPLEMENTED(insertAdjacentHTML, BSTR, BSTR)
+    NOT_IMPLEMENTED(insertAdjacentText, BSTR, BSTR)
+    NOT_IMPLEMENTED(get_parentTextEdit, IHTMLElement**)
+    NOT_IMPLEMENTED(get_isTextEdit, VARIANT_BOOL*)
+    NOT_IMPLEMENTED(click)
+    NOT_IMPLEMENTED(get_filters, IHTMLFiltersCollection**)
+    NOT_IMPLEMENTED_PROPERTY(ondragstart, VARIANT)
+    NOT_IMPLEMENTED(toString, BSTR*)
+    NOT_IMPLEMENTED_PROPERTY(onbeforeupdate, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onafterupdate, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onerrorupdate, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onrowexit, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onrowenter, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(ondatasetchanged, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(ondataavailable, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(ondatasetcomplete, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onfilterchange, VARIANT)
+    NOT_IMPLEMENTED(get_children, IDispatch**)
+    NOT_IMPLEMENTED(get_all, IDispatch**)
 };
 
-class UnimplementedHTMLAnchorElement : public IHTMLAnchorElement {
+class UnimplementedHTMLAnchorElement : public UnimplementedDispatch<IHTMLAnchorElement> {
   public:
-    // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
     // IHTMLAnchorElement
-    STDMETHODIMP put_href(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_href(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_target(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_target(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_rel(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_rel(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_rev(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_rev(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_urn(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_urn(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_Methods(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Methods(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_name(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_name(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_host(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_host(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_hostname(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_hostname(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_pathname(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_pathname(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_port(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_port(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_protocol(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_protocol(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_search(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_search(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_hash(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_hash(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onblur(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onblur(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_onfocus(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP get_onfocus(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_accessKey(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_accessKey(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_protocolLong(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_mimeType(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_nameProp(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_tabIndex(short) override { return E_NOTIMPL; }
-    STDMETHODIMP get_tabIndex(short*) override { return E_NOTIMPL; }
-    STDMETHODIMP focus() override { return E_NOTIMPL; }
-    STDMETHODIMP blur() override { return E_NOTIMPL; }
+    NOT_IMPLEMENTED_PROPERTY(href, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(target, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(rel, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(rev, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(urn, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(Methods, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(name, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(host, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(hostname, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(pathname, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(port, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(protocol, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(search, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(hash, BSTR)
+    NOT_IMPLEMENTED_PROPERTY(onblur, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(onfocus, VARIANT)
+    NOT_IMPLEMENTED_PROPERTY(accessKey, BSTR)
+    NOT_IMPLEMENTED(get_protocolLong, BSTR*)
+    NOT_IMPLEMENTED(get_mimeType, BSTR*)
+    NOT_IMPLEMENTED(get_nameProp, BSTR*)
+    NOT_IMPLEMENTED_PROPERTY(tabIndex, short)
+    NOT_IMPLEMENTED(focus)
+    NOT_IMPLEMENTED(blur)
+};
+
+// A sink that lives on the test's stack: answers IUnknown and IDispatch and
+// counts its references without ever deleting itself. A test's sink derives
+// from it and overrides Invoke.
+class StackDispatch : public UnimplementedDispatch<IDispatch> {
+  public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch))
+            return E_NOINTERFACE;
+        *out = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    ULONG refs = 1;
 };
