@@ -6,6 +6,7 @@
 #include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "download_agent.h"
+#include "tests/support/com_apartment.h"
 
 #include <objbase.h>
 
@@ -28,19 +29,3 @@ inline Bstr MakeBstr(const std::wstring& text) {
     *bstr.Receive() = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return bstr;
 }
-
-// One COM apartment for the test's thread.
-class ComApartment {
-  public:
-    ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComApartment() {
-        if (SUCCEEDED(hr_))
-            CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    HRESULT hr() const { return hr_; }
-
-  private:
-    HRESULT hr_;
-};

@@ -5,14 +5,12 @@
 #include "browser/intercept_state.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/child_process.h"
-#include "tests/support/event_args.h"
+#include "tests/support/fire_event.h"
 #include "tests/support/scratch_dir.h"
 
 #include <exdispid.h>
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 namespace {
 
@@ -31,10 +29,7 @@ class AgentFaults : public testing::Test {
     // A click on a new link: BeforeNavigate2 of a URL no event recorded.
     VARIANT_BOOL Click() {
         const std::wstring url = L"http://host/fault-" + std::to_wstring(++clicks) + L".zip";
-        std::unique_ptr<BrowserEventArgs> args(BrowserEventArgs::BeforeNavigate2(url));
-        EXPECT_EQ(S_OK, helper->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD,
-                                       args->Params(), nullptr, nullptr, nullptr));
-        return args->cancel;
+        return FireAt(helper, DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(url));
     }
     AgentSession agent;
     WebCorvaneIEHelper* helper = nullptr;

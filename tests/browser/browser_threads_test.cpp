@@ -9,6 +9,7 @@
 #include "tests/support/agent_control.h"
 #include "tests/support/event_args.h"
 #include "tests/support/fake_moniker.h"
+#include "tests/support/intercept_state_access.h"
 
 #include <exdispid.h>
 
@@ -137,7 +138,7 @@ DWORD WINAPI ThreadMain(void* parameter) {
 TEST(BrowserThreads, ConcurrentEventsWithABlockedHandoffNeitherDeadlockNorMix) {
     AgentSession agent;
     agent.SetAnswer(L"slow:200:0");
-    interceptState.Apply([](InterceptState& s) { s = InterceptState(); });
+    SetInterceptState();
     const LONG liveBefore = liveObjectCount;
 
     ThreadResult results[kThreads];

@@ -7,16 +7,15 @@
 #include "browser/intercept_state.h"
 #include "common/com_ptr.h"
 #include "tests/support/agent_control.h"
-#include "tests/support/event_args.h"
+#include "tests/support/fire_event.h"
 #include "tests/support/fake_browser.h"
 #include "tests/support/xp_copy.h"
+#include "tests/support/intercept_state_access.h"
 
 #include <exdispid.h>
 #include <urlmon.h>
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 namespace {
 
@@ -28,7 +27,7 @@ class ClickRoadOnXp : public testing::Test {
         if (!RunsAsWindowsXp())
             GTEST_SKIP() << "runs in the copy that reports Windows XP";
         CoInitialize(nullptr);
-        interceptState.Apply([](InterceptState& s) { s = InterceptState(); });
+        SetInterceptState();
         browser = MakeFake<FakeBrowser>(kPage);
         site = MakeFake<FakeSite>(browser->AsBrowser());
         helper = new WebCorvaneIEHelper();
@@ -43,12 +42,7 @@ class ClickRoadOnXp : public testing::Test {
         CoUninitialize();
     }
 
-    VARIANT_BOOL Fire(DISPID id, BrowserEventArgs* args) {
-        std::unique_ptr<BrowserEventArgs> owned(args);
-        EXPECT_EQ(S_OK, helper->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, args->Params(), nullptr,
-                                       nullptr, nullptr));
-        return args->cancel;
-    }
+    VARIANT_BOOL Fire(DISPID id, BrowserEventArgs* args) { return FireAt(helper, id, args); }
 
     // The browser's download request for `url`, with a URL moniker and a
     // bind context as the browser makes them.
@@ -64,10 +58,6 @@ class ClickRoadOnXp : public testing::Test {
         return hr;
     }
 
-    static InterceptState State() {
-        return interceptState.Apply([](InterceptState& s) { return s; });
-    }
-
     AgentSession agent;
     ComPtr<FakeBrowser> browser;
     ComPtr<FakeSite> site;
@@ -78,13 +68,13 @@ TEST_F(ClickRoadOnXp, RefusedNavigationIsLeftToTheBrowsersOwnDownload) {
     const wchar_t url[] = L"http://127.0.0.1:1/road.zip";
     agent.SetAnswer(L"0");
     EXPECT_EQ(0, Fire(DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(url)));
-    EXPECT_EQ("http://127.0.0.1:1/road.zip", State().navigateUrl);
+    EXPECT_EQ("http://127.0.0.1:1/road.zip", CurrentInterceptState().navigateUrl);
     ASSERT_EQ(1u, agent.Records().size());
 
     // The download that follows is the browser's: the agent is not asked again.
     agent.SetAnswer(L"1");
     EXPECT_EQ(E_NOTIMPL, Download(url));
-    EXPECT_EQ("", State().navigateUrl);
+    EXPECT_EQ("", CurrentInterceptState().navigateUrl);
     EXPECT_EQ(1u, agent.Records().size());
 }
 
@@ -106,7 +96,7 @@ TEST_F(ClickRoadOnXp, UnrecordedDownloadGoesToTheAgentWithThePageAsReferrer) {
     agent.SetAnswer(L"1");
     EXPECT_EQ(0, Fire(DISPID_BEFORENAVIGATE2,
                       BrowserEventArgs::BeforeNavigate2(L"http://127.0.0.1:1/next.html")));
-    ASSERT_EQ("http://127.0.0.1:1/page.html", State().pageUrl);
+    ASSERT_EQ("http://127.0.0.1:1/page.html", CurrentInterceptState().pageUrl);
     ASSERT_TRUE(agent.Records().empty());
 
     const wchar_t url[] = L"http://127.0.0.1:1/direct.zip";

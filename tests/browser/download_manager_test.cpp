@@ -7,6 +7,8 @@
 #include "common/com_ptr.h"
 #include "tests/support/fake_moniker.h"
 #include "tests/support/xp_copy.h"
+#include "tests/support/intercept_state_access.h"
+#include "tests/support/com_apartment.h"
 
 #include <urlmon.h>
 
@@ -14,23 +16,11 @@
 
 namespace {
 
-struct Com {
-    Com() { CoInitialize(nullptr); }
-    ~Com() { CoUninitialize(); }
-};
-
 HRESULT Download(IMoniker* moniker, IBindCtx* bindContext, LPCOLESTR headers) {
     VDownloadManager* manager = new VDownloadManager();
     const HRESULT hr = manager->Download(moniker, bindContext, 0, 0, nullptr, headers, nullptr, 0);
     manager->Release();
     return hr;
-}
-
-void SetState(const InterceptState& value) {
-    interceptState.Apply([&](InterceptState& s) { s = value; });
-}
-InterceptState GetState() {
-    return interceptState.Apply([](InterceptState& s) { return s; });
 }
 
 const wchar_t kUrl[] = L"http://127.0.0.1:1/file.zip";
@@ -41,16 +31,16 @@ class DownloadManagerOnXp : public testing::Test {
     void SetUp() override {
         if (!RunsAsWindowsXp())
             GTEST_SKIP() << "runs in the copy that reports Windows XP";
-        SetState({});
+        SetInterceptState({});
     }
-    Com com;
+    ComApartment com;
 };
 
 TEST_F(DownloadManagerOnXp, MatchingNavigateUrlIsDeclinedOnceAndEmptied) {
-    SetState({"http://page/", kUrlNarrow, kUrlNarrow, ""});
+    SetInterceptState({"http://page/", kUrlNarrow, kUrlNarrow, ""});
     FakeMoniker moniker(FakeMoniker::kName, kUrl);
     EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, L"h"));
-    const InterceptState after = GetState();
+    const InterceptState after = CurrentInterceptState();
     EXPECT_EQ("", after.navigateUrl);
     EXPECT_EQ(kUrlNarrow, after.newWindowUrl);  // only navigateUrl is emptied
     EXPECT_EQ(1, moniker.displayNameCalls);
@@ -60,11 +50,11 @@ TEST_F(DownloadManagerOnXp, NewWindowEntriesKeepDeclining) {
     for (int field = 0; field < 2; ++field) {
         InterceptState s;
         (field == 0 ? s.newWindowUrl : s.newWindow3Url) = kUrlNarrow;
-        SetState(s);
+        SetInterceptState(s);
         FakeMoniker moniker(FakeMoniker::kName, kUrl);
         EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, L"h"));
         EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, L"h"));
-        const InterceptState after = GetState();
+        const InterceptState after = CurrentInterceptState();
         EXPECT_EQ(kUrlNarrow, field == 0 ? after.newWindowUrl : after.newWindow3Url);
     }
 }
@@ -77,11 +67,11 @@ TEST_F(DownloadManagerOnXp, EmptyDisplayNameMatchesTheEmptyNavigateUrl) {
 TEST_F(DownloadManagerOnXp, MonikersThatGiveNoNameAreDeclined) {
     for (FakeMoniker::Mode mode :
          {FakeMoniker::kFail, FakeMoniker::kFalseWithName, FakeMoniker::kOkWithoutName}) {
-        SetState({"p", "n", "w2", "w3"});
+        SetInterceptState({"p", "n", "w2", "w3"});
         FakeMoniker moniker(mode, kUrl);
         EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, L"h"));
         EXPECT_EQ(1, moniker.displayNameCalls);
-        EXPECT_EQ("n", GetState().navigateUrl);
+        EXPECT_EQ("n", CurrentInterceptState().navigateUrl);
         EXPECT_EQ(1, moniker.refs);
     }
     EXPECT_EQ(E_NOTIMPL, Download(nullptr, nullptr, L"h"));
@@ -92,27 +82,27 @@ TEST_F(DownloadManagerOnXp, RealUrlMonikerReachesTheComparisons) {
     ASSERT_EQ(S_OK, CreateURLMonikerEx(nullptr, kUrl, moniker.Receive(), URL_MK_UNIFORM));
     ComPtr<IBindCtx> bindContext;
     ASSERT_EQ(S_OK, CreateBindCtx(0, bindContext.Receive()));
-    SetState({"p", kUrlNarrow, "", ""});
+    SetInterceptState({"p", kUrlNarrow, "", ""});
     EXPECT_EQ(E_NOTIMPL, Download(moniker.Get(), bindContext.Get(), nullptr));
-    EXPECT_EQ("", GetState().navigateUrl);
+    EXPECT_EQ("", CurrentInterceptState().navigateUrl);
 }
 
 TEST_F(DownloadManagerOnXp, WithoutHeadersAndBindContextItDeclines) {
     // A URL the policy would take, but nothing to bind with.
     FakeMoniker moniker(FakeMoniker::kName, kUrl);
-    SetState({"p", "n", "", ""});
+    SetInterceptState({"p", "n", "", ""});
     EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, nullptr));
 }
 
 TEST(DownloadManagerOnWindows7, EveryRequestIsDeclinedWithoutTouchingTheMoniker) {
     if (RunsAsWindowsXp())
         GTEST_SKIP() << "runs where Wine reports Windows 7";
-    SetState({"p", kUrlNarrow, "", ""});
+    SetInterceptState({"p", kUrlNarrow, "", ""});
     FakeMoniker moniker(FakeMoniker::kName, kUrl);
     EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, L"h"));
     EXPECT_EQ(0, moniker.displayNameCalls);
     EXPECT_EQ(1, moniker.refs);
-    EXPECT_EQ(kUrlNarrow, GetState().navigateUrl);
+    EXPECT_EQ(kUrlNarrow, CurrentInterceptState().navigateUrl);
 }
 
 TEST(DownloadManagerVersions, XpCopyRunsTheComparisons) {

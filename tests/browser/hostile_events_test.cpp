@@ -14,6 +14,8 @@
 #include "tests/support/fake_browser.h"
 #include "tests/support/fake_moniker.h"
 #include "tests/support/xp_copy.h"
+#include "tests/support/intercept_state_access.h"
+#include "tests/support/com_apartment.h"
 
 #include <exdispid.h>
 
@@ -263,11 +265,6 @@ class ArgumentMaker {
     size_t used_ = 0;
 };
 
-struct Com {
-    Com() { CoInitialize(nullptr); }
-    ~Com() { CoUninitialize(); }
-};
-
 DISPID PickDispId(std::mt19937& rng) {
     const unsigned r = rng() % 100;
     if (r < 25)
@@ -326,11 +323,11 @@ const IID* const kQueriedInterfaces[] = {
 
 TEST(HostileEvents, InvokeSurvivesRandomArgumentsAndWritesOnlyCancel) {
     constexpr int kEvents = 20000;
-    Com com;
+    ComApartment com;
     AgentSession agent;
     RunningAgent runningAgent;  // hand-offs meet an agent that is up
     ASSERT_TRUE(runningAgent.Running());
-    interceptState.Apply([](InterceptState& s) { s = InterceptState(); });
+    SetInterceptState();
     const LONG liveBefore = liveObjectCount;
 
     // Two helpers: one never sited, one sited on a browser whose events it
@@ -500,7 +497,7 @@ TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
     // No request may hold the browser's thread for long; an agent that is
     // already running answers within milliseconds.
     constexpr DWORD kLongestRequestMs = 5000;
-    Com com;
+    ComApartment com;
     AgentSession agent;
     RunningAgent runningAgent;
     ASSERT_TRUE(runningAgent.Running());
@@ -564,7 +561,7 @@ TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
             default:
                 break;
         }
-        interceptState.Apply([&](InterceptState& s) { s = before; });
+        SetInterceptState(before);
         const size_t modeIndex = rng() % 5;
         FakeMoniker moniker(modes[modeIndex], name.text);
         const bool noMoniker = rng() % 20 == 0;

@@ -7,6 +7,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/event_args.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/intercept_state_access.h"
 
 #include <exdispid.h>
 
@@ -30,30 +31,23 @@ struct Helper {
     WebCorvaneIEHelper* object;
 };
 
-void ResetState() {
-    interceptState.Apply([](InterceptState& s) { s = InterceptState(); });
-}
-InterceptState State() {
-    return interceptState.Apply([](InterceptState& s) { return s; });
-}
-
 // Fires BeforeNavigate2 for a fresh URL and answers whether the handler ran.
 bool BeforeNavigate2Ran(Helper& helper, int n) {
     const std::wstring url = L"about:gate-" + std::to_wstring(n);
     Args args(BrowserEventArgs::BeforeNavigate2(url));
     EXPECT_EQ(S_OK, helper.Fire(DISPID_BEFORENAVIGATE2, args->Params()));
-    const bool ran = State().navigateUrl == "about:gate-" + std::to_string(n);
+    const bool ran = CurrentInterceptState().navigateUrl == "about:gate-" + std::to_string(n);
     EXPECT_EQ(ran ? 0 : BrowserEventArgs::kUntouched, args->cancel);
     return ran;
 }
 
 TEST(IeHelperEvents, BeforeNavigate2RecordsAndRefusedSchemeWritesZero) {
-    ResetState();
+    SetInterceptState();
     Helper helper;
     Args args(BrowserEventArgs::BeforeNavigate2(L"about:blank"));
     EXPECT_EQ(S_OK, helper.Fire(DISPID_BEFORENAVIGATE2, args->Params()));
     EXPECT_EQ(0, args->cancel);
-    EXPECT_EQ("about:blank", State().navigateUrl);
+    EXPECT_EQ("about:blank", CurrentInterceptState().navigateUrl);
 }
 
 // The URL argument is read as text whatever form it takes, and stays as the
@@ -79,7 +73,7 @@ TEST(IeHelperEvents, UrlArgumentIsReadAsTextInEveryForm) {
     cases[3].value.pbstrVal = &byReference;
     cases[3].expected = "about:by-reference";
     for (Case& c : cases) {
-        ResetState();
+        SetInterceptState();
         interceptState.Apply([](InterceptState& s) { s.navigateUrl = "before"; });
         Args args(BrowserEventArgs::BeforeNavigate2(L"unused"));
         VARIANT* const own = args->Params()->rgvarg[5].pvarVal;
@@ -87,7 +81,7 @@ TEST(IeHelperEvents, UrlArgumentIsReadAsTextInEveryForm) {
         const VARIANT before = c.value;
         EXPECT_EQ(S_OK, helper.Fire(DISPID_BEFORENAVIGATE2, args->Params()));
         args->Params()->rgvarg[5].pvarVal = own;
-        EXPECT_EQ(c.expected, State().navigateUrl) << c.value.vt;
+        EXPECT_EQ(c.expected, CurrentInterceptState().navigateUrl) << c.value.vt;
         EXPECT_EQ(0, args->cancel) << c.value.vt;  // none is a URL the policy takes
         EXPECT_EQ(0, std::memcmp(&before, &c.value, sizeof(VARIANT))) << c.value.vt;
     }
@@ -98,32 +92,32 @@ TEST(IeHelperEvents, UrlArgumentIsReadAsTextInEveryForm) {
 }
 
 TEST(IeHelperEvents, QueryUrlsChangeOnlyThePage) {
-    ResetState();
+    SetInterceptState();
     interceptState.Apply([](InterceptState& s) { s.pageUrl = "http://old/"; });
     Helper helper;
     Args args(BrowserEventArgs::BeforeNavigate2(L"http://host/a.zip#frag?x"));
     helper.Fire(DISPID_BEFORENAVIGATE2, args->Params());
     EXPECT_EQ(BrowserEventArgs::kUntouched, args->cancel);
-    EXPECT_EQ("", State().pageUrl);  // no browser: the page shown is empty
-    EXPECT_EQ("", State().navigateUrl);
+    EXPECT_EQ("", CurrentInterceptState().pageUrl);  // no browser: the page shown is empty
+    EXPECT_EQ("", CurrentInterceptState().navigateUrl);
 }
 
 TEST(IeHelperEvents, UnrepresentableCharacterBecomesAQueryMark) {
-    ResetState();
+    SetInterceptState();
     Helper helper;
     Args args(BrowserEventArgs::BeforeNavigate2(L"http://host/\u4e2d.zip"));
     helper.Fire(DISPID_BEFORENAVIGATE2, args->Params());
     EXPECT_EQ(BrowserEventArgs::kUntouched, args->cancel);
-    EXPECT_EQ("", State().navigateUrl);
+    EXPECT_EQ("", CurrentInterceptState().navigateUrl);
 }
 
 TEST(IeHelperEvents, MalformedEventsChangeNothing) {
     Helper helper;
     const InterceptState marker = {"p", "n", "w2", "w3"};
     auto check = [&](DISPID id, DISPPARAMS* params, const char* what) {
-        interceptState.Apply([&](InterceptState& s) { s = marker; });
+        SetInterceptState(marker);
         EXPECT_EQ(S_OK, helper.Fire(id, params)) << what;
-        const InterceptState after = State();
+        const InterceptState after = CurrentInterceptState();
         EXPECT_EQ(marker.pageUrl, after.pageUrl) << what;
         EXPECT_EQ(marker.navigateUrl, after.navigateUrl) << what;
         EXPECT_EQ(marker.newWindowUrl, after.newWindowUrl) << what;
@@ -172,14 +166,14 @@ TEST(IeHelperEvents, MalformedEventsChangeNothing) {
 }
 
 TEST(IeHelperEvents, NewWindow3WithUnusableCancelRecordsWithoutWriting) {
-    ResetState();
+    SetInterceptState();
     Helper helper;
     Args args(BrowserEventArgs::NewWindow3(L"about:new", L"about:context"));
     args->Params()->rgvarg[3].vt = VT_BOOL;
     helper.Fire(DISPID_NEWWINDOW3, args->Params());
     EXPECT_EQ(BrowserEventArgs::kUntouched, args->cancel);
-    EXPECT_EQ("about:new", State().newWindow3Url);
-    EXPECT_EQ("about:context", State().pageUrl);
+    EXPECT_EQ("about:new", CurrentInterceptState().newWindow3Url);
+    EXPECT_EQ("about:context", CurrentInterceptState().pageUrl);
     // The same URL through NewWindow2 later is recognised: without a browser
     // the focused link is "", so use BeforeNavigate2.
     Args nav(BrowserEventArgs::BeforeNavigate2(L"about:new"));

@@ -4,13 +4,12 @@
 
 #include "browser/intercept_state.h"
 #include "tests/support/agent_control.h"
-#include "tests/support/event_args.h"
+#include "tests/support/fire_event.h"
+#include "tests/support/intercept_state_access.h"
 
 #include <exdispid.h>
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 namespace {
 
@@ -18,19 +17,14 @@ class NavigationHandoff : public testing::Test {
   protected:
     void SetUp() override {
         CoInitialize(nullptr);
-        interceptState.Apply([](InterceptState& s) { s = InterceptState(); });
+        SetInterceptState();
         helper = new WebCorvaneIEHelper();
     }
     void TearDown() override {
         static_cast<IWebCorvaneIEHelper*>(helper)->Release();
         CoUninitialize();
     }
-    VARIANT_BOOL Fire(DISPID id, BrowserEventArgs* args) {
-        std::unique_ptr<BrowserEventArgs> owned(args);
-        EXPECT_EQ(S_OK, helper->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, args->Params(), nullptr,
-                                       nullptr, nullptr));
-        return args->cancel;
-    }
+    VARIANT_BOOL Fire(DISPID id, BrowserEventArgs* args) { return FireAt(helper, id, args); }
     AgentSession agent;
     WebCorvaneIEHelper* helper = nullptr;
 };
