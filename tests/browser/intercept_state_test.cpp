@@ -26,14 +26,18 @@ void ExpectState(const InterceptState& expected, const InterceptState& actual, c
     EXPECT_EQ(expected.newWindow3Url, actual.newWindow3Url) << row;
 }
 
+// One event's row: the state before, the event's URL, the state after and
+// what the handler does with Cancel.
+struct EventRow {
+    const char* name;
+    InterceptState before;
+    std::string url;
+    InterceptState after;
+    Action action;
+};
+
 TEST(InterceptTransitions, BeforeNavigate2Rows) {
-    struct Row {
-        const char* name;
-        InterceptState before;
-        std::string url;
-        InterceptState after;
-        Action action;
-    } rows[] = {
+    EventRow rows[] = {
         {"query mark",
          Prior(),
          "http://host/get?f=a.zip",
@@ -57,7 +61,7 @@ TEST(InterceptTransitions, BeforeNavigate2Rows) {
          {kPage, kUrl, "w2", "w3"},
          kAsk},
     };
-    for (Row& row : rows) {
+    for (EventRow& row : rows) {
         const NavigationDecision d = BeforeNavigate2Transition(row.before, kPage, row.url);
         EXPECT_EQ(row.action, d.action) << row.name;
         ExpectState(row.after, row.before, row.name);
@@ -68,13 +72,7 @@ TEST(InterceptTransitions, BeforeNavigate2Rows) {
 }
 
 TEST(InterceptTransitions, NewWindow2Rows) {
-    struct Row {
-        const char* name;
-        InterceptState before;
-        std::string url;
-        InterceptState after;
-        Action action;
-    } rows[] = {
+    EventRow rows[] = {
         {"query mark",
          Prior(),
          "http://host/a.zip#x?y",
@@ -88,7 +86,7 @@ TEST(InterceptTransitions, NewWindow2Rows) {
          {kPage, kUrl, kUrl, "w3"},
          kAsk},
     };
-    for (Row& row : rows) {
+    for (EventRow& row : rows) {
         const NavigationDecision d = NewWindow2Transition(row.before, kPage, row.url);
         EXPECT_EQ(row.action, d.action) << row.name;
         ExpectState(row.after, row.before, row.name);

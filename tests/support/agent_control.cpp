@@ -68,36 +68,22 @@ bool Unescape(const std::wstring& field, AgentText& out) {
         }
         if (++i == field.size())
             return false;
-        switch (field[i]) {
-            case L'\\':
-                out.text += L'\\';
-                break;
-            case L't':
-                out.text += L'\t';
-                break;
-            case L'n':
-                out.text += L'\n';
-                break;
-            case L'r':
-                out.text += L'\r';
-                break;
-            case L'u': {
-                if (i + 4 >= field.size())
-                    return false;
-                int code = 0;
-                for (int k = 1; k <= 4; ++k) {
-                    const int digit = HexDigit(field[i + k]);
-                    if (digit < 0)
-                        return false;
-                    code = code * 16 + digit;
-                }
-                out.text += static_cast<wchar_t>(code);
-                i += 4;
-                break;
-            }
-            default:
-                return false;
+        const wchar_t c = field[i];
+        if (c == L'\\' || c == L't' || c == L'n' || c == L'r') {
+            out.text += c == L't' ? L'\t' : c == L'n' ? L'\n' : c == L'r' ? L'\r' : L'\\';
+            continue;
         }
+        if (c != L'u' || i + 4 >= field.size())
+            return false;
+        int code = 0;
+        for (int k = 1; k <= 4; ++k) {
+            const int digit = HexDigit(field[i + k]);
+            if (digit < 0)
+                return false;
+            code = code * 16 + digit;
+        }
+        out.text += static_cast<wchar_t>(code);
+        i += 4;
     }
     return true;
 }
