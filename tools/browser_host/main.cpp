@@ -6,9 +6,9 @@
 //
 // For each URL it prints one line:
 //   URL | helper: ... | download manager: ... | host downloaded: ...
-// Nothing of the library is linked in: the helpers are found in the registry
-// and created through COM, as the browser does, so what runs is what is
-// registered.
+// Nothing of the library is linked in but its holders, its string conversion
+// and its identifiers: the helpers are found in the registry and created
+// through COM, as the browser does, so what runs is what is registered.
 #include <windows.h>
 #include <downloadmgr.h>
 #include <exdisp.h>
@@ -26,6 +26,11 @@
 #include <vector>
 
 #include "common/com_ptr.h"
+#include "common/hresult_error.h"
+#include "common/identifiers.h"
+#include "common/string_conversion.h"
+#include "common/variant.h"
+#include "common/win_handles.h"
 #include "tests/support/event_args.h"
 
 namespace {
@@ -33,29 +38,6 @@ namespace {
 constexpr wchar_t kHelpersKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
 constexpr wchar_t kBrowserSettingsKey[] = L"Software\\Microsoft\\Internet Explorer";
-
-const IID kIidDownloadManager = {
-    0x988934a4, 0x064b, 0x11d3, {0xbb, 0x80, 0x00, 0x10, 0x4b, 0x35, 0xe7, 0xf9}};
-
-std::string Narrow(const std::wstring& wide) {
-    if (wide.empty())
-        return {};
-    const int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string narrow(size > 0 ? size : 1, '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &narrow[0], size, nullptr, nullptr);
-    narrow.resize(size > 0 ? size - 1 : 0);
-    return narrow;
-}
-
-std::wstring Wide(const std::string& narrow) {
-    if (narrow.empty())
-        return {};
-    const int size = MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, nullptr, 0);
-    std::wstring wide(size > 0 ? size : 1, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, &wide[0], size);
-    wide.resize(size > 0 ? size - 1 : 0);
-    return wide;
-}
 
 std::string HrText(HRESULT hr) {
     if (hr == S_OK)
@@ -69,15 +51,14 @@ std::string HrText(HRESULT hr) {
 
 // A REG_SZ value, or the empty string.
 std::wstring ReadString(HKEY root, const wchar_t* path, const wchar_t* name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    RegKey key;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
         return {};
     wchar_t data[1024] = {};
     DWORD size = sizeof data - sizeof(wchar_t);
     DWORD type = 0;
     const LONG rc =
-        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
+        RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return {};
     return data;
@@ -227,18 +208,19 @@ void PumpUntil(Done done, DWORD timeoutMs) {
 // the way the browser does; a class that cannot be created is skipped.
 std::vector<Helper> LoadHelpers(IWebBrowser2* browser) {
     std::vector<Helper> helpers;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHelpersKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    RegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHelpersKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
         return helpers;
     for (DWORD index = 0;; ++index) {
         wchar_t name[256];
         DWORD nameLength = 256;
-        if (RegEnumKeyExW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
+        if (RegEnumKeyExW(key.Get(), index, name, &nameLength, nullptr, nullptr, nullptr,
+                          nullptr) != ERROR_SUCCESS)
             break;
+        const std::string nameText = WideToNarrow(name);
         CLSID clsid;
         if (FAILED(CLSIDFromString(name, &clsid))) {
-            std::printf("helper %s: not a class identifier, skipped\n", Narrow(name).c_str());
+            std::printf("helper %s: not a class identifier, skipped\n", nameText.c_str());
             continue;
         }
         Helper helper;
@@ -246,7 +228,7 @@ std::vector<Helper> LoadHelpers(IWebBrowser2* browser) {
         HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                       helper.object.ReceiveVoid());
         if (FAILED(hr)) {
-            std::printf("helper %s: not created (%s)\n", Narrow(name).c_str(), HrText(hr).c_str());
+            std::printf("helper %s: not created (%s)\n", nameText.c_str(), HrText(hr).c_str());
             continue;
         }
         ComPtr<IObjectWithSite> withSite;
@@ -254,17 +236,16 @@ std::vector<Helper> LoadHelpers(IWebBrowser2* browser) {
         if (SUCCEEDED(hr))
             hr = withSite->SetSite(browser);
         if (FAILED(hr)) {
-            std::printf("helper %s: not sited (%s)\n", Narrow(name).c_str(), HrText(hr).c_str());
+            std::printf("helper %s: not sited (%s)\n", nameText.c_str(), HrText(hr).c_str());
             continue;
         }
         helper.dllPath =
             ReadString(HKEY_CLASSES_ROOT,
                        (std::wstring(L"CLSID\\") + name + L"\\InprocServer32").c_str(), nullptr);
-        std::printf("helper %s: loaded from %s\n", Narrow(name).c_str(),
-                    Narrow(helper.dllPath).c_str());
+        std::printf("helper %s: loaded from %s\n", nameText.c_str(),
+                    WideToNarrow(helper.dllPath.c_str()).c_str());
         helpers.push_back(std::move(helper));
     }
-    RegCloseKey(key);
     return helpers;
 }
 
@@ -322,12 +303,13 @@ std::string AskDownloadManager(const std::string& url, HRESULT* answer) {
     if (clsidText.empty() || FAILED(CLSIDFromString(&clsidText[0], &clsid)))
         return "not asked";
     ComPtr<IDownloadManager> manager;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidDownloadManager,
-                                  manager.ReceiveVoid());
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_DownloadManagerInterface, manager.ReceiveVoid());
     if (FAILED(hr))
         return "not asked (" + HrText(hr) + ")";
     ComPtr<IMoniker> moniker;
-    hr = CreateURLMonikerEx(nullptr, Wide(url).c_str(), moniker.Receive(), URL_MK_UNIFORM);
+    hr = CreateURLMonikerEx(nullptr, NarrowToWide(url.c_str()).c_str(), moniker.Receive(),
+                            URL_MK_UNIFORM);
     if (FAILED(hr))
         return "not asked (moniker " + HrText(hr) + ")";
     ComPtr<IBindCtx> bindContext;
@@ -374,14 +356,12 @@ bool ParseOptions(int argc, char** argv, Options* options) {
 void NavigateOne(IWebBrowser2* browser, Navigation* navigation, const std::string& url,
                  const Options& options) {
     *navigation = Navigation{};
-    VARIANT target;
-    VariantInit(&target);
-    target.vt = VT_BSTR;
-    target.bstrVal = SysAllocString(Wide(url).c_str());
-    VARIANT empty;
-    VariantInit(&empty);
-    const HRESULT hr = browser->Navigate2(&target, &empty, &empty, &empty, &empty);
-    VariantClear(&target);
+    Variant target;
+    target.Get()->vt = VT_BSTR;
+    target.Get()->bstrVal = SysAllocString(NarrowToWide(url.c_str()).c_str());
+    Variant empty;
+    const HRESULT hr =
+        browser->Navigate2(target.Get(), empty.Get(), empty.Get(), empty.Get(), empty.Get());
     if (SUCCEEDED(hr))
         PumpUntil([&] { return navigation->ended; }, options.timeoutMs);
 
@@ -419,7 +399,8 @@ void FireNewWindow(const std::vector<Helper>& helpers, DISPID id, const std::str
             continue;
         BrowserEventArgs* args = id == DISPID_NEWWINDOW2
                                      ? BrowserEventArgs::NewWindow2()
-                                     : BrowserEventArgs::NewWindow3(Wide(url), Wide(context));
+                                     : BrowserEventArgs::NewWindow3(NarrowToWide(url.c_str()),
+                                                                    NarrowToWide(context.c_str()));
         args->cancel = cancel == BrowserEventArgs::kUntouched ? VARIANT_FALSE : cancel;
         dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, args->Params(),
                          nullptr, nullptr, nullptr);
@@ -435,20 +416,21 @@ void FireNewWindow(const std::vector<Helper>& helpers, DISPID id, const std::str
 
 // After every object of a DLL is gone, the DLL must agree to be unloaded.
 void ReportUnload(const std::wstring& dllPath) {
+    const std::string pathText = WideToNarrow(dllPath.c_str());
     HMODULE module = GetModuleHandleW(dllPath.c_str());
     if (module == nullptr) {
-        std::printf("DllCanUnloadNow %s: not loaded\n", Narrow(dllPath).c_str());
+        std::printf("DllCanUnloadNow %s: not loaded\n", pathText.c_str());
         return;
     }
     using CanUnload = HRESULT(STDAPICALLTYPE*)();
     auto canUnload = reinterpret_cast<CanUnload>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
     if (canUnload == nullptr) {
-        std::printf("DllCanUnloadNow %s: not exported\n", Narrow(dllPath).c_str());
+        std::printf("DllCanUnloadNow %s: not exported\n", pathText.c_str());
         return;
     }
     const HRESULT hr = canUnload();
-    std::printf("DllCanUnloadNow %s: %s\n", Narrow(dllPath).c_str(),
+    std::printf("DllCanUnloadNow %s: %s\n", pathText.c_str(),
                 hr == S_FALSE ? "S_FALSE" : HrText(hr).c_str());
 }
 
@@ -549,7 +531,13 @@ int main(int argc, char** argv) {
         std::puts("OLE could not be initialised");
         return 2;
     }
-    const int result = Run(options);
+    int result = 2;
+    try {
+        result = Run(options);
+    } catch (const HResultError& error) {
+        std::printf("a string could not be converted (0x%08lX)\n",
+                    static_cast<unsigned long>(error.hr()));
+    }
     OleUninitialize();
     return result;
 }
