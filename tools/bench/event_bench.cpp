@@ -7,19 +7,21 @@
 //   event_bench [rounds]      (the reference agent must be registered)
 #include "browser/ie_helper.h"
 #include "browser/page_inspection.h"
+#include "common/com_ptr.h"
+#include "common/string_conversion.h"
 #include "handoff/download_handoff.h"
 
 #include "tests/support/event_args.h"
+#include "tools/bench/bench_figures.h"
 
 #include <exdispid.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "download_agent.h"
@@ -44,38 +46,18 @@ class NullSink : public IDispatch {
     }
 };
 
-struct Figures {
-    double median;
-    double p90;
-};
-
-// Microseconds that one call of `step` takes.
-double TimeOnce(const std::function<void()>& step) {
-    const auto start = std::chrono::steady_clock::now();
-    step();
-    const auto end = std::chrono::steady_clock::now();
-    return std::chrono::duration<double, std::micro>(end - start).count();
-}
-
-Figures Summarise(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return {samples[samples.size() / 2], samples[samples.size() * 9 / 10]};
-}
-
 // Microseconds per event over `rounds` events, each on fresh arguments.
 Figures Measure(IDispatch* sink, const std::wstring& url, int rounds) {
     std::vector<double> samples;
     samples.reserve(static_cast<size_t>(rounds));
     for (int i = 0; i < rounds; ++i) {
         std::unique_ptr<BrowserEventArgs> args(BrowserEventArgs::BeforeNavigate2(url));
-        const auto start = std::chrono::steady_clock::now();
-        sink->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD, args->Params(), nullptr,
-                     nullptr, nullptr);
-        const auto end = std::chrono::steady_clock::now();
-        samples.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+        samples.push_back(TimeOnce([&] {
+            sink->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD, args->Params(),
+                         nullptr, nullptr, nullptr);
+        }));
     }
-    std::sort(samples.begin(), samples.end());
-    return {samples[samples.size() / 2], samples[samples.size() * 9 / 10]};
+    return Summarise(std::move(samples));
 }
 
 }  // namespace
@@ -87,10 +69,10 @@ int main(int argc, char** argv) {
     // Keep one agent object so that its process stays up: the figure is the
     // hand-off to an agent that is already running.
     CLSID agentClass;
-    IUnknown* keepAlive = nullptr;
+    ComPtr<IUnknown> keepAlive;
     if (SUCCEEDED(CLSIDFromProgID(L"CorvaneServer.WebCorvane.1", &agentClass))) {
         CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDownloadAgent,
-                         reinterpret_cast<void**>(&keepAlive));
+                         keepAlive.ReceiveVoid());
     }
 
     std::wstring hugeQueryUrl = L"http://host/get?f=";
@@ -112,7 +94,7 @@ int main(int argc, char** argv) {
         {"ordinary page (cookie, profile x2)", ours, L"http://host/page.html", rounds},
         {"hand-off to a running agent", ours, L"http://host/file.zip", std::max(10, rounds / 20)},
     };
-    if (keepAlive == nullptr)
+    if (!keepAlive)
         std::printf("(no agent registered: the last row measures a refusal)\n");
     std::printf("%-36s %10s %10s %10s %8s\n", "BeforeNavigate2", "events", "median us", "p90 us",
                 "ratio");
@@ -132,7 +114,7 @@ int main(int argc, char** argv) {
     // that all meet the same machine. What the event costs beyond both steps
     // is this library's own work.
     const std::wstring pageUrl = L"http://host/page.html";
-    const std::string narrowPageUrl(pageUrl.begin(), pageUrl.end());
+    const std::string narrowPageUrl = WideToNarrow(pageUrl.c_str());
     volatile size_t sink = 0;
     const auto lookUpCookie = [&] { sink += GetCookiesForUrl(narrowPageUrl).size(); };
     const auto readProfile = [&] {
@@ -175,8 +157,7 @@ int main(int argc, char** argv) {
     }
 
     ours->Release();
-    if (keepAlive != nullptr)
-        keepAlive->Release();
+    keepAlive.Reset();
     CoUninitialize();
     return 0;
 }

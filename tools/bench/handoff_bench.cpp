@@ -6,8 +6,10 @@
 // that each call starts it; then the policy alone, its two profile reads,
 // with "UserConfig.ini" present and absent.
 //   handoff_bench [rounds]      (the reference agent must be registered)
+#include "common/com_ptr.h"
 #include "handoff/download_handoff.h"
 #include "handoff/url_policy.h"
+#include "tools/bench/bench_figures.h"
 
 #include <objbase.h>
 
@@ -33,21 +35,15 @@ struct Samples {
     int accepted = 0;
 
     void Add(Clock::time_point start, Clock::time_point end) {
-        micros.push_back(std::chrono::duration<double, std::micro>(end - start).count());
-    }
-    double Median() { return At(0.5); }
-    double P90() { return At(0.9); }
-    double At(double quantile) {
-        std::sort(micros.begin(), micros.end());
-        return micros.empty() ? 0 : micros[static_cast<size_t>(quantile * (micros.size() - 1))];
+        micros.push_back(Microseconds(start, end));
     }
 };
 
 // The least a client does: no policy, the class already known.
 bool BareHandoff(REFCLSID agentClass) {
-    IDownloadAgent* agent = nullptr;
+    ComPtr<IDownloadAgent> agent;
     if (FAILED(CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDownloadAgent,
-                                reinterpret_cast<void**>(&agent))))
+                                agent.ReceiveVoid())))
         return false;
     BSTR url = SysAllocString(kWideUrl);
     BSTR comment = SysAllocString(L"file.zip");
@@ -56,15 +52,16 @@ bool BareHandoff(REFCLSID agentClass) {
     BSTR reserved2 = SysAllocString(L"");
     LONG answer = 0;
     const HRESULT hr = agent->AddTask(url, comment, referrer, 0, reserved1, reserved2, &answer);
-    agent->Release();
+    agent.Reset();
     for (BSTR text : {url, comment, referrer, reserved1, reserved2})
         SysFreeString(text);
     return SUCCEEDED(hr) && answer == 1;
 }
 
-void PrintRow(const char* name, Samples& s, double base) {
-    std::printf("%-40s %7zu %11.1f %11.1f %8.2f %9d\n", name, s.micros.size(), s.Median(), s.P90(),
-                base > 0 ? s.Median() / base : 1.0, s.accepted);
+void PrintRow(const char* name, const Samples& s, double base) {
+    const Figures f = Summarise(s.micros);
+    std::printf("%-40s %7zu %11.1f %11.1f %8.2f %9d\n", name, s.micros.size(), f.median, f.p90,
+                base > 0 ? f.median / base : 1.0, s.accepted);
 }
 
 Samples TimePolicy(int rounds) {
@@ -95,10 +92,10 @@ int main(int argc, char** argv) {
     CoInitialize(nullptr);
 
     CLSID agentClass;
-    IUnknown* keepAlive = nullptr;
+    ComPtr<IUnknown> keepAlive;
     if (FAILED(CLSIDFromProgID(kAgentProgId, &agentClass)) ||
         FAILED(CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDownloadAgent,
-                                reinterpret_cast<void**>(&keepAlive)))) {
+                                keepAlive.ReceiveVoid()))) {
         std::fprintf(stderr, "handoff_bench: the download agent is not registered\n");
         CoUninitialize();
         return 1;
@@ -131,7 +128,7 @@ int main(int argc, char** argv) {
 
     // Then the agent is let go: each hand-off now starts it afresh, and it
     // ends once the hand-off releases it.
-    keepAlive->Release();
+    keepAlive.Reset();
     constexpr int kColdRounds = 5;
     constexpr DWORD kAgentExitMs = 1000;
     Samples coldOurs;
@@ -160,13 +157,13 @@ int main(int argc, char** argv) {
     std::printf("Hand-off to a running agent (%s)\n", kUrl);
     std::printf("%-40s %7s %11s %11s %8s %9s\n", "", "rounds", "median us", "p90 us", "ratio",
                 "yes");
-    const double base = bare.Median();
+    const double base = Summarise(bare.micros).median;
     PrintRow("bare client: create + AddTask + Release", bare, base);
     PrintRow("DownloadHandoff::SendToAgent", ours, base);
     PrintRow("policy alone, UserConfig.ini present", policyWithFile, base);
     PrintRow("policy alone, no UserConfig.ini", policyWithoutFile, base);
     std::printf("\nHand-off to an agent that is not running (each starts it)\n");
-    const double coldBase = coldBare.Median();
+    const double coldBase = Summarise(coldBare.micros).median;
     PrintRow("bare client: create + AddTask + Release", coldBare, coldBase);
     PrintRow("DownloadHandoff::SendToAgent", coldOurs, coldBase);
     std::printf(

@@ -5,12 +5,14 @@
 // clock to resolve it.
 //   url_policy_bench [runs]
 #include "handoff/url_policy.h"
+#include "tools/bench/bench_figures.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -113,9 +115,8 @@ int main(int argc, char** argv) {
         std::vector<double> samples;
         for (int run = 0; run < runs; ++run)
             samples.push_back(TimeBatch(url, batch));
-        std::sort(samples.begin(), samples.end());
         std::printf("%-36s %9zu %8s %10ld %14.1f\n", c.name.c_str(), c.url.size(),
-                    Decide(url) ? "hand" : "refuse", batch, samples[samples.size() / 2]);
+                    Decide(url) ? "hand" : "refuse", batch, Summarise(std::move(samples)).median);
     }
     return 0;
 }
