@@ -42,10 +42,13 @@ wine() { LC_ALL=en_US.UTF-8 command wine "$@"; }
 
 work=$root/build/demo-work
 server_pid=
-cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+stop_wineserver() {
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
+}
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  stop_wineserver
 }
 trap cleanup EXIT
 
@@ -67,6 +70,9 @@ record=$work/agent-records.txt
 record_win=$(winpath "$record")
 downloads_win=$(winpath "$work/downloads")
 
+# Lines the agent has recorded so far.
+record_lines() { if [ -f "$record" ]; then wc -l <"$record"; else echo 0; fi; }
+
 failures=0
 fail() {
   echo "  DIFFERENCE: $*"
@@ -80,8 +86,7 @@ wine reg add 'HKCU\Software\Corvane\ReferenceAgent' /v RecordFile /d "$record_wi
 wine reg add 'HKCU\Software\Corvane\ReferenceAgent' /v Answer /d 1 /f </dev/null >/dev/null 2>&1
 # Restart the prefix's server: the system processes started while the prefix
 # was made do not activate the agent registered after them.
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
+stop_wineserver
 wineserver -p </dev/null >/dev/null 2>&1
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 
@@ -126,8 +131,8 @@ run_pass() {
   for pair in "$@"; do expected[${pair%%=*}]=${pair#*=}; done
   echo
   echo "== $title"
-  local before=0
-  [ -f "$record" ] && before=$(wc -l <"$record")
+  local before
+  before=$(record_lines)
   local requests_before
   requests_before=$(wc -l <"$work/http.log")
   local out
@@ -158,8 +163,8 @@ run_pass() {
         fail "$name: the server saw a request for a cancelled navigation"
     fi
   done
-  local after=0
-  [ -f "$record" ] && after=$(wc -l <"$record")
+  local after
+  after=$(record_lines)
   echo "  the agent recorded $((after - before)) task(s):"
   if [ "$after" -gt "$before" ]; then
     tail -n +"$((before + 1))" "$record" | tr -d '\r' |
