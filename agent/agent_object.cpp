@@ -104,7 +104,12 @@ class AgentObject final : public IDownloadAgent {
     STDMETHODIMP SetOption(BSTR name, BSTR value) override {
         if (name == nullptr || SysStringLen(name) == 0)
             return E_INVALIDARG;
-        return SetOptionText(FromBstr(name), FromBstr(value));
+        // The copies are made inside the guard: running out of memory for
+        // them is an answer, not an exception in COM's stub.
+        return GuardBoundary<HRESULT>(E_OUTOFMEMORY, [&] {
+            options[FromBstr(name)] = FromBstr(value);
+            return S_OK;
+        });
     }
     STDMETHODIMP GetOption(BSTR name, BSTR* value) override {
         if (value == nullptr)
@@ -140,7 +145,7 @@ class AgentObject final : public IDownloadAgent {
     }
 
   private:
-    static HRESULT SetOptionText(const std::wstring& name, const std::wstring& value) noexcept {
+    static HRESULT SetOptionText(const wchar_t* name, const wchar_t* value) noexcept {
         return GuardBoundary<HRESULT>(E_OUTOFMEMORY, [&] {
             options[name] = value;
             return S_OK;
