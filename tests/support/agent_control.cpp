@@ -202,6 +202,9 @@ std::vector<AgentRecord> ReadAgentRecords(const std::wstring& path) {
 }
 
 int RestartRpcss() {
+    // A dead agent can take a moment to be gone on a loaded machine; an rpcss
+    // started while it still exists may learn its class object again.
+    WaitForNoAgentProcess(10000);
     int ended = 0;
     for (DWORD id : ProcessesNamed(L"rpcss.exe")) {
         FileHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));

@@ -64,7 +64,8 @@ std::vector<AgentRecord> ReadAgentRecords(const std::wstring& path);
 // Ends every rpcss.exe of the prefix (Wine starts it again on demand) and
 // answers how many were ended. Needed after an agent process died while it
 // was registered: until then Wine's rpcss hands out the dead process's class
-// object and activations fail.
+// object and activations fail. Waits first (up to 10 s) until no agent
+// process is left.
 int RestartRpcss();
 
 // How many CorvaneAgent.exe processes the prefix runs now.
