@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <downloadmgr.h>
 
-#include "server/module_state.h"
+#include "common/module_state.h"
 
 // Internet Explorer's custom download manager: takes a download away from
 // the browser when the agent accepts it, declines (E_NOTIMPL) otherwise.

@@ -6,7 +6,7 @@
 #include <ocidl.h>
 
 #include "common/com_ptr.h"
-#include "server/module_state.h"
+#include "common/module_state.h"
 
 #include <string>
 

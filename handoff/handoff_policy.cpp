@@ -4,7 +4,7 @@
 
 #include "common/module_path.h"
 #include "handoff/url_policy.h"
-#include "server/module_state.h"
+#include "common/module_state.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include "server/module_state.h"
+#include "common/module_state.h"
 
 // The class object of one of the library's two classes. A new one for every
 // DllGetClassObject call; none is cached or shared.

@@ -1,19 +1,5 @@
 // DllMain and DllCanUnloadNow: the library's life in its host process.
-#include "server/module_state.h"
-
-#include <cstring>
-
-HINSTANCE moduleInstance = nullptr;
-volatile LONG liveObjectCount = 0;
-BOOL hostIsMaxthon = FALSE;
-
-bool PathNamesMaxthon(char* path) noexcept {
-    for (char* c = path; *c != '\0'; ++c) {
-        if (*c >= 'A' && *c <= 'Z')
-            *c = static_cast<char>(*c - 'A' + 'a');
-    }
-    return std::strstr(path, "maxthon.exe") != nullptr;
-}
+#include "common/module_state.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID /*lpvReserved*/) {
     if (fdwReason != DLL_PROCESS_ATTACH)

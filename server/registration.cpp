@@ -9,7 +9,7 @@
 #include "common/module_path.h"
 #include "common/win_handles.h"
 #include "server/maxthon_plugin.h"
-#include "server/module_state.h"
+#include "common/module_state.h"
 
 #include <objbase.h>
 #include <shlwapi.h>

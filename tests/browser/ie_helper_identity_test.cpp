@@ -2,7 +2,7 @@
 #include "browser/ie_helper.h"
 
 #include "common/identifiers.h"
-#include "server/module_state.h"
+#include "common/module_state.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // references: what the helper takes from a site it must give back.
 #include "browser/ie_helper.h"
 
-#include "server/module_state.h"
+#include "common/module_state.h"
 #include "tests/support/fake_browser.h"
 
 #include <exdispid.h>

@@ -1,7 +1,7 @@
 // The class objects as COM's clients see them.
 #include "common/com_ptr.h"
 #include "common/identifiers.h"
-#include "server/module_state.h"
+#include "common/module_state.h"
 
 #include <downloadmgr.h>
 #include <ocidl.h>

@@ -1,4 +1,4 @@
-#include "server/module_state.h"
+#include "common/module_state.h"
 
 #include "tests/support/child_process.h"
 #include "tests/support/scratch_dir.h"

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
-// Module-wide values, one set per process.
+// Module-wide values, one set per process: what every part of the library
+// may read of the module it lives in, set by the entry point at process attach
+// and by every object as it comes and goes.
 
 // The library's own instance handle, stored at process attach.
 extern HINSTANCE moduleInstance;
