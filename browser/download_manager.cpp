@@ -1,6 +1,6 @@
 #include "browser/download_manager.h"
 
-#include "browser/intercept_state.h"
+#include "browser/shared_intercept_state.h"
 #include "browser/page_inspection.h"
 #include "common/boundary.h"
 #include "common/com_ptr.h"

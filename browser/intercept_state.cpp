@@ -1,7 +1,5 @@
 #include "browser/intercept_state.h"
 
-SharedInterceptState interceptState;
-
 bool HasQueryMark(const std::string& url) noexcept {
     return url.find('?') != std::string::npos;
 }

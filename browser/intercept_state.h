@@ -5,9 +5,7 @@
 // recognise a URL that an earlier event already dealt with. Platform-free: the
 // event handlers and the download manager are thin shells around these rules.
 
-#include <mutex>
 #include <string>
-#include <utility>
 
 struct InterceptState {
     std::string pageUrl;        // the referring page for hand-offs
@@ -47,21 +45,3 @@ NavigationDecision NewWindow2Transition(InterceptState& state, const std::string
 NavigationDecision NewWindow3Transition(InterceptState& state, const std::string& contextUrl,
                                         const std::string& url, bool cancelUsable);
 DownloadDecision DownloadRequestTransition(InterceptState& state, const std::string& url);
-
-// The one instance of the process. Internet Explorer delivers the events of
-// different tabs on different threads, so every transition runs whole under
-// one lock, which is never held across a call into the browser or the agent.
-class SharedInterceptState {
-  public:
-    template <typename Transition>
-    auto Apply(Transition&& transition) {
-        std::lock_guard<std::mutex> hold(lock_);
-        return std::forward<Transition>(transition)(state_);
-    }
-
-  private:
-    std::mutex lock_;
-    InterceptState state_;
-};
-
-extern SharedInterceptState interceptState;

@@ -2,7 +2,7 @@
 // intercept-state transition under its lock, and hand over outside it.
 #include "browser/ie_helper.h"
 
-#include "browser/intercept_state.h"
+#include "browser/shared_intercept_state.h"
 #include "browser/page_inspection.h"
 #include "common/hresult_error.h"
 #include "common/string_conversion.h"

@@ -1,6 +1,6 @@
 // Many browser threads share one intercept state: every transition must run
 // whole. Natively this runs under ThreadSanitizer as well.
-#include "browser/intercept_state.h"
+#include "browser/shared_intercept_state.h"
 
 #include <gtest/gtest.h>
 

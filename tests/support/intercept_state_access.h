@@ -3,7 +3,7 @@
 // The process's intercept state, as a test sets it before an event and reads
 // it after.
 
-#include "browser/intercept_state.h"
+#include "browser/shared_intercept_state.h"
 
 inline void SetInterceptState(const InterceptState& value = InterceptState()) {
     interceptState.Apply([&](InterceptState& s) { s = value; });

@@ -1,0 +1,3 @@
+#include "browser/shared_intercept_state.h"
+
+SharedInterceptState interceptState;
