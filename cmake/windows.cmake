@@ -1,26 +1,28 @@
 # The Windows build: the DLL, the reference agent, the tools and the tests
 # that run under Wine.
+#
+# What we ship (the DLL and the URL explainer) must load on Windows XP SP3
+# (i686) and on Windows XP x64 / Server 2003 SP2 (x86_64). It is built by a
+# sub-build of this tree, "shipped/", with the win32 thread model; the tests
+# need the posix one and load the shipped binaries from there.
 enable_language(RC)
 
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     set(WINE_ARCH win32)
     set(WINE_STDOLE_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
     set(WIDL_ARCH_FLAG --win32)
+    set(OLDEST_WINDOWS 0x0501)  # Windows XP
 else()
     set(WINE_ARCH win64)
     set(WINE_STDOLE_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
     set(WIDL_ARCH_FLAG --win64)
+    set(OLDEST_WINDOWS 0x0502)  # Windows XP x64 and Server 2003
 endif()
 
-set(WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-set(WINE_RUN ${CMAKE_BINARY_DIR}/wine-run)
-configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.sh.in ${WINE_RUN} @ONLY
-               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                                WORLD_READ WORLD_EXECUTE)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_RUN})
-
-add_compile_definitions(WIN32_LEAN_AND_MEAN=1 NOMINMAX=1 _WIN32_WINNT=0x0501 WINVER=0x0501
-                        _WIN32_IE=0x0600)
+# No declaration newer than the oldest Windows is visible to the library's
+# code, in the shipped build and in the tests' build alike.
+add_compile_definitions(WIN32_LEAN_AND_MEAN=1 NOMINMAX=1 _WIN32_WINNT=${OLDEST_WINDOWS}
+                        WINVER=${OLDEST_WINDOWS} _WIN32_IE=0x0600)
 
 include(cmake/widl.cmake)
 include(cmake/pure_sources.cmake)
@@ -38,13 +40,39 @@ add_subdirectory(handoff)
 add_subdirectory(browser)
 add_subdirectory(server)
 
-add_library(WebCorvaneBHO SHARED server/exports.def server/version.rc)
-# Whole archive: the exports live in the core library and the .def alone
-# does not pull them in.
-target_link_libraries(WebCorvaneBHO PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,webcorvane_core>")
-set_target_properties(WebCorvaneBHO PROPERTIES PREFIX "" OUTPUT_NAME WebCorvaneBHO)
-target_link_options(WebCorvaneBHO PRIVATE -Wl,--enable-stdcall-fixup -static-libgcc
-                    -static-libstdc++)
+if(WEBCORVANE_SHIPPED_BUILD)
+    add_library(WebCorvaneBHO SHARED server/exports.def server/version.rc)
+    # Whole archive: the exports live in the core library and the .def alone
+    # does not pull them in.
+    target_link_libraries(WebCorvaneBHO PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,webcorvane_core>")
+    set_target_properties(WebCorvaneBHO PROPERTIES PREFIX "" OUTPUT_NAME WebCorvaneBHO)
+    target_link_options(WebCorvaneBHO PRIVATE -Wl,--enable-stdcall-fixup -static-libgcc
+                        -static-libstdc++)
+    add_subdirectory(tools/url_explainer)
+    return()
+endif()
+
+set(WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(WINE_RUN ${CMAKE_BINARY_DIR}/wine-run)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.sh.in ${WINE_RUN} @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_RUN})
+
+# The shipped binaries, by the same toolchain with the win32 thread model.
+include(ExternalProject)
+set(SHIPPED_DIR ${CMAKE_BINARY_DIR}/shipped)
+set(SHIPPED_DLL ${SHIPPED_DIR}/WebCorvaneBHO.dll)
+set(SHIPPED_EXPLAINER ${SHIPPED_DIR}/tools/url_explainer/url_explainer.exe)
+ExternalProject_Add(shipped
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${SHIPPED_DIR}
+    CMAKE_GENERATOR ${CMAKE_GENERATOR}
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DMINGW_THREAD_MODEL=win32
+               -DWEBCORVANE_SHIPPED_BUILD=ON -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${SHIPPED_DLL} ${SHIPPED_EXPLAINER})
 
 add_subdirectory(agent)
 add_subdirectory(tools)

@@ -26,7 +26,7 @@ fi
 started=$(date +%s)
 root=$PWD
 build=$root/build/mingw-i686
-for f in "$build/WebCorvaneBHO.dll" "$build/agent/CorvaneAgent.exe" "$build/tools/browser_host.exe"; do
+for f in "$build/shipped/WebCorvaneBHO.dll" "$build/agent/CorvaneAgent.exe" "$build/tools/browser_host.exe"; do
   [ -f "$f" ] || { echo "missing $f: build the mingw-i686 preset first"; exit 1; }
 done
 
@@ -63,7 +63,7 @@ wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/de
 # The programs in a folder of the prefix; UserConfig.ini goes beside the DLL.
 bin=$WINEPREFIX/drive_c/webcorvane
 mkdir -p "$bin" "$work/downloads"
-cp "$build/WebCorvaneBHO.dll" "$build/agent/CorvaneAgent.exe" "$build/tools/browser_host.exe" "$bin/"
+cp "$build/shipped/WebCorvaneBHO.dll" "$build/agent/CorvaneAgent.exe" "$build/tools/browser_host.exe" "$bin/"
 winpath() { wine winepath -w "$1" </dev/null 2>/dev/null | tr -d '\r'; }
 dll_win='C:\webcorvane\WebCorvaneBHO.dll'
 record=$work/agent-records.txt
