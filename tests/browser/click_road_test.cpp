@@ -9,8 +9,8 @@
 #include "tests/support/agent_control.h"
 #include "tests/support/fire_event.h"
 #include "tests/support/fake_browser.h"
-#include "tests/support/xp_copy.h"
 #include "tests/support/intercept_state_access.h"
+#include "tests/support/test_copy.h"
 
 #include <exdispid.h>
 #include <urlmon.h>
@@ -24,7 +24,7 @@ const wchar_t kPage[] = L"http://127.0.0.1:1/page.html";
 class ClickRoadOnXp : public testing::Test {
   protected:
     void SetUp() override {
-        if (!RunsAsWindowsXp())
+        if (!RunsAsCopy())
             GTEST_SKIP() << "runs in the copy that reports Windows XP";
         CoInitialize(nullptr);
         SetInterceptState();
@@ -109,9 +109,8 @@ TEST_F(ClickRoadOnXp, UnrecordedDownloadGoesToTheAgentWithThePageAsReferrer) {
 }
 
 TEST(ClickRoadVersions, XpCopyRunsTheClicks) {
-    if (RunsAsWindowsXp())
-        GTEST_SKIP() << "this is the XP copy";
-    EXPECT_EQ(0, RunSelfAsWindowsXp("click_road_xp.exe", "--gtest_filter=ClickRoadOnXp.*"));
+    EXPECT_TRUE(CopyRanItsCases(
+        RunCasesAsWindows(kWindowsXp, "click_road_xp.exe", "ClickRoadOnXp.*"), &kWindowsXp));
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 #include "browser/intercept_state.h"
 #include "common/com_ptr.h"
 #include "tests/support/fake_moniker.h"
-#include "tests/support/xp_copy.h"
 #include "tests/support/intercept_state_access.h"
 #include "tests/support/com_apartment.h"
+#include "tests/support/test_copy.h"
 
 #include <urlmon.h>
 
@@ -29,7 +29,7 @@ const char kUrlNarrow[] = "http://127.0.0.1:1/file.zip";
 class DownloadManagerOnXp : public testing::Test {
   protected:
     void SetUp() override {
-        if (!RunsAsWindowsXp())
+        if (!RunsAsCopy())
             GTEST_SKIP() << "runs in the copy that reports Windows XP";
         SetInterceptState({});
     }
@@ -95,8 +95,7 @@ TEST_F(DownloadManagerOnXp, WithoutHeadersAndBindContextItDeclines) {
 }
 
 TEST(DownloadManagerOnWindows7, EveryRequestIsDeclinedWithoutTouchingTheMoniker) {
-    if (RunsAsWindowsXp())
-        GTEST_SKIP() << "runs where Wine reports Windows 7";
+    ASSERT_GE(ReportedMajorVersion(), 6u) << "Wine reports Windows 7 to the tests";
     SetInterceptState({"p", kUrlNarrow, "", ""});
     FakeMoniker moniker(FakeMoniker::kName, kUrl);
     EXPECT_EQ(E_NOTIMPL, Download(&moniker, nullptr, L"h"));
@@ -106,10 +105,9 @@ TEST(DownloadManagerOnWindows7, EveryRequestIsDeclinedWithoutTouchingTheMoniker)
 }
 
 TEST(DownloadManagerVersions, XpCopyRunsTheComparisons) {
-    if (RunsAsWindowsXp())
-        GTEST_SKIP() << "this is the XP copy";
-    EXPECT_EQ(
-        0, RunSelfAsWindowsXp("download_manager_xp.exe", "--gtest_filter=DownloadManagerOnXp.*"));
+    EXPECT_TRUE(CopyRanItsCases(
+        RunCasesAsWindows(kWindowsXp, "download_manager_xp.exe", "DownloadManagerOnXp.*"),
+        &kWindowsXp));
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include "tests/support/agent_control.h"
 #include "tests/support/fake_browser.h"
 #include "tests/support/fake_moniker.h"
-#include "tests/support/xp_copy.h"
+#include "tests/support/test_copy.h"
 #include "tests/support/intercept_state_access.h"
 #include "tests/support/com_apartment.h"
 
@@ -491,7 +491,7 @@ TEST(HostileEvents, UrlArgumentWithANullReferenceIsIgnored) {
 // Download only reads its moniker where Windows reports a version below 6:
 // these cases run in a copy of this executable that Wine reports as XP.
 TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
-    if (!RunsAsWindowsXp())
+    if (!RunsAsCopy())
         GTEST_SKIP() << "runs in the copy that reports Windows XP";
     constexpr int kRequests = 2000;
     // No request may hold the browser's thread for long; an agent that is
@@ -619,11 +619,10 @@ TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
 }
 
 TEST(HostileDownloads, XpCopyRunsTheRandomRequests) {
-    if (RunsAsWindowsXp())
-        GTEST_SKIP() << "this is the XP copy";
-    EXPECT_EQ(0,
-              RunSelfAsWindowsXp("hostile_downloads_xp.exe",
-                                 "--gtest_filter=HostileDownloads.RandomMonikersAndArgumentsOnXp"));
+    EXPECT_TRUE(
+        CopyRanItsCases(RunCasesAsWindows(kWindowsXp, "hostile_downloads_xp.exe",
+                                          "HostileDownloads.RandomMonikersAndArgumentsOnXp"),
+                        &kWindowsXp));
 }
 
 }  // namespace

@@ -11,9 +11,12 @@
 #include "common/variant.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/event_args.h"
+#include "tests/support/fake_moniker.h"
+#include "tests/support/test_copy.h"
 #include "tests/support/unimplemented_interfaces.h"
 #include "tests/support/wine_paths.h"
 
+#include <downloadmgr.h>
 #include <exdisp.h>
 #include <exdispid.h>
 #include <ocidl.h>
@@ -22,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -186,17 +190,23 @@ T Export(const char* name) {
     return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Library(), name)));
 }
 
-ComPtr<IObjectWithSite> CreateHelper() {
+// A new object of the built DLL's class `clsid`, asked for `iid`.
+template <typename Interface>
+ComPtr<Interface> CreateFromDll(REFCLSID clsid, REFIID iid) {
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    ComPtr<IObjectWithSite> helper;
+    ComPtr<Interface> object;
     auto getClassObject = Export<GetClassObject>("DllGetClassObject");
     if (getClassObject == nullptr)
-        return helper;
+        return object;
     ComPtr<IClassFactory> factory;
-    if (FAILED(getClassObject(CLSID_WebCorvaneIEHelper, IID_IClassFactory, factory.ReceiveVoid())))
-        return helper;
-    factory->CreateInstance(nullptr, IID_ObjectWithSite, helper.ReceiveVoid());
-    return helper;
+    if (FAILED(getClassObject(clsid, IID_IClassFactory, factory.ReceiveVoid())))
+        return object;
+    factory->CreateInstance(nullptr, iid, object.ReceiveVoid());
+    return object;
+}
+
+ComPtr<IObjectWithSite> CreateHelper() {
+    return CreateFromDll<IObjectWithSite>(CLSID_WebCorvaneIEHelper, IID_ObjectWithSite);
 }
 
 // Dispatches messages until `done` answers true or `timeoutMs` passed;
@@ -379,6 +389,49 @@ TEST_F(WebBrowserControl, ReleasedHelperLeavesNoObjectOfTheLibrary) {
     sink.Reset();
     helper.Reset();  // the control no longer holds it: this was the last reference
     EXPECT_EQ(S_OK, canUnloadNow());
+}
+
+// The built DLL's download manager, asked as Internet Explorer asks it: it
+// hands over where Windows reports a major version below 6, and elsewhere
+// declines at once, without reading the request.
+TEST(DllDownloadManager, HandsOverOnlyBeforeWindowsVista) {
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    {
+        AgentSession agent;
+        agent.SetAnswer(L"1");
+        ComPtr<IDownloadManager> manager =
+            CreateFromDll<IDownloadManager>(CLSID_VDownloadManager, IID_DownloadManagerInterface);
+        ASSERT_TRUE(manager);
+        FakeMoniker moniker(FakeMoniker::kName, L"http://127.0.0.1:1/each-windows.zip");
+        ComPtr<IBindCtx> bindContext;
+        ASSERT_EQ(S_OK, CreateBindCtx(0, bindContext.Receive()));
+        const HRESULT hr =
+            manager->Download(&moniker, bindContext.Get(), 0, 0, nullptr, nullptr, nullptr, 0);
+        const bool handsOver = ReportedMajorVersion() < 6;
+        EXPECT_EQ(handsOver ? S_OK : E_NOTIMPL, hr);
+        EXPECT_EQ(handsOver ? 1 : 0, moniker.displayNameCalls);
+        EXPECT_EQ(handsOver ? 1u : 0u, agent.Records().size());
+        std::printf("[ windows  ] %lu.%lu: Download answers %s, the moniker was read %d times\n",
+                    static_cast<unsigned long>(ReportedMajorVersion()),
+                    static_cast<unsigned long>(ReportedMinorVersion()),
+                    hr == S_OK        ? "S_OK"
+                    : hr == E_NOTIMPL ? "E_NOTIMPL"
+                                      : "another result",
+                    moniker.displayNameCalls);
+    }
+    OleUninitialize();
+}
+
+// The helper in the real control and the download manager's requests, in a
+// copy of this executable to which Wine reports each Windows in turn.
+TEST(EachWindows, HelperAndDownloadManagerRunInTheRealControl) {
+    for (const WindowsVersion* version :
+         {&kWindowsXp, &kWindowsServer2003, &kWindowsVista, &kWindows7, &kWindows10}) {
+        const CopyReport report =
+            RunCasesAsWindows(*version, std::string("control_") + version->wineName + ".exe",
+                              "WebBrowserControl.*:DllDownloadManager.*");
+        EXPECT_TRUE(CopyRanItsCases(report, version));
+    }
 }
 
 }  // namespace
