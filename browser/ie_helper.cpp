@@ -38,7 +38,11 @@ STDMETHODIMP_(ULONG) WebCorvaneIEHelper::Release() {
     return static_cast<ULONG>(count);
 }
 
-STDMETHODIMP WebCorvaneIEHelper::GetTypeInfoCount(UINT* /*count*/) {
+// The helper describes no type: a caller that asks is told so.
+STDMETHODIMP WebCorvaneIEHelper::GetTypeInfoCount(UINT* count) {
+    if (count == nullptr)
+        return E_POINTER;
+    *count = 0;
     return S_OK;
 }
 
@@ -46,8 +50,15 @@ STDMETHODIMP WebCorvaneIEHelper::GetTypeInfo(UINT, LCID, ITypeInfo**) {
     return E_FAIL;
 }
 
-STDMETHODIMP WebCorvaneIEHelper::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return S_OK;
+// The helper only listens to its browser's events, which arrive by DISPID: no
+// name reaches any member. Every identifier asked for is written, so that a
+// script host never goes on to Invoke with whatever its variable held.
+STDMETHODIMP WebCorvaneIEHelper::GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) {
+    if (ids == nullptr)
+        return E_POINTER;
+    for (UINT i = 0; i < count; ++i)
+        ids[i] = DISPID_UNKNOWN;
+    return DISP_E_UNKNOWNNAME;
 }
 
 bool WebCorvaneIEHelper::PassNavigationEvent() noexcept {
@@ -101,7 +112,14 @@ STDMETHODIMP WebCorvaneIEHelper::GetSite(REFIID, void**) {
     return E_FAIL;
 }
 
-STDMETHODIMP WebCorvaneIEHelper::GetInterfaceSafetyOptions(REFIID, DWORD*, DWORD*) {
+// No safety is claimed for any interface: a page that creates the helper is
+// told that scripting it is not safe.
+STDMETHODIMP WebCorvaneIEHelper::GetInterfaceSafetyOptions(REFIID, DWORD* supported,
+                                                           DWORD* enabled) {
+    if (supported == nullptr || enabled == nullptr)
+        return E_POINTER;
+    *supported = 0;
+    *enabled = 0;
     return S_OK;
 }
 
@@ -145,5 +163,5 @@ bool WebCorvaneIEHelper::RequestHandoff(const std::string& url, const std::strin
                                         const std::string& cookie) noexcept {
     // One DownloadHandoff for the one call.
     DownloadHandoff handoff;
-    return handoff.SendToAgent(url.c_str(), linkText.c_str(), pageUrl.c_str(), cookie.c_str());
+    return handoff.OfferToAgent(url.c_str(), linkText.c_str(), pageUrl.c_str(), cookie.c_str());
 }

@@ -1,16 +1,23 @@
 // Both classes through the platform's own activation: a copy of the built DLL
 // is registered in the prefix's real registry (COM's look-ups ignore a
 // redirected one), created with CoCreateInstance and CoGetClassObject, and
-// asked through the module COM loaded whether it can be unloaded.
+// asked through the module COM loaded whether it can be unloaded; and the
+// helper as a web page's script host reaches it.
+#include "common/com_ptr.h"
+#include "tests/support/agent_control.h"
 #include "tests/support/config_file.h"
+#include "tests/support/event_args.h"
 #include "tests/support/wine_paths.h"
 
 #include <windows.h>
+#include <exdispid.h>
 #include <objbase.h>
+#include <objsafe.h>
 #include <shlwapi.h>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 namespace {
@@ -151,6 +158,57 @@ TEST_F(ComActivation, ClassObjectAloneKeepsTheLibraryThenItsObjectDoes) {
         object->Release();
         ExpectUnloadable(module);
     }
+}
+
+// The class is registered with a "Control" key, so a page may create it by
+// its ProgID and script it: ask for members by name, then Invoke what came
+// back. No name reaches a member, and nothing the page passes, however it is
+// shaped, reaches the agent.
+TEST_F(ComActivation, ScriptHostReachesNoMemberByName) {
+    AgentSession agent;
+    agent.SetAnswer(L"1");
+    CLSID clsid = {};
+    ASSERT_EQ(S_OK, CLSIDFromProgID(L"WebCorvaneBHO.WebCorvaneIEHelper", &clsid));
+    ComPtr<IDispatch> script;
+    ASSERT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                     script.ReceiveVoid()));
+    HMODULE module = LoadedCopy(kClasses[0]);
+
+    ComPtr<IObjectSafety> safety;
+    ASSERT_EQ(S_OK, safety.QueryFrom(script.Get(), IID_IObjectSafety));
+    DWORD supported = 7, enabled = 7;
+    EXPECT_EQ(S_OK, safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled));
+    EXPECT_EQ(0u, supported);
+    EXPECT_EQ(0u, enabled);
+    UINT typeInfoCount = 7;
+    EXPECT_EQ(S_OK, script->GetTypeInfoCount(&typeInfoCount));
+    EXPECT_EQ(0u, typeInfoCount);
+
+    // What the host's identifier variables held before the call: the events'
+    // own DISPIDs, the worst a stray value could be.
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"AddTask"), const_cast<LPOLESTR>(L"Navigate"),
+                        const_cast<LPOLESTR>(L"OnQuit"), const_cast<LPOLESTR>(L"")};
+    DISPID ids[] = {DISPID_BEFORENAVIGATE2, DISPID_NEWWINDOW2, DISPID_NEWWINDOW3,
+                    DISPID_BEFORENAVIGATE2};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(DISP_E_UNKNOWNNAME,
+                  script->GetIDsOfNames(IID_NULL, &names[i], 1, LOCALE_USER_DEFAULT, &ids[i]))
+            << i;
+        EXPECT_EQ(DISPID_UNKNOWN, ids[i]) << i;
+    }
+    for (DISPID id : {DISPID(DISPID_VALUE), ids[0], ids[1], ids[2], ids[3]}) {
+        std::unique_ptr<BrowserEventArgs> args(
+            BrowserEventArgs::BeforeNavigate2(L"http://host/scripted.zip"));
+        EXPECT_EQ(S_OK, script->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                       args->Params(), nullptr, nullptr, nullptr));
+        EXPECT_EQ(BrowserEventArgs::kUntouched, args->cancel) << id;
+    }
+    EXPECT_TRUE(agent.Records().empty());
+
+    safety.Reset();
+    script.Reset();
+    if (module != nullptr)
+        ExpectUnloadable(module);
 }
 
 }  // namespace

@@ -57,25 +57,33 @@ TEST(IeHelperIdentity, CountsInLiveObjectsWhileItLives) {
     EXPECT_EQ(before, liveObjectCount);
 }
 
-TEST(IeHelperIdentity, UnsupportedOperationsAnswerWithoutWriting) {
+TEST(IeHelperIdentity, UnsupportedOperationsAnswerWhatTheyClaim) {
     WebCorvaneIEHelper* helper = NewHelper();
+    // No type information, no names and no safety: each answer is written.
     UINT count = 77;
     EXPECT_EQ(S_OK, helper->GetTypeInfoCount(&count));
-    EXPECT_EQ(77u, count);
+    EXPECT_EQ(0u, count);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"Navigate"), const_cast<LPOLESTR>(L"AddTask"),
+                        const_cast<LPOLESTR>(L"")};
+    DISPID ids[] = {250, 251, 273};
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, helper->GetIDsOfNames(IID_NULL, names, 3, 0, ids));
+    for (DISPID id : ids)
+        EXPECT_EQ(DISPID_UNKNOWN, id);
+    DWORD supported = 3, enabled = 4;
+    EXPECT_EQ(S_OK, helper->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled));
+    EXPECT_EQ(0u, supported);
+    EXPECT_EQ(0u, enabled);
+    EXPECT_EQ(E_POINTER, helper->GetTypeInfoCount(nullptr));
+    EXPECT_EQ(E_POINTER, helper->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr));
+    EXPECT_EQ(E_POINTER, helper->GetInterfaceSafetyOptions(IID_IDispatch, nullptr, &enabled));
+    EXPECT_EQ(E_POINTER, helper->GetInterfaceSafetyOptions(IID_IDispatch, &supported, nullptr));
+
     ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1);
     EXPECT_EQ(E_FAIL, helper->GetTypeInfo(0, 0, &info));
     EXPECT_EQ(reinterpret_cast<ITypeInfo*>(1), info);
-    DISPID id = 5;
-    LPOLESTR name = const_cast<LPOLESTR>(L"Navigate");
-    EXPECT_EQ(S_OK, helper->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
-    EXPECT_EQ(5, id);
     void* site = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_FAIL, helper->GetSite(IID_IUnknown, &site));
     EXPECT_EQ(reinterpret_cast<void*>(1), site);
-    DWORD supported = 3, enabled = 4;
-    EXPECT_EQ(S_OK, helper->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled));
-    EXPECT_EQ(3u, supported);
-    EXPECT_EQ(4u, enabled);
     EXPECT_EQ(S_OK, helper->SetInterfaceSafetyOptions(IID_IDispatch, 1, 1));
     EXPECT_EQ(E_FAIL, helper->SetSite(nullptr));
     // A site without a browser connects nothing and says so.
