@@ -92,10 +92,13 @@ STDMETHODIMP VDownloadManager::Download(IMoniker* pmk, IBindCtx* pbc, DWORD /*dw
         if (pszHeaders == nullptr && pbc == nullptr)
             return E_NOTIMPL;
 
-        const std::string cookie = GetCookiesForUrl(url);
+        // The cookie is looked up only for a URL that the policy takes.
         DownloadHandoff handoff;
+        if (!handoff.PolicyAllows(url.c_str()))
+            return E_NOTIMPL;
+        const std::string cookie = GetCookiesForUrl(url);
         const bool accepted =
-            handoff.SendToAgent(url.c_str(), "", decision.referrer.c_str(), cookie.c_str());
+            handoff.OfferToAgent(url.c_str(), "", decision.referrer.c_str(), cookie.c_str());
         return accepted ? S_OK : E_NOTIMPL;
     });
 }

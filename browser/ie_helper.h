@@ -52,7 +52,8 @@ class WebCorvaneIEHelper : public IWebCorvaneIEHelper,
     void OnNewWindow2(DISPPARAMS* params);
     void OnNewWindow3(DISPPARAMS* params);
 
-    // Offers one URL to the download agent; reads none of the object's state.
+    // Offers one URL that the policy took to the download agent, with its
+    // link text, page and cookie; reads none of the object's state.
     static bool RequestHandoff(const std::string& url, const std::string& linkText,
                                const std::string& pageUrl, const std::string& cookie) noexcept;
 

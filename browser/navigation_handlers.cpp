@@ -7,6 +7,7 @@
 #include "common/hresult_error.h"
 #include "common/string_conversion.h"
 #include "common/variant.h"
+#include "handoff/download_handoff.h"
 
 namespace {
 
@@ -66,12 +67,18 @@ bool ReadUrlArgument(const VARIANT& arg, std::string& url) {
     return true;
 }
 
-// Asks the agent and writes the outcome, the one effect on the browser.
+// Asks the agent and writes the outcome, the one effect on the browser. The
+// policy decides first: the link text and the cookie are read only for a URL
+// it takes, since an ordinary page would pay for a WinINet lookup and a walk
+// of its document for nothing.
 void HandOver(IWebBrowser2* browser, const std::string& url, const std::string& referrer,
               VARIANT_BOOL* cancel) {
-    const std::string linkText = GetFocusedLinkText(browser);
-    const std::string cookie = GetCookiesForUrl(url);
-    const bool accepted = WebCorvaneIEHelper::RequestHandoff(url, linkText, referrer, cookie);
+    bool accepted = false;
+    if (DownloadHandoff().PolicyAllows(url.c_str())) {
+        const std::string linkText = GetFocusedLinkText(browser);
+        const std::string cookie = GetCookiesForUrl(url);
+        accepted = WebCorvaneIEHelper::RequestHandoff(url, linkText, referrer, cookie);
+    }
     *cancel = accepted ? 1 : 0;  // 1, not VARIANT_TRUE
 }
 

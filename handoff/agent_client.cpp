@@ -12,12 +12,11 @@
 namespace {
 
 constexpr wchar_t kAgentProgId[] = L"CorvaneServer.WebCorvane.1";
-constexpr DWORD kExtensionListSize = 1024;
 constexpr LONG kAccepted = 1;
 
 // Creates the agent, hands it the URL and answers whether it took it. Every
 // string and the agent itself are held so that an error releases them.
-bool OfferToAgent(const char* url, const char* comment, const char* referrer) {
+bool AddTaskToAgent(const char* url, const char* comment, const char* referrer) {
     CLSID agentClass;
     if (FAILED(CLSIDFromProgID(kAgentProgId, &agentClass)))
         return false;
@@ -45,25 +44,22 @@ bool OfferToAgent(const char* url, const char* comment, const char* referrer) {
 
 }  // namespace
 
-bool DownloadHandoff::SendToAgent(const char* url, const char* comment, const char* referrer,
-                                  const char* /*cookie*/) noexcept {
+bool DownloadHandoff::OfferToAgent(const char* url, const char* comment, const char* referrer,
+                                   const char* /*cookie*/) noexcept {
     // The cookie is read by the callers, but the agent's AddTask has no place
     // for it: the two trailing strings stay empty.
-    if (url == nullptr || !IsSupportedUrl(url))
+    if (url == nullptr)
         return false;
-    if (!IsMonitorEnabled())
-        return false;
-    char extensions[kExtensionListSize];
-    if (!GetExtensionList(extensions, sizeof(extensions)))
-        return false;
-    if (!MatchesExtension(url, extensions))
-        return false;
-
     // A failing AddTask, an agent that died during the call, or a string that
     // could not be built: the agent has been released and nothing was taken.
     try {
-        return OfferToAgent(url, comment, referrer);
+        return AddTaskToAgent(url, comment, referrer);
     } catch (...) {
         return false;
     }
+}
+
+bool DownloadHandoff::SendToAgent(const char* url, const char* comment, const char* referrer,
+                                  const char* cookie) noexcept {
+    return PolicyAllows(url) && OfferToAgent(url, comment, referrer, cookie);
 }

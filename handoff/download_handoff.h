@@ -19,8 +19,17 @@ class DownloadHandoff {
     bool GetExtensionList(char* buffer, DWORD size) noexcept;
     bool MatchesExtension(const char* url, const char* list) noexcept;
 
-    // Applies the policy and, when it allows, offers the URL to the agent.
-    // True exactly when the agent answered 1. Never throws.
+    // The policy of one decision: the scheme, then the switch, the extension
+    // list and the extension, stopping at the first that refuses. Past the
+    // scheme it reads "UserConfig.ini" twice, before it never.
+    bool PolicyAllows(const char* url) noexcept;
+
+    // Offers a URL that PolicyAllows took to the agent. True exactly when the
+    // agent answered 1. Never throws.
+    bool OfferToAgent(const char* url, const char* comment, const char* referrer,
+                      const char* cookie) noexcept;
+
+    // The policy, then, when it allows, the offer.
     bool SendToAgent(const char* url, const char* comment, const char* referrer,
                      const char* cookie) noexcept;
 

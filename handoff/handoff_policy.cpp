@@ -11,6 +11,8 @@
 namespace {
 constexpr char kConfigurationFile[] = "UserConfig.ini";
 constexpr char kSection[] = "Monitor";
+// "ExtendNames" is read into this many bytes with the terminator.
+constexpr DWORD kExtensionListSize = 1024;
 volatile LONG configurationReads = 0;
 }  // namespace
 
@@ -58,4 +60,15 @@ bool DownloadHandoff::GetExtensionList(char* buffer, DWORD size) noexcept {
 
 bool DownloadHandoff::MatchesExtension(const char* url, const char* list) noexcept {
     return ::MatchesExtension(url, list);
+}
+
+bool DownloadHandoff::PolicyAllows(const char* url) noexcept {
+    if (url == nullptr || !IsSupportedUrl(url))
+        return false;
+    if (!IsMonitorEnabled())
+        return false;
+    char extensions[kExtensionListSize];
+    if (!GetExtensionList(extensions, sizeof(extensions)))
+        return false;
+    return MatchesExtension(url, extensions);
 }

@@ -4,6 +4,7 @@
 
 #include "browser/intercept_state.h"
 #include "tests/support/agent_control.h"
+#include "tests/support/fake_browser.h"
 #include "tests/support/fire_event.h"
 #include "tests/support/intercept_state_access.h"
 
@@ -60,6 +61,94 @@ TEST_F(NavigationHandoff, OneClickReachesTheAgentOnce) {
         BrowserEventArgs::kUntouched,
         Fire(DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(L"http://host/e.zip?x")));
     EXPECT_EQ(1u, agent.Records().size());
+}
+
+const wchar_t kPage[] = L"http://host/page.html";
+const wchar_t kLinkText[] = L"Get the file";
+
+// The helper sited in a browser whose page has a focused link, as a click on
+// the link leaves it.
+class SitedHandoff : public NavigationHandoff {
+  protected:
+    void SetUp() override {
+        NavigationHandoff::SetUp();
+        link = MakeFake<FakeElement>(L"A", kLinkText, true);
+        document = MakeFake<FakeDocument>(link->AsElement());
+        browser = MakeFake<FakeBrowser>(kPage, document.Get());
+        site = MakeFake<FakeSite>(browser->AsBrowser());
+        helper->SetSite(site.Get());  // no connection points: only the browser is kept
+    }
+    void TearDown() override {
+        NavigationHandoff::TearDown();
+        site.Reset();
+        browser.Reset();
+        document.Reset();
+        link.Reset();
+    }
+    BrowserEventArgs* Click(DISPID event, const wchar_t* url) {
+        link->href = StringAnswer::Text(url);
+        if (event == DISPID_NEWWINDOW2)
+            return BrowserEventArgs::NewWindow2();
+        if (event == DISPID_NEWWINDOW3)
+            return BrowserEventArgs::NewWindow3(url, kPage);
+        return BrowserEventArgs::BeforeNavigate2(url);
+    }
+    ComPtr<FakeElement> link;
+    ComPtr<FakeDocument> document;
+    ComPtr<FakeBrowser> browser;
+    ComPtr<FakeSite> site;
+};
+
+// The policy decides first: the page's link is read (and the cookie looked
+// up) only for a URL it takes, and then its text is the hand-off's comment.
+TEST_F(SitedHandoff, OnlyATakenUrlIsInspectedAndItsLinkTextIsTheComment) {
+    struct Case {
+        DISPID event;
+        const wchar_t* url;
+        bool offered;
+    } cases[] = {
+        {DISPID_BEFORENAVIGATE2, L"http://host/next.html", false},  // the list refuses it
+        {DISPID_BEFORENAVIGATE2, L"about:blank", false},            // the scheme refuses it
+        {DISPID_BEFORENAVIGATE2, L"http://host/a.zip", true},
+        {DISPID_NEWWINDOW3, L"http://host/b.html", false},
+        {DISPID_NEWWINDOW3, L"http://host/b.zip", true},
+        {DISPID_NEWWINDOW2, L"http://host/c.html", false},
+        {DISPID_NEWWINDOW2, L"http://host/c.zip", true},
+    };
+    agent.SetAnswer(L"1");
+    size_t offered = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.event << " " << std::string(c.url, c.url + wcslen(c.url)));
+        const int textReads = link->innerTextCalls;
+        EXPECT_EQ(c.offered ? 1 : 0, Fire(c.event, Click(c.event, c.url)));
+        EXPECT_EQ(c.offered ? 1 : 0, link->innerTextCalls - textReads);
+        offered += c.offered ? 1 : 0;
+        const std::vector<AgentRecord> records = agent.Records();
+        ASSERT_EQ(offered, records.size());
+        if (c.offered) {
+            EXPECT_EQ(AgentText::Of(c.url), records.back().url);
+            EXPECT_EQ(AgentText::Of(kLinkText), records.back().comment);
+            EXPECT_EQ(AgentText::Of(kPage), records.back().referrer);
+        }
+    }
+}
+
+// NewWindow2 takes its URL from the focused link. The same click's
+// BeforeNavigate2 is then left alone; a later click is offered again.
+TEST_F(SitedHandoff, NewWindow2OffersTheLinkAndItsNavigationIsTheSameClick) {
+    const wchar_t url[] = L"http://host/d.zip";
+    agent.SetAnswer(L"1");
+    EXPECT_EQ(1, Fire(DISPID_NEWWINDOW2, Click(DISPID_NEWWINDOW2, url)));
+    EXPECT_EQ("http://host/d.zip", CurrentInterceptState().newWindowUrl);
+    EXPECT_EQ(0, Fire(DISPID_BEFORENAVIGATE2, Click(DISPID_BEFORENAVIGATE2, url)));
+    EXPECT_EQ("", CurrentInterceptState().newWindowUrl);
+    EXPECT_EQ(1u, agent.Records().size());
+    EXPECT_EQ(1, Fire(DISPID_BEFORENAVIGATE2, Click(DISPID_BEFORENAVIGATE2, url)));
+    const std::vector<AgentRecord> records = agent.Records();
+    ASSERT_EQ(2u, records.size());
+    for (const AgentRecord& record : records)
+        EXPECT_EQ(AgentText::Of(url), record.url);
 }
 
 }  // namespace
