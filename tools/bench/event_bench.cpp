@@ -1,15 +1,14 @@
 // What the helper object adds to a navigation event, side by side in one run:
 // the floor (Invoke of a sink that does nothing), then BeforeNavigate2 with a
-// refused scheme, with "?", with an ordinary page (the cookie lookup, then the
-// policy reads the configuration twice and refuses), and a hand-off to a
-// running agent. Then the ordinary page's platform steps alone, to show how
-// much of its cost is theirs.
+// refused scheme, with "?", with an ordinary page (the policy reads the
+// configuration twice and refuses) and a hand-off to a running agent. Then
+// the ordinary page beside the two profile reads that the policy must make
+// for it, without "UserConfig.ini" beside this program and with one.
 //   event_bench [rounds]      (the reference agent must be registered)
 #include "browser/ie_helper.h"
-#include "browser/page_inspection.h"
 #include "common/com_ptr.h"
-#include "common/string_conversion.h"
 #include "handoff/download_handoff.h"
+#include "handoff/url_policy.h"
 
 #include "tests/support/event_args.h"
 #include "tools/bench/bench_figures.h"
@@ -91,7 +90,7 @@ int main(int argc, char** argv) {
         {"refused scheme (about:)", ours, L"about:blank", rounds},
         {"URL with \"?\"", ours, L"http://host/get?f=a.zip", rounds},
         {"URL with \"?\", 1 MB", ours, hugeQueryUrl, std::max(10, rounds / 20)},
-        {"ordinary page (cookie, profile x2)", ours, L"http://host/page.html", rounds},
+        {"ordinary page (profile x2)", ours, L"http://host/page.html", rounds},
         {"hand-off to a running agent", ours, L"http://host/file.zip", std::max(10, rounds / 20)},
     };
     if (!keepAlive)
@@ -109,52 +108,47 @@ int main(int argc, char** argv) {
                     f.median / floor);
     }
 
-    // The ordinary page's event beside the two steps the platform must take
-    // for it, the cookie lookup and the two profile reads, round by round so
-    // that all meet the same machine. What the event costs beyond both steps
-    // is this library's own work.
+    // The ordinary page's event beside the two profile reads the policy must
+    // make for it, round by round so that both meet the same machine: what
+    // the event costs beyond them is this library's own work. A present file
+    // costs the reads about three times what a missing one does.
+    char configuration[MAX_PATH];
+    if (!DownloadHandoff::GetConfigurationPath(configuration)) {
+        std::fprintf(stderr, "event_bench: no configuration path\n");
+        return 1;
+    }
+    const std::string settings =
+        std::string("MonitorIE=1\r\nExtendNames=") + kDefaultExtensionList + "\r\n";
     const std::wstring pageUrl = L"http://host/page.html";
-    const std::string narrowPageUrl = WideToNarrow(pageUrl.c_str());
     volatile size_t sink = 0;
-    const auto lookUpCookie = [&] { sink += GetCookiesForUrl(narrowPageUrl).size(); };
     const auto readProfile = [&] {
         DownloadHandoff handoff;
         char list[1024];
         sink += handoff.IsMonitorEnabled();
         sink += handoff.GetExtensionList(list, sizeof(list));
     };
-    std::vector<double> event, cookie, reads, both, beyond;
-    for (int i = 0; i < rounds; ++i) {
-        std::unique_ptr<BrowserEventArgs> args(BrowserEventArgs::BeforeNavigate2(pageUrl));
-        const double e = TimeOnce([&] {
-            ours->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD, args->Params(),
-                         nullptr, nullptr, nullptr);
-        });
-        cookie.push_back(TimeOnce(lookUpCookie));
-        reads.push_back(TimeOnce(readProfile));
-        const double b = TimeOnce([&] {
-            lookUpCookie();
-            readProfile();
-        });
-        event.push_back(e);
-        both.push_back(b);
-        beyond.push_back(e - b);
+    std::printf("\nordinary page beside its two profile reads, interleaved:\n");
+    std::printf("%-36s %10s %10s %10s %8s\n", "UserConfig.ini", "events", "event us", "reads us",
+                "ratio");
+    for (const bool present : {false, true}) {
+        DeleteFileA(configuration);
+        if (present)
+            WritePrivateProfileSectionA("Monitor", settings.c_str(), configuration);
+        std::vector<double> event, reads;
+        for (int i = 0; i < rounds; ++i) {
+            std::unique_ptr<BrowserEventArgs> args(BrowserEventArgs::BeforeNavigate2(pageUrl));
+            event.push_back(TimeOnce([&] {
+                ours->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD, args->Params(),
+                             nullptr, nullptr, nullptr);
+            }));
+            reads.push_back(TimeOnce(readProfile));
+        }
+        const double e = Summarise(event).median;
+        const double r = Summarise(reads).median;
+        std::printf("%-36s %10d %10.2f %10.2f %8.2f\n", present ? "present" : "absent", rounds, e,
+                    r, r > 0 ? e / r : 0.0);
     }
-    std::printf("\nordinary page beside its platform steps alone, interleaved:\n");
-    const double eventMedian = Summarise(event).median;
-    const struct {
-        const char* name;
-        std::vector<double>& samples;
-    } steps[] = {{"the event", event},
-                 {"cookie lookup (WinINet)", cookie},
-                 {"two profile reads", reads},
-                 {"both, one after the other", both},
-                 {"event minus both, per round", beyond}};
-    for (const auto& step : steps) {
-        const Figures f = Summarise(step.samples);
-        std::printf("%-36s %10d %10.2f %10.2f %7.0f%%\n", step.name, rounds, f.median, f.p90,
-                    100 * f.median / eventMedian);
-    }
+    DeleteFileA(configuration);
 
     ours->Release();
     keepAlive.Reset();
