@@ -2,7 +2,8 @@
 # Measures, does not test: the URL policy's cost per decision natively
 # (optimised, no sanitizers), then under Wine the hand-off to a running
 # reference agent beside a bare client, the policy's profile reads, and the
-# helper object's cost per navigation event. Prints the figures.
+# helper object's cost per navigation event, and the time from LoadLibrary to
+# a sited helper beside a minimal in-process class. Prints the figures.
 #
 # usage: scripts/bench.sh [mingw-i686|mingw-x86_64]   (default mingw-i686)
 set -euo pipefail
@@ -19,7 +20,8 @@ build/bench/url_policy_bench
 echo
 echo "=== under Wine ($preset)"
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" --target CorvaneAgent handoff_bench event_bench >/dev/null
+cmake --build --preset "$preset" --target CorvaneAgent handoff_bench event_bench load_bench \
+  load_floor shipped >/dev/null
 build="build/$preset"
 run="$build/wine-run"
 
@@ -38,4 +40,7 @@ status=0
 "$run" "$build/tools/handoff_bench.exe" || status=$?
 echo
 "$run" "$build/tools/event_bench.exe" || status=$?
+echo
+"$run" "$build/tools/load_bench.exe" "$PWD/$build/shipped/WebCorvaneBHO.dll" \
+  "$PWD/$build/tools/load_floor.dll" || status=$?
 exit $status

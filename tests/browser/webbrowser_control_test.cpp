@@ -10,6 +10,7 @@
 #include "common/identifiers.h"
 #include "common/variant.h"
 #include "tests/support/agent_control.h"
+#include "tests/support/client_site.h"
 #include "tests/support/event_args.h"
 #include "tests/support/fake_moniker.h"
 #include "tests/support/test_copy.h"
@@ -128,31 +129,6 @@ class TinyHttpServer {
     std::map<std::string, int> counts_;
 };
 
-// The least a container gives the control: a client site.
-class ClientSite : public IOleClientSite {
-  public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IOleClientSite))
-            return E_NOINTERFACE;
-        *out = static_cast<IOleClientSite*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetContainer(IOleContainer** out) override {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP ShowObject() override { return S_OK; }
-    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
-    ULONG refs = 1;
-};
-
 // A second sink, connected after the helper: it sees every BeforeNavigate2
 // with the Cancel value the helper left, and how navigations end.
 class EventObserver : public StackDispatch {
@@ -235,9 +211,7 @@ class WebBrowserControl : public testing::Test {
         ASSERT_TRUE(server.Running());
         ASSERT_EQ(S_OK, CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER,
                                          IID_IWebBrowser2, control.ReceiveVoid()));
-        ComPtr<IOleObject> oleObject;
-        ASSERT_EQ(S_OK, oleObject.QueryFrom(control.Get(), IID_IOleObject));
-        ASSERT_EQ(S_OK, oleObject->SetClientSite(&clientSite));
+        ASSERT_EQ(S_OK, GiveClientSite(control.Get()));
 
         helper = CreateHelper();
         ASSERT_TRUE(helper);
@@ -312,7 +286,6 @@ class WebBrowserControl : public testing::Test {
 
     AgentSession agent;
     TinyHttpServer server;
-    ClientSite clientSite;
     EventObserver observer;
     ComPtr<IWebBrowser2> control;
     ComPtr<IObjectWithSite> helper;

@@ -31,6 +31,7 @@
 #include "common/string_conversion.h"
 #include "common/variant.h"
 #include "common/win_handles.h"
+#include "tests/support/client_site.h"
 #include "tests/support/event_args.h"
 
 namespace {
@@ -63,47 +64,6 @@ std::wstring ReadString(HKEY root, const wchar_t* path, const wchar_t* name) {
         return {};
     return data;
 }
-
-// The smallest client site the control accepts: it only needs one to navigate.
-class ClientSite final : public IOleClientSite {
-  public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr)
-            return E_POINTER;
-        *object = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
-            *object = static_cast<IOleClientSite*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0)
-            delete this;
-        return refs;
-    }
-    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
-        if (moniker != nullptr)
-            *moniker = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetContainer(IOleContainer** container) override {
-        if (container != nullptr)
-            *container = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP ShowObject() override { return S_OK; }
-    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
-
-  private:
-    ~ClientSite() = default;
-    LONG refs_ = 1;
-};
 
 // What the host itself sees of one navigation. Connected after the helpers,
 // so its BeforeNavigate2 runs after theirs and reads the Cancel they wrote.
@@ -442,12 +402,7 @@ int Run(const Options& options) {
         std::printf("no WebBrowser control (%s)\n", HrText(hr).c_str());
         return 2;
     }
-    ComPtr<IOleObject> oleObject;
-    ClientSite* site = new ClientSite;
-    hr = oleObject.QueryFrom(browser.Get(), IID_IOleObject);
-    if (SUCCEEDED(hr))
-        hr = oleObject->SetClientSite(site);
-    site->Release();
+    hr = GiveClientSite(browser.Get());
     if (FAILED(hr)) {
         std::printf("no client site (%s)\n", HrText(hr).c_str());
         return 2;
@@ -508,7 +463,9 @@ int Run(const Options& options) {
             dlls.push_back(helper.dllPath);
     }
     helpers.clear();
-    oleObject->SetClientSite(nullptr);
+    ComPtr<IOleObject> oleObject;
+    if (SUCCEEDED(oleObject.QueryFrom(browser.Get(), IID_IOleObject)))
+        oleObject->SetClientSite(nullptr);
     oleObject.Reset();
     browser.Reset();
     for (const std::wstring& dll : dlls)
