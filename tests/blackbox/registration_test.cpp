@@ -421,8 +421,8 @@ int RegisterUnderADoubleByteName(const std::vector<std::string>&) {
         GetLastError() == ERROR_FILE_NOT_FOUND) {
         // Wine names files in the Unix locale's character set; without a
         // UTF-8 locale no file can carry this name.
-        std::fprintf(stderr, "skipped: no UTF-8 locale for non-ASCII file names\n");
-        return 77;
+        std::fprintf(stderr, "no UTF-8 locale for non-ASCII file names\n");
+        return 8;
     }
     if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES) {
         std::fprintf(stderr, "cannot copy %s to %s: %lu\n", kBuiltDll.c_str(), copy.c_str(),

@@ -21,12 +21,28 @@ int ProbeHost(const std::vector<std::string>&) {
 }
 REGISTER_CHILD_MODE(probe_host, ProbeHost);
 
-// Runs the probe in a copy of this executable at `dir\name`.
-int ProbeAs(const std::string& dir, const std::string& name) {
+// In a host that is Maxthon: every notification but process attach leaves
+// the module's values as they were, and process attach then records them.
+int ProbeNotifications(const std::vector<std::string>&) {
+    HINSTANCE self = GetModuleHandleA(nullptr);
+    for (DWORD reason : {DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
+        if (!DllMain(self, reason, nullptr))
+            return 2;
+        if (hostIsMaxthon || moduleInstance != nullptr)
+            return 3;
+    }
+    DllMain(self, DLL_PROCESS_ATTACH, nullptr);
+    return hostIsMaxthon && moduleInstance == self ? 0 : 4;
+}
+REGISTER_CHILD_MODE(probe_notifications, ProbeNotifications);
+
+// Runs a probe in a copy of this executable at `dir\name`.
+int ProbeAs(const std::string& dir, const std::string& name,
+            const char* probe = "--child=probe_host") {
     ScratchDir scratch("webcorvane-host");
     const std::string folder = scratch.Sub(dir);
     CreateDirectoryA(folder.c_str(), nullptr);
-    return RunSelfAs(folder + "\\" + name, "--child=probe_host");
+    return RunSelfAs(folder + "\\" + name, probe);
 }
 }  // namespace
 
@@ -55,9 +71,5 @@ TEST(DllMain, RecordsAMaxthonHostFromItsExecutablePath) {
 }
 
 TEST(DllMain, IgnoresEveryNotificationButProcessAttach) {
-    const BOOL before = hostIsMaxthon;
-    for (DWORD reason : {DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
-        EXPECT_TRUE(DllMain(nullptr, reason, nullptr));
-    }
-    EXPECT_EQ(before, hostIsMaxthon);
+    EXPECT_EQ(0, ProbeAs("Maxthon", "Maxthon.exe", "--child=probe_notifications"));
 }
