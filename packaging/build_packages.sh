@@ -35,7 +35,8 @@ file_version() {
   python3 - "$1" <<'EOF'
 import struct, sys
 data = open(sys.argv[1], "rb").read()
-at = data.find(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO's signature
+# VS_FIXEDFILEINFO: its signature and structure version, then the version.
+at = data.find(struct.pack("<II", 0xFEEF04BD, 0x00010000))
 if at >= 0:
     high, low = struct.unpack_from("<II", data, at + 8)
     print(f"{high >> 16}.{high & 0xFFFF}.{low >> 16}.{low & 0xFFFF}")

@@ -60,8 +60,7 @@ mapfile -t packed < <(find "$scratch/extracted" -name '*.dll' -o -name '*.exe')
 [ "${#packed[@]}" -ge 3 ] || fail "the x64 package holds ${#packed[@]} binaries"
 for f in "${packed[@]}"; do verify "$f"; done
 # Without a certificate nothing is signed, and that is said; half of one is refused.
-cp "$release/x86/WebCorvaneBHO.dll" "$scratch/unsigned.dll"
-i686-w64-mingw32-strip "$scratch/unsigned.dll"
+cp build/mingw-i686/shipped/WebCorvaneBHO.dll "$scratch/unsigned.dll"
 cp "$scratch/unsigned.dll" "$scratch/unsigned.copy"
 said=$(env -u WEBCORVANE_SIGN_CERT -u WEBCORVANE_SIGN_KEY bash packaging/sign.sh "$scratch/unsigned.dll" 2>&1)
 grep -q UNSIGNED <<<"$said" || fail "an unsigned build does not say so: '$said'"
@@ -122,7 +121,7 @@ msiexec_() {  # step name, arguments...
   shift
   wine msiexec "$@" /qn /l*v 'C:\windows\temp\msi.log' </dev/null >/dev/null 2>&1
   rc=$?
-  [ $rc -eq 0 ] || { fail "$step: msiexec answered $rc"; tail -20 "$WINEPREFIX/drive_c/windows/temp/msi.log" | iconv -f UTF-16LE -t UTF-8 2>/dev/null; }
+  [ $rc -eq 0 ] || { fail "$step: msiexec answered $rc"; tail -20 "$WINEPREFIX/drive_c/windows/temp/msi.log" | tr -d '\r'; }
 }
 # Each DLL's folder (Unix path), its bitness and its registration tool.
 folders() {
@@ -222,7 +221,7 @@ life() {  # x86 | x64
   each_dll files_in_place "$arch upgrade"
   each_dll settings_kept "$arch upgrade"
   [ "$(entries)" = "$next_code $next_version Vantor" ] || fail "$arch upgrade: installed programs show '$(entries)'"
-  reg_ query "HKCR\\Installer\\Products\\$(packed "$code")" $arp_view | grep -q . &&
+  reg_ query "HKCR\\Installer\\Products\\$(packed "$code")" $arp_view | grep -q "^HKEY_" &&
     fail "$arch upgrade: Windows Installer still knows the earlier product"
   took upgrade
 
@@ -241,7 +240,7 @@ life() {  # x86 | x64
     [ ! -e "$folder" ] || fail "$arch removal: ${folder#"$WINEPREFIX"/} remains"
   done < <(folders)
   [ -z "$(entries)" ] || fail "$arch removal: installed programs still show '$(entries)'"
-  reg_ query "HKCR\\Installer\\Products\\$(packed "$next_code")" $arp_view | grep -q . &&
+  reg_ query "HKCR\\Installer\\Products\\$(packed "$next_code")" $arp_view | grep -q "^HKEY_" &&
     fail "$arch removal: Windows Installer still knows the product"
   took removal
 
