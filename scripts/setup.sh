@@ -9,7 +9,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok
 packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64 wine wine32:i386 wine64 cmake ninja-build clang
-  libclang-rt-14-dev googletest clang-format python3 locales
+  libclang-rt-14-dev googletest clang-format python3 locales wixl msitools osslsigncode openssl
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

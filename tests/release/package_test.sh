@@ -1,0 +1,256 @@
+#!/usr/bin/env bash
+# Builds the release signed with a throw-away certificate and verifies every
+# signature; then takes each Windows Installer package through its life under
+# Wine, the x86 package in a fresh 32-bit prefix and the x64 package in a
+# fresh 64-bit one: install, upgrade to a later version, repair, remove. What
+# the packages register must be exactly what regsvr32 registers from the same
+# DLLs in the same folders, and removal must leave what was there before.
+#
+# usage: package_test.sh <scratch directory>
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+scratch=$1
+next_version=6.0.0.6
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+stop_wine() {
+  [ -n "${WINEPREFIX:-}" ] || return 0
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+}
+cleanup() {
+  stop_wine
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+rm -rf "$scratch"
+mkdir -p "$scratch"
+
+# --- Signing ---------------------------------------------------------------
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=WebCorvaneBHO test signing" \
+  -addext extendedKeyUsage=codeSigning -keyout "$scratch/key.pem" -out "$scratch/cert.pem" \
+  >/dev/null 2>&1 || { echo "FAIL: openssl made no certificate"; exit 1; }
+export WEBCORVANE_SIGN_CERT=$scratch/cert.pem WEBCORVANE_SIGN_KEY=$scratch/key.pem
+WEBCORVANE_RELEASE_DIR=$scratch/release bash scripts/release.sh >/dev/null 2>"$scratch/release.log" ||
+  { cat "$scratch/release.log"; echo "FAIL: the signed release was not built"; exit 1; }
+release=$scratch/release/WebCorvaneBHO-6.0.0.5
+bash packaging/build_packages.sh "$release" "$scratch/next" "$next_version" >/dev/null 2>&1 ||
+  { echo "FAIL: the $next_version packages were not built"; exit 1; }
+
+verify() {  # a file that must carry both signatures
+  local report
+  report=$(osslsigncode verify -CAfile "$WEBCORVANE_SIGN_CERT" -in "$1" 2>&1)
+  grep -q "^Number of verified signatures: 2$" <<<"$report" || fail "${1#"$scratch"/}: not signed twice: $(tail -1 <<<"$report")"
+}
+mapfile -t binaries < <(find "$release" -name '*.dll' -o -name '*.exe')
+[ "${#binaries[@]}" -ge 3 ] || fail "the release holds ${#binaries[@]} binaries"
+for f in "${binaries[@]}" "$scratch"/release/*.msi "$scratch"/next/*.msi; do verify "$f"; done
+# The packages carry the signed binaries, not the ones before signing.
+msiextract -C "$scratch/extracted" "$scratch/release/WebCorvaneBHO-6.0.0.5-x64.msi" >/dev/null ||
+  fail "cannot unpack the x64 package"
+mapfile -t packed < <(find "$scratch/extracted" -name '*.dll' -o -name '*.exe')
+[ "${#packed[@]}" -ge 3 ] || fail "the x64 package holds ${#packed[@]} binaries"
+for f in "${packed[@]}"; do verify "$f"; done
+# Without a certificate nothing is signed, and that is said; half of one is refused.
+cp build/mingw-i686/shipped/WebCorvaneBHO.dll "$scratch/unsigned.dll"
+cp "$scratch/unsigned.dll" "$scratch/unsigned.copy"
+said=$(env -u WEBCORVANE_SIGN_CERT -u WEBCORVANE_SIGN_KEY bash packaging/sign.sh "$scratch/unsigned.dll" 2>&1)
+grep -q UNSIGNED <<<"$said" || fail "an unsigned build does not say so: '$said'"
+cmp -s "$scratch/unsigned.dll" "$scratch/unsigned.copy" || fail "sign.sh changed a file without a certificate"
+env -u WEBCORVANE_SIGN_KEY bash packaging/sign.sh "$scratch/unsigned.dll" 2>/dev/null &&
+  fail "sign.sh accepted a certificate without its key"
+unset WEBCORVANE_SIGN_CERT WEBCORVANE_SIGN_KEY
+
+# --- One package's life ------------------------------------------------------
+BHO='{00000AAA-A363-466E-BEF5-9BB68697AA7F}'
+DM='{15BD4A12-BEDA-4A4D-8FB1-04553F1FD1CB}'
+LIB='{EB9F911B-5E47-497C-8DA3-ECBFC9FB1F68}'
+IID='{D01732E3-7841-438C-9232-0A876B19107A}'
+DMIID='{988934A4-064B-11D3-BB80-00104B35E7F9}'
+keys=("HKCR\\CLSID\\$BHO" "HKCR\\CLSID\\$DM" "HKCR\\WebCorvaneBHO.WebCorvaneIEHelper"
+      "HKCR\\WebCorvaneBHO.WebCorvaneIEHelper.1" "HKCR\\WebCorvaneBHO.VDownloadManager"
+      "HKCR\\WebCorvaneBHO.VDownloadManager.1" "HKCR\\TypeLib\\$LIB" "HKCR\\Interface\\$IID"
+      "HKCR\\Interface\\$DMIID"
+      "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\$BHO")
+UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+reg_() { wine reg "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+# Everything of ours in the registry, in every view, and the Maxthon plug-in.
+snapshot() {
+  local view key
+  for view in "${views[@]}"; do
+    for key in "${keys[@]}"; do
+      echo "[$key $view]"
+      reg_ query "$key" /s $view
+    done
+    for key in HKLM HKCU; do
+      echo "[$key DownloadUI $view]"
+      reg_ query "$key\\Software\\Microsoft\\Internet Explorer" /v DownloadUI $view | grep DownloadUI
+    done
+  done
+  echo "[Maxthon plug-in]"
+  ls "$WINEPREFIX/drive_c/Maxthon/Plugin"
+  cat "$WINEPREFIX/drive_c/Maxthon/Plugin/WebCorvane/Plugin.ini" 2>/dev/null | tr -d '\r'
+}
+same() {  # what, expected file, actual file
+  diff -u "$2" "$3" >"$scratch/diff" || { fail "$1:"; head -40 "$scratch/diff"; }
+}
+# The installed-programs entries named WebCorvaneBHO: "key version publisher".
+entries() {
+  reg_ query "$UNINSTALL" /s $arp_view | awk '
+    /^HKEY/ { key = $0; sub(/.*\\/, "", key) }
+    $1 == "DisplayName" && $3 == "WebCorvaneBHO" { named[key] = 1 }
+    $1 == "DisplayVersion" { version[key] = $3 }
+    $1 == "Publisher" { publisher[key] = $3 }
+    END { for (k in named) print k, version[k], publisher[k] }'
+}
+product_code() { msiinfo export "$1" Property | tr -d '\r' | awk '$1 == "ProductCode" { print $2 }'; }
+# Windows Installer's own registration of a product, under its packed code.
+packed() { python3 -c 'import sys; g = sys.argv[1].strip("{}").replace("-", "")
+print(g[7::-1] + g[11:7:-1] + g[15:11:-1] + "".join(g[i + 1] + g[i] for i in range(16, 32, 2)))' "$1"; }
+msiexec_() {  # step name, arguments...
+  local step=$1 rc
+  shift
+  wine msiexec "$@" /qn /l*v 'C:\windows\temp\msi.log' </dev/null >/dev/null 2>&1
+  rc=$?
+  [ $rc -eq 0 ] || { fail "$step: msiexec answered $rc"; tail -20 "$WINEPREFIX/drive_c/windows/temp/msi.log" | tr -d '\r'; }
+}
+# Each DLL's folder (Unix path), its bitness and its registration tool.
+folders() {
+  if [ "$arch" = x86 ]; then
+    echo "$WINEPREFIX/drive_c/Program Files/WebCorvaneBHO|x86|regsvr32"
+  else
+    echo "$WINEPREFIX/drive_c/Program Files (x86)/WebCorvaneBHO|x86|C:\\windows\\syswow64\\regsvr32.exe"
+    echo "$WINEPREFIX/drive_c/Program Files/WebCorvaneBHO|x64|regsvr32"
+  fi
+}
+each_dll() {  # calls "$@" with each DLL's folder, bitness and registration tool
+  local folder bits tool
+  while IFS='|' read -r folder bits tool; do
+    "$@" "$folder" "$bits" "$tool"
+  done < <(folders)
+}
+win() { wine winepath -w "$1" </dev/null 2>/dev/null | tr -d '\r'; }
+
+regsvr32_register() {  # folder, bits, tool
+  mkdir -p "$1"
+  cp "$release/$2/WebCorvaneBHO.dll" "$1/"
+  wine "$3" /s "$(win "$1/WebCorvaneBHO.dll")" </dev/null >/dev/null 2>&1 || fail "$3 answered $?"
+}
+regsvr32_unregister() {  # folder, bits, tool
+  wine "$3" /u /s "$(win "$1/WebCorvaneBHO.dll")" </dev/null >/dev/null 2>&1 || fail "$3 /u answered $?"
+}
+files_in_place() {  # step; then per DLL: folder, bits, tool
+  local step=$1 folder=$2 bits=$3 f
+  for f in WebCorvaneBHO.dll UserConfig.ini; do
+    [ -f "$folder/$f" ] || fail "$step: no $f in ${folder#"$WINEPREFIX"/}"
+  done
+  cmp -s "$folder/WebCorvaneBHO.dll" "$release/$bits/WebCorvaneBHO.dll" ||
+    fail "$step: ${folder#"$WINEPREFIX"/} holds another DLL than the release's $bits one"
+  # The explainer beside its DLL: the 32-bit one always, the 64-bit one once the release has it.
+  if [ "$bits" = x86 ] || [ -f "$release/x64/url_explainer.exe" ]; then
+    [ -f "$folder/url_explainer.exe" ] || fail "$step: no url_explainer.exe in ${folder#"$WINEPREFIX"/}"
+  fi
+}
+edit_settings() { sed -i 's/^MonitorIE=1/MonitorIE=0/' "$1/UserConfig.ini"; cp "$1/UserConfig.ini" "$scratch/settings-$2"; }
+settings_kept() {  # step; then folder, bits
+  cmp -s "$2/UserConfig.ini" "$scratch/settings-$3" || fail "$1: the user's UserConfig.ini beside the $3 DLL was replaced"
+}
+break_dll() {  # folder, bits, tool: registration and file gone
+  regsvr32_unregister "$@"
+  rm -f "$1/WebCorvaneBHO.dll"
+}
+remember() { SECONDS_AT=$SECONDS; }
+took() { timing+=" $1 $((SECONDS - SECONDS_AT))s"; remember; }
+
+life() {  # x86 | x64
+  arch=$1
+  local msi=$scratch/release/WebCorvaneBHO-6.0.0.5-$arch.msi
+  local next=$scratch/next/WebCorvaneBHO-$next_version-$arch.msi
+  local code next_code folder
+  code=$(product_code "$msi")
+  next_code=$(product_code "$next")
+  export WINEPREFIX=$scratch/prefix-$arch
+  if [ "$arch" = x86 ]; then
+    export WINEARCH=win32
+    views=("") arp_view=""
+  else
+    export WINEARCH=win64
+    views=(/reg:32 /reg:64) arp_view=/reg:64
+  fi
+  timing="" && remember
+  wineserver -p </dev/null >/dev/null 2>&1
+  wineboot -i </dev/null >/dev/null 2>&1
+  wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+  # A Maxthon installation with its plug-in folder.
+  mkdir -p "$WINEPREFIX/drive_c/Maxthon/Plugin"
+  reg_ add 'HKCU\Software\Maxthon' /v Folder /d 'C:\Maxthon' /f >/dev/null
+  took prefix
+
+  # What regsvr32 writes for the same DLLs in the same places.
+  snapshot >"$scratch/before"
+  each_dll regsvr32_register
+  snapshot >"$scratch/registered"
+  grep -q InprocServer32 "$scratch/registered" && grep -q CLSID= "$scratch/registered" ||
+    fail "$arch: regsvr32 registered nothing to compare with"
+  each_dll regsvr32_unregister
+  while IFS='|' read -r folder _; do rm -rf "$folder"; done < <(folders)
+  snapshot >"$scratch/now"
+  same "$arch: regsvr32 /u did not undo regsvr32" "$scratch/before" "$scratch/now"
+  took regsvr32
+
+  msiexec_ "$arch install" /i "$(win "$msi")"
+  snapshot >"$scratch/now"
+  same "$arch install: registration differs from regsvr32's" "$scratch/registered" "$scratch/now"
+  each_dll files_in_place "$arch install"
+  [ "$(entries)" = "$code 6.0.0.5 Vantor" ] || fail "$arch install: installed programs show '$(entries)'"
+  took install
+
+  each_dll edit_settings
+  msiexec_ "$arch upgrade" /i "$(win "$next")"
+  snapshot >"$scratch/now"
+  same "$arch upgrade: registration differs from regsvr32's" "$scratch/registered" "$scratch/now"
+  each_dll files_in_place "$arch upgrade"
+  each_dll settings_kept "$arch upgrade"
+  [ "$(entries)" = "$next_code $next_version Vantor" ] || fail "$arch upgrade: installed programs show '$(entries)'"
+  reg_ query "HKCR\\Installer\\Products\\$(packed "$code")" $arp_view | grep -q "^HKEY_" &&
+    fail "$arch upgrade: Windows Installer still knows the earlier product"
+  took upgrade
+
+  each_dll break_dll
+  msiexec_ "$arch repair" /i "$(win "$next")" REINSTALL=ALL REINSTALLMODE=omus
+  snapshot >"$scratch/now"
+  same "$arch repair: registration differs from regsvr32's" "$scratch/registered" "$scratch/now"
+  each_dll files_in_place "$arch repair"
+  each_dll settings_kept "$arch repair"
+  took repair
+
+  msiexec_ "$arch removal" /x "$(win "$next")"
+  snapshot >"$scratch/now"
+  same "$arch removal: the registry or the plug-in is not as before" "$scratch/before" "$scratch/now"
+  while IFS='|' read -r folder _; do
+    [ ! -e "$folder" ] || fail "$arch removal: ${folder#"$WINEPREFIX"/} remains"
+  done < <(folders)
+  [ -z "$(entries)" ] || fail "$arch removal: installed programs still show '$(entries)'"
+  reg_ query "HKCR\\Installer\\Products\\$(packed "$next_code")" $arp_view | grep -q "^HKEY_" &&
+    fail "$arch removal: Windows Installer still knows the product"
+  took removal
+
+  stop_wine
+  rm -rf "$WINEPREFIX"
+  echo "package $arch:$timing"
+}
+
+life x86
+life x64
+
+[ $failures -eq 0 ] && echo "package: signed, installed, upgraded to $next_version, repaired and removed both packages"
+exit $((failures != 0))
