@@ -69,6 +69,9 @@ STDMETHODIMP VDownloadManager::Download(IMoniker* pmk, IBindCtx* pbc, DWORD /*dw
                                         LONG /*grfBINDF*/, BINDINFO* /*pBindInfo*/,
                                         LPCOLESTR pszHeaders, LPCOLESTR /*pszRedir*/,
                                         UINT /*uiCP*/) {
+    // The browser may release this object while the agent answers (see the
+    // helper's Invoke): the call keeps it, and the DLL, until it returns.
+    const ComPtr<IDownloadManager> alive = ComPtr<IDownloadManager>::Share(this);
     return GuardBoundary(E_NOTIMPL, [&]() -> HRESULT {
         if (SystemDeclinesAll())
             return E_NOTIMPL;

@@ -72,6 +72,12 @@ bool WebCorvaneIEHelper::PassNavigationEvent() noexcept {
 
 STDMETHODIMP WebCorvaneIEHelper::Invoke(DISPID dispIdMember, REFIID, LCID, WORD, DISPPARAMS* params,
                                         VARIANT*, EXCEPINFO*, UINT*) {
+    // While the agent answers, COM keeps this thread pumping messages, and the
+    // browser may release this object from within the call (a tab closing):
+    // the call holds a reference of its own, so the object and the DLL stay
+    // until it has returned.
+    const ComPtr<IWebCorvaneIEHelper> alive =
+        ComPtr<IWebCorvaneIEHelper>::Share(static_cast<IWebCorvaneIEHelper*>(this));
     // Whatever a handler or the disconnection meets, the browser hears S_OK.
     GuardBoundary([&] {
         switch (dispIdMember) {

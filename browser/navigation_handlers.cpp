@@ -67,7 +67,14 @@ bool ReadUrlArgument(const VARIANT& arg, std::string& url) {
     return true;
 }
 
-// Asks the agent and writes the outcome, the one effect on the browser. The
+// The one effect on the browser, written once, with a 16-bit store, and only
+// where the event gave a flag to write.
+void WriteCancel(VARIANT_BOOL* cancel, bool accepted) noexcept {
+    if (cancel != nullptr)
+        WriteCancel(cancel, accepted);
+}
+
+// Asks the agent and writes the outcome. The
 // policy decides first: the link text and the cookie are read only for a URL
 // it takes, since an ordinary page would pay for a WinINet lookup and a walk
 // of its document for nothing.
@@ -88,7 +95,7 @@ void Apply(const NavigationDecision& decision, IWebBrowser2* browser, const std:
         case NavigationDecision::kLeaveCancel:
             break;
         case NavigationDecision::kWriteZero:
-            *cancel = 0;
+            WriteCancel(cancel, false);
             break;
         case NavigationDecision::kAskAgent:
             HandOver(browser, url, decision.referrer, cancel);

@@ -19,6 +19,15 @@ class ComPtr {
         return *this;
     }
 
+    // A reference of the holder's own on `ptr`, which the caller keeps too.
+    static ComPtr Share(T* ptr) noexcept {
+        ComPtr shared;
+        if (ptr != nullptr)
+            ptr->AddRef();
+        shared.ptr_ = ptr;
+        return shared;
+    }
+
     T* Get() const noexcept { return ptr_; }
     T* operator->() const noexcept { return ptr_; }
     explicit operator bool() const noexcept { return ptr_ != nullptr; }

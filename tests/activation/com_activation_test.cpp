@@ -7,18 +7,23 @@
 #include "tests/support/agent_control.h"
 #include "tests/support/config_file.h"
 #include "tests/support/event_args.h"
+#include "tests/support/test_copy.h"
 #include "tests/support/wine_paths.h"
 
 #include <windows.h>
+#include <downloadmgr.h>
 #include <exdispid.h>
 #include <objbase.h>
 #include <objsafe.h>
 #include <shlwapi.h>
+#include <urlmon.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -65,14 +70,21 @@ class ComActivation : public testing::Test {
   protected:
     // One registered copy for the whole suite, in a folder of its own, so the
     // module COM loads can be told apart from the build's DLL.
+    // A copy of this executable (another Windows) uses its parent's.
     static void SetUpTestSuite() {
         const std::string folder = SelfDirectory() + "registered";
-        CreateDirectoryA(folder.c_str(), nullptr);
         copy_ = folder + "\\WebCorvaneBHO.dll";
+        if (RunsAsCopy()) {
+            registered_ = GetFileAttributesA(copy_.c_str()) != INVALID_FILE_ATTRIBUTES;
+            return;
+        }
+        CreateDirectoryA(folder.c_str(), nullptr);
         registered_ = CopyFileA(FromUnixPath(WEBCORVANE_DLL_PATH).c_str(), copy_.c_str(), FALSE) &&
                       CallOnCopy("DllRegisterServer") == S_OK;
     }
     static void TearDownTestSuite() {
+        if (RunsAsCopy())
+            return;
         CallOnCopy("DllUnregisterServer");
         DeleteFileA(copy_.c_str());
         RemoveDirectoryA((SelfDirectory() + "registered").c_str());
@@ -209,6 +221,126 @@ TEST_F(ComActivation, ScriptHostReachesNoMemberByName) {
     script.Reset();
     if (module != nullptr)
         ExpectUnloadable(module);
+}
+
+// A window of this thread that runs `action` when a message arrives for it.
+// Another thread sends the message `delayMs` after the start, while a call of
+// this thread waits for the agent: COM's wait delivers sent messages, as the
+// browser's own windows send them, a tab closing among them.
+class PostedAction {
+  public:
+    PostedAction(DWORD delayMs, std::function<void()> action) : action_(std::move(action)) {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = Procedure;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "WebCorvanePostedAction";
+        RegisterClassA(&windowClass);
+        window_ = CreateWindowA(windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+        SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        poster_ = std::thread([this, delayMs] {
+            Sleep(delayMs);
+            DWORD_PTR result = 0;
+            SendMessageTimeoutA(window_, WM_APP, 0, 0, SMTO_NORMAL, 5000, &result);
+        });
+    }
+    ~PostedAction() {
+        poster_.join();
+        DestroyWindow(window_);
+    }
+    bool Ran() const { return ran_; }
+
+  private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<PostedAction*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (message == WM_APP && self != nullptr && !self->ran_) {
+            self->ran_ = true;
+            self->action_();
+            return 0;
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    std::function<void()> action_;
+    HWND window_ = nullptr;
+    bool ran_ = false;
+    std::thread poster_;
+};
+
+// The browser releases the helper, its last reference, and asks COM to free
+// unused libraries while the helper's call still waits for the agent: the
+// call returns into code that is still there, writes the agent's answer, and
+// only then may the DLL go.
+TEST_F(ComActivation, ReleasedUnderARunningCallTheHelperAndItsDllStayUntilItReturns) {
+    AgentSession agent;
+    agent.SetAnswer(L"slow:1000:1");
+    ComPtr<IDispatch> helper;
+    ASSERT_EQ(S_OK, CoCreateInstance(ClassId(kClasses[0]), nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IDispatch, helper.ReceiveVoid()));
+    HMODULE module = LoadedCopy(kClasses[0]);
+    ASSERT_NE(nullptr, module);
+
+    IDispatch* raw = helper.Get();
+    HRESULT canUnloadDuringCall = E_FAIL;
+    bool loadedAfterFree = false;
+    // The agent answers after a second; the tab closes after a quarter of it.
+    PostedAction closeTab(250, [&] {
+        helper.Reset();
+        canUnloadDuringCall = CallExport(module, "DllCanUnloadNow");
+        CoFreeUnusedLibrariesEx(0, 0);
+        loadedAfterFree = GetModuleHandleA(copy_.c_str()) != nullptr;
+    });
+    std::unique_ptr<BrowserEventArgs> args(
+        BrowserEventArgs::BeforeNavigate2(L"http://host/closing-tab.zip"));
+    EXPECT_EQ(S_OK, raw->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD,
+                                args->Params(), nullptr, nullptr, nullptr));
+    ASSERT_TRUE(closeTab.Ran()) << "the message was not dispatched during the call";
+    EXPECT_EQ(S_FALSE, canUnloadDuringCall);
+    EXPECT_TRUE(loadedAfterFree);
+    EXPECT_EQ(1, args->cancel);
+    EXPECT_EQ(1u, agent.Records().size());
+    ExpectUnloadable(module);
+}
+
+// The same for a download request, which reaches the agent only where
+// Windows reports a major version below 6: in a copy told Windows XP.
+TEST_F(ComActivation, ReleasedUnderARunningDownloadTheManagerAndItsDllStayUntilItReturns) {
+    if (!RunsAsCopy())
+        GTEST_SKIP() << "runs in the copy that reports Windows XP";
+    AgentSession agent;
+    agent.SetAnswer(L"slow:1000:1");
+    ComPtr<IDownloadManager> manager;
+    ASSERT_EQ(S_OK, CoCreateInstance(ClassId(kClasses[1]), nullptr, CLSCTX_INPROC_SERVER,
+                                     __uuidof(IDownloadManager), manager.ReceiveVoid()));
+    HMODULE module = LoadedCopy(kClasses[1]);
+    ASSERT_NE(nullptr, module);
+    ComPtr<IMoniker> moniker;
+    ASSERT_EQ(S_OK, CreateURLMonikerEx(nullptr, L"http://host/closing-tab-download.zip",
+                                       moniker.Receive(), URL_MK_UNIFORM));
+    ComPtr<IBindCtx> bindContext;
+    ASSERT_EQ(S_OK, CreateBindCtx(0, bindContext.Receive()));
+
+    IDownloadManager* raw = manager.Get();
+    HRESULT canUnloadDuringCall = E_FAIL;
+    bool loadedAfterFree = false;
+    PostedAction closeTab(250, [&] {
+        manager.Reset();
+        canUnloadDuringCall = CallExport(module, "DllCanUnloadNow");
+        CoFreeUnusedLibrariesEx(0, 0);
+        loadedAfterFree = GetModuleHandleA(copy_.c_str()) != nullptr;
+    });
+    EXPECT_EQ(S_OK,
+              raw->Download(moniker.Get(), bindContext.Get(), 0, 0, nullptr, nullptr, nullptr, 0));
+    ASSERT_TRUE(closeTab.Ran()) << "the message was not delivered during the call";
+    EXPECT_EQ(S_FALSE, canUnloadDuringCall);
+    EXPECT_TRUE(loadedAfterFree);
+    EXPECT_EQ(1u, agent.Records().size());
+    ExpectUnloadable(module);
+}
+
+TEST_F(ComActivation, DownloadUnderARunningCallRunsInTheXpCopy) {
+    EXPECT_TRUE(CopyRanItsCases(RunCasesAsWindows(kWindowsXp, "com_activation_xp.exe",
+                                                  "ComActivation.ReleasedUnderARunningDownload*"),
+                                &kWindowsXp));
 }
 
 }  // namespace
