@@ -71,13 +71,12 @@ bool ReadUrlArgument(const VARIANT& arg, std::string& url) {
 // where the event gave a flag to write.
 void WriteCancel(VARIANT_BOOL* cancel, bool accepted) noexcept {
     if (cancel != nullptr)
-        WriteCancel(cancel, accepted);
+        *cancel = accepted ? 1 : 0;  // 1, not VARIANT_TRUE
 }
 
-// Asks the agent and writes the outcome. The
-// policy decides first: the link text and the cookie are read only for a URL
-// it takes, since an ordinary page would pay for a WinINet lookup and a walk
-// of its document for nothing.
+// Asks the agent and writes the outcome. The policy decides first: the link
+// text and the cookie are read only for a URL it takes, since an ordinary
+// page would pay for a WinINet lookup and a walk of its document for nothing.
 void HandOver(IWebBrowser2* browser, const std::string& url, const std::string& referrer,
               VARIANT_BOOL* cancel) {
     bool accepted = false;
@@ -86,7 +85,7 @@ void HandOver(IWebBrowser2* browser, const std::string& url, const std::string& 
         const std::string cookie = GetCookiesForUrl(url);
         accepted = WebCorvaneIEHelper::RequestHandoff(url, linkText, referrer, cookie);
     }
-    *cancel = accepted ? 1 : 0;  // 1, not VARIANT_TRUE
+    WriteCancel(cancel, accepted);
 }
 
 void Apply(const NavigationDecision& decision, IWebBrowser2* browser, const std::string& url,
