@@ -29,6 +29,7 @@ void StopTakingActivations() noexcept {
 
 void HoldServer() noexcept {
     InterlockedIncrement(&serverHolds);
+    everHeld = true;
 }
 
 void ReleaseServer() noexcept {
