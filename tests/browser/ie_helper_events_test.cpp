@@ -136,6 +136,15 @@ TEST(IeHelperEvents, MalformedEventsChangeNothing) {
         EXPECT_EQ(BrowserEventArgs::kUntouched, a->cancel);
     }
     {
+        // Six arguments are enough: the URL is the sixth from the end.
+        Args a(BrowserEventArgs::BeforeNavigate2(L"about:six"));
+        a->Params()->cArgs = 6;
+        SetInterceptState(marker);
+        EXPECT_EQ(S_OK, helper.Fire(DISPID_BEFORENAVIGATE2, a->Params()));
+        EXPECT_EQ("about:six", CurrentInterceptState().navigateUrl);
+        EXPECT_EQ(0, a->cancel);  // the scheme is refused
+    }
+    {
         Args a(BrowserEventArgs::BeforeNavigate2(L"about:x"));
         a->Params()->rgvarg[0].vt = VT_BOOL;  // Cancel not by reference
         check(DISPID_BEFORENAVIGATE2, a->Params(), "cancel by value");

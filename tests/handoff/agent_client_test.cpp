@@ -59,6 +59,12 @@ TEST_F(AgentClient, TheAgentReceivesTheArgumentsExactly) {
     EXPECT_TRUE(records[0].acceptedGiven);
     EXPECT_EQ(0, records[0].acceptedOnEntry);           // the answer starts at 0
     EXPECT_EQ(AgentText::Of(L""), records[1].comment);  // zero-length, not null
+
+    // Absent, not empty: a null BSTR, which COM reads as the empty string.
+    ASSERT_TRUE(Send("http://host/c.zip", nullptr, nullptr));
+    const AgentRecord absent = agent.Records().back();
+    EXPECT_EQ(AgentText::Null(), absent.comment);
+    EXPECT_EQ(AgentText::Null(), absent.referrer);
 }
 
 TEST_F(AgentClient, PolicyRefusalsNeverReachTheAgent) {
@@ -70,6 +76,16 @@ TEST_F(AgentClient, PolicyRefusalsNeverReachTheAgent) {
     config.WriteMonitor("ExtendNames=.html;");
     EXPECT_TRUE(Send("http://host/page.html"));
     EXPECT_EQ(1u, agent.Records().size());
+}
+
+// The agent's process ends once no client holds it: a hand-off that the
+// agent failed has let it go all the same.
+TEST_F(AgentClient, AFailingAddTaskLeavesNoAgentBehind) {
+    ASSERT_TRUE(WaitForNoAgentProcess(10000));
+    agent.SetAnswer(L"hresult:0x80004005");
+    EXPECT_FALSE(Send("http://host/a.zip"));
+    EXPECT_EQ(1u, agent.Records().size());
+    EXPECT_TRUE(WaitForNoAgentProcess(10000));
 }
 
 TEST_F(AgentClient, AnAgentThatDiesDuringTheCallIsADeclinedHandoff) {

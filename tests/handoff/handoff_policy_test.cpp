@@ -4,9 +4,12 @@
 #include "handoff/url_policy.h"
 
 #include "tests/support/config_file.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/test_copy.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -94,6 +97,36 @@ TEST_F(HandoffPolicy, TheSwitchIsReadBeforeTheListAndEachOnce) {
     before = DownloadHandoff::ConfigurationReads();
     EXPECT_FALSE(handoff.SendToAgent("http://host/a.zip", "", "", ""));
     EXPECT_EQ(before + 2, DownloadHandoff::ConfigurationReads());
+}
+
+// A library whose own path fits MAX_PATH but whose "UserConfig.ini" beside it
+// would not: the policy reads nothing and offers nothing. The cases run in a
+// copy of this executable, with a short name, in such a folder.
+TEST(HandoffPolicyDeepFolder, AConfigurationPathPastMaxPathRefusesEverything) {
+    if (!RunsAsCopy())
+        GTEST_SKIP() << "runs in a copy in a folder near MAX_PATH";
+    char path[MAX_PATH];
+    ASSERT_FALSE(DownloadHandoff::GetConfigurationPath(path));
+    DownloadHandoff handoff;
+    const unsigned long before = DownloadHandoff::ConfigurationReads();
+    EXPECT_FALSE(handoff.IsMonitorEnabled());
+    EXPECT_FALSE(handoff.PolicyAllows("http://host/a.zip"));
+    EXPECT_FALSE(handoff.PolicyAllows("corvane://host/a"));
+    EXPECT_EQ(before, DownloadHandoff::ConfigurationReads());
+}
+
+TEST(HandoffPolicyDeepFolder, RunsInACopyNearMaxPath) {
+    ScratchDir scratch("deep");
+    // The folder's length L leaves room for the copy's path (L + 6 < 260),
+    // not for "UserConfig.ini" beside it (L + 15 >= 260).
+    std::string folder = scratch.Path();
+    while (folder.size() < 250) {
+        folder += '\\' + std::string(std::min<size_t>(100, 249 - folder.size()), 'd');
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+    }
+    ASSERT_EQ(250u, folder.size());
+    EXPECT_TRUE(CopyRanItsCases(
+        RunCasesInCopy(folder + "\\h.exe", "HandoffPolicyDeepFolder.AConfigurationPath*")));
 }
 
 }  // namespace

@@ -90,7 +90,8 @@ CopyReport RunCasesInCopy(const std::string& exePath, const std::string& filter,
     CopyReport report;
     if (version != nullptr && !SetReportedVersion(exePath, *version))
         return report;
-    const std::string reportPath = exePath + ".report";
+    // Beside this executable: the copy's own folder may leave no room.
+    const std::string reportPath = SelfPath() + ".copy-report";
     DeleteFileA(reportPath.c_str());
     report.exitCode = RunSelfAs(
         exePath, "\"" + std::string(kReportArgument) + reportPath + "\" --gtest_filter=" + filter);
