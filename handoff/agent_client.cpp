@@ -4,28 +4,38 @@
 #include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "common/hresult_error.h"
+#include "handoff/url_policy.h"
 
 #include <objbase.h>
 
 #include "download_agent.h"
 
+const wchar_t DownloadHandoff::kAgentProgId[] = L"CorvaneServer.WebCorvane.1";
+
+HRESULT DownloadHandoff::ResolveAgent(CLSID& agentClass) noexcept {
+    return CLSIDFromProgID(kAgentProgId, &agentClass);
+}
+
+HRESULT DownloadHandoff::CreateAgent(REFCLSID agentClass, IDownloadAgent** agent) noexcept {
+    const HRESULT hr = CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER,
+                                        IID_IDownloadAgent, reinterpret_cast<void**>(agent));
+    // Success without an interface is no agent either.
+    return SUCCEEDED(hr) && *agent == nullptr ? E_NOINTERFACE : hr;
+}
+
 namespace {
 
-constexpr wchar_t kAgentProgId[] = L"CorvaneServer.WebCorvane.1";
-constexpr DWORD kExtensionListSize = 1024;
 constexpr LONG kAccepted = 1;
 
 // Creates the agent, hands it the URL and answers whether it took it. Every
 // string and the agent itself are held so that an error releases them.
 bool OfferToAgent(const char* url, const char* comment, const char* referrer) {
     CLSID agentClass;
-    if (FAILED(CLSIDFromProgID(kAgentProgId, &agentClass)))
+    if (FAILED(DownloadHandoff::ResolveAgent(agentClass)))
         return false;
 
     ComPtr<IDownloadAgent> agent;
-    const HRESULT created = CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER,
-                                             IID_IDownloadAgent, agent.ReceiveVoid());
-    if (FAILED(created) || !agent)
+    if (FAILED(DownloadHandoff::CreateAgent(agentClass, agent.Receive())))
         return false;
 
     Bstr urlText = Bstr::FromNarrow(url);
@@ -53,7 +63,7 @@ bool DownloadHandoff::SendToAgent(const char* url, const char* comment, const ch
         return false;
     if (!IsMonitorEnabled())
         return false;
-    char extensions[kExtensionListSize];
+    char extensions[kExtensionListBufferSize];
     if (!GetExtensionList(extensions, sizeof(extensions)))
         return false;
     if (!MatchesExtension(url, extensions))
