@@ -32,15 +32,16 @@ class DisplayName {
     LPOLESTR name_ = nullptr;
 };
 
-// Windows of major version 6 and later decline every request.
-bool SystemDeclinesAll() noexcept {
+}  // namespace
+
+bool SystemDeclinesDownloads(OSVERSIONINFOA* reported) noexcept {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof(version);
     GetVersionExA(&version);  // a failed query reads as version 0
+    if (reported != nullptr)
+        *reported = version;
     return version.dwMajorVersion >= 6;
 }
-
-}  // namespace
 
 STDMETHODIMP VDownloadManager::QueryInterface(REFIID iid, void** object) {
     if (object == nullptr)
@@ -73,7 +74,7 @@ STDMETHODIMP VDownloadManager::Download(IMoniker* pmk, IBindCtx* pbc, DWORD /*dw
     // helper's Invoke): the call keeps it, and the DLL, until it returns.
     const ComPtr<IDownloadManager> alive = ComPtr<IDownloadManager>::Share(this);
     return GuardBoundary(E_NOTIMPL, [&]() -> HRESULT {
-        if (SystemDeclinesAll())
+        if (SystemDeclinesDownloads())
             return E_NOTIMPL;
         if (pmk == nullptr)
             return E_NOTIMPL;

@@ -5,6 +5,11 @@
 
 #include "common/module_state.h"
 
+// Whether the download manager declines every request on this system: on
+// Windows of major version 6 (Vista) and later it does. `reported` receives
+// the version the system gave (zero when the query failed).
+bool SystemDeclinesDownloads(OSVERSIONINFOA* reported = nullptr) noexcept;
+
 // Internet Explorer's custom download manager: takes a download away from
 // the browser when the agent accepts it, declines (E_NOTIMPL) otherwise.
 class VDownloadManager final : public IDownloadManager {

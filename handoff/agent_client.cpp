@@ -9,22 +9,32 @@
 
 #include "download_agent.h"
 
+const wchar_t DownloadHandoff::kAgentProgId[] = L"CorvaneServer.WebCorvane.1";
+
+HRESULT DownloadHandoff::ResolveAgent(CLSID& agentClass) noexcept {
+    return CLSIDFromProgID(kAgentProgId, &agentClass);
+}
+
+HRESULT DownloadHandoff::CreateAgent(REFCLSID agentClass, IDownloadAgent** agent) noexcept {
+    const HRESULT hr = CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER,
+                                        IID_IDownloadAgent, reinterpret_cast<void**>(agent));
+    // Success without an interface is no agent either.
+    return SUCCEEDED(hr) && *agent == nullptr ? E_NOINTERFACE : hr;
+}
+
 namespace {
 
-constexpr wchar_t kAgentProgId[] = L"CorvaneServer.WebCorvane.1";
 constexpr LONG kAccepted = 1;
 
 // Creates the agent, hands it the URL and answers whether it took it. Every
 // string and the agent itself are held so that an error releases them.
 bool AddTaskToAgent(const char* url, const char* comment, const char* referrer) {
     CLSID agentClass;
-    if (FAILED(CLSIDFromProgID(kAgentProgId, &agentClass)))
+    if (FAILED(DownloadHandoff::ResolveAgent(agentClass)))
         return false;
 
     ComPtr<IDownloadAgent> agent;
-    const HRESULT created = CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER,
-                                             IID_IDownloadAgent, agent.ReceiveVoid());
-    if (FAILED(created) || !agent)
+    if (FAILED(DownloadHandoff::CreateAgent(agentClass, agent.Receive())))
         return false;
 
     Bstr urlText = Bstr::FromNarrow(url);

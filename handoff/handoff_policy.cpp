@@ -9,10 +9,6 @@
 #include <cstring>
 
 namespace {
-constexpr char kConfigurationFile[] = "UserConfig.ini";
-constexpr char kSection[] = "Monitor";
-// "ExtendNames" is read into this many bytes with the terminator.
-constexpr DWORD kExtensionListSize = 1024;
 volatile LONG configurationReads = 0;
 }  // namespace
 
@@ -24,13 +20,26 @@ bool DownloadHandoff::GetModuleDirectory(char (&buffer)[MAX_PATH]) noexcept {
 }
 
 bool DownloadHandoff::GetConfigurationPath(char (&buffer)[MAX_PATH]) noexcept {
-    if (!GetModuleDirectory(buffer))
-        return false;
-    const size_t used = std::strlen(buffer);
+    char directory[MAX_PATH];
+    return GetModuleDirectory(directory) && GetConfigurationPathIn(directory, buffer);
+}
+
+bool DownloadHandoff::GetConfigurationPathIn(const char* directory,
+                                             char (&buffer)[MAX_PATH]) noexcept {
+    const size_t used = std::strlen(directory);
     if (used + sizeof(kConfigurationFile) > MAX_PATH)
         return false;
+    std::memcpy(buffer, directory, used);
     std::memcpy(buffer + used, kConfigurationFile, sizeof(kConfigurationFile));
     return true;
+}
+
+int DownloadHandoff::ReadMonitorValue(const char* path) noexcept {
+    return static_cast<int>(GetPrivateProfileIntA(kSettingsSection, kSwitchKey, 1, path));
+}
+
+void DownloadHandoff::ReadExtensionList(const char* path, char* buffer, DWORD size) noexcept {
+    GetPrivateProfileStringA(kSettingsSection, kListKey, kDefaultExtensionList, buffer, size, path);
 }
 
 unsigned long DownloadHandoff::ConfigurationReads() noexcept {
@@ -46,7 +55,7 @@ bool DownloadHandoff::IsMonitorEnabled() noexcept {
     if (!GetConfigurationPath(path))
         return false;
     InterlockedIncrement(&configurationReads);
-    return GetPrivateProfileIntA(kSection, "MonitorIE", 1, path) == 1;
+    return IsSwitchOn(ReadMonitorValue(path));
 }
 
 bool DownloadHandoff::GetExtensionList(char* buffer, DWORD size) noexcept {
@@ -54,7 +63,7 @@ bool DownloadHandoff::GetExtensionList(char* buffer, DWORD size) noexcept {
     if (!GetConfigurationPath(path))
         return false;
     InterlockedIncrement(&configurationReads);
-    GetPrivateProfileStringA(kSection, "ExtendNames", kDefaultExtensionList, buffer, size, path);
+    ReadExtensionList(path, buffer, size);
     return true;
 }
 
@@ -67,7 +76,7 @@ bool DownloadHandoff::PolicyAllows(const char* url) noexcept {
         return false;
     if (!IsMonitorEnabled())
         return false;
-    char extensions[kExtensionListSize];
+    char extensions[kExtensionListBufferSize];
     if (!GetExtensionList(extensions, sizeof(extensions)))
         return false;
     return MatchesExtension(url, extensions);

@@ -10,10 +10,6 @@ namespace {
 const char* const kSchemes[] = {"ftp://", "http://", "https://", "corvane://",
                                 "mms://", "mmst://", "rtsp://",  "rtspu://"};
 
-char LowerAscii(char c) noexcept {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Whether `text` begins with the lower-case `prefix`, ASCII case ignored.
 bool StartsWithLower(const char* text, const char* prefix) noexcept {
     for (; *prefix != '\0'; ++text, ++prefix) {

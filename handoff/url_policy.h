@@ -14,6 +14,15 @@ extern const char kDefaultExtensionList[];
 // its dot included.
 constexpr std::size_t kMaxExtensionLength = 20;
 
+// The list is read into a buffer of this many bytes: only its first
+// kExtensionListBufferSize - 1 characters are ever searched.
+constexpr std::size_t kExtensionListBufferSize = 1024;
+
+// Candidates and schemes are compared in lower case, ASCII letters only.
+inline char LowerAscii(char c) noexcept {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // The scheme prefix `url` begins with (ASCII letters compared without regard
 // to case), in the table's order; null when none does or `url` is null.
 const char* FindSupportedScheme(const char* url) noexcept;

@@ -23,13 +23,6 @@ if ! [[ $version =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)(\.[0-9]+)?$ ]] ||
   exit 1
 fi
 
-# The explainer beside each DLL; a release folder that has only the 32-bit
-# one keeps it at its top.
-x86_explainer=x86/url_explainer.exe
-[ -f "$release/$x86_explainer" ] || x86_explainer=url_explainer.exe
-have_x64_explainer=no
-[ -f "$release/x64/url_explainer.exe" ] && have_x64_explainer=yes
-
 # The file version of a PE file from its version resource, or nothing.
 file_version() {
   python3 - "$1" <<'EOF'
@@ -68,8 +61,7 @@ for arch in x86 x64; do
   # wixl takes the files' paths relative to the folder it runs in.
   (cd "$release" && wixl -a "$arch" -o "$msi" \
     -D Arch="$arch" -D Version="$version" -D ProductCode="$product_code" \
-    -D UpgradeCode="$upgrade_code" -D X86Explainer="$x86_explainer" \
-    -D HaveX64Explainer="$have_x64_explainer" "$here/webcorvane.wxs")
+    -D UpgradeCode="$upgrade_code" "$here/webcorvane.wxs")
 
   # What wixl cannot say: each DLL registers itself (SelfReg; the standard
   # actions call its DllRegisterServer and DllUnregisterServer); the settings
@@ -83,12 +75,12 @@ for arch in x86 x64; do
        -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WEBCORVANE_OLDER'"
        -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('{$upgrade_code}', '0.0.0', '$version', 768, 'WEBCORVANE_OLDER')")
   versioned Dll32 "$release/x86/WebCorvaneBHO.dll"
-  versioned Explainer32 "$release/$x86_explainer"
+  versioned Explainer32 "$release/x86/url_explainer.exe"
   if [ $arch = x64 ]; then
     sql+=(-q "INSERT INTO \`SelfReg\` (\`File_\`, \`Cost\`) VALUES ('Dll64', 0)"
           -q "UPDATE \`Component\` SET \`Attributes\` = 384 WHERE \`Component\` = 'Config64'")
     versioned Dll64 "$release/x64/WebCorvaneBHO.dll"
-    [ $have_x64_explainer = no ] || versioned Explainer64 "$release/x64/url_explainer.exe"
+    versioned Explainer64 "$release/x64/url_explainer.exe"
   fi
   msibuild "$msi" "${sql[@]}"
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the release archive: both DLLs, the URL explainer, the settings
-# sample, install and uninstall scripts and the user guide; and from the same
-# files the two Windows Installer packages (packaging/).
+# Builds the release archive: both DLLs, a URL explainer beside each, the
+# settings sample, install and uninstall scripts and the user guide; and from
+# the same files the two Windows Installer packages (packaging/).
 #   bash scripts/release.sh        -> build/release/WebCorvaneBHO-6.0.0.5.zip
 #                                     build/release/WebCorvaneBHO-6.0.0.5-x86.msi, -x64.msi
 # It prints the archive's path. WEBCORVANE_VERSION sets the version (6.0.0.5),
@@ -24,7 +24,10 @@ mkdir -p "$out/$name/x86" "$out/$name/x64"
 # Shipped without their debugging information.
 i686-w64-mingw32-strip -o "$out/$name/x86/WebCorvaneBHO.dll" build/mingw-i686/shipped/WebCorvaneBHO.dll
 x86_64-w64-mingw32-strip -o "$out/$name/x64/WebCorvaneBHO.dll" build/mingw-x86_64/shipped/WebCorvaneBHO.dll
-i686-w64-mingw32-strip -o "$out/$name/url_explainer.exe" build/mingw-i686/shipped/tools/url_explainer/url_explainer.exe
+# An explainer beside each DLL: its check sees the installation as the
+# browser of its bitness does.
+i686-w64-mingw32-strip -o "$out/$name/x86/url_explainer.exe" build/mingw-i686/shipped/tools/url_explainer/url_explainer.exe
+x86_64-w64-mingw32-strip -o "$out/$name/x64/url_explainer.exe" build/mingw-x86_64/shipped/tools/url_explainer/url_explainer.exe
 find "$out/$name" \( -name '*.dll' -o -name '*.exe' \) -print0 | xargs -0 bash packaging/sign.sh
 for f in install.cmd uninstall.cmd UserConfig.ini USER-GUIDE.txt; do
   # Windows text files: CRLF line ends.

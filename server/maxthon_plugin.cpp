@@ -6,16 +6,11 @@
 #include "common/guid_text.h"
 #include "common/identifiers.h"
 #include "common/win_handles.h"
+#include "server/registration.h"
 
 #include <cstring>
 
 namespace {
-
-constexpr char kMaxthonKey[] = "Software\\Maxthon";
-constexpr char kFolderValue[] = "Folder";
-constexpr char kPluginRoot[] = "\\Plugin";
-constexpr char kPluginFolderName[] = "WebCorvane";
-constexpr char kPluginFile[] = "\\Plugin.ini";
 
 // Everything ever appended to the folder path: root, separator, plug-in
 // folder and file name.
@@ -27,29 +22,6 @@ constexpr std::size_t kAppendedLength =
 void Append(char (&path)[MAX_PATH], const char* tail) noexcept {
     const std::size_t used = std::strlen(path);
     lstrcpynA(path + used, tail, static_cast<int>(MAX_PATH - used));
-}
-
-// Reads Maxthon's folder and builds the plug-in folder's path from it. False,
-// with nothing on disk touched, when there is no usable folder or it has no
-// "Plugin" folder.
-bool FindPluginFolder(char (&path)[MAX_PATH]) noexcept {
-    RegKey key;
-    if (RegOpenKeyA(HKEY_CURRENT_USER, kMaxthonKey, key.Receive()) != ERROR_SUCCESS)
-        return false;
-    DWORD byteCount = MAX_PATH;
-    if (RegQueryValueExA(key.Get(), kFolderValue, nullptr, nullptr, reinterpret_cast<BYTE*>(path),
-                         &byteCount) != ERROR_SUCCESS) {
-        return false;
-    }
-    key.Reset();
-    if (!MaxthonFolderUsable(path, byteCount))
-        return false;
-    Append(path, kPluginRoot);
-    if (!PathExists(path, 1))
-        return false;
-    Append(path, "\\");
-    Append(path, kPluginFolderName);
-    return true;
 }
 
 int InstallPlugin(char (&path)[MAX_PATH]) {
@@ -81,6 +53,29 @@ int RemovePlugin(const char (&folder)[MAX_PATH]) noexcept {
 }
 
 }  // namespace
+
+bool ReadMaxthonFolder(char (&path)[MAX_PATH]) noexcept {
+    RegKey key;
+    if (RegOpenKeyA(HKEY_CURRENT_USER, kMaxthonKey, key.Receive()) != ERROR_SUCCESS)
+        return false;
+    DWORD byteCount = MAX_PATH;
+    if (RegQueryValueExA(key.Get(), kMaxthonFolderValue, nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(path), &byteCount) != ERROR_SUCCESS) {
+        return false;
+    }
+    return MaxthonFolderUsable(path, byteCount);
+}
+
+bool FindPluginFolder(char (&path)[MAX_PATH]) noexcept {
+    if (!ReadMaxthonFolder(path))
+        return false;
+    Append(path, kPluginRoot);
+    if (!PathExists(path, 1))
+        return false;
+    Append(path, "\\");
+    Append(path, kPluginFolderName);
+    return true;
+}
 
 std::size_t MaxthonFolderMaxLength() noexcept {
     return MAX_PATH - 1 - kAppendedLength;
@@ -114,7 +109,7 @@ std::string BuildPluginIni(const char* clsidText) {
     text += line;
     text += "Version=1.0\r\n";
     text += "ModuleType=COM\r\n";
-    wsprintfA(line, "FileName=%s\r\n", "WebCorvaneBHO.dll");
+    wsprintfA(line, "FileName=%s\r\n", kLibraryFileName);
     text += line;
     wsprintfA(line, "Comments=%s Download Manager\r\n", kPluginFolderName);
     text += line;

@@ -9,6 +9,21 @@
 // with a "Plugin.ini" naming the browser helper object, where <Folder> is the
 // "Folder" value of HKEY_CURRENT_USER\Software\Maxthon.
 
+constexpr char kMaxthonKey[] = "Software\\Maxthon";
+constexpr char kMaxthonFolderValue[] = "Folder";
+constexpr char kPluginRoot[] = "\\Plugin";
+constexpr char kPluginFolderName[] = "WebCorvane";
+constexpr char kPluginFile[] = "\\Plugin.ini";
+
+// Maxthon's folder from the registry, when the value is there and short
+// enough for the plug-in's paths.
+bool ReadMaxthonFolder(char (&path)[MAX_PATH]) noexcept;
+
+// The plug-in folder's path ("<Folder>\Plugin\WebCorvane"); false when
+// Maxthon has no usable folder or that has no "Plugin" folder. Touches
+// nothing on disk.
+bool FindPluginFolder(char (&path)[MAX_PATH]) noexcept;
+
 // Installs (nonzero `install`) or removes the plug-in. 1 on success, 0 when a
 // step failed; what was done before the failure stays.
 int RegisterMaxthonPlugin(int install) noexcept;

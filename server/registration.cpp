@@ -25,20 +25,10 @@ constexpr char kTypeLibName[] = "VantorBHO 1.0 Type Library";
 constexpr char kVersion[] = "1.0";
 
 constexpr char kHelperDescription[] = "WebCorvane Browser Helper";
-constexpr char kHelperProgId[] = "WebCorvaneBHO.WebCorvaneIEHelper";
 constexpr char kHelperInterfaceName[] = "IWebCorvaneIEHelper";
 
 constexpr char kDownloadManagerDescription[] = "VDownloaddManager Class";
-constexpr char kDownloadManagerProgId[] = "WebCorvaneBHO.VDownloadManager";
 constexpr char kDownloadManagerInterfaceName[] = "IVDownloadManager";
-
-constexpr char kBrowserHelperKeyFormat[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\%s";
-// Internet Explorer reads exactly these characters; the stored value carries
-// no terminating zero.
-constexpr char kBrowserHelperName[] = "WebCorvaneBHO";
-constexpr char kInternetExplorerKey[] = "Software\\Microsoft\\Internet Explorer\\";
-constexpr char kDownloadUIValue[] = "DownloadUI";
 
 // The key name `format` with its "%s" replaced by `argument`, in `name`;
 // false when it does not fit. Without an argument `format` is the complete
@@ -67,8 +57,8 @@ RegistrationTable FillRegistrationTable(const ClassRegistrationTexts& t) {
         {root, "CLSID\\%s\\ProgID", t.clsidText, nullptr, t.versionedProgId, false},
         {root, "CLSID\\%s\\VersionIndependentProgID", t.clsidText, nullptr, t.progId, false},
         {root, "CLSID\\%s\\Programmable", t.clsidText, nullptr, nullptr, true},
-        {root, "CLSID\\%s\\InprocServer32", t.clsidText, nullptr, t.modulePath, false},
-        {root, "CLSID\\%s\\InprocServer32", t.clsidText, "ThreadingModel", "Apartment", false},
+        {root, kInprocServerKeyFormat, t.clsidText, nullptr, t.modulePath, false},
+        {root, kInprocServerKeyFormat, t.clsidText, "ThreadingModel", "Apartment", false},
         {root, "CLSID\\%s\\Control", t.clsidText, nullptr, nullptr, true},
         {root, "CLSID\\%s\\TypeLib", t.clsidText, nullptr, t.libidText, false},
         {root, "CLSID\\%s\\Version", t.clsidText, nullptr, t.version, false},
@@ -193,15 +183,21 @@ int UnregisterComClass(REFCLSID clsid, REFGUID libid, REFIID iid, const char* pr
     return 1;
 }
 
+bool FormatBrowserHelperKey(const char* clsidText, char (&keyName)[MAX_PATH]) noexcept {
+    // wsprintfA knows no buffer size: the CLSID text is 38 characters.
+    if (std::strlen(kBrowserHelperKeyFormat) + std::strlen(clsidText) >= sizeof(keyName))
+        return false;
+    wsprintfA(keyName, kBrowserHelperKeyFormat, clsidText);
+    return true;
+}
+
 int SetBrowserHelperKey(REFCLSID clsid, int install) noexcept {
     std::string clsidText;
     if (!GuidToText(clsid, clsidText))
         return 0;
     char keyName[MAX_PATH];
-    // wsprintfA knows no buffer size: the CLSID text is 38 characters.
-    if (std::strlen(kBrowserHelperKeyFormat) + clsidText.size() >= sizeof(keyName))
+    if (!FormatBrowserHelperKey(clsidText.c_str(), keyName))
         return 0;
-    wsprintfA(keyName, kBrowserHelperKeyFormat, clsidText.c_str());
     if (install != 0) {
         RegKey key;
         if (RegCreateKeyA(HKEY_LOCAL_MACHINE, keyName, key.Receive()) == ERROR_SUCCESS) {

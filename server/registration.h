@@ -9,6 +9,28 @@
 // key and the "DownloadUI" values. The exported DllRegisterServer and
 // DllUnregisterServer drive these steps and always answer S_OK.
 
+// What registration writes where the browsers look, named once for the
+// registration and for the installation check that reads it back.
+constexpr char kLibraryFileName[] = "WebCorvaneBHO.dll";
+constexpr char kHelperProgId[] = "WebCorvaneBHO.WebCorvaneIEHelper";
+constexpr char kDownloadManagerProgId[] = "WebCorvaneBHO.VDownloadManager";
+// Below HKEY_CLASSES_ROOT, with a CLSID text: the module path is its default.
+constexpr char kInprocServerKeyFormat[] = "CLSID\\%s\\InprocServer32";
+// Below HKEY_LOCAL_MACHINE, with the helper's CLSID text.
+constexpr char kBrowserHelperKeyFormat[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\%s";
+// Internet Explorer reads exactly these characters; the stored value carries
+// no terminating zero.
+constexpr char kBrowserHelperName[] = "WebCorvaneBHO";
+// Below HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER, value kDownloadUIValue:
+// the download manager's CLSID text.
+constexpr char kInternetExplorerKey[] = "Software\\Microsoft\\Internet Explorer\\";
+constexpr char kDownloadUIValue[] = "DownloadUI";
+
+// The Browser Helper Objects key name of the class whose text is `clsidText`;
+// false when it does not fit.
+bool FormatBrowserHelperKey(const char* clsidText, char (&keyName)[MAX_PATH]) noexcept;
+
 // One row of a class's registration table.
 struct RegistryRow {
     HKEY root;                // predefined root; null marks the end of a table

@@ -155,10 +155,25 @@ files_in_place() {  # step; then per DLL: folder, bits, tool
   done
   cmp -s "$folder/WebCorvaneBHO.dll" "$release/$bits/WebCorvaneBHO.dll" ||
     fail "$step: ${folder#"$WINEPREFIX"/} holds another DLL than the release's $bits one"
-  # The explainer beside its DLL: the 32-bit one always, the 64-bit one once the release has it.
-  if [ "$bits" = x86 ] || [ -f "$release/x64/url_explainer.exe" ]; then
-    [ -f "$folder/url_explainer.exe" ] || fail "$step: no url_explainer.exe in ${folder#"$WINEPREFIX"/}"
-  fi
+  [ -f "$folder/url_explainer.exe" ] || fail "$step: no url_explainer.exe in ${folder#"$WINEPREFIX"/}"
+}
+# The installation check of each installed explainer: no agent is
+# registered in these prefixes, so the agent is its one problem (exit 2).
+checked() {  # step; then folder, bits, tool
+  wine "$2/url_explainer.exe" --check </dev/null 2>/dev/null | tr -d '\r' >"$scratch/check"
+  local status=${PIPESTATUS[0]}
+  [ "$status" = 2 ] || fail "$1: the $3 check exits $status, not 2"
+  grep -q '^problem: download agent: ' "$scratch/check" && [ "$(grep -c -v '^ok: ' "$scratch/check")" = 2 ] ||
+    fail "$1: the $3 check finds more wrong than the agent: $(grep -v '^ok: ' "$scratch/check" | tr '\n' '|')"
+}
+# After removal the release's own explainer finds none of the classes.
+nothing_left() {  # step; then folder, bits, tool
+  wine "$release/$3/url_explainer.exe" --check </dev/null 2>/dev/null | tr -d '\r' >"$scratch/check"
+  for class in "helper class" "download manager class"; do
+    grep -q "^problem: $class: not registered" "$scratch/check" ||
+      fail "$1: the $3 check does not find the $class gone: $(grep "$class" "$scratch/check")"
+  done
+  ! grep -q "is ours" "$scratch/check" || fail "$1: the $3 check still finds ours: $(grep "is ours" "$scratch/check")"
 }
 edit_settings() { sed -i 's/^MonitorIE=1/MonitorIE=0/' "$1/UserConfig.ini"; cp "$1/UserConfig.ini" "$scratch/settings-$2"; }
 settings_kept() {  # step; then folder, bits
@@ -211,6 +226,7 @@ life() {  # x86 | x64
   snapshot >"$scratch/now"
   same "$arch install: registration differs from regsvr32's" "$scratch/registered" "$scratch/now"
   each_dll files_in_place "$arch install"
+  each_dll checked "$arch install"
   [ "$(entries)" = "$code 6.0.0.5 Vantor" ] || fail "$arch install: installed programs show '$(entries)'"
   took install
 
@@ -240,6 +256,7 @@ life() {  # x86 | x64
     [ ! -e "$folder" ] || fail "$arch removal: ${folder#"$WINEPREFIX"/} remains"
   done < <(folders)
   [ -z "$(entries)" ] || fail "$arch removal: installed programs still show '$(entries)'"
+  each_dll nothing_left "$arch removal"
   reg_ query "HKCR\\Installer\\Products\\$(packed "$next_code")" $arp_view | grep -q "^HKEY_" &&
     fail "$arch removal: Windows Installer still knows the product"
   took removal

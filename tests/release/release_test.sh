@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds the release archive, unpacks it, and runs its install and uninstall
 # scripts under Wine in a fresh 64-bit prefix of its own: both DLLs must be
-# registered, each in its own registry view, and removed again.
+# registered, each in its own registry view, and removed again. The
+# installation check of each bitness then runs from the archive.
 #
-# usage: release_test.sh <scratch directory>
+# usage: release_test.sh <scratch directory> <download agent to register>
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 scratch=$1
+agent=$2
 
 archive=$(bash scripts/release.sh) || { echo "FAIL: the archive was not built"; exit 1; }
 
@@ -56,5 +58,35 @@ for bits in 64 32; do
   [ -z "$(server /reg:64)" ] || fail "$bits-bit prompt: the 64-bit registration remains"
 done
 
-[ $failures -eq 0 ] && echo "release: installed and removed both DLLs from $(basename "$archive")"
+# The check beside each DLL after install.cmd. The archive holds no download
+# agent, so the agent is the one problem (exit 2) until one is registered;
+# with the reference agent registered all is well (exit 0).
+check() {  # <x86|x64> <expected status> <expected line> [--agent]
+  wine "$folder/$1/url_explainer.exe" --check "${@:4}" </dev/null 2>/dev/null | tr -d '\r' >"$scratch/check"
+  local status=${PIPESTATUS[0]}
+  [ "$status" = "$2" ] || fail "$1 check: exit $status, not $2"
+  grep -q "^$3" "$scratch/check" || fail "$1 check: no line '$3'"
+  grep -v '^ok: \|^problem: download agent: \|^[0-9]* ok, ' "$scratch/check" | sed "s/^/$1 check: /"
+}
+(cd "$folder" && /usr/lib/wine/wine64 cmd /c install.cmd </dev/null) >/dev/null
+for arch in x86 x64; do
+  check $arch 2 "problem: download agent: \"CorvaneServer.WebCorvane.1\" is not registered"
+  [ "$(grep -c -v '^ok: ' "$scratch/check")" = 2 ] || fail "$arch check: more than the agent is wrong"
+  grep -q "^ok: helper class: .*the one beside this program" "$scratch/check" ||
+    fail "$arch check: the helper is not the DLL beside it"
+done
+wine "$agent" /RegServer </dev/null >/dev/null 2>&1
+# The system processes started while the prefix was made do not activate an
+# agent registered after them: a fresh server does.
+wineserver -k 2>/dev/null
+wineserver -w 2>/dev/null
+wineserver -p </dev/null >/dev/null 2>&1
+wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+check x64 0 "ok: agent start: created in" --agent
+# Only the 32-bit DLL registered: the 64-bit check says so.
+/usr/lib/wine/wine64 regsvr32 /s /u "$win_folder\\x64\\WebCorvaneBHO.dll" </dev/null >/dev/null 2>&1
+check x64 2 "problem: helper class: registered for 32-bit browsers only"
+(cd "$folder" && /usr/lib/wine/wine64 cmd /c uninstall.cmd </dev/null) >/dev/null
+
+[ $failures -eq 0 ] && echo "release: installed and removed both DLLs from $(basename "$archive"), and checked them"
 exit $((failures != 0))

@@ -4,6 +4,7 @@
 #include "tools/url_explainer/explain.h"
 
 #include "common/com_ptr.h"
+#include "handoff/list_lint.h"
 #include "common/identifiers.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/child_process.h"
@@ -18,6 +19,7 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -57,6 +59,33 @@ TEST(UrlExplainer, GivesTheReasonOfEachStep) {
     const Explanation off = ExplainUrl("corvane://x");
     EXPECT_FALSE(off.handedOver);
     EXPECT_NE(std::string::npos, off.text.find("switch: MonitorIE off (from the file)"));
+
+    // A refusal names the entry that almost took the URL.
+    config.WriteMonitor("ExtendNames=.ZIP;.rar");
+    for (const auto& c : {std::make_pair("http://host/a.zip",
+                                         "\".ZIP\" would take it but for its "
+                                         "capitals: write it \".zip;\""),
+                          std::make_pair("http://host/a.rar",
+                                         "\".rar\" would take it but for its "
+                                         "missing closing semicolon")}) {
+        const Explanation e = ExplainUrl(c.first);
+        EXPECT_FALSE(e.handedOver) << e.text;
+        EXPECT_NE(std::string::npos, e.text.find(c.second)) << e.text;
+    }
+
+    // The entry the list rules call the first one cut off is where the
+    // platform's read of the list ends.
+    std::string list;
+    for (int i = 0; i < 203; ++i)
+        list += ".aaa;";
+    list += ".b;.cut;.gone;";  // ".cut;" ends at the 1023rd character
+    config.WriteMonitor("ExtendNames=" + list);
+    std::string cut;
+    for (const ListMistake& m : LintExtensionList(list))
+        cut += m.kind == ListMistake::kPastReadLimit ? m.entry : "";
+    EXPECT_EQ(".gone", cut);
+    EXPECT_TRUE(ExplainUrl("http://host/a.cut").handedOver);
+    EXPECT_FALSE(ExplainUrl("http://host/a.gone").handedOver);
 }
 
 // The DLL, loaded from `dll`, decides through its helper object: with the

@@ -1,6 +1,7 @@
 #include "tools/url_explainer/explain.h"
 
 #include "handoff/download_handoff.h"
+#include "handoff/list_lint.h"
 #include "handoff/url_policy.h"
 
 #include <windows.h>
@@ -32,7 +33,8 @@ const char* Describe(ExtensionVerdict::Reason reason) {
 std::string Source(const char* path, const char* key) {
     char probe[8];
     const char kMissing[] = "\x01";
-    GetPrivateProfileStringA("Monitor", key, kMissing, probe, sizeof(probe), path);
+    GetPrivateProfileStringA(DownloadHandoff::kSettingsSection, key, kMissing, probe, sizeof(probe),
+                             path);
     return probe[0] == kMissing[0] && probe[1] == '\0' ? "default" : "from the file";
 }
 
@@ -64,24 +66,38 @@ Explanation ExplainUrl(const std::string& url) {
     out << "  configuration: " << path << (fileExists ? "" : " (absent: defaults apply)") << "\n";
 
     const bool on = handoff.IsMonitorEnabled();
-    out << "  switch: MonitorIE " << (on ? "on" : "off") << " (" << Source(path, "MonitorIE")
-        << ")\n";
+    out << "  switch: MonitorIE " << (on ? "on" : "off") << " ("
+        << Source(path, DownloadHandoff::kSwitchKey) << ")\n";
     if (!on) {
         out << "  verdict: let through (the switch is off)\n";
         return {out.str(), false};
     }
 
-    char list[1024];
+    char list[kExtensionListBufferSize];
     if (!handoff.GetExtensionList(list, sizeof(list))) {
         out << "  verdict: let through\n";
         return {out.str(), false};
     }
-    out << "  list: \"" << list << "\" (" << Source(path, "ExtendNames") << ")\n";
+    out << "  list: \"" << list << "\" (" << Source(path, DownloadHandoff::kListKey) << ")\n";
 
     const ExtensionVerdict verdict = ExplainExtension(url.c_str(), list);
     if (!verdict.candidate.empty())
         out << "  candidate: \"" << verdict.candidate << "\"\n";
     out << "  extension: " << Describe(verdict.reason) << "\n";
+    if (verdict.reason == ExtensionVerdict::kNotInList) {
+        const NearMiss miss = FindNearMiss(verdict.candidate, list);
+        if (miss.found) {
+            std::string fixed = miss.entry + ";";
+            for (char& c : fixed)
+                c = LowerAscii(c);
+            out << "  note: the entry \"" << miss.entry << "\" would take it but for its "
+                << (miss.capitals && miss.missingSemicolon ? "capitals and its missing closing "
+                                                             "semicolon"
+                    : miss.capitals                        ? "capitals"
+                                                           : "missing closing semicolon")
+                << ": write it \"" << fixed << "\"\n";
+        }
+    }
 
     const bool handedOver = handoff.MatchesExtension(url.c_str(), list);
     out << "  verdict: " << (handedOver ? "handed to the download agent" : "let through") << "\n";

@@ -1,0 +1,225 @@
+// The installation check against an installation of the built DLL in the
+// prefix's real registry (COM resolves the agent there, whatever a redirected
+// registry holds), each row making one fault for real and undoing it: the
+// line it must print and the exit status.
+#include "tools/url_explainer/check.h"
+
+#include "tests/support/agent_control.h"
+#include "tests/support/child_process.h"
+#include "tests/support/config_file.h"
+#include "tests/support/registry_sandbox.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/wine_paths.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const char kHelper[] = "{00000AAA-A363-466E-BEF5-9BB68697AA7F}";
+const char kIeMain[] = "Software\\Microsoft\\Internet Explorer\\Main";
+const char kIePolicy[] = "Software\\Policies\\Microsoft\\Internet Explorer\\Main";
+const char kExtensions[] = "Enable Browser Extensions";
+const char kForeignClass[] = "{11111111-2222-3333-4444-555555555555}";
+const std::string kAddOnSettings =
+    std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Ext\\Settings\\") + kHelper;
+const std::string kInprocServer = std::string("CLSID\\") + kHelper + "\\InprocServer32";
+
+HRESULT CallExport(const std::string& dll, const char* name) {
+    HMODULE module = LoadLibraryA(dll.c_str());
+    if (module == nullptr)
+        return E_FAIL;
+    auto entry = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module, name)));
+    const HRESULT hr = entry != nullptr ? entry() : E_POINTER;
+    FreeLibrary(module);
+    return hr;
+}
+
+bool DeleteValue(HKEY root, const char* key, const char* name) {
+    return SHDeleteValueA(root, key, name) == ERROR_SUCCESS;
+}
+
+class InstallationCheck : public testing::Test {
+  protected:
+    // The DLL beside this program, as the release lays it out, registered.
+    static void SetUpTestSuite() {
+        dll_ = SelfDirectory() + "WebCorvaneBHO.dll";
+        installed_ = CopyFileA(FromUnixPath(WEBCORVANE_DLL_PATH).c_str(), dll_.c_str(), FALSE) &&
+                     CallExport(dll_, "DllRegisterServer") == S_OK;
+    }
+    static void TearDownTestSuite() {
+        CallExport(dll_, "DllUnregisterServer");
+        DeleteFileA(dll_.c_str());
+    }
+    static void Register() { CallExport(dll_, "DllRegisterServer"); }
+    static int Agent(const std::string& exe, const char* arguments) {
+        return RunProcess(exe, arguments);
+    }
+
+    static std::string dll_;
+    static bool installed_;
+};
+
+std::string InstallationCheck::dll_;
+bool InstallationCheck::installed_ = false;
+
+TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
+    ASSERT_TRUE(installed_) << "could not copy and register " << dll_;
+    ScopedConfigFile config(SelfDirectory());
+    const std::string otherDll = SelfDirectory() + "other\\WebCorvaneBHO.dll";
+    const std::string agentCopy = SelfDirectory() + "agent copy\\CorvaneAgent.exe";
+    const std::string maxthon = SelfDirectory() + "maxthon";
+    std::string longList;
+    for (int i = 100; i < 280; ++i)
+        longList += ".x" + std::to_string(i) + ";";  // 180 entries of 6 characters
+
+    struct Row {
+        const char* name;
+        std::function<void()> fault;
+        std::function<void()> undo;
+        bool createAgent;
+        const char* starts;  // the level and the subject of the expected line
+        std::string says;    // what the line must say
+        int status;
+    };
+    auto none = [] {};
+    const Row rows[] = {
+        {"clean", none, none, false, "ok: helper class: ", "the one beside this program", 0},
+        {"clean, agent created", none, none, true, "ok: agent start: ", "created in", 0},
+        {"moved DLL", [&] { MoveFileA(dll_.c_str(), (dll_ + ".moved").c_str()); },
+         [&] { MoveFileA((dll_ + ".moved").c_str(), dll_.c_str()); }, false,
+         "problem: helper class: ", "does not exist (moved or deleted", 2},
+        {"DLL of the other bitness",
+         [&] {
+             PutString(HKEY_CLASSES_ROOT, kInprocServer.c_str(), nullptr,
+                       FromUnixPath(OTHER_BITNESS_DLL));
+         },
+         Register, false, "problem: helper class: ",
+         sizeof(void*) == 8 ? "is a 32-bit DLL, which 64-bit" : "is a 64-bit DLL, which 32-bit", 2},
+        {"add-on disabled",
+         [&] {
+             PutValue(HKEY_CURRENT_USER, kAddOnSettings.c_str(), "Flags", REG_DWORD,
+                      std::string("\1\0\0\0", 4));
+         },
+         [&] { SHDeleteKeyA(HKEY_CURRENT_USER, kAddOnSettings.c_str()); }, false,
+         "problem: add-on state: ", "disabled in the add-on manager (HKCU\\" + kAddOnSettings, 2},
+        {"extensions off", [&] { PutString(HKEY_CURRENT_USER, kIeMain, kExtensions, "no"); },
+         [&] { DeleteValue(HKEY_CURRENT_USER, kIeMain, kExtensions); }, false,
+         "problem: browser extensions: ", std::string("turned off (HKCU\\") + kIeMain, 2},
+        {"extensions off by policy, on for the user",
+         [&] {
+             PutString(HKEY_CURRENT_USER, kIeMain, kExtensions, "yes");
+             PutString(HKEY_LOCAL_MACHINE, kIePolicy, kExtensions, "no");
+         },
+         [&] {
+             DeleteValue(HKEY_CURRENT_USER, kIeMain, kExtensions);
+             DeleteValue(HKEY_LOCAL_MACHINE, kIePolicy, kExtensions);
+         },
+         false, "problem: browser extensions: ", std::string("turned off (HKLM\\") + kIePolicy, 2},
+        {"foreign DownloadUI",
+         [&] {
+             PutString(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + kForeignClass).c_str(), nullptr,
+                       "Other Download Manager");
+             PutString(HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer", "DownloadUI",
+                       kForeignClass);
+         },
+         [&] {
+             SHDeleteKeyA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + kForeignClass).c_str());
+             Register();
+         },
+         false, "warning: DownloadUI: ",
+         std::string("is ") + kForeignClass +
+             " (Other Download Manager), HKLM's is ours; the browser uses HKCU's",
+         1},
+        {"agent not registered", [&] { Agent(AgentExePath(), "/UnregServer"); },
+         [&] { Agent(AgentExePath(), "/RegServer"); }, false,
+         "problem: download agent: ", "\"CorvaneServer.WebCorvane.1\" is not registered", 2},
+        {"agent's program missing",
+         [&] {
+             CreateDirectoryA((SelfDirectory() + "agent copy").c_str(), nullptr);
+             CopyFileA(AgentExePath().c_str(), agentCopy.c_str(), FALSE);
+             Agent(agentCopy, "/RegServer");
+             DeleteFileA(agentCopy.c_str());
+         },
+         [&] {
+             Agent(AgentExePath(), "/RegServer");
+             RemoveDirectoryA((SelfDirectory() + "agent copy").c_str());
+         },
+         false, "problem: download agent: ", "whose program " + agentCopy + " does not exist", 2},
+        {"agent's program missing, agent created",
+         [&] {
+             CreateDirectoryA((SelfDirectory() + "agent copy").c_str(), nullptr);
+             CopyFileA(AgentExePath().c_str(), agentCopy.c_str(), FALSE);
+             Agent(agentCopy, "/RegServer");
+             DeleteFileA(agentCopy.c_str());
+         },
+         [&] {
+             Agent(AgentExePath(), "/RegServer");
+             RemoveDirectoryA((SelfDirectory() + "agent copy").c_str());
+         },
+         true, "problem: agent start: ", "not created (0x", 2},
+        {"list in capitals", [&] { config.WriteMonitor("ExtendNames=.ZIP;.rar"); },
+         [&] { config.Remove(); }, false, "warning: list: ", "\".ZIP\" has capitals", 1},
+        {"list without its closing semicolon",
+         [&] { config.WriteMonitor("ExtendNames=.ZIP;.rar"); }, [&] { config.Remove(); }, false,
+         "warning: list: ",
+         "\".rar\" lacks its closing semicolon and never matches. Fix: write it \".rar;\".", 1},
+        {"list past the characters read", [&] { config.WriteMonitor("ExtendNames=" + longList); },
+         [&] { config.Remove(); }, false,
+         "warning: list: ", "has 1080 characters and only the first 1023 are read: \".x270\"", 1},
+        {"switch off", [&] { config.WriteMonitor("MonitorIE=2"); }, [&] { config.Remove(); }, false,
+         "warning: settings: ", "MonitorIE=2, off (only 1 is on)", 1},
+        {"settings beside another DLL than the registered one",
+         [&] {
+             CreateDirectoryA((SelfDirectory() + "other").c_str(), nullptr);
+             CopyFileA(dll_.c_str(), otherDll.c_str(), FALSE);
+             CallExport(otherDll, "DllRegisterServer");
+             config.WriteMonitor("MonitorIE=1");
+         },
+         [&] {
+             config.Remove();
+             Register();
+             RemoveTree(SelfDirectory() + "other");
+         },
+         false, "warning: settings: ",
+         config.Path() + " is not read: the DLL the browser loads (" + otherDll + ")", 1},
+        {"Maxthon without our plug-in",
+         [&] {
+             CreateDirectoryA(maxthon.c_str(), nullptr);
+             CreateDirectoryA((maxthon + "\\Plugin").c_str(), nullptr);
+             PutString(HKEY_CURRENT_USER, "Software\\Maxthon", "Folder", maxthon);
+         },
+         [&] {
+             SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\Maxthon");
+             RemoveTree(maxthon);
+         },
+         false, "warning: Maxthon: ",
+         "no " + maxthon + "\\Plugin\\WebCorvane\\Plugin.ini: Maxthon does not load the helper", 1},
+        {"clean again", none, none, false,
+         "ok: system: Windows 6.1: ", "the download manager's road is off", 0},
+    };
+    for (const Row& row : rows) {
+        row.fault();
+        CheckOptions options;
+        options.createAgent = row.createAgent;
+        const CheckReport report = CheckInstallation(options);
+        row.undo();
+        bool seen = false;
+        std::istringstream lines(report.text);
+        for (std::string line; std::getline(lines, line);)
+            seen = seen || (line.rfind(row.starts, 0) == 0 && line.find(row.says) != line.npos);
+        EXPECT_TRUE(seen) << row.name << ": no line \"" << row.starts << "..." << row.says
+                          << "...\" in\n"
+                          << report.text;
+        EXPECT_EQ(row.status, report.exitStatus) << row.name << ":\n" << report.text;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// The installation check's driver and its shared reading helpers; the two
+// small parts that need nothing else (Maxthon, the system) live here too.
+#include "tools/url_explainer/check_steps.h"
+
+#include "browser/download_manager.h"
+#include "common/guid_text.h"
+#include "common/identifiers.h"
+#include "common/win_handles.h"
+#include "handoff/download_handoff.h"
+#include "server/maxthon_plugin.h"
+
+#include <objbase.h>
+
+#include <cstdio>
+
+bool ReadRegistryString(HKEY root, const std::string& key, const char* value, std::string& text,
+                        REGSAM view) {
+    RegKey handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE | view, handle.Receive()) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    char data[2048];
+    DWORD size = sizeof(data) - 1;
+    DWORD type = 0;
+    if (RegQueryValueExA(handle.Get(), value, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                         &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return false;
+    }
+    // "DownloadUI" is stored without its terminating zero.
+    data[size] = '\0';
+    text = data;
+    return true;
+}
+
+bool ReadRegistryDword(HKEY root, const std::string& key, const char* value, DWORD& data) {
+    RegKey handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, handle.Receive()) != ERROR_SUCCESS)
+        return false;
+    DWORD size = sizeof(data);
+    DWORD type = 0;
+    return RegQueryValueExA(handle.Get(), value, nullptr, &type, reinterpret_cast<BYTE*>(&data),
+                            &size) == ERROR_SUCCESS &&
+           type == REG_DWORD;
+}
+
+bool RegistryKeyExists(HKEY root, const std::string& key) {
+    RegKey handle;
+    return RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, handle.Receive()) == ERROR_SUCCESS;
+}
+
+std::string RootName(HKEY root) {
+    if (root == HKEY_CURRENT_USER)
+        return "HKCU";
+    if (root == HKEY_LOCAL_MACHINE)
+        return "HKLM";
+    return "HKCR";
+}
+
+REGSAM OtherRegistryView() {
+    if (sizeof(void*) == 8)
+        return KEY_WOW64_32KEY;
+    // A 32-bit system has one view only, and ignores the flag.
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+}
+
+const char* ThisBitness() {
+    return sizeof(void*) == 8 ? "64-bit" : "32-bit";
+}
+
+const char* OtherBitness() {
+    return sizeof(void*) == 8 ? "32-bit" : "64-bit";
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string HresultText(long hr) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+void CheckMaxthon(std::vector<Finding>& findings) {
+    const std::string where = std::string("HKCU\\") + kMaxthonKey + " \"" + kMaxthonFolderValue;
+    char folder[MAX_PATH];
+    if (!ReadMaxthonFolder(folder)) {
+        findings.push_back({Finding::kOk, "Maxthon", "not installed (no " + where + "\")", ""});
+        return;
+    }
+    const std::string fix = "register the DLL again now that Maxthon is installed (install.cmd).";
+    char pluginFolder[MAX_PATH];
+    if (!FindPluginFolder(pluginFolder)) {
+        findings.push_back({Finding::kWarning, "Maxthon",
+                            std::string(folder) + " has no " + (kPluginRoot + 1) +
+                                " folder, so it has no plug-in of ours",
+                            "start Maxthon once so that it makes that folder, then " + fix});
+        return;
+    }
+    const std::string file = std::string(pluginFolder) + kPluginFile;
+    std::string clsidText;
+    GuidToText(CLSID_WebCorvaneIEHelper, clsidText);
+    char named[64] = "";
+    if (FileExists(file)) {
+        GetPrivateProfileStringA("General", "CLSID", "", named, sizeof(named), file.c_str());
+    }
+    if (!FileExists(file)) {
+        findings.push_back({Finding::kWarning, "Maxthon",
+                            "no " + file + ": Maxthon does not load the helper", fix});
+    } else if (lstrcmpiA(named, clsidText.c_str()) != 0) {
+        findings.push_back({Finding::kWarning, "Maxthon",
+                            file + " names CLSID \"" + named + "\", not the helper " + clsidText,
+                            fix});
+    } else {
+        findings.push_back({Finding::kOk, "Maxthon", file + " names the helper " + clsidText, ""});
+    }
+}
+
+void CheckSystem(std::vector<Finding>& findings) {
+    OSVERSIONINFOA version;
+    const bool declines = SystemDeclinesDownloads(&version);
+    const std::string windows = "Windows " + std::to_string(version.dwMajorVersion) + "." +
+                                std::to_string(version.dwMinorVersion);
+    findings.push_back(
+        {Finding::kOk, "system",
+         windows + (declines ? ": the download manager's road is off (it declines every download "
+                               "request, and clicks are still handed over)"
+                             : ": the download manager's road is active"),
+         ""});
+}
+
+std::string FormatFinding(const Finding& f) {
+    static const char* const kLevels[] = {"ok", "warning", "problem"};
+    std::string line = std::string(kLevels[f.level]) + ": " + f.subject + ": " + f.found;
+    if (!f.fix.empty())
+        line += ". Fix: " + f.fix;
+    return line;
+}
+
+CheckReport CheckInstallation(const CheckOptions& options) {
+    const HRESULT com = CoInitialize(nullptr);
+    CheckReport report;
+    Installation installation;
+    char directory[MAX_PATH];
+    if (DownloadHandoff::GetModuleDirectory(directory))
+        installation.toolDirectory = directory;
+
+    CheckClasses(installation, report.findings);
+    CheckBrowser(report.findings);
+    CheckAgent(options.createAgent, report.findings);
+    CheckSettings(installation, report.findings);
+    CheckMaxthon(report.findings);
+    CheckSystem(report.findings);
+    if (SUCCEEDED(com))
+        CoUninitialize();
+
+    int counts[3] = {};
+    for (const Finding& f : report.findings) {
+        report.text += FormatFinding(f) + "\n";
+        ++counts[f.level];
+    }
+    report.text += std::to_string(counts[0]) + " ok, " + std::to_string(counts[1]) +
+                   " warning(s), " + std::to_string(counts[2]) + " problem(s)\n";
+    report.exitStatus = counts[Finding::kProblem] > 0 ? 2 : counts[Finding::kWarning] > 0 ? 1 : 0;
+    return report;
+}

@@ -1,0 +1,92 @@
+// The download agent as every hand-off reaches it: its ProgID, its program
+// and, when asked, its creation, timed. It is never handed a URL.
+#include "tools/url_explainer/check_steps.h"
+
+#include "common/com_ptr.h"
+#include "common/guid_text.h"
+#include "common/string_conversion.h"
+#include "handoff/download_handoff.h"
+
+#include <objbase.h>
+
+#include "download_agent.h"
+
+namespace {
+
+const char kRepairFix[] = "install the WebCorvane download manager again (or repair it).";
+
+// The program of a LocalServer32 command line: quoted, or up to its ".exe".
+std::string ServerProgram(const std::string& commandLine) {
+    if (!commandLine.empty() && commandLine[0] == '"')
+        return commandLine.substr(1, commandLine.find('"', 1) - 1);
+    std::string lower = commandLine;
+    CharLowerA(&lower[0]);
+    const std::size_t exe = lower.find(".exe");
+    return exe == std::string::npos ? commandLine : commandLine.substr(0, exe + 4);
+}
+
+void CreateAndTime(REFCLSID agentClass, std::vector<Finding>& findings) {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER start;
+    LARGE_INTEGER stop;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    ComPtr<IDownloadAgent> agent;
+    const HRESULT hr = DownloadHandoff::CreateAgent(agentClass, agent.Receive());
+    QueryPerformanceCounter(&stop);
+    const long long ms = (stop.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart;
+    if (FAILED(hr)) {
+        findings.push_back({Finding::kProblem, "agent start",
+                            "not created (" + HresultText(hr) + ") after " + std::to_string(ms) +
+                                " ms: every hand-off fails the same way",
+                            kRepairFix});
+        return;
+    }
+    findings.push_back({Finding::kOk, "agent start",
+                        "created in " + std::to_string(ms) +
+                            " ms; it answers IDownloadAgent, so AddTask can be called (not "
+                            "called: a check hands over no URL)",
+                        ""});
+}
+
+}  // namespace
+
+void CheckAgent(bool createAgent, std::vector<Finding>& findings) {
+    const std::string progId = "\"" + WideToNarrow(DownloadHandoff::kAgentProgId) + "\"";
+    CLSID agentClass;
+    const HRESULT resolved = DownloadHandoff::ResolveAgent(agentClass);
+    if (FAILED(resolved)) {
+        findings.push_back({Finding::kProblem, "download agent",
+                            progId + " is not registered (" + HresultText(resolved) +
+                                "): no link can be handed over",
+                            kRepairFix});
+        return;
+    }
+    std::string clsidText;
+    GuidToText(agentClass, clsidText);
+    const std::string key = "CLSID\\" + clsidText + "\\LocalServer32";
+    std::string commandLine;
+    // COM starts a local server of either bitness.
+    const REGSAM other = OtherRegistryView();
+    const bool registered =
+        ReadRegistryString(HKEY_CLASSES_ROOT, key, nullptr, commandLine) ||
+        (other != 0 && ReadRegistryString(HKEY_CLASSES_ROOT, key, nullptr, commandLine, other));
+    const std::string program = ServerProgram(commandLine);
+    if (!registered) {
+        findings.push_back(
+            {Finding::kProblem, "download agent",
+             progId + " is " + clsidText + ", which has no HKCR\\" + key + ": COM cannot start it",
+             kRepairFix});
+    } else if (!FileExists(program)) {
+        findings.push_back(
+            {Finding::kProblem, "download agent",
+             progId + " is " + clsidText + ", whose program " + program + " does not exist",
+             kRepairFix});
+    } else {
+        findings.push_back(
+            {Finding::kOk, "download agent", progId + " is " + clsidText + ", " + program, ""});
+    }
+    // Tried whatever the registry says: it fails as a hand-off would.
+    if (createAgent)
+        CreateAndTime(agentClass, findings);
+}
