@@ -1,0 +1,170 @@
+#include "tests/support/failing_allocations.h"
+
+#include <oleauto.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Touched by the arming thread alone while armed; other threads only read
+// `armedThread`, which is set before and cleared after.
+volatile DWORD armedThread = 0;
+int remaining = 0;
+bool fired = false;
+long bstrBalance = 0;
+
+bool Armed() noexcept {
+    return armedThread != 0 && armedThread == GetCurrentThreadId();
+}
+
+// True for the one allocation that is to fail.
+bool FailThisOne() noexcept {
+    if (!Armed() || fired)
+        return false;
+    if (--remaining > 0)
+        return false;
+    fired = true;
+    return true;
+}
+
+void* Allocate(std::size_t size) noexcept {
+    if (FailThisOne())
+        return nullptr;
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+using AllocString = BSTR(WINAPI*)(const OLECHAR*);
+using AllocStringLen = BSTR(WINAPI*)(const OLECHAR*, UINT);
+using FreeString = void(WINAPI*)(BSTR);
+AllocString realAllocString = nullptr;
+AllocStringLen realAllocStringLen = nullptr;
+FreeString realFreeString = nullptr;
+
+BSTR WINAPI FailingAllocString(const OLECHAR* text) {
+    if (FailThisOne())
+        return nullptr;
+    BSTR result = realAllocString(text);
+    if (Armed() && result != nullptr)
+        ++bstrBalance;
+    return result;
+}
+
+BSTR WINAPI FailingAllocStringLen(const OLECHAR* text, UINT length) {
+    if (FailThisOne())
+        return nullptr;
+    BSTR result = realAllocStringLen(text, length);
+    if (Armed() && result != nullptr)
+        ++bstrBalance;
+    return result;
+}
+
+void WINAPI CountingFreeString(BSTR text) {
+    if (Armed() && text != nullptr)
+        --bstrBalance;
+    realFreeString(text);
+}
+
+// The import-table slot of `function` from `dll` in this executable.
+void** ImportSlot(const char* dll, const char* function) {
+    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         entry->Name != 0; ++entry) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + entry->Name), dll) != 0)
+            continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const auto* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0)
+                return reinterpret_cast<void**>(&slots->u1.Function);
+        }
+    }
+    return nullptr;
+}
+
+// Puts `replacement` in the slot and answers what was there.
+template <typename Function>
+Function Swap(const char* function, Function replacement) {
+    void** slot = ImportSlot("oleaut32.dll", function);
+    if (slot == nullptr)
+        return nullptr;
+    DWORD protection = 0;
+    VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
+    void* old = *slot;
+    *slot = reinterpret_cast<void*>(replacement);
+    VirtualProtect(slot, sizeof(*slot), protection, &protection);
+    return reinterpret_cast<Function>(old);
+}
+
+}  // namespace
+
+FailingAllocation::FailingAllocation(int n) {
+    remaining = n;
+    fired = false;
+    bstrBalance = 0;
+    realAllocString = Swap("SysAllocString", &FailingAllocString);
+    realAllocStringLen = Swap("SysAllocStringLen", &FailingAllocStringLen);
+    realFreeString = Swap("SysFreeString", &CountingFreeString);
+    armedThread = GetCurrentThreadId();
+}
+
+FailingAllocation::~FailingAllocation() {
+    armedThread = 0;
+    Swap("SysAllocString", realAllocString);
+    Swap("SysAllocStringLen", realAllocStringLen);
+    Swap("SysFreeString", realFreeString);
+}
+
+bool FailingAllocation::Fired() const {
+    return fired;
+}
+
+long FailingAllocation::BstrBalance() const {
+    return bstrBalance;
+}
+
+// The executable's allocation functions, failing on demand. Linked into an
+// executable only with this seam.
+void* operator new(std::size_t size) {
+    if (void* p = Allocate(size))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+    if (void* p = Allocate(size))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
