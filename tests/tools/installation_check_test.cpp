@@ -75,6 +75,17 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
     ScopedConfigFile config(SelfDirectory());
     const std::string otherDll = SelfDirectory() + "other\\WebCorvaneBHO.dll";
     const std::string agentCopy = SelfDirectory() + "agent copy\\CorvaneAgent.exe";
+    // The agent registered from a copy that is then deleted, and back again.
+    const auto removeAgentProgram = [&] {
+        CreateDirectoryA((SelfDirectory() + "agent copy").c_str(), nullptr);
+        CopyFileA(AgentExePath().c_str(), agentCopy.c_str(), FALSE);
+        Agent(agentCopy, "/RegServer");
+        DeleteFileA(agentCopy.c_str());
+    };
+    const auto restoreAgentProgram = [&] {
+        Agent(AgentExePath(), "/RegServer");
+        RemoveDirectoryA((SelfDirectory() + "agent copy").c_str());
+    };
     const std::string maxthon = SelfDirectory() + "maxthon";
     std::string longList;
     for (int i = 100; i < 280; ++i)
@@ -141,30 +152,10 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
         {"agent not registered", [&] { Agent(AgentExePath(), "/UnregServer"); },
          [&] { Agent(AgentExePath(), "/RegServer"); }, false,
          "problem: download agent: ", "\"CorvaneServer.WebCorvane.1\" is not registered", 2},
-        {"agent's program missing",
-         [&] {
-             CreateDirectoryA((SelfDirectory() + "agent copy").c_str(), nullptr);
-             CopyFileA(AgentExePath().c_str(), agentCopy.c_str(), FALSE);
-             Agent(agentCopy, "/RegServer");
-             DeleteFileA(agentCopy.c_str());
-         },
-         [&] {
-             Agent(AgentExePath(), "/RegServer");
-             RemoveDirectoryA((SelfDirectory() + "agent copy").c_str());
-         },
-         false, "problem: download agent: ", "whose program " + agentCopy + " does not exist", 2},
-        {"agent's program missing, agent created",
-         [&] {
-             CreateDirectoryA((SelfDirectory() + "agent copy").c_str(), nullptr);
-             CopyFileA(AgentExePath().c_str(), agentCopy.c_str(), FALSE);
-             Agent(agentCopy, "/RegServer");
-             DeleteFileA(agentCopy.c_str());
-         },
-         [&] {
-             Agent(AgentExePath(), "/RegServer");
-             RemoveDirectoryA((SelfDirectory() + "agent copy").c_str());
-         },
-         true, "problem: agent start: ", "not created (0x", 2},
+        {"agent's program missing", removeAgentProgram, restoreAgentProgram, false,
+         "problem: download agent: ", "whose program " + agentCopy + " does not exist", 2},
+        {"agent's program missing, agent created", removeAgentProgram, restoreAgentProgram, true,
+         "problem: agent start: ", "not created (0x", 2},
         {"list in capitals", [&] { config.WriteMonitor("ExtendNames=.ZIP;.rar"); },
          [&] { config.Remove(); }, false, "warning: list: ", "\".ZIP\" has capitals", 1},
         {"list without its closing semicolon",
