@@ -266,6 +266,32 @@ class PostedAction {
     std::thread poster_;
 };
 
+// What the library said while the browser let go of its object in a call.
+struct TabClosed {
+    bool ran = false;
+    HRESULT canUnloadDuringCall = E_FAIL;
+    bool loadedAfterFree = false;
+};
+
+// Makes `call` on `object`; a quarter of a second into it (the agent answers
+// after a second) the tab closes: the last reference goes and COM is asked to
+// free unused libraries, among them the one of `module`.
+template <typename Interface, typename Call>
+TabClosed CloseTabDuring(ComPtr<Interface>& object, HMODULE module, const std::string& path,
+                         Call&& call) {
+    TabClosed closed;
+    Interface* raw = object.Get();
+    PostedAction closeTab(250, [&] {
+        object.Reset();
+        closed.canUnloadDuringCall = CallExport(module, "DllCanUnloadNow");
+        CoFreeUnusedLibrariesEx(0, 0);
+        closed.loadedAfterFree = GetModuleHandleA(path.c_str()) != nullptr;
+    });
+    call(raw);
+    closed.ran = closeTab.Ran();
+    return closed;
+}
+
 // The browser releases the helper, its last reference, and asks COM to free
 // unused libraries while the helper's call still waits for the agent: the
 // call returns into code that is still there, writes the agent's answer, and
@@ -279,23 +305,15 @@ TEST_F(ComActivation, ReleasedUnderARunningCallTheHelperAndItsDllStayUntilItRetu
     HMODULE module = LoadedCopy(kClasses[0]);
     ASSERT_NE(nullptr, module);
 
-    IDispatch* raw = helper.Get();
-    HRESULT canUnloadDuringCall = E_FAIL;
-    bool loadedAfterFree = false;
-    // The agent answers after a second; the tab closes after a quarter of it.
-    PostedAction closeTab(250, [&] {
-        helper.Reset();
-        canUnloadDuringCall = CallExport(module, "DllCanUnloadNow");
-        CoFreeUnusedLibrariesEx(0, 0);
-        loadedAfterFree = GetModuleHandleA(copy_.c_str()) != nullptr;
-    });
     std::unique_ptr<BrowserEventArgs> args(
         BrowserEventArgs::BeforeNavigate2(L"http://host/closing-tab.zip"));
-    EXPECT_EQ(S_OK, raw->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD,
-                                args->Params(), nullptr, nullptr, nullptr));
-    ASSERT_TRUE(closeTab.Ran()) << "the message was not dispatched during the call";
-    EXPECT_EQ(S_FALSE, canUnloadDuringCall);
-    EXPECT_TRUE(loadedAfterFree);
+    const TabClosed closed = CloseTabDuring(helper, module, copy_, [&](IDispatch* raw) {
+        EXPECT_EQ(S_OK, raw->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD,
+                                    args->Params(), nullptr, nullptr, nullptr));
+    });
+    ASSERT_TRUE(closed.ran) << "the message was not dispatched during the call";
+    EXPECT_EQ(S_FALSE, closed.canUnloadDuringCall);
+    EXPECT_TRUE(closed.loadedAfterFree);
     EXPECT_EQ(1, args->cancel);
     EXPECT_EQ(1u, agent.Records().size());
     ExpectUnloadable(module);
@@ -319,20 +337,13 @@ TEST_F(ComActivation, ReleasedUnderARunningDownloadTheManagerAndItsDllStayUntilI
     ComPtr<IBindCtx> bindContext;
     ASSERT_EQ(S_OK, CreateBindCtx(0, bindContext.Receive()));
 
-    IDownloadManager* raw = manager.Get();
-    HRESULT canUnloadDuringCall = E_FAIL;
-    bool loadedAfterFree = false;
-    PostedAction closeTab(250, [&] {
-        manager.Reset();
-        canUnloadDuringCall = CallExport(module, "DllCanUnloadNow");
-        CoFreeUnusedLibrariesEx(0, 0);
-        loadedAfterFree = GetModuleHandleA(copy_.c_str()) != nullptr;
+    const TabClosed closed = CloseTabDuring(manager, module, copy_, [&](IDownloadManager* raw) {
+        EXPECT_EQ(S_OK, raw->Download(moniker.Get(), bindContext.Get(), 0, 0, nullptr, nullptr,
+                                      nullptr, 0));
     });
-    EXPECT_EQ(S_OK,
-              raw->Download(moniker.Get(), bindContext.Get(), 0, 0, nullptr, nullptr, nullptr, 0));
-    ASSERT_TRUE(closeTab.Ran()) << "the message was not delivered during the call";
-    EXPECT_EQ(S_FALSE, canUnloadDuringCall);
-    EXPECT_TRUE(loadedAfterFree);
+    ASSERT_TRUE(closed.ran) << "the message was not delivered during the call";
+    EXPECT_EQ(S_FALSE, closed.canUnloadDuringCall);
+    EXPECT_TRUE(closed.loadedAfterFree);
     EXPECT_EQ(1u, agent.Records().size());
     ExpectUnloadable(module);
 }
