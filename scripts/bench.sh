@@ -5,10 +5,23 @@
 # helper object's cost per navigation event, and the time from LoadLibrary to
 # a sited helper beside a minimal in-process class. Prints the figures.
 #
-# usage: scripts/bench.sh [mingw-i686|mingw-x86_64]   (default mingw-i686)
+# usage: scripts/bench.sh [mingw-i686|mingw-x86_64]
+# (default mingw-i686, or mingw-x86_64 where this machine runs no 32-bit programs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-preset=${1:-mingw-i686}
+source scripts/wine_env.sh
+if [ -n "${1:-}" ]; then
+  preset=$1
+elif wine_runs_32bit; then
+  preset=mingw-i686
+else
+  preset=mingw-x86_64
+  echo "bench: measuring the 64-bit DLL: $(wine32_unavailable_reason)"
+fi
+if [ "$preset" = mingw-i686 ] && ! wine_runs_32bit; then
+  echo "bench: cannot measure the 32-bit DLL: $(wine32_unavailable_reason)" >&2
+  exit 1
+fi
 
 bash scripts/setup.sh
 

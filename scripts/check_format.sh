@@ -2,15 +2,10 @@
 # Fails when a C or C++ file of ours differs from what clang-format makes of it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mapfile -t files < <(git ls-files --cached --others --exclude-standard \
-  '*.cpp' '*.h' '*.c' | grep -v '^build/')
-bad=0
-for f in "${files[@]}"; do
-  [ -f "$f" ] || continue
-  if ! clang-format --style=file "$f" | cmp -s - "$f"; then
-    echo "format: $f differs from clang-format (run: clang-format -i $f)"
-    bad=1
-  fi
-done
-[ $bad -eq 0 ] && echo "format: ${#files[@]} files follow .clang-format"
-exit $bad
+mapfile -t files < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.c' |
+  while read -r f; do [ -f "$f" ] && echo "$f"; done)
+if ! clang-format --style=file --dry-run -Werror "${files[@]}"; then
+  echo "format: the files above differ from .clang-format (fix: clang-format -i FILE)"
+  exit 1
+fi
+echo "format: ${#files[@]} files follow .clang-format"

@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
-# The main job: set up, build, then show the 32-bit DLL at work in the
-# platform's own WebBrowser control (tools/browser_host), in a fresh headless
-# Wine prefix, against a local web server and the reference agent: which links
-# are handed over, what the agent recorded, when the download manager is
-# asked, and that unregistration leaves nothing behind. Every decision is
-# compared with the one the configuration calls for; any difference makes the
-# script exit non-zero.
+# The main job: set up, build, then show the DLL at work in the platform's own
+# WebBrowser control (tools/browser_host), in a fresh headless Wine prefix,
+# against a local web server and the reference agent: which links are handed
+# over, what the agent recorded, when the download manager is asked, and that
+# unregistration leaves nothing behind. Every decision is compared with the
+# one the configuration calls for; any difference makes the script exit
+# non-zero.
 #
-#   bash scripts/demo.sh           set up, build both DLLs, run the demonstration
-#   bash scripts/demo.sh --quick   run it on the existing i686 build only
+# It shows the 32-bit DLL (the one Internet Explorer and Maxthon load by
+# default) where this machine runs 32-bit programs, and otherwise the 64-bit
+# DLL in the 64-bit control, with the 64-bit agent and host.
+#
+#   bash scripts/demo.sh                      set up, build both DLLs, run it
+#   bash scripts/demo.sh --quick win32|win64  run it on that existing build only
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/wine_env.sh
 
 quick=0
-[ "${1:-}" = --quick ] && quick=1
+arch=
+if [ "${1:-}" = --quick ]; then
+  quick=1
+  arch=${2:-win32}
+fi
 
 if [ "$quick" -eq 0 ]; then
   bash scripts/setup.sh
@@ -21,26 +30,47 @@ if [ "$quick" -eq 0 ]; then
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" >/dev/null
   done
+  if wine_runs_32bit; then
+    arch=win32
+    why="this machine runs 32-bit programs, and 32-bit browsers are the ones that load the helper by default"
+  else
+    arch=win64
+    why="$(wine32_unavailable_reason): the 32-bit DLL is built and not shown"
+  fi
+else
+  why="asked for with --quick $arch"
+fi
+
+if [ "$arch" = win64 ]; then
+  preset=mingw-x86_64 bits=64
+else
+  preset=mingw-i686 bits=32
+fi
+echo "== showing the $bits-bit DLL in the $bits-bit WebBrowser control ($why)"
+WINE=$(wine_loader "$arch")
+if [ "$arch" = win32 ] && ! wine_runs_32bit; then
+  echo "cannot show the 32-bit DLL: $(wine32_unavailable_reason)"
+  exit 1
 fi
 
 started=$(date +%s)
 root=$PWD
-build=$root/build/mingw-i686
+build=$root/build/$preset
 for f in "$build/shipped/WebCorvaneBHO.dll" "$build/agent/CorvaneAgent.exe" "$build/tools/browser_host.exe"; do
-  [ -f "$f" ] || { echo "missing $f: build the mingw-i686 preset first"; exit 1; }
+  [ -f "$f" ] || { echo "missing $f: build the $preset preset first"; exit 1; }
 done
 
 # A prefix of its own, fresh every run: what registration writes is checked
 # against a registry nobody else touched.
-export WINEPREFIX=$root/build/demo-prefix
-export WINEARCH=win32
+export WINEPREFIX=$root/build/demo-prefix-$arch
+export WINEARCH=$arch
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 # The ANSI code page follows the locale: 1252, as on a western Windows.
-wine() { LC_ALL=en_US.UTF-8 command wine "$@"; }
+wine() { LC_ALL=en_US.UTF-8 command "$WINE" "$@"; }
 
-work=$root/build/demo-work
+work=$root/build/demo-work-$arch
 server_pid=
 stop_wineserver() {
   wineserver -k 2>/dev/null || true
@@ -55,7 +85,7 @@ trap cleanup EXIT
 rm -rf "$WINEPREFIX" "$work"
 mkdir -p "$work" "$WINEPREFIX"
 wineserver -p </dev/null >/dev/null 2>&1
-wineboot -i </dev/null >/dev/null 2>&1
+wine wineboot -i </dev/null >/dev/null 2>&1
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 # Headless: without a display driver the control cannot make its window.
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
@@ -235,7 +265,7 @@ grep -q '^0 helpers$' <<<"$out" || fail "the host still finds a helper after unr
 echo "  the host now loads: $(grep helpers <<<"$out")"
 
 echo
-echo "== summary: $passes passes of ${#links[@]} links, $(ls "$work/downloads" | wc -l) file(s) the host downloaded itself, $(($(date +%s) - started)) s"
+echo "== summary ($bits-bit DLL): $passes passes of ${#links[@]} links, $(ls "$work/downloads" | wc -l) file(s) the host downloaded itself, $(($(date +%s) - started)) s"
 if [ "$failures" -ne 0 ]; then
   echo "$failures difference(s) from the expected decisions"
   exit 1

@@ -15,6 +15,8 @@ export WINEARCH="$arch"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+source "$(dirname "$0")/../../scripts/wine_env.sh"
+WINE=$(wine_loader "$arch") || exit 1
 
 # The 64-bit DLL is registered in the 64-bit view; reg.exe is a 32-bit
 # program and reads that view only when asked.
@@ -39,10 +41,10 @@ mkdir -p "$(dirname "$prefix")"
 # The server and the system processes outlive the programs that start them and
 # would keep ctest's output pipe open: start them detached.
 wineserver -p </dev/null >/dev/null 2>&1
-wineboot -i </dev/null >/dev/null 2>&1
-wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+"$WINE" wineboot -i </dev/null >/dev/null 2>&1
+"$WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1
 
-dll_win=$(wine winepath -w "$dll" 2>/dev/null </dev/null | tr -d '\r')
+dll_win=$("$WINE" winepath -w "$dll" 2>/dev/null </dev/null | tr -d '\r')
 dir_win="${dll_win%\\*}\\"
 [ -n "$dll_win" ] || { echo "FAIL: no Windows path for $dll"; exit 1; }
 
@@ -50,19 +52,19 @@ dir_win="${dll_win%\\*}\\"
 value() {
   local key=$1 name=$2 out
   if [ -z "$name" ]; then
-    out=$(wine reg query "$key" /ve "${view[@]}" </dev/null 2>/dev/null) || { echo "<missing>"; return; }
+    out=$("$WINE" reg query "$key" /ve "${view[@]}" </dev/null 2>/dev/null) || { echo "<missing>"; return; }
   else
-    out=$(wine reg query "$key" /v "$name" "${view[@]}" </dev/null 2>/dev/null) || { echo "<missing>"; return; }
+    out=$("$WINE" reg query "$key" /v "$name" "${view[@]}" </dev/null 2>/dev/null) || { echo "<missing>"; return; }
   fi
   printf '%s\n' "$out" | tr -d '\r' | sed -n 's/^    .*    REG_[A-Z_]*    //p' | head -1
 }
 
 key_exists() {
-  wine reg query "$1" "${view[@]}" </dev/null >/dev/null 2>&1
+  "$WINE" reg query "$1" "${view[@]}" </dev/null >/dev/null 2>&1
 }
 
 listing() {
-  wine reg query "$1" /s "${view[@]}" </dev/null 2>/dev/null | tr -d '\r'
+  "$WINE" reg query "$1" /s "${view[@]}" </dev/null 2>/dev/null | tr -d '\r'
 }
 
 expect() {
@@ -82,13 +84,13 @@ IE='Software\Microsoft\Internet Explorer'
 
 # Windows keeps the proxy/stub registration of its own IDownloadManager here;
 # Wine's fresh prefix has none, so put one in its place.
-wine reg add "HKCR\\Interface\\$DMIID" /ve /d IDownloadManager /f "${view[@]}" </dev/null >/dev/null 2>&1
-wine reg add "HKCR\\Interface\\$DMIID\\ProxyStubClsid32" /ve /d '{11111111-2222-3333-4444-555555555555}' \
+"$WINE" reg add "HKCR\\Interface\\$DMIID" /ve /d IDownloadManager /f "${view[@]}" </dev/null >/dev/null 2>&1
+"$WINE" reg add "HKCR\\Interface\\$DMIID\\ProxyStubClsid32" /ve /d '{11111111-2222-3333-4444-555555555555}' \
   /f "${view[@]}" </dev/null >/dev/null 2>&1
 platform_interface=$(listing "HKCR\\Interface\\$DMIID")
 grep -q '11111111-2222' <<<"$platform_interface" || fail "could not set up the IDownloadManager key"
 
-wine regsvr32 /s "$dll_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 answered $?"
+"$WINE" regsvr32 /s "$dll_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 answered $?"
 
 expect "HKCR\\CLSID\\$BHO" "" "WebCorvane Browser Helper"
 expect "HKCR\\CLSID\\$BHO\\InprocServer32" "" "$dll_win"
@@ -108,7 +110,7 @@ expect "HKCU\\$IE" DownloadUI "$DM"
 [ "$(listing "HKCR\\Interface\\$DMIID")" = "$platform_interface" ] ||
   fail "registration changed the platform's IDownloadManager key"
 
-wine regsvr32 /u /s "$dll_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 /u answered $?"
+"$WINE" regsvr32 /u /s "$dll_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 /u answered $?"
 
 for key in "HKCR\\CLSID\\$BHO" "HKCR\\CLSID\\$DM" "HKCR\\WebCorvaneBHO.WebCorvaneIEHelper" \
            "HKCR\\WebCorvaneBHO.WebCorvaneIEHelper.1" "HKCR\\WebCorvaneBHO.VDownloadManager" \
