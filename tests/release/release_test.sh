@@ -4,6 +4,10 @@
 # registered, each in its own registry view, and removed again. The
 # installation check of each bitness then runs from the archive.
 #
+# Where this machine runs no 32-bit programs, what needs one (the 32-bit
+# prompt, the 32-bit regsvr32, the x86 explainer) is left out and named; the
+# 64-bit half of install.cmd and uninstall.cmd still runs.
+#
 # usage: release_test.sh <scratch directory> <download agent to register>
 set -uo pipefail
 cd "$(dirname "$0")/../.."
@@ -17,6 +21,11 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+source scripts/wine_env.sh
+runs32=1
+wine_runs_32bit || runs32=0
+# Every program of this 64-bit prefix through the 64-bit loader.
+wine() { command "$(wine64_loader)" "$@"; }
 
 cleanup() {
   wineserver -k 2>/dev/null
@@ -30,7 +39,7 @@ python3 -m zipfile -e "$archive" "$scratch/unpacked" || { echo "FAIL: cannot unp
 folder="$scratch/unpacked/$(basename "$archive" .zip)"
 
 wineserver -p </dev/null >/dev/null 2>&1
-wineboot -i </dev/null >/dev/null 2>&1
+wine wineboot -i </dev/null >/dev/null 2>&1
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 
 failures=0
@@ -44,9 +53,11 @@ server() {  # the registered DLL of one view, or nothing
 win_folder=$(wine winepath -w "$folder" </dev/null 2>/dev/null | tr -d '\r')
 # The 64-bit command prompt, as a double click starts it, and a 32-bit one,
 # which must reach the 64-bit regsvr32 through Sysnative.
-for bits in 64 32; do
-  loader=wine
-  [ $bits = 64 ] && loader=/usr/lib/wine/wine64
+prompts=(64 32)
+[ $runs32 = 1 ] || prompts=()
+for bits in "${prompts[@]}"; do
+  loader=$(wine_loader win32)
+  [ $bits = 64 ] && loader=$(wine64_loader)
   (cd "$folder" && "$loader" cmd /c install.cmd </dev/null) | tr -d '\r'
   [ "$(server /reg:32)" = "$win_folder\\x86\\WebCorvaneBHO.dll" ] ||
     fail "$bits-bit prompt: 32-bit view names '$(server /reg:32)', not the x86 DLL"
@@ -58,6 +69,37 @@ for bits in 64 32; do
   [ -z "$(server /reg:64)" ] || fail "$bits-bit prompt: the 64-bit registration remains"
 done
 
+# No 32-bit program runs here, so the prefix has no SysWOW64 programs and the
+# scripts take the road of 32-bit Windows: install.cmd must say that the
+# 32-bit DLL could not be registered. The 64-bit DLL is registered and removed
+# by hand, as the scripts do on 64-bit Windows.
+install_x64() {
+  if [ $runs32 = 1 ]; then
+    (cd "$folder" && wine cmd /c install.cmd </dev/null) >/dev/null
+    return
+  fi
+  local said
+  said=$(cd "$folder" && { wine cmd /c install.cmd </dev/null; echo "exit $?"; } | tr -d '\r')
+  grep -q "could not be registered" <<<"$said" && grep -qx "exit 1" <<<"$said" ||
+    fail "install.cmd reports success without the 32-bit registration: '$said'"
+  wine regsvr32 /s "$win_folder\\x64\\WebCorvaneBHO.dll" </dev/null >/dev/null 2>&1 ||
+    fail "the 64-bit regsvr32 answered $?"
+}
+if [ $runs32 = 0 ]; then
+  install_x64
+  [ "$(server /reg:64)" = "$win_folder\\x64\\WebCorvaneBHO.dll" ] ||
+    fail "64-bit view names '$(server /reg:64)', not the x64 DLL"
+fi
+uninstall_x64() {
+  if [ $runs32 = 1 ]; then
+    (cd "$folder" && wine cmd /c uninstall.cmd </dev/null) >/dev/null
+  else
+    wine regsvr32 /s /u "$win_folder\\x64\\WebCorvaneBHO.dll" </dev/null >/dev/null 2>&1
+  fi
+  [ -z "$(server /reg:64)" ] || fail "the 64-bit registration remains"
+}
+[ $runs32 = 1 ] || uninstall_x64
+
 # The check beside each DLL after install.cmd. The archive holds no download
 # agent, so the agent is the one problem (exit 2) until one is registered;
 # with the reference agent registered all is well (exit 0).
@@ -68,8 +110,10 @@ check() {  # <x86|x64> <expected status> <expected line> [--agent]
   grep -q "^$3" "$scratch/check" || fail "$1 check: no line '$3'"
   grep -v '^ok: \|^problem: download agent: \|^[0-9]* ok, ' "$scratch/check" | sed "s/^/$1 check: /"
 }
-(cd "$folder" && /usr/lib/wine/wine64 cmd /c install.cmd </dev/null) >/dev/null
-for arch in x86 x64; do
+install_x64
+arches=(x86 x64)
+[ $runs32 = 1 ] || arches=(x64)
+for arch in "${arches[@]}"; do
   check $arch 2 "problem: download agent: \"CorvaneServer.WebCorvane.1\" is not registered"
   [ "$(grep -c -v '^ok: ' "$scratch/check")" = 2 ] || fail "$arch check: more than the agent is wrong"
   grep -q "^ok: helper class: .*the one beside this program" "$scratch/check" ||
@@ -84,9 +128,16 @@ wineserver -p </dev/null >/dev/null 2>&1
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 check x64 0 "ok: agent start: created in" --agent
 # Only the 32-bit DLL registered: the 64-bit check says so.
-/usr/lib/wine/wine64 regsvr32 /s /u "$win_folder\\x64\\WebCorvaneBHO.dll" </dev/null >/dev/null 2>&1
-check x64 2 "problem: helper class: registered for 32-bit browsers only"
-(cd "$folder" && /usr/lib/wine/wine64 cmd /c uninstall.cmd </dev/null) >/dev/null
+if [ $runs32 = 1 ]; then
+  wine regsvr32 /s /u "$win_folder\\x64\\WebCorvaneBHO.dll" </dev/null >/dev/null 2>&1
+  check x64 2 "problem: helper class: registered for 32-bit browsers only"
+fi
+uninstall_x64
 
-[ $failures -eq 0 ] && echo "release: installed and removed both DLLs from $(basename "$archive"), and checked them"
+if [ $runs32 = 0 ]; then
+  echo "release: NOT RUN here ($(wine32_unavailable_reason)): the 32-bit prompt, install.cmd and uninstall.cmd on 64-bit Windows (both DLLs), the x86 explainer's check, the 64-bit check of a helper registered for 32-bit browsers only"
+fi
+what="both DLLs"
+[ $runs32 = 1 ] || what="the 64-bit DLL"
+[ $failures -eq 0 ] && echo "release: installed and removed $what from $(basename "$archive"), and checked it"
 exit $((failures != 0))
