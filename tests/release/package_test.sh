@@ -215,7 +215,9 @@ active_setup() {  # step; then folder, bits, tool
   # A user who has none of the parts: the stub gives them all.
   reg_ delete 'HKCU\Software\Microsoft\Internet Explorer' /v DownloadUI /f >/dev/null
   rm -rf "$WINEPREFIX/drive_c/Maxthon/Plugin/WebCorvane"
-  wine cmd /c "$stub" </dev/null >/dev/null 2>&1
+  # As Active Setup starts it: the command line's quoted words, unquoted.
+  eval "set -- $stub"
+  wine "$@" </dev/null >/dev/null 2>&1
   reg_ query 'HKCU\Software\Microsoft\Internet Explorer' /v DownloadUI | grep -q "$DM" ||
     fail "$step: the $bits Active Setup stub wrote no DownloadUI"
   [ -f "$WINEPREFIX/drive_c/Maxthon/Plugin/WebCorvane/Plugin.ini" ] ||
