@@ -10,12 +10,23 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <sddl.h>
 #include <shlwapi.h>
 
 #include <string>
 
 namespace {
 constexpr wchar_t kFriendlyName[] = L"Corvane download agent";
+
+// Who may start the agent and call it: the interactive user, the system and
+// administrators as COM's defaults allow, and ALL APPLICATION PACKAGES
+// (S-1-15-2-1), so that a browser tab in an AppContainer (Enhanced Protected
+// Mode) reaches it. Launch: execute, execute and activate locally (0xB);
+// access: execute locally (0x3).
+constexpr wchar_t kLaunchPermission[] =
+    L"O:BAG:BAD:(A;;0xb;;;IU)(A;;0xb;;;SY)(A;;0xb;;;BA)(A;;0xb;;;S-1-15-2-1)";
+constexpr wchar_t kAccessPermission[] =
+    L"O:BAG:BAD:(A;;0x3;;;PS)(A;;0x3;;;IU)(A;;0x3;;;SY)(A;;0x3;;;BA)(A;;0x3;;;S-1-15-2-1)";
 
 std::wstring GuidText(REFGUID guid) {
     std::string text;
@@ -34,13 +45,34 @@ void CheckHr(HRESULT hr) {
         throw HResultError(hr);
 }
 
-void SetDefaultValue(const std::wstring& subkey, const std::wstring& value) {
+void SetNamedValue(const std::wstring& subkey, const wchar_t* name, const std::wstring& value) {
     RegKey key;
     Check(RegCreateKeyExW(HKEY_CLASSES_ROOT, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                           key.Receive(), nullptr));
-    Check(RegSetValueExW(key.Get(), nullptr, 0, REG_SZ,
-                         reinterpret_cast<const BYTE*>(value.c_str()),
+    Check(RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+}
+
+void SetDefaultValue(const std::wstring& subkey, const std::wstring& value) {
+    SetNamedValue(subkey, nullptr, value);
+}
+
+// A security descriptor, given in SDDL, as the self-relative binary COM reads.
+void SetSecurityValue(const std::wstring& subkey, const wchar_t* name, const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ULONG size = 0;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                              &size))
+        throw HResultError(HRESULT_FROM_WIN32(GetLastError()));
+    RegKey key;
+    LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                  nullptr, key.Receive(), nullptr);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExW(key.Get(), name, 0, REG_BINARY,
+                                static_cast<const BYTE*>(descriptor), size);
+    }
+    LocalFree(descriptor);
+    Check(status);
 }
 
 void DeleteTree(const std::wstring& subkey) {
@@ -85,6 +117,11 @@ void RegisterAgent() {
         // Quoted: COM runs this as a command line, and the path may hold spaces.
         SetDefaultValue(classKey + L"\\LocalServer32", L"\"" + path + L"\"");
         SetDefaultValue(classKey + L"\\ProgID", kAgentProgId);
+        const std::wstring appIdKey = L"AppID\\" + clsid;
+        SetNamedValue(classKey, L"AppID", clsid);
+        SetDefaultValue(appIdKey, kFriendlyName);
+        SetSecurityValue(appIdKey, L"LaunchPermission", kLaunchPermission);
+        SetSecurityValue(appIdKey, L"AccessPermission", kAccessPermission);
         // Also writes Interface\{IID} with the automation marshaler as its
         // proxy/stub, which is what lets clients in other processes call us.
         ComPtr<ITypeLib> typeLib;
@@ -112,6 +149,7 @@ void UnregisterAgent() {
     };
     attempt([] { UnregisterTypeLibrary(ExecutablePath()); });
     attempt([] { DeleteTree(L"CLSID\\" + GuidText(CLSID_CorvaneAgent)); });
+    attempt([] { DeleteTree(L"AppID\\" + GuidText(CLSID_CorvaneAgent)); });
     attempt([] { DeleteTree(kAgentProgId); });
     if (FAILED(firstFailure))
         throw HResultError(firstFailure);

@@ -61,6 +61,7 @@ for arch in x86 x64; do
   # wixl takes the files' paths relative to the folder it runs in.
   (cd "$release" && wixl -a "$arch" -o "$msi" \
     -D Arch="$arch" -D Version="$version" -D ProductCode="$product_code" \
+    -D ActiveSetupVersion="${version//./,}" -D Win64="$([ $arch = x64 ] && echo yes || echo no)" \
     -D UpgradeCode="$upgrade_code" "$here/webcorvane.wxs")
 
   # What wixl cannot say: each DLL registers itself (SelfReg; the standard

@@ -1,6 +1,7 @@
 // Self-registration: the COM keys of both classes from one table per class,
 // the Browser Helper Objects key, the "DownloadUI" values and the Maxthon
-// plug-in; unregistration undoes them in the reverse order.
+// plug-in; unregistration undoes them in the reverse order. Both answer
+// whether everything was done, so that regsvr32 and an installer can say so.
 #include "server/registration.h"
 
 #include "common/boundary.h"
@@ -12,6 +13,7 @@
 #include "common/module_state.h"
 
 #include <objbase.h>
+#include <olectl.h>
 #include <shlwapi.h>
 
 #include <cstdio>
@@ -43,6 +45,20 @@ bool FormatKeyName(const char* format, const char* argument, char (&name)[MAX_PA
     return length >= 0 && static_cast<size_t>(length) < sizeof(name);
 }
 
+// A removal that found nothing to remove did what it was asked.
+bool Removed(LSTATUS status) noexcept {
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool HasSubkeys(HKEY root, const char* keyName) noexcept {
+    RegKey key;
+    DWORD subkeys = 0;
+    return RegOpenKeyExA(root, keyName, 0, KEY_READ, key.Receive()) == ERROR_SUCCESS &&
+           RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           subkeys != 0;
+}
+
 }  // namespace
 
 RegistrationTable FillRegistrationTable(const ClassRegistrationTexts& t) {
@@ -62,6 +78,7 @@ RegistrationTable FillRegistrationTable(const ClassRegistrationTexts& t) {
         {root, "CLSID\\%s\\Control", t.clsidText, nullptr, nullptr, true},
         {root, "CLSID\\%s\\TypeLib", t.clsidText, nullptr, t.libidText, false},
         {root, "CLSID\\%s\\Version", t.clsidText, nullptr, t.version, false},
+        {root, kImplementedCategoryKeyFormat, t.clsidText, nullptr, nullptr, false},
         {root, "TypeLib\\%s", t.libidText, nullptr, nullptr, false},
         {root, "TypeLib\\%s\\1.0", t.libidText, nullptr, t.typeLibName, false},
         {root, "TypeLib\\%s\\1.0\\0", t.libidText, nullptr, nullptr, false},
@@ -78,32 +95,37 @@ RegistrationTable FillRegistrationTable(const ClassRegistrationTexts& t) {
     }};
     // The walk stops at a null root: the interface rows are left out whole.
     if (!t.writesInterfaceKey)
-        rows[20].root = nullptr;
+        rows[kInterfaceRowIndex].root = nullptr;
     return rows;
 }
 
 int WriteRegistryRows(const RegistryRow* rows, std::size_t count) noexcept {
+    int written = 1;
     for (std::size_t i = 0; i < count && rows[i].root != nullptr; ++i) {
         const RegistryRow& row = rows[i];
         char keyName[MAX_PATH];
-        if (!FormatKeyName(row.keyFormat, row.keyArgument, keyName))
-            return 0;
+        if (!FormatKeyName(row.keyFormat, row.keyArgument, keyName)) {
+            written = 0;
+            continue;
+        }
         if (row.deleteFirst)
             SHDeleteKeyA(row.root, keyName);
         RegKey key;
         DWORD disposition = 0;
         if (RegCreateKeyExA(row.root, keyName, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                             nullptr, key.Receive(), &disposition) != ERROR_SUCCESS) {
-            return 0;
+            written = 0;
+            continue;
         }
-        if (row.valueData != nullptr) {
-            // The terminating zero is stored with the text.
+        // The terminating zero is stored with the text.
+        if (row.valueData != nullptr &&
             RegSetValueExA(key.Get(), row.valueName, 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(row.valueData),
-                           static_cast<DWORD>(lstrlenA(row.valueData) + 1));
+                           static_cast<DWORD>(lstrlenA(row.valueData) + 1)) != ERROR_SUCCESS) {
+            written = 0;
         }
     }
-    return 1;
+    return written;
 }
 
 bool GetModuleLocation(HINSTANCE module, char (&path)[MAX_PATH],
@@ -157,9 +179,9 @@ int RegisterComClass(REFCLSID clsid, REFGUID libid, REFIID iid, const char* desc
 }
 
 int UnregisterComClass(REFCLSID clsid, REFGUID libid, REFIID iid, const char* progId) noexcept {
-    GuardBoundary([&] {
-        SHDeleteKeyA(HKEY_CLASSES_ROOT, progId);
-        SHDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(progId) + ".1").c_str());
+    return GuardBoundary(0, [&] {
+        bool removed = Removed(SHDeleteKeyA(HKEY_CLASSES_ROOT, progId));
+        removed &= Removed(SHDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(progId) + ".1").c_str()));
 
         struct Deletion {
             REFGUID guid;
@@ -173,14 +195,17 @@ int UnregisterComClass(REFCLSID clsid, REFGUID libid, REFIID iid, const char* pr
         };
         for (const Deletion& d : deletions) {
             std::string text;
-            if (!d.ours || !GuidToText(d.guid, text))
+            if (!d.ours)
                 continue;
             char keyName[MAX_PATH];
-            if (FormatKeyName(d.format, text.c_str(), keyName))
-                SHDeleteKeyA(HKEY_CLASSES_ROOT, keyName);
+            if (!GuidToText(d.guid, text) || !FormatKeyName(d.format, text.c_str(), keyName)) {
+                removed = false;
+                continue;
+            }
+            removed &= Removed(SHDeleteKeyA(HKEY_CLASSES_ROOT, keyName));
         }
+        return removed ? 1 : 0;
     });
-    return 1;
 }
 
 bool FormatBrowserHelperKey(const char* clsidText, char (&keyName)[MAX_PATH]) noexcept {
@@ -200,59 +225,96 @@ int SetBrowserHelperKey(REFCLSID clsid, int install) noexcept {
         return 0;
     if (install != 0) {
         RegKey key;
-        if (RegCreateKeyA(HKEY_LOCAL_MACHINE, keyName, key.Receive()) == ERROR_SUCCESS) {
-            RegSetValueExA(key.Get(), nullptr, 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(kBrowserHelperName),
-                           static_cast<DWORD>(std::strlen(kBrowserHelperName)));
-        }
-    } else {
-        // The key alone: a key someone else put below it keeps it in place.
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName);
+        return RegCreateKeyA(HKEY_LOCAL_MACHINE, keyName, key.Receive()) == ERROR_SUCCESS &&
+                       RegSetValueExA(key.Get(), nullptr, 0, REG_SZ,
+                                      reinterpret_cast<const BYTE*>(kBrowserHelperName),
+                                      static_cast<DWORD>(std::strlen(kBrowserHelperName))) ==
+                           ERROR_SUCCESS
+                   ? 1
+                   : 0;
     }
-    return 1;
+    // The key alone: a key someone else put below it keeps it in place.
+    return Removed(RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName)) ||
+                   HasSubkeys(HKEY_LOCAL_MACHINE, keyName)
+               ? 1
+               : 0;
 }
 
-int SetDownloadUI(REFCLSID clsid, int install) noexcept {
+int SetDownloadUIIn(HKEY root, REFCLSID clsid, int install) noexcept {
     std::string clsidText;
     if (!GuidToText(clsid, clsidText))
         return 0;
     if (install != 0) {
-        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-            SHSetValueA(root, kInternetExplorerKey, kDownloadUIValue, REG_SZ, clsidText.c_str(),
-                        static_cast<DWORD>(clsidText.size()));
-        }
-    } else {
-        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-            SHDeleteValueA(root, kInternetExplorerKey, kDownloadUIValue);
+        return SHSetValueA(root, kInternetExplorerKey, kDownloadUIValue, REG_SZ, clsidText.c_str(),
+                           static_cast<DWORD>(clsidText.size())) == ERROR_SUCCESS
+                   ? 1
+                   : 0;
     }
-    return 1;
+    return Removed(SHDeleteValueA(root, kInternetExplorerKey, kDownloadUIValue)) ? 1 : 0;
 }
 
+int SetDownloadUI(REFCLSID clsid, int install) noexcept {
+    const HKEY roots[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
+    int done = 1;
+    for (std::size_t i = 0; i < 2; ++i) {
+        // Removal clears the user's value first, as it was written last.
+        const HKEY root = roots[install != 0 ? i : 1 - i];
+        done &= SetDownloadUIIn(root, clsid, install);
+    }
+    return done;
+}
+
+namespace {
+
+// The per-user parts: the user's "DownloadUI" and the Maxthon plug-in. A
+// user without Maxthon has no plug-in to write.
+bool SetPerUserParts(int install) noexcept {
+    bool done = SetDownloadUIIn(HKEY_CURRENT_USER, CLSID_VDownloadManager, install) != 0;
+    char pluginFolder[MAX_PATH];
+    if (FindPluginFolder(pluginFolder))
+        done &= RegisterMaxthonPlugin(install) != 0;
+    return done;
+}
+
+}  // namespace
+
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-    return GuardBoundary(S_OK, [] {
+    return GuardBoundary(SELFREG_E_CLASS, [] {
         // Each step runs whatever the earlier ones answered.
-        RegisterComClass(CLSID_WebCorvaneIEHelper, LIBID_WebCorvaneBHO, IID_IWebCorvaneIEHelper,
-                         kHelperDescription, kHelperProgId, kVersion, kTypeLibName,
-                         kHelperInterfaceName);
-        RegisterComClass(CLSID_VDownloadManager, LIBID_WebCorvaneBHO, IID_DownloadManagerInterface,
-                         kDownloadManagerDescription, kDownloadManagerProgId, kVersion,
-                         kTypeLibName, kDownloadManagerInterfaceName);
-        SetBrowserHelperKey(CLSID_WebCorvaneIEHelper, 1);
-        SetDownloadUI(CLSID_VDownloadManager, 1);
-        RegisterMaxthonPlugin(1);
-        return S_OK;
+        bool done = RegisterComClass(CLSID_WebCorvaneIEHelper, LIBID_WebCorvaneBHO,
+                                     IID_IWebCorvaneIEHelper, kHelperDescription, kHelperProgId,
+                                     kVersion, kTypeLibName, kHelperInterfaceName) != 0;
+        done &= RegisterComClass(CLSID_VDownloadManager, LIBID_WebCorvaneBHO,
+                                 IID_DownloadManagerInterface, kDownloadManagerDescription,
+                                 kDownloadManagerProgId, kVersion, kTypeLibName,
+                                 kDownloadManagerInterfaceName) != 0;
+        done &= SetBrowserHelperKey(CLSID_WebCorvaneIEHelper, 1) != 0;
+        done &= SetDownloadUIIn(HKEY_LOCAL_MACHINE, CLSID_VDownloadManager, 1) != 0;
+        done &= SetPerUserParts(1);
+        return done ? S_OK : SELFREG_E_CLASS;
     });
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-    return GuardBoundary(S_OK, [] {
-        RegisterMaxthonPlugin(0);
-        SetDownloadUI(CLSID_VDownloadManager, 0);
-        SetBrowserHelperKey(CLSID_WebCorvaneIEHelper, 0);
-        UnregisterComClass(CLSID_VDownloadManager, LIBID_WebCorvaneBHO,
-                           IID_DownloadManagerInterface, kDownloadManagerProgId);
-        UnregisterComClass(CLSID_WebCorvaneIEHelper, LIBID_WebCorvaneBHO, IID_IWebCorvaneIEHelper,
-                           kHelperProgId);
-        return S_OK;
+    return GuardBoundary(SELFREG_E_CLASS, [] {
+        bool done = SetPerUserParts(0);
+        done &= SetDownloadUIIn(HKEY_LOCAL_MACHINE, CLSID_VDownloadManager, 0) != 0;
+        done &= SetBrowserHelperKey(CLSID_WebCorvaneIEHelper, 0) != 0;
+        done &= UnregisterComClass(CLSID_VDownloadManager, LIBID_WebCorvaneBHO,
+                                   IID_DownloadManagerInterface, kDownloadManagerProgId) != 0;
+        done &= UnregisterComClass(CLSID_WebCorvaneIEHelper, LIBID_WebCorvaneBHO,
+                                   IID_IWebCorvaneIEHelper, kHelperProgId) != 0;
+        return done ? S_OK : SELFREG_E_CLASS;
+    });
+}
+
+// regsvr32 /n /i:user (and /u /n /i:user): the per-user parts alone, for the
+// user who runs it, as Active Setup does at each user's first logon after a
+// machine-wide install.
+extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, LPCWSTR argument) {
+    return GuardBoundary(E_FAIL, [&] {
+        if (argument == nullptr || lstrcmpiW(argument, kPerUserInstallArgument) != 0)
+            return E_INVALIDARG;
+        return SetPerUserParts(install ? 1 : 0) ? S_OK : SELFREG_E_CLASS;
     });
 }

@@ -5,6 +5,8 @@
 #include "tests/support/agent_control.h"
 #include "tests/support/child_process.h"
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -71,6 +73,40 @@ TEST(AgentRegistration, WritesClassProgIdAndItsMarshaler) {
     EXPECT_TRUE(KeyExists("TypeLib\\" + Text(LIBID_CorvaneAgentLib) + "\\1.0"));
 }
 
+// A browser tab in an AppContainer may start the agent and call it.
+TEST(AgentRegistration, LetsAllApplicationPackagesLaunchAndUseIt) {
+    const std::string appId = "AppID\\" + Text(CLSID_CorvaneAgent);
+    RegKey classKey;
+    char named[64] = {};
+    DWORD size = sizeof(named) - 1;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CLASSES_ROOT, ("CLSID\\" + Text(CLSID_CorvaneAgent)).c_str(), 0,
+                            KEY_READ, classKey.Receive()));
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(classKey.Get(), "AppID", nullptr, nullptr,
+                                              reinterpret_cast<BYTE*>(named), &size));
+    EXPECT_EQ(Text(CLSID_CorvaneAgent), named);
+    for (const char* value : {"LaunchPermission", "AccessPermission"}) {
+        SCOPED_TRACE(value);
+        RegKey key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExA(HKEY_CLASSES_ROOT, appId.c_str(), 0, KEY_READ, key.Receive()));
+        BYTE data[1024];
+        DWORD length = sizeof(data);
+        DWORD type = 0;
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key.Get(), value, nullptr, &type, data, &length));
+        EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+        LPSTR sddl = nullptr;
+        ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            data, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr));
+        const std::string text = sddl;
+        LocalFree(sddl);
+        // Spelled out, or by the alias a newer system knows for it.
+        EXPECT_TRUE(text.find(";;;S-1-15-2-1)") != std::string::npos ||
+                    text.find(";;;AC)") != std::string::npos)
+            << text;
+    }
+}
+
 TEST(AgentRegistration, UnregServerRemovesItAllAndRegServerRestoresIt) {
     ReRegisterAtEnd restore;
     ASSERT_EQ(0, RunProcess(AgentExePath(), "/UnregServer"));
@@ -78,6 +114,7 @@ TEST(AgentRegistration, UnregServerRemovesItAllAndRegServerRestoresIt) {
     EXPECT_TRUE(FAILED(CLSIDFromProgID(kAgentProgIdText, &clsid)));
     EXPECT_FALSE(KeyExists("CorvaneServer.WebCorvane.1"));
     EXPECT_FALSE(KeyExists("CLSID\\" + Text(CLSID_CorvaneAgent)));
+    EXPECT_FALSE(KeyExists("AppID\\" + Text(CLSID_CorvaneAgent)));
     EXPECT_FALSE(KeyExists("Interface\\" + Text(IID_IDownloadAgent)));
     EXPECT_FALSE(KeyExists("TypeLib\\" + Text(LIBID_CorvaneAgentLib) + "\\1.0"));
     // Removing what is not there is no failure.

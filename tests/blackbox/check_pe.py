@@ -25,7 +25,8 @@ SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll",
     "wininet.dll", "msvcrt.dll", "shell32.dll", "gdi32.dll", "version.dll", "urlmon.dll",
 }
-EXPORTS = {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer", "DllUnregisterServer"}
+EXPORTS = {"DllCanUnloadNow", "DllGetClassObject", "DllInstall", "DllRegisterServer",
+           "DllUnregisterServer"}
 
 # The headers that declare what those DLLs export.
 HEADERS = [

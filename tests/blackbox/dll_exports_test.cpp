@@ -23,11 +23,11 @@ using NoArgs = HRESULT(STDAPICALLTYPE*)();
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 }  // namespace
 
-TEST(DllExports, AllFourAreExportedByTheirPlainNames) {
+TEST(DllExports, AllFiveAreExportedByTheirPlainNames) {
     Library dll;
     ASSERT_NE(nullptr, dll.module) << GetLastError();
-    for (const char* name :
-         {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer", "DllUnregisterServer"}) {
+    for (const char* name : {"DllCanUnloadNow", "DllGetClassObject", "DllInstall",
+                             "DllRegisterServer", "DllUnregisterServer"}) {
         EXPECT_NE(nullptr, GetProcAddress(dll.module, name)) << name;
     }
 }

@@ -6,6 +6,7 @@
 #include "tests/support/wine_paths.h"
 
 #include <windows.h>
+#include <olectl.h>
 #include <shlwapi.h>
 
 #include <gtest/gtest.h>
@@ -47,6 +48,7 @@ const std::string kBuiltDll = FromUnixPath(WEBCORVANE_DLL_PATH);
 #define BHO_KEY \
     "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects"
 #define DOWNLOAD_MANAGER_IID "{988934A4-064B-11D3-BB80-00104B35E7F9}"
+#define APP_CONTAINER_COMPATIBLE "\\Implemented Categories\\{59FB2056-D625-48D0-A944-1A85B5AB2640}"
 
 constexpr int kPathBytes = -1;  // the module path (or directory) and its terminator
 constexpr int kKeyOnly = -2;
@@ -77,6 +79,7 @@ const Expected kRegistration[] = {
     {"HKCR\\CLSID\\" BHO "\\Control", nullptr, nullptr, kKeyOnly},
     {"HKCR\\CLSID\\" BHO "\\TypeLib", "@", LIB, 39},
     {"HKCR\\CLSID\\" BHO "\\Version", "@", "1.0", 4},
+    {"HKCR\\CLSID\\" BHO APP_CONTAINER_COMPATIBLE, nullptr, nullptr, kKeyOnly},
     {"HKCR\\Interface\\" HELPER_IID, "@", "IWebCorvaneIEHelper", 20},
     {"HKCR\\Interface\\" HELPER_IID "\\ProxyStubClsid", "@", MARSHALER, 39},
     {"HKCR\\Interface\\" HELPER_IID "\\ProxyStubClsid32", "@", MARSHALER, 39},
@@ -102,6 +105,7 @@ const Expected kRegistration[] = {
     {"HKCR\\CLSID\\" DM "\\Control", nullptr, nullptr, kKeyOnly},
     {"HKCR\\CLSID\\" DM "\\TypeLib", "@", LIB, 39},
     {"HKCR\\CLSID\\" DM "\\Version", "@", "1.0", 4},
+    {"HKCR\\CLSID\\" DM APP_CONTAINER_COMPATIBLE, nullptr, nullptr, kKeyOnly},
     // Passed as 13 and 38 bytes without the terminator; RegSetValueExA
     // stores the terminator that follows such a string, so they read back
     // one byte longer.
@@ -291,7 +295,7 @@ TEST(Unregistration, DeletesDownloadUIWhicheverManagerItNames) {
     EXPECT_EQ(0u, after.count("HKCU\\Software\\Microsoft\\Internet Explorer |DownloadUI"));
 }
 
-TEST(Registration, AnUnwritableClassesRootStillRunsTheOtherSteps) {
+TEST(Registration, AnUnwritableClassesRootFailsAndStillRunsTheOtherSteps) {
     HKEY deletedKey = nullptr;
     HANDLE notAKey = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(nullptr, notAKey);
@@ -316,7 +320,7 @@ TEST(Registration, AnUnwritableClassesRootStillRunsTheOtherSteps) {
                                        c.deleted ? deletedKey : reinterpret_cast<HKEY>(notAKey)));
         Dll dll(kBuiltDll);
         ASSERT_NE(nullptr, dll.module);
-        EXPECT_EQ(S_OK, dll.Register());
+        EXPECT_EQ(SELFREG_E_CLASS, dll.Register());
         // The class keys went nowhere: neither into the scratch hive nor the
         // real one.
         RegOverridePredefKey(HKEY_CLASSES_ROOT, sandbox.ClassesRoot());
@@ -337,7 +341,8 @@ TEST(Registration, AnUnwritableClassesRootStillRunsTheOtherSteps) {
         ASSERT_EQ(ERROR_SUCCESS,
                   RegOverridePredefKey(HKEY_CLASSES_ROOT,
                                        c.deleted ? deletedKey : reinterpret_cast<HKEY>(notAKey)));
-        EXPECT_EQ(S_OK, dll.Unregister());
+        // It cannot tell that no class key of ours remains there.
+        EXPECT_EQ(SELFREG_E_CLASS, dll.Unregister());
         RegOverridePredefKey(HKEY_CLASSES_ROOT, sandbox.ClassesRoot());
         const RegistryListing after = ListSandbox(sandbox);
         EXPECT_EQ(0u, after.count(BHO_KEY "\\" BHO));
@@ -370,6 +375,40 @@ TEST(Registration, InstallsAndRemovesTheMaxthonPlugin) {
     EXPECT_TRUE(Exists(maxthon.Sub("Plugin")));
 }
 
+// regsvr32 /n /i:user, as Active Setup runs it for each user of a
+// machine-wide install: the user's "DownloadUI" and plug-in, nothing else.
+TEST(Registration, DllInstallForTheUserWritesAndRemovesOnlyThePerUserParts) {
+    RegistrySandbox sandbox;
+    ASSERT_TRUE(sandbox.Ready());
+    ScratchDir maxthon("webcorvane-maxthon");
+    ASSERT_TRUE(CreateDirectoryA(maxthon.Sub("Plugin").c_str(), nullptr));
+    ASSERT_TRUE(PutString(HKEY_CURRENT_USER, "Software\\Maxthon", "Folder", maxthon.Path()));
+    const RegistryListing before = ListSandbox(sandbox);
+    Dll dll(kBuiltDll);
+    using Install = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
+    auto install = reinterpret_cast<Install>(
+        reinterpret_cast<void*>(GetProcAddress(dll.module, "DllInstall")));
+    ASSERT_NE(nullptr, install);
+
+    EXPECT_EQ(E_INVALIDARG, install(TRUE, L"machine"));
+    EXPECT_EQ(E_INVALIDARG, install(TRUE, nullptr));
+    EXPECT_EQ("", DescribeDifference(before, ListSandbox(sandbox)));
+
+    EXPECT_EQ(S_OK, install(TRUE, L"user"));
+    RegistryListing expected = before;
+    expected["HKCU\\Software\\Microsoft"] = "key";
+    expected["HKCU\\Software\\Microsoft\\Internet Explorer"] = "key";
+    expected["HKCU\\Software\\Microsoft\\Internet Explorer |DownloadUI"] =
+        ValueEntry(REG_SZ, std::string(DM, 39));
+    EXPECT_EQ("", DescribeDifference(expected, ListSandbox(sandbox)));
+    EXPECT_TRUE(Exists(maxthon.Sub("Plugin\\WebCorvane\\Plugin.ini")));
+
+    EXPECT_EQ(S_OK, install(FALSE, L"USER"));
+    EXPECT_EQ(
+        0u, ListSandbox(sandbox).count("HKCU\\Software\\Microsoft\\Internet Explorer |DownloadUI"));
+    EXPECT_FALSE(Exists(maxthon.Sub("Plugin\\WebCorvane")));
+}
+
 TEST(Registration, AModulePathCutAtTheBufferWritesNoClassKey) {
     // A copy of the DLL whose full path is longer than MAX_PATH, loaded
     // through the wide long-path form.
@@ -392,7 +431,8 @@ TEST(Registration, AModulePathCutAtTheBufferWritesNoClassKey) {
     auto reg = reinterpret_cast<Entry>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
     ASSERT_NE(nullptr, reg);
-    EXPECT_EQ(S_OK, reg());
+    // No module path, no class registration: a failure, and said so.
+    EXPECT_EQ(SELFREG_E_CLASS, reg());
     char seen[MAX_PATH + 1] = {};
     EXPECT_EQ(static_cast<DWORD>(MAX_PATH), GetModuleFileNameA(module, seen, MAX_PATH));
     FreeLibrary(module);

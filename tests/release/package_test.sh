@@ -199,6 +199,35 @@ break_dll() {  # folder, bits, tool: registration and file gone
   regsvr32_unregister "$@"
   rm -f "$1/WebCorvaneBHO.dll"
 }
+# Each DLL's Active Setup entry (in the 64-bit view on 64-bit Windows) runs
+# for a user who has none of the per-user parts yet, such as a second user of
+# the machine, and writes them.
+ACTIVE_SETUP='HKLM\Software\Microsoft\Active Setup\Installed Components'
+active_setup() {  # step; then folder, bits, tool
+  local step=$1 folder=$2 bits=$3 id stub version
+  [ "$bits" = x86 ] && id='{C6A1E2B4-3D5F-4A7B-9C8D-1E2F3A4B5C32}' || id='{C6A1E2B4-3D5F-4A7B-9C8D-1E2F3A4B5C64}'
+  stub=$(reg_ query "$ACTIVE_SETUP\\$id" /v StubPath $arp_view | sed -n 's/^ *StubPath *REG_SZ *//p')
+  version=$(reg_ query "$ACTIVE_SETUP\\$id" /v Version $arp_view | sed -n 's/^ *Version *REG_SZ *//p')
+  [[ $stub == *"regsvr32.exe\" /s /n /i:user \"$(win "$folder")\\WebCorvaneBHO.dll\"" ]] ||
+    fail "$step: the $bits Active Setup entry runs '$stub'"
+  [ "$version" = "${4//./,}" ] || fail "$step: the $bits Active Setup version is '$version', not ${4//./,}"
+  registers "$bits" || return 0
+  # A user who has none of the parts: the stub gives them all.
+  reg_ delete 'HKCU\Software\Microsoft\Internet Explorer' /v DownloadUI /f >/dev/null
+  rm -rf "$WINEPREFIX/drive_c/Maxthon/Plugin/WebCorvane"
+  # As Active Setup starts it: the command line's quoted words, unquoted.
+  eval "set -- $stub"
+  wine "$@" </dev/null >/dev/null 2>&1
+  reg_ query 'HKCU\Software\Microsoft\Internet Explorer' /v DownloadUI | grep -q "$DM" ||
+    fail "$step: the $bits Active Setup stub wrote no DownloadUI"
+  [ -f "$WINEPREFIX/drive_c/Maxthon/Plugin/WebCorvane/Plugin.ini" ] ||
+    fail "$step: the $bits Active Setup stub wrote no Maxthon plug-in"
+}
+no_active_setup() {  # step
+  reg_ query "$ACTIVE_SETUP" /s $arp_view | grep -q 'C6A1E2B4-3D5F-4A7B-9C8D' &&
+    fail "$1: an Active Setup entry remains"
+  return 0
+}
 remember() { SECONDS_AT=$SECONDS; }
 took() { timing+=" $1 $((SECONDS - SECONDS_AT))s"; remember; }
 
@@ -246,6 +275,11 @@ life() {  # x86 | x64
   same "$arch install: registration differs from regsvr32's" "$scratch/registered" "$scratch/now"
   each_dll files_in_place "$arch install"
   each_dll checked "$arch install"
+  while IFS='|' read -r folder bits tool; do
+    active_setup "$arch install" "$folder" "$bits" 6.0.0.5
+  done < <(folders)
+  snapshot >"$scratch/now"
+  same "$arch install: Active Setup's per-user step differs from regsvr32's" "$scratch/registered" "$scratch/now"
   [ "$(entries)" = "$code 6.0.0.5 Vantor" ] || fail "$arch install: installed programs show '$(entries)'"
   took install
 
@@ -255,6 +289,9 @@ life() {  # x86 | x64
   same "$arch upgrade: registration differs from regsvr32's" "$scratch/registered" "$scratch/now"
   each_dll files_in_place "$arch upgrade"
   each_dll settings_kept "$arch upgrade"
+  while IFS='|' read -r folder bits tool; do
+    active_setup "$arch upgrade" "$folder" "$bits" "$next_version"
+  done < <(folders)
   [ "$(entries)" = "$next_code $next_version Vantor" ] || fail "$arch upgrade: installed programs show '$(entries)'"
   reg_ query "HKCR\\Installer\\Products\\$(packed "$code")" $arp_view | grep -q "^HKEY_" &&
     fail "$arch upgrade: Windows Installer still knows the earlier product"
@@ -275,6 +312,7 @@ life() {  # x86 | x64
     [ ! -e "$folder" ] || fail "$arch removal: ${folder#"$WINEPREFIX"/} remains"
   done < <(folders)
   [ -z "$(entries)" ] || fail "$arch removal: installed programs still show '$(entries)'"
+  no_active_setup "$arch removal"
   each_dll nothing_left "$arch removal"
   reg_ query "HKCR\\Installer\\Products\\$(packed "$next_code")" $arp_view | grep -q "^HKEY_" &&
     fail "$arch removal: Windows Installer still knows the product"

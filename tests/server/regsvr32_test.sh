@@ -123,6 +123,16 @@ expect "HKCU\\$IE" DownloadUI "<missing>"
 [ "$(listing "HKCR\\Interface\\$DMIID")" = "$platform_interface" ] ||
   fail "unregistration changed the platform's IDownloadManager key"
 
+# A registration whose writes are refused says so: here the Maxthon plug-in's
+# folder cannot be made, as a file of that name stands in its way.
+mkdir -p "$prefix/drive_c/maxthon/Plugin"
+touch "$prefix/drive_c/maxthon/Plugin/WebCorvane"
+"$WINE" reg add 'HKCU\Software\Maxthon' /v Folder /d 'C:\maxthon' /f </dev/null >/dev/null 2>&1
+"$WINE" regsvr32 /s "$dll_win" </dev/null >/dev/null 2>&1 && fail "regsvr32 reported success for a refused write"
+expect "HKCR\\CLSID\\$BHO\\InprocServer32" "" "$dll_win"  # all else is still done
+"$WINE" reg delete 'HKCU\Software\Maxthon' /f </dev/null >/dev/null 2>&1
+"$WINE" regsvr32 /u /s "$dll_win" </dev/null >/dev/null 2>&1 || fail "regsvr32 /u answered $?"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
   exit 1

@@ -30,6 +30,13 @@ const char kForeignClass[] = "{11111111-2222-3333-4444-555555555555}";
 const std::string kAddOnSettings =
     std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Ext\\Settings\\") + kHelper;
 const std::string kInprocServer = std::string("CLSID\\") + kHelper + "\\InprocServer32";
+const std::string kCompatible = std::string("CLSID\\") + kHelper +
+                                "\\Implemented Categories\\{59FB2056-D625-48D0-A944-1A85B5AB2640}";
+const char kEdgePolicy[] = "SOFTWARE\\Policies\\Microsoft\\Edge";
+const std::string kActiveSetup =
+    std::string("SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\") +
+    (sizeof(void*) == 8 ? "{C6A1E2B4-3D5F-4A7B-9C8D-1E2F3A4B5C64}"
+                        : "{C6A1E2B4-3D5F-4A7B-9C8D-1E2F3A4B5C32}");
 
 HRESULT CallExport(const std::string& dll, const char* name) {
     HMODULE module = LoadLibraryA(dll.c_str());
@@ -193,6 +200,72 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
          },
          false, "warning: Maxthon: ",
          "no " + maxthon + "\\Plugin\\WebCorvane\\Plugin.ini: Maxthon does not load the helper", 1},
+        {"protected tabs on", [&] { PutString(HKEY_CURRENT_USER, kIeMain, "Isolation", "PMEM"); },
+         [&] { DeleteValue(HKEY_CURRENT_USER, kIeMain, "Isolation"); }, false,
+         "ok: protected tabs: ",
+         std::string("on (HKCU\\") + kIeMain +
+             " \"Isolation\" is PMEM), with 32-bit tabs on 64-bit Windows; the helper is marked "
+             "compatible",
+         0},
+        {"protected 64-bit tabs by policy",
+         [&] {
+             PutString(HKEY_LOCAL_MACHINE, kIePolicy, "Isolation", "PMEM");
+             PutValue(HKEY_CURRENT_USER, kIePolicy, "Isolation64Bit", REG_DWORD,
+                      std::string("\1\0\0\0", 4));
+         },
+         [&] {
+             SHDeleteKeyA(HKEY_LOCAL_MACHINE, kIePolicy);
+             SHDeleteKeyA(HKEY_CURRENT_USER, kIePolicy);
+         },
+         false, "ok: protected tabs: ",
+         std::string("with 64-bit tabs (HKCU\\") + kIePolicy + " \"Isolation64Bit\")", 0},
+        {"protected tabs on, helper not marked compatible",
+         [&] {
+             PutString(HKEY_CURRENT_USER, kIeMain, "Isolation", "PMEM");
+             SHDeleteKeyA(HKEY_CLASSES_ROOT, kCompatible.c_str());
+         },
+         [&] {
+             DeleteValue(HKEY_CURRENT_USER, kIeMain, "Isolation");
+             Register();
+         },
+         false, "problem: protected tabs: ", "protected tabs skip the helper", 2},
+        {"protected tabs off, helper not marked compatible",
+         [&] { SHDeleteKeyA(HKEY_CLASSES_ROOT, kCompatible.c_str()); }, Register, false,
+         "warning: protected tabs: ", "once it is turned on, tabs skip the helper", 1},
+        {"IE mode configured",
+         [&] {
+             PutValue(HKEY_LOCAL_MACHINE, kEdgePolicy, "InternetExplorerIntegrationLevel",
+                      REG_DWORD, std::string("\1\0\0\0", 4));
+         },
+         [&] { SHDeleteKeyA(HKEY_LOCAL_MACHINE, kEdgePolicy); }, false,
+         "ok: IE mode: ", "the helper sees only the sites that open in IE mode", 0},
+        {"machine-wide install, Active Setup not run for this user, parts missing",
+         [&] {
+             PutString(HKEY_LOCAL_MACHINE, kActiveSetup.c_str(), "StubPath", "regsvr32 /i:user x");
+             PutString(HKEY_LOCAL_MACHINE, kActiveSetup.c_str(), "Version", "6,0,0,5");
+             DeleteValue(HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer", "DownloadUI");
+         },
+         [&] {
+             SHDeleteKeyA(HKEY_LOCAL_MACHINE, kActiveSetup.c_str());
+             Register();
+         },
+         false, "warning: per-user parts: ",
+         "are missing; Active Setup has not run for this user yet (HKCU\\" + kActiveSetup +
+             " \"Version\" is missing, the machine's \"6,0,0,5\"). Fix: sign out and in again, or "
+             "run now: regsvr32 /i:user x",
+         1},
+        {"machine-wide install, Active Setup ran",
+         [&] {
+             PutString(HKEY_LOCAL_MACHINE, kActiveSetup.c_str(), "StubPath", "regsvr32 /i:user x");
+             PutString(HKEY_LOCAL_MACHINE, kActiveSetup.c_str(), "Version", "6,0,0,5");
+             PutString(HKEY_CURRENT_USER, kActiveSetup.c_str(), "Version", "6,0,0,5");
+         },
+         [&] {
+             SHDeleteKeyA(HKEY_LOCAL_MACHINE, kActiveSetup.c_str());
+             SHDeleteKeyA(HKEY_CURRENT_USER, kActiveSetup.c_str());
+         },
+         false, "ok: per-user parts: ",
+         "are in place; Active Setup ran for this user (version 6,0,0,5)", 0},
         {"clean again", none, none, false,
          "ok: system: Windows 6.1: ", "the download manager's road is off", 0},
     };

@@ -151,6 +151,9 @@ CheckReport CheckInstallation(const CheckOptions& options) {
 
     CheckClasses(installation, report.findings);
     CheckBrowser(report.findings);
+    CheckProtectedTabs(report.findings);
+    CheckIeMode(report.findings);
+    CheckUserParts(installation, report.findings);
     CheckAgent(options.createAgent, report.findings);
     CheckSettings(installation, report.findings);
     CheckMaxthon(report.findings);

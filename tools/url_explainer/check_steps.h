@@ -27,6 +27,12 @@ void CheckAgent(bool createAgent, std::vector<Finding>& findings);
 // "UserConfig.ini" beside the DLL the browser loads, its switch and its list.
 void CheckSettings(const Installation& installation, std::vector<Finding>& findings);
 void CheckMaxthon(std::vector<Finding>& findings);
+// Enhanced Protected Mode and whether the helper is marked compatible with it;
+// Edge's Internet Explorer mode; Active Setup's per-user step of a
+// machine-wide install.
+void CheckProtectedTabs(std::vector<Finding>& findings);
+void CheckIeMode(std::vector<Finding>& findings);
+void CheckUserParts(const Installation& installation, std::vector<Finding>& findings);
 void CheckSystem(std::vector<Finding>& findings);
 
 // Registry reading for the parts. A view flag (KEY_WOW64_32KEY or
