@@ -152,7 +152,8 @@ void CheckUserParts(const Installation& installation, std::vector<Finding>& find
     const bool maxthon = FindPluginFolder(plugin);
     const bool present = lstrcmpiA(named.c_str(), ours.c_str()) == 0 &&
                          (!maxthon || FileExists(std::string(plugin) + kPluginFile));
-    const std::string parts = maxthon ? "\"DownloadUI\" and the Maxthon plug-in" : "\"DownloadUI\"";
+    const std::string parts =
+        std::string("parts (\"DownloadUI\"") + (maxthon ? ", the Maxthon plug-in)" : ")");
 
     const std::string key =
         std::string(kActiveSetupKey) + (sizeof(void*) == 8 ? kActiveSetupId64 : kActiveSetupId32);
