@@ -1,7 +1,7 @@
 #include "tools/url_explainer/explain.h"
 
 #include "handoff/download_handoff.h"
-#include "handoff/list_lint.h"
+#include "tools/url_explainer/list_lint.h"
 #include "handoff/url_policy.h"
 
 #include <windows.h>
