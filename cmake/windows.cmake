@@ -68,8 +68,7 @@ if(WEBCORVANE_SHIPPED_BUILD)
     add_library(WebCorvaneBHO SHARED server/exports.def server/version.rc)
     # Whole archive: the exports live in the server library and the .def
     # alone does not pull them in.
-    target_link_libraries(WebCorvaneBHO PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,webcorvane_server>"
-                                                webcorvane_core)
+    target_link_libraries(WebCorvaneBHO PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,webcorvane_server>")
     set_target_properties(WebCorvaneBHO PROPERTIES PREFIX "" OUTPUT_NAME WebCorvaneBHO)
     target_link_options(WebCorvaneBHO PRIVATE -Wl,--enable-stdcall-fixup -static-libgcc
                         -static-libstdc++)
