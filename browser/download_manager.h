@@ -24,8 +24,6 @@ class VDownloadManager final : public IDownloadManager {
                           BINDINFO* pBindInfo, LPCOLESTR pszHeaders, LPCOLESTR pszRedir,
                           UINT uiCP) override;
 
-    LONG RefCount() const noexcept { return refCount; }
-
   private:
     ~VDownloadManager() = default;
 

@@ -57,10 +57,6 @@ class WebCorvaneIEHelper : public IWebCorvaneIEHelper,
     static bool RequestHandoff(const std::string& url, const std::string& linkText,
                                const std::string& pageUrl, const std::string& cookie) noexcept;
 
-    // For tests: the site's browser, or null.
-    IWebBrowser2* Browser() const noexcept { return browser.Get(); }
-    LONG RefCount() const noexcept { return refCount; }
-
   protected:
     virtual ~WebCorvaneIEHelper() = default;
 

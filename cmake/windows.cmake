@@ -28,23 +28,47 @@ include(cmake/widl.cmake)
 include(cmake/pure_sources.cmake)
 add_subdirectory(interfaces)
 
-# Everything of the library but its module-definition file and resource, so
-# that unit tests link the same code the DLL is made of.
-add_library(webcorvane_core STATIC)
-target_include_directories(webcorvane_core PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(webcorvane_core PRIVATE ${PROJECT_WARNINGS})
-target_link_libraries(webcorvane_core PUBLIC download_agent_interface ole32 oleaut32 uuid
-                                             advapi32 shlwapi wininet user32)
+# One static library per subsystem, each made of the same code the DLL is
+# (unit tests link them). A subsystem compiles against a folder of links to
+# itself and to the subsystems beneath it, and nothing else of the source
+# tree: an include that runs back up does not build.
+function(webcorvane_layer name)  # webcorvane_layer(<subsystem> <subsystems beneath>...)
+    set(view ${CMAKE_BINARY_DIR}/layers/${name})
+    file(REMOVE_RECURSE ${view})
+    file(MAKE_DIRECTORY ${view})
+    foreach(dir ${name} ${ARGN})
+        file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${dir} ${view}/${dir} SYMBOLIC)
+    endforeach()
+    add_library(webcorvane_${name} STATIC)
+    target_include_directories(webcorvane_${name} PRIVATE ${view})
+    target_compile_options(webcorvane_${name} PRIVATE ${PROJECT_WARNINGS})
+    foreach(below ${ARGN})
+        target_link_libraries(webcorvane_${name} PRIVATE webcorvane_${below})
+    endforeach()
+endfunction()
+webcorvane_layer(common)
+webcorvane_layer(handoff common)
+webcorvane_layer(browser handoff common)
+webcorvane_layer(server browser handoff common)
+target_link_libraries(webcorvane_common PUBLIC download_agent_interface ole32 oleaut32 uuid
+                                               advapi32 shlwapi wininet user32)
 add_subdirectory(common)
 add_subdirectory(handoff)
 add_subdirectory(browser)
 add_subdirectory(server)
 
+# The whole library as the tests and tools see it: every subsystem, and the
+# source tree's root for their includes.
+add_library(webcorvane_core INTERFACE)
+target_include_directories(webcorvane_core INTERFACE ${CMAKE_SOURCE_DIR})
+target_link_libraries(webcorvane_core INTERFACE webcorvane_server webcorvane_browser
+                                                webcorvane_handoff webcorvane_common)
+
 if(WEBCORVANE_SHIPPED_BUILD)
     add_library(WebCorvaneBHO SHARED server/exports.def server/version.rc)
-    # Whole archive: the exports live in the core library and the .def alone
-    # does not pull them in.
-    target_link_libraries(WebCorvaneBHO PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,webcorvane_core>")
+    # Whole archive: the exports live in the server library and the .def
+    # alone does not pull them in.
+    target_link_libraries(WebCorvaneBHO PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,webcorvane_server>")
     set_target_properties(WebCorvaneBHO PROPERTIES PREFIX "" OUTPUT_NAME WebCorvaneBHO)
     target_link_options(WebCorvaneBHO PRIVATE -Wl,--enable-stdcall-fixup -static-libgcc
                         -static-libstdc++)

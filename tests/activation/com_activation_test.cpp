@@ -6,9 +6,9 @@
 #include "common/com_ptr.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/config_file.h"
-#include "tests/support/event_args.h"
+#include "tools/support/event_args.h"
 #include "tests/support/test_copy.h"
-#include "tests/support/wine_paths.h"
+#include "tools/support/wine_paths.h"
 
 #include <windows.h>
 #include <downloadmgr.h>

@@ -1,5 +1,5 @@
 // Loads the built DLL as a host would and calls its exports.
-#include "tests/support/wine_paths.h"
+#include "tools/support/wine_paths.h"
 
 #include <windows.h>
 #include <objbase.h>

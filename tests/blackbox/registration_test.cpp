@@ -3,7 +3,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/scratch_dir.h"
-#include "tests/support/wine_paths.h"
+#include "tools/support/wine_paths.h"
 
 #include <windows.h>
 #include <olectl.h>

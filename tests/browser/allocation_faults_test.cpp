@@ -8,7 +8,7 @@
 #include "common/module_state.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/com_apartment.h"
-#include "tests/support/event_args.h"
+#include "tools/support/event_args.h"
 #include "tests/support/failing_allocations.h"
 #include "tests/support/fake_browser.h"
 #include "tests/support/fake_moniker.h"

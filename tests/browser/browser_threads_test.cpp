@@ -7,9 +7,10 @@
 #include "browser/ie_helper.h"
 #include "browser/intercept_state.h"
 #include "tests/support/agent_control.h"
-#include "tests/support/event_args.h"
+#include "tools/support/event_args.h"
 #include "tests/support/fake_moniker.h"
 #include "tests/support/intercept_state_access.h"
+#include "tests/support/reference_count.h"
 
 #include <exdispid.h>
 
@@ -128,7 +129,7 @@ DWORD WINAPI ThreadMain(void* parameter) {
         SlowThread(helper, r);
     else
         FastThread(helper, r);
-    Expect(r, helper->RefCount() == 1, "helper references");
+    Expect(r, ReferencesOf(static_cast<IWebCorvaneIEHelper*>(helper)) == 1, "helper references");
     static_cast<IWebCorvaneIEHelper*>(helper)->Release();
     CoUninitialize();
     r.elapsedMs = GetTickCount() - started;

@@ -31,8 +31,9 @@ class ClickRoadOnXp : public testing::Test {
         browser = MakeFake<FakeBrowser>(kPage);
         site = MakeFake<FakeSite>(browser->AsBrowser());
         helper = new WebCorvaneIEHelper();
+        const ULONG browserRefs = browser->RefCount();
         helper->SetSite(site.Get());  // no connection points: only the browser is kept
-        ASSERT_EQ(browser->AsBrowser(), helper->Browser());
+        ASSERT_EQ(browserRefs + 1, browser->RefCount());
     }
     void TearDown() override {
         if (helper != nullptr)

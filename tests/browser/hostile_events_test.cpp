@@ -16,6 +16,7 @@
 #include "tests/support/test_copy.h"
 #include "tests/support/intercept_state_access.h"
 #include "tests/support/com_apartment.h"
+#include "tests/support/reference_count.h"
 
 #include <exdispid.h>
 
@@ -337,7 +338,8 @@ TEST(HostileEvents, InvokeSurvivesRandomArgumentsAndWritesOnlyCancel) {
     ComPtr<FakeSite> site = MakeFake<FakeSite>(browser->AsBrowser());
     WebCorvaneIEHelper* helpers[2] = {new WebCorvaneIEHelper(), new WebCorvaneIEHelper()};
     ASSERT_EQ(S_OK, helpers[1]->SetSite(site.Get()));
-    const LONG refsBefore[2] = {helpers[0]->RefCount(), helpers[1]->RefCount()};
+    const LONG refsBefore[2] = {ReferencesOf(static_cast<IWebCorvaneIEHelper*>(helpers[0])),
+                                ReferencesOf(static_cast<IWebCorvaneIEHelper*>(helpers[1]))};
 
     ComPtr<FakeBrowser> argumentObject = MakeFake<FakeBrowser>(L"about:other");
     SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 0, 3);
@@ -423,10 +425,11 @@ TEST(HostileEvents, InvokeSurvivesRandomArgumentsAndWritesOnlyCancel) {
     }
 
     EXPECT_TRUE(strings.Intact());
-    EXPECT_EQ(refsBefore[0], helpers[0]->RefCount());
+    EXPECT_EQ(refsBefore[0], ReferencesOf(static_cast<IWebCorvaneIEHelper*>(helpers[0])));
     // The sited helper loses only the connection's reference, at its first Quit.
     const LONG connectionRefs = browser->Events().connections.empty() ? 1 : 0;
-    EXPECT_EQ(refsBefore[1] - connectionRefs, helpers[1]->RefCount());
+    EXPECT_EQ(refsBefore[1] - connectionRefs,
+              ReferencesOf(static_cast<IWebCorvaneIEHelper*>(helpers[1])));
     EXPECT_GT(cancelWrites, 0);  // the run did reach the handlers' last step
     EXPECT_EQ(1u, argumentObject->RefCount());
     // Cancel is 1 exactly for the URLs the agent took.
@@ -446,7 +449,7 @@ TEST(HostileEvents, InvokeSurvivesRandomArgumentsAndWritesOnlyCancel) {
     // Disconnect for good, then everything goes.
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     helpers[1]->Invoke(DISPID_QUIT, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
-    EXPECT_EQ(1, helpers[1]->RefCount());
+    EXPECT_EQ(1, ReferencesOf(static_cast<IWebCorvaneIEHelper*>(helpers[1])));
     static_cast<IWebCorvaneIEHelper*>(helpers[0])->Release();
     static_cast<IWebCorvaneIEHelper*>(helpers[1])->Release();
     EXPECT_EQ(liveBefore, liveObjectCount);
@@ -606,7 +609,7 @@ TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
     }
     bindContext->AddRef();
     EXPECT_EQ(bindRefs, bindContext->Release());
-    EXPECT_EQ(1, manager->RefCount());
+    EXPECT_EQ(1, ReferencesOf(manager));
     manager->Release();
     EXPECT_EQ(liveBefore, liveObjectCount);
     EXPECT_GT(taken, 0);  // the run did reach the hand-off

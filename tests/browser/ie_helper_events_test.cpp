@@ -5,7 +5,7 @@
 
 #include "browser/intercept_state.h"
 #include "tests/support/child_process.h"
-#include "tests/support/event_args.h"
+#include "tools/support/event_args.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/intercept_state_access.h"
 #include "tests/support/test_copy.h"

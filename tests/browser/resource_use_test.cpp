@@ -5,7 +5,7 @@
 #include "browser/ie_helper.h"
 #include "common/com_ptr.h"
 #include "common/identifiers.h"
-#include "tests/support/event_args.h"
+#include "tools/support/event_args.h"
 #include "tests/support/fake_browser.h"
 #include "tests/support/fake_moniker.h"
 #include "tests/support/test_copy.h"

@@ -10,12 +10,12 @@
 #include "common/identifiers.h"
 #include "common/variant.h"
 #include "tests/support/agent_control.h"
-#include "tests/support/client_site.h"
-#include "tests/support/event_args.h"
+#include "tools/support/client_site.h"
+#include "tools/support/event_args.h"
 #include "tests/support/fake_moniker.h"
 #include "tests/support/test_copy.h"
 #include "tests/support/unimplemented_interfaces.h"
-#include "tests/support/wine_paths.h"
+#include "tools/support/wine_paths.h"
 
 #include <downloadmgr.h>
 #include <exdisp.h>

@@ -1,7 +1,7 @@
 #include "tests/support/agent_control.h"
 
 #include "common/win_handles.h"
-#include "tests/support/wine_paths.h"
+#include "tools/support/wine_paths.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>

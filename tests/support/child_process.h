@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/support/process.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -17,14 +19,6 @@ struct ChildModeRegistration {
 #define REGISTER_CHILD_MODE(name, fn) static ChildModeRegistration childMode_##name(#name, fn)
 
 int RunChildMode(const char* name, int argc, char** argv);
-
-// This executable's own path.
-std::string SelfPath();
-
-// Runs `exe` with the command-line tail `arguments` and waits; answers its
-// exit code, or -1 when it could not be started. Standard output and error are
-// inherited.
-int RunProcess(const std::string& exe, const std::string& arguments, DWORD timeoutMs = 120000);
 
 // Copies this test executable to `exe` (its folder must exist), runs the copy
 // with `arguments`, deletes it and answers its exit code; -10 when the copy

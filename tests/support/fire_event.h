@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tests/support/event_args.h"
+#include "tools/support/event_args.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include "handoff/download_handoff.h"
 #include "handoff/url_policy.h"
 
-#include "tests/support/event_args.h"
+#include "tools/support/event_args.h"
 #include "tools/bench/bench_figures.h"
 
 #include <exdispid.h>

@@ -6,9 +6,9 @@
 //   load_bench OURS.dll FLOOR.dll [cold samples] [warm rounds]   (Unix paths)
 #include "common/com_ptr.h"
 #include "common/identifiers.h"
-#include "tests/support/child_process.h"
-#include "tests/support/client_site.h"
-#include "tests/support/wine_paths.h"
+#include "tools/support/process.h"
+#include "tools/support/client_site.h"
+#include "tools/support/wine_paths.h"
 #include "tools/bench/bench_figures.h"
 
 #include <exdisp.h>

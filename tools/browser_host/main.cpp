@@ -31,8 +31,8 @@
 #include "common/string_conversion.h"
 #include "common/variant.h"
 #include "common/win_handles.h"
-#include "tests/support/client_site.h"
-#include "tests/support/event_args.h"
+#include "tools/support/client_site.h"
+#include "tools/support/event_args.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "common/module_path.h"
 #include "handoff/download_handoff.h"
-#include "handoff/list_lint.h"
+#include "tools/url_explainer/list_lint.h"
 #include "handoff/url_policy.h"
 #include "server/registration.h"
 

@@ -1,7 +1,7 @@
 #include "tools/url_explainer/explain.h"
 
 #include "handoff/download_handoff.h"
-#include "handoff/list_lint.h"
+#include "tools/url_explainer/list_lint.h"
 #include "handoff/url_policy.h"
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 
 namespace {
 
-const char* Describe(ExtensionVerdict::Reason reason) {
+std::string Describe(ExtensionVerdict::Reason reason) {
     switch (reason) {
         case ExtensionVerdict::kCorvaneLink:
             return "a corvane:// link: taken whatever the list says";
@@ -19,7 +19,8 @@ const char* Describe(ExtensionVerdict::Reason reason) {
         case ExtensionVerdict::kDotBeforeSlash:
             return "the last \".\" lies before the last \"/\": no extension";
         case ExtensionVerdict::kTooLong:
-            return "the extension is longer than 20 characters";
+            return "the extension is longer than " + std::to_string(kMaxExtensionLength) +
+                   " characters";
         case ExtensionVerdict::kInList:
             return "in the list";
         case ExtensionVerdict::kNotInList:

@@ -1,4 +1,4 @@
-#include "tests/support/client_site.h"
+#include "tools/support/client_site.h"
 
 #include "common/com_ptr.h"
 

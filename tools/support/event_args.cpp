@@ -1,4 +1,4 @@
-#include "tests/support/event_args.h"
+#include "tools/support/event_args.h"
 
 BrowserEventArgs::BrowserEventArgs(UINT count) {
     for (VARIANT& v : args_)

@@ -1,4 +1,4 @@
-#include "handoff/list_lint.h"
+#include "tools/url_explainer/list_lint.h"
 
 #include "handoff/url_policy.h"
 
