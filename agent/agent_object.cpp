@@ -9,10 +9,12 @@
 #include "agent/local_server.h"
 #include "agent/task_record.h"
 #include "common/boundary.h"
+#include "common/process_lock.h"
 #include "common/string_conversion.h"
 #include "download_agent.h"
 
 #include <map>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -24,8 +26,10 @@ constexpr UINT kExitCodeMidCall = 3;
 constexpr HRESULT kBadAnswerSetting = HRESULT_FROM_WIN32(ERROR_BAD_CONFIGURATION);
 constexpr wchar_t kPausedOption[] = L"Paused";
 
-// State of the process, shared by every object; every call arrives on the one
-// thread of the server's apartment.
+// State of the process, shared by every object. Calls arrive on threads of
+// the server's multithreaded apartment, several at once: each touches the
+// state, and appends its record, under the lock, and answers outside it.
+ProcessLock stateLock;
 LONG taskCount = 0;
 std::map<std::wstring, std::wstring> options;
 
@@ -75,9 +79,11 @@ class AgentObject final : public IDownloadAgent {
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refCount); }
+    STDMETHODIMP_(ULONG) AddRef() override {
+        return static_cast<ULONG>(InterlockedIncrement(&refCount));
+    }
     STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = --refCount;
+        const LONG left = InterlockedDecrement(&refCount);
         if (left == 0)
             delete this;
         return static_cast<ULONG>(left);
@@ -92,6 +98,7 @@ class AgentObject final : public IDownloadAgent {
     STDMETHODIMP GetTaskCount(LONG* count) override {
         if (count == nullptr)
             return E_POINTER;
+        const std::lock_guard<ProcessLock> hold(stateLock);
         *count = taskCount;
         return S_OK;
     }
@@ -107,7 +114,10 @@ class AgentObject final : public IDownloadAgent {
         // The copies are made inside the guard: running out of memory for
         // them is an answer, not an exception in COM's stub.
         return GuardBoundary<HRESULT>(E_OUTOFMEMORY, [&] {
-            options[FromBstr(name)] = FromBstr(value);
+            std::wstring key = FromBstr(name);
+            std::wstring text = FromBstr(value);
+            const std::lock_guard<ProcessLock> hold(stateLock);
+            options[key] = std::move(text);
             return S_OK;
         });
     }
@@ -116,7 +126,9 @@ class AgentObject final : public IDownloadAgent {
             return E_POINTER;
         *value = nullptr;
         return GuardBoundary<HRESULT>(E_OUTOFMEMORY, [&] {
-            const auto it = options.find(FromBstr(name));
+            const std::wstring key = FromBstr(name);
+            const std::lock_guard<ProcessLock> hold(stateLock);
+            const auto it = options.find(key);
             if (it == options.end())
                 return E_INVALIDARG;
             *value = SysAllocStringLen(it->second.data(), static_cast<UINT>(it->second.size()));
@@ -136,10 +148,13 @@ class AgentObject final : public IDownloadAgent {
             call.reserved2 = reserved2;
             call.accepted = accepted;
             call.answer = ReadAnswerSetting();
-            ++taskCount;
-            // A record that cannot be written leaves the answer as it is.
-            GuardBoundary(
-                [&] { AppendTaskRecord(ReadRecordFileSetting(), FormatTaskRecord(call)); });
+            {
+                const std::lock_guard<ProcessLock> hold(stateLock);
+                ++taskCount;
+                // A record that cannot be written leaves the answer as it is.
+                GuardBoundary(
+                    [&] { AppendTaskRecord(ReadRecordFileSetting(), FormatTaskRecord(call)); });
+            }
             return Respond(ParseAnswer(WideToNarrow(call.answer.c_str())), accepted);
         });
     }
@@ -147,12 +162,13 @@ class AgentObject final : public IDownloadAgent {
   private:
     static HRESULT SetOptionText(const wchar_t* name, const wchar_t* value) noexcept {
         return GuardBoundary<HRESULT>(E_OUTOFMEMORY, [&] {
+            const std::lock_guard<ProcessLock> hold(stateLock);
             options[name] = value;
             return S_OK;
         });
     }
 
-    LONG refCount = 1;
+    volatile LONG refCount = 1;
 };
 }  // namespace
 

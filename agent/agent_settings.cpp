@@ -52,6 +52,24 @@ std::wstring ReadRecordFileSetting() {
     return path + kDefaultRecordFileName;
 }
 
+long ReadSilentStartSetting() {
+    constexpr wchar_t kSilentPrefix[] = L"silent:";
+    constexpr size_t kPrefixLength = sizeof(kSilentPrefix) / sizeof(wchar_t) - 1;
+    std::wstring start;
+    if (!ReadStringValue(kStartValue, start) || start.size() == kPrefixLength ||
+        start.compare(0, kPrefixLength, kSilentPrefix) != 0)
+        return -1;
+    unsigned long ms = 0;
+    for (size_t i = kPrefixLength; i < start.size(); ++i) {
+        if (start[i] < L'0' || start[i] > L'9')
+            return -1;
+        ms = ms * 10 + static_cast<unsigned long>(start[i] - L'0');
+        if (ms > kMaxAnswerDelayMs)
+            return -1;
+    }
+    return static_cast<long>(ms);
+}
+
 std::wstring ExecutablePath() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {

@@ -9,6 +9,7 @@
 constexpr wchar_t kSettingsKey[] = L"Software\\Corvane\\ReferenceAgent";
 constexpr wchar_t kAnswerValue[] = L"Answer";
 constexpr wchar_t kRecordFileValue[] = L"RecordFile";
+constexpr wchar_t kStartValue[] = L"Start";
 constexpr wchar_t kDefaultRecordFileName[] = L"CorvaneAgent.log";
 
 // "Answer" (REG_SZ; see answer.h). kDefaultAnswer when absent; a value of
@@ -18,6 +19,13 @@ std::wstring ReadAnswerSetting();
 // "RecordFile" (REG_SZ): the record file's path. When absent or empty, the
 // file CorvaneAgent.log beside the agent's executable.
 std::wstring ReadRecordFileSetting();
+
+// "Start" (REG_SZ), read once as COM starts the agent: absent or empty, the
+// agent serves its class; "silent:<ms>" makes it a program that never
+// registers its class object and ends after <ms> milliseconds, as a stalled
+// or broken download manager does. Anything else serves as usual.
+// Answers the milliseconds of a silent start, or -1.
+long ReadSilentStartSetting();
 
 // The full path of the agent's executable. Raises HResultError.
 std::wstring ExecutablePath();

@@ -1,5 +1,6 @@
 #include "agent/local_server.h"
 
+#include "agent/agent_settings.h"
 #include "agent/class_factory.h"
 #include "download_agent.h"
 
@@ -12,74 +13,74 @@ namespace {
 // COM starts the agent for a client that asks for an object at once. Should
 // none come (its activation failed, or it only took the class object), the
 // agent would never see a last hold go: it gives up after this long.
-constexpr UINT kFirstClientWaitMs = 10000;
+constexpr DWORD kFirstClientWaitMs = 10000;
 
 volatile LONG serverHolds = 0;
-bool everHeld = false;
+volatile LONG everHeld = 0;
+volatile LONG classRegistered = 0;
 DWORD classCookie = 0;
-bool classRegistered = false;
+// Set, once per time, when the last hold goes.
+HANDLE lastHoldGone = nullptr;
 
 void StopTakingActivations() noexcept {
-    if (classRegistered) {
+    if (InterlockedExchange(&classRegistered, 0) != 0)
         CoRevokeClassObject(classCookie);
-        classRegistered = false;
-    }
 }
 }  // namespace
 
 void HoldServer() noexcept {
     InterlockedIncrement(&serverHolds);
-    everHeld = true;
+    InterlockedExchange(&everHeld, 1);
 }
 
 void ReleaseServer() noexcept {
     if (InterlockedDecrement(&serverHolds) != 0)
         return;
-    // Revoked at once, not after the loop: an activation from now on starts a
+    // Revoked at once, not after the wait: an activation from now on starts a
     // fresh agent instead of reaching this one on its way out.
     StopTakingActivations();
-    PostQuitMessage(0);
+    SetEvent(lastHoldGone);
 }
 
 int RunLocalServer() noexcept {
-    // Apartment-threaded: every call arrives through this thread's message
-    // loop, one at a time, so the agent's state needs no lock.
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    const long silentMs = ReadSilentStartSetting();
+    if (silentMs >= 0) {
+        // Started, never serving: the client's activation waits for a class
+        // object that never comes.
+        Sleep(static_cast<DWORD>(silentMs));
+        return 0;
+    }
+    // Multithreaded: each client's call runs on a thread of its own, so one
+    // slow AddTask holds up no other client. The shared state has its lock.
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return 1;
+    lastHoldGone = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (lastHoldGone == nullptr) {
+        CoUninitialize();
+        return 1;
+    }
     // One process serves every client: the agent's task list is one list.
-    HRESULT hr = CoRegisterClassObject(CLSID_CorvaneAgent, AgentClassFactory(), CLSCTX_LOCAL_SERVER,
-                                       REGCLS_MULTIPLEUSE, &classCookie);
+    const HRESULT hr = CoRegisterClassObject(CLSID_CorvaneAgent, AgentClassFactory(),
+                                             CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &classCookie);
     if (FAILED(hr)) {
         std::fprintf(stderr, "CorvaneAgent: CoRegisterClassObject failed (0x%08lX)\n",
                      static_cast<unsigned long>(hr));
         CoUninitialize();
         return 1;
     }
-    classRegistered = true;
-    const UINT_PTR firstClientTimer = SetTimer(nullptr, 0, kFirstClientWaitMs, nullptr);
-    MSG message;
-    for (;;) {
-        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got == -1)
-            break;
-        if (got == 0) {
-            // The last hold went. A creation already under way then may have
-            // given out an object since: serve it to its end.
-            if (serverHolds == 0)
-                break;
-            continue;
-        }
-        if (message.message == WM_TIMER && message.hwnd == nullptr &&
-            message.wParam == firstClientTimer) {
-            KillTimer(nullptr, firstClientTimer);
-            if (!everHeld)
-                break;
-            continue;
-        }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+    InterlockedExchange(&classRegistered, 1);
+    const bool firstCame =
+        WaitForSingleObject(lastHoldGone, kFirstClientWaitMs) == WAIT_OBJECT_0 || everHeld != 0;
+    if (firstCame) {
+        // The last hold went. A creation already under way then may have given
+        // out an object since: serve it to its end.
+        while (serverHolds != 0)
+            WaitForSingleObject(lastHoldGone, INFINITE);
     }
     StopTakingActivations();
-    CoUninitialize();
+    // No CoUninitialize: the call that let go of the last hold may still be
+    // on its way back to its client, and Wine's CoUninitialize then waits for
+    // it while holding what its reply needs. The process's end tears down the
+    // apartment; the class object is revoked already, so rpcss forgets it.
     return 0;
 }

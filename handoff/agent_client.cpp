@@ -1,11 +1,16 @@
 // The download agent client: one URL, one agent, one AddTask, one answer.
 #include "handoff/download_handoff.h"
 
+#include "common/boundary.h"
+#include "common/bounded_call.h"
 #include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "common/hresult_error.h"
+#include "handoff/offer_bound.h"
 
 #include <objbase.h>
+
+#include <string>
 
 #include "download_agent.h"
 
@@ -60,13 +65,25 @@ bool DownloadHandoff::OfferToAgent(const char* url, const char* comment, const c
     // for it: the two trailing strings stay empty.
     if (url == nullptr)
         return false;
-    // A failing AddTask, an agent that died during the call, or a string that
-    // could not be built: the agent has been released and nothing was taken.
-    try {
-        return AddTaskToAgent(url, comment, referrer);
-    } catch (...) {
-        return false;
-    }
+    // The offer runs on a thread of its own that may outlive this call: it
+    // gets copies of the strings, absent ones staying absent. A failing
+    // AddTask, an agent that died during the call, a string that could not be
+    // built, or an agent that did not answer within the bound: nothing was
+    // taken, and the agent is released on the offer's own thread.
+    struct Text {
+        bool given;
+        std::string text;
+        const char* Get() const noexcept { return given ? text.c_str() : nullptr; }
+    };
+    return GuardBoundary(false, [&] {
+        return RunBounded(
+                   [url = std::string(url),
+                    comment = Text{comment != nullptr, comment ? comment : ""},
+                    referrer = Text{referrer != nullptr, referrer ? referrer : ""}] {
+                       return AddTaskToAgent(url.c_str(), comment.Get(), referrer.Get());
+                   },
+                   kOfferBoundMs) == BoundedAnswer::kYes;
+    });
 }
 
 bool DownloadHandoff::SendToAgent(const char* url, const char* comment, const char* referrer,

@@ -4,6 +4,7 @@
 // asked through the module COM loaded whether it can be unloaded; and the
 // helper as a web page's script host reaches it.
 #include "common/com_ptr.h"
+#include "handoff/offer_bound.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/config_file.h"
 #include "tools/support/event_args.h"
@@ -348,10 +349,94 @@ TEST_F(ComActivation, ReleasedUnderARunningDownloadTheManagerAndItsDllStayUntilI
     ExpectUnloadable(module);
 }
 
+// An agent that answers only after twice the bound: the browser's call
+// returns at the bound, the offer declined; the DLL stays while the offer
+// runs on, and goes once the late answer has come.
+const std::wstring kStalledAnswer = L"slow:" + std::to_wstring(2 * kOfferBoundMs) + L":1";
+constexpr DWORD kReturnMarginMs = 1500;
+
+struct Stalled {
+    DWORD returnedMs = 0;
+    HRESULT canUnloadOnReturn = E_FAIL;
+    DWORD offerEndedMs = 0;
+    bool unloaded = false;
+};
+
+template <typename Call>
+Stalled StallThrough(HMODULE module, const std::string& path, Call&& call) {
+    Stalled stalled;
+    const DWORD start = GetTickCount();
+    call();
+    stalled.returnedMs = GetTickCount() - start;
+    stalled.canUnloadOnReturn = CallExport(module, "DllCanUnloadNow");
+    const auto waited = [start] { return GetTickCount() - start < 4 * kOfferBoundMs; };
+    while (CallExport(module, "DllCanUnloadNow") != S_OK && waited())
+        Sleep(20);
+    stalled.offerEndedMs = GetTickCount() - start;
+    CoFreeUnusedLibrariesEx(0, 0);
+    // The offer's thread lets go of the module on its very way out.
+    while (GetModuleHandleA(path.c_str()) != nullptr && waited())
+        Sleep(20);
+    stalled.unloaded = GetModuleHandleA(path.c_str()) == nullptr;
+    return stalled;
+}
+
+void ExpectBoundedStall(const Stalled& stalled) {
+    EXPECT_LT(stalled.returnedMs, kOfferBoundMs + kReturnMarginMs);
+    EXPECT_EQ(S_FALSE, stalled.canUnloadOnReturn);
+    // The tick counter's step is up to ~16 ms.
+    EXPECT_GE(stalled.offerEndedMs + 50, 2 * kOfferBoundMs);
+    EXPECT_TRUE(stalled.unloaded);
+}
+
+TEST_F(ComActivation, StalledAgentTheHelperDeclinesAtTheBound) {
+    AgentSession agent;
+    agent.SetAnswer(kStalledAnswer);
+    ComPtr<IDispatch> helper;
+    ASSERT_EQ(S_OK, CoCreateInstance(ClassId(kClasses[0]), nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IDispatch, helper.ReceiveVoid()));
+    HMODULE module = LoadedCopy(kClasses[0]);
+    ASSERT_NE(nullptr, module);
+    std::unique_ptr<BrowserEventArgs> args(
+        BrowserEventArgs::BeforeNavigate2(L"http://host/stalled.zip"));
+    ExpectBoundedStall(StallThrough(module, copy_, [&] {
+        EXPECT_EQ(S_OK, helper->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD,
+                                       args->Params(), nullptr, nullptr, nullptr));
+        EXPECT_EQ(0, args->cancel);
+        helper.Reset();
+    }));
+    EXPECT_EQ(1u, agent.Records().size());
+}
+
+TEST_F(ComActivation, StalledAgentTheDownloadManagerDeclinesAtTheBound) {
+    if (!RunsAsCopy())
+        GTEST_SKIP() << "runs in the copy that reports Windows XP";
+    AgentSession agent;
+    agent.SetAnswer(kStalledAnswer);
+    ComPtr<IDownloadManager> manager;
+    ASSERT_EQ(S_OK, CoCreateInstance(ClassId(kClasses[1]), nullptr, CLSCTX_INPROC_SERVER,
+                                     __uuidof(IDownloadManager), manager.ReceiveVoid()));
+    HMODULE module = LoadedCopy(kClasses[1]);
+    ASSERT_NE(nullptr, module);
+    ComPtr<IMoniker> moniker;
+    ASSERT_EQ(S_OK, CreateURLMonikerEx(nullptr, L"http://host/stalled-download.zip",
+                                       moniker.Receive(), URL_MK_UNIFORM));
+    ComPtr<IBindCtx> bindContext;
+    ASSERT_EQ(S_OK, CreateBindCtx(0, bindContext.Receive()));
+    ExpectBoundedStall(StallThrough(module, copy_, [&] {
+        EXPECT_EQ(E_NOTIMPL, manager->Download(moniker.Get(), bindContext.Get(), 0, 0, nullptr,
+                                               nullptr, nullptr, 0));
+        manager.Reset();
+    }));
+    EXPECT_EQ(1u, agent.Records().size());
+}
+
 TEST_F(ComActivation, DownloadUnderARunningCallRunsInTheXpCopy) {
-    EXPECT_TRUE(CopyRanItsCases(RunCasesAsWindows(kWindowsXp, "com_activation_xp.exe",
-                                                  "ComActivation.ReleasedUnderARunningDownload*"),
-                                &kWindowsXp));
+    EXPECT_TRUE(CopyRanItsCases(
+        RunCasesAsWindows(
+            kWindowsXp, "com_activation_xp.exe",
+            "ComActivation.ReleasedUnderARunningDownload*:ComActivation.StalledAgentTheDownload*"),
+        &kWindowsXp));
 }
 
 }  // namespace

@@ -1,24 +1,58 @@
 // Whatever becomes of the download agent, the browser's navigation goes on
-// (Cancel 0), and the next hand-off works once the agent is back.
+// (Cancel 0) within the offer's bound, and the next hand-off works once the
+// agent is back.
 #include "browser/ie_helper.h"
 
 #include "browser/intercept_state.h"
+#include "common/module_state.h"
+#include "handoff/offer_bound.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fire_event.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/test_copy.h"
 
 #include <exdispid.h>
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <thread>
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
+
 namespace {
+
+constexpr DWORD kReturnMarginMs = 1500;
+const std::wstring kTwiceTheBound = std::to_wstring(2 * kOfferBoundMs);
+
+template <typename Condition>
+bool WaitUntil(Condition&& holds, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!holds()) {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// Fires a click at a helper of this thread and answers its Cancel value and
+// how long the browser's thread was held.
+VARIANT_BOOL TimedClick(IDispatch* helper, const wchar_t* url, DWORD& elapsedMs) {
+    const DWORD start = GetTickCount();
+    const VARIANT_BOOL cancel =
+        FireAt(helper, DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(url));
+    elapsedMs = GetTickCount() - start;
+    return cancel;
+}
 
 class AgentFaults : public testing::Test {
   protected:
     void SetUp() override {
         CoInitialize(nullptr);
         helper = new WebCorvaneIEHelper();
+        liveAtStart = liveObjectCount;
     }
     void TearDown() override {
         static_cast<IWebCorvaneIEHelper*>(helper)->Release();
@@ -31,8 +65,13 @@ class AgentFaults : public testing::Test {
         const std::wstring url = L"http://host/fault-" + std::to_wstring(++clicks) + L".zip";
         return FireAt(helper, DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(url));
     }
+    // An offer given up at the bound runs on to the agent's answer.
+    bool OffersEnded() {
+        return WaitUntil([this] { return liveObjectCount == liveAtStart; }, 4 * kOfferBoundMs);
+    }
     AgentSession agent;
     WebCorvaneIEHelper* helper = nullptr;
+    LONG liveAtStart = 0;
     int clicks = 0;
 };
 
@@ -71,6 +110,58 @@ TEST_F(AgentFaults, AnswersSlowlyFailsOrDiesInTheCall) {
         agent.SetAnswer(L"1");
         EXPECT_EQ(1, Click()) << "after " << f.answer;
     }
+}
+
+// COM starts the agent's program, which never offers its class object: the
+// browser waits for it no longer than for any offer, in Maxthon as in
+// Internet Explorer. Wine's activation looks for the class object for 30 s,
+// whenever the program ends after its first second: the case runs in a copy
+// of this executable named Maxthon.exe, whose end also ends the offer it gave
+// up.
+TEST_F(AgentFaults, ProgramThatNeverRegistersItsClassIsWaitedForAtMostTheBound) {
+    if (!RunsAsCopy())
+        GTEST_SKIP() << "runs in a copy of this executable named Maxthon.exe";
+    DllMain(GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH, nullptr);
+    ASSERT_TRUE(hostIsMaxthon);
+    ASSERT_TRUE(WaitForNoAgentProcess(10000));
+    SetAgentStart(L"silent:" + std::to_wstring(kOfferBoundMs));
+    DWORD elapsed = 0;
+    EXPECT_EQ(0, TimedClick(helper, L"http://host/silent.zip", elapsed));
+    EXPECT_LT(elapsed, kOfferBoundMs + kReturnMarginMs);
+    EXPECT_TRUE(agent.Records().empty());
+}
+
+TEST(AgentFaultsInMaxthon, ProgramThatNeverRegistersItsClass) {
+    ScratchDir maxthon("Maxthon");
+    EXPECT_TRUE(CopyRanItsCases(
+        RunCasesInCopy(maxthon.Sub("Maxthon.exe"), "AgentFaults.ProgramThatNeverRegisters*")));
+    EXPECT_TRUE(WaitForNoAgentProcess(10000));
+}
+
+// Two tabs, each its own thread and helper: while one tab's offer waits for
+// the agent, the other's is taken at once.
+TEST_F(AgentFaults, OneTabsStalledOfferHoldsUpNoOtherTab) {
+    agent.SetAnswer(L"slow:" + kTwiceTheBound + L":1");
+    VARIANT_BOOL stalledCancel = -5;
+    DWORD stalledMs = 0;
+    std::thread stalledTab([&] {
+        CoInitialize(nullptr);
+        WebCorvaneIEHelper* other = new WebCorvaneIEHelper();
+        stalledCancel = TimedClick(other, L"http://host/stalled-tab.zip", stalledMs);
+        static_cast<IWebCorvaneIEHelper*>(other)->Release();
+        CoUninitialize();
+    });
+    // The stalled call has reached the agent; every later call is answered at once.
+    EXPECT_TRUE(WaitUntil([&] { return agent.Records().size() == 1; }, kOfferBoundMs));
+    agent.SetAnswer(L"1");
+    DWORD elapsed = 0;
+    EXPECT_EQ(1, TimedClick(helper, L"http://host/other-tab.zip", elapsed));
+    EXPECT_LT(elapsed, kOfferBoundMs / 2);
+    stalledTab.join();
+    EXPECT_EQ(0, stalledCancel);
+    EXPECT_LT(stalledMs, kOfferBoundMs + kReturnMarginMs);
+    EXPECT_TRUE(OffersEnded());
+    EXPECT_EQ(2u, agent.Records().size());
 }
 
 }  // namespace

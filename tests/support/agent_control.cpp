@@ -146,6 +146,12 @@ void SetAgentAnswer(const std::wstring& answer) {
 void ClearAgentAnswer() {
     ClearSetting(L"Answer");
 }
+void SetAgentStart(const std::wstring& start) {
+    SetSetting(L"Start", start);
+}
+void ClearAgentStart() {
+    ClearSetting(L"Start");
+}
 void SetAgentRecordFile(const std::wstring& path) {
     SetSetting(L"RecordFile", path);
 }
@@ -248,10 +254,12 @@ AgentSession::AgentSession() {
     recordPath_ = path;
     SetAgentRecordFile(recordPath_);
     ClearAgentAnswer();
+    ClearAgentStart();
 }
 
 AgentSession::~AgentSession() {
     ClearAgentAnswer();
+    ClearAgentStart();
     ClearAgentRecordFile();
     // Nothing else lives there: leave the prefix as the test found it.
     RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);

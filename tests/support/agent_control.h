@@ -24,6 +24,11 @@ std::string AgentExePath();
 void SetAgentAnswer(const std::wstring& answer);
 void ClearAgentAnswer();
 
+// The "Start" setting, read as COM starts the agent: "silent:<ms>" makes a
+// program that never registers its class object and ends after <ms>.
+void SetAgentStart(const std::wstring& start);
+void ClearAgentStart();
+
 // The "RecordFile" setting. Cleared, the agent writes CorvaneAgent.log beside
 // its executable.
 void SetAgentRecordFile(const std::wstring& path);
@@ -91,8 +96,8 @@ class RunningAgent {
 };
 
 // One test's use of the agent: a fresh, empty record file in the temporary
-// folder, the default answer; at the end both settings are cleared and the
-// file is deleted.
+// folder, the default answer and start; at the end the settings are cleared
+// and the file is deleted.
 class AgentSession {
   public:
     AgentSession();

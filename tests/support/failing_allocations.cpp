@@ -8,15 +8,16 @@
 
 namespace {
 
-// Touched by the arming thread alone while armed; other threads only read
-// `armedThread`, which is set before and cleared after.
-volatile DWORD armedThread = 0;
+// Counted on every thread while armed: a hand-off makes its offer on a
+// thread of its own while the arming thread waits for it, so the two never
+// allocate at once and the n-th allocation is the same in every run.
+volatile LONG armed = 0;
 int remaining = 0;
 bool fired = false;
 long bstrBalance = 0;
 
 bool Armed() noexcept {
-    return armedThread != 0 && armedThread == GetCurrentThreadId();
+    return armed != 0;
 }
 
 // True for the one allocation that is to fail.
@@ -114,11 +115,11 @@ FailingAllocation::FailingAllocation(int n) {
     realAllocString = Swap("SysAllocString", &FailingAllocString);
     realAllocStringLen = Swap("SysAllocStringLen", &FailingAllocStringLen);
     realFreeString = Swap("SysFreeString", &CountingFreeString);
-    armedThread = GetCurrentThreadId();
+    InterlockedExchange(&armed, 1);
 }
 
 FailingAllocation::~FailingAllocation() {
-    armedThread = 0;
+    InterlockedExchange(&armed, 0);
     Swap("SysAllocString", realAllocString);
     Swap("SysAllocStringLen", realAllocStringLen);
     Swap("SysFreeString", realFreeString);

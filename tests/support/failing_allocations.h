@@ -1,7 +1,8 @@
 #pragma once
 
 // A seam that makes one allocation fail on demand: the n-th, counted from
-// the arming on the arming thread, of C++'s operator new (every form) and of
+// the arming on every thread (the arming thread waits while a hand-off's own
+// thread makes the offer), of C++'s operator new (every form) and of
 // the BSTR allocator this executable imports (SysAllocString and
 // SysAllocStringLen, reached through its import table). While armed it also
 // counts the BSTRs allocated and freed through those imports, so that a test

@@ -2,21 +2,31 @@
 // DownloadHandoff::SendToAgent (policy, CLSIDFromProgID, CoCreateInstance,
 // AddTask, Release) against a bare client that only creates the agent, calls
 // AddTask and releases it, alternating round by round so that both meet the
-// same machine. Then both again against an agent that is not running, so
-// that each call starts it; then the policy alone, its two profile reads,
-// with "UserConfig.ini" present and absent.
+// same machine, and the bare client again on a thread of its own, as the
+// hand-off makes its offer. Then the first two against an agent that is not
+// running, so that each call starts it; then the policy alone, its two profile reads,
+// with "UserConfig.ini" present and absent. Last, an agent that answers only
+// after twice the offer's bound: the time from a BeforeNavigate2 to its
+// return, against the bound.
 //   handoff_bench [rounds]      (the reference agent must be registered)
+#include "browser/ie_helper.h"
 #include "common/com_ptr.h"
+#include "common/module_state.h"
+#include "common/win_handles.h"
 #include "handoff/download_handoff.h"
+#include "handoff/offer_bound.h"
 #include "handoff/url_policy.h"
+#include "tools/support/event_args.h"
 #include "tools/bench/bench_figures.h"
 
+#include <exdispid.h>
 #include <objbase.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,10 +68,76 @@ bool BareHandoff(REFCLSID agentClass) {
     return SUCCEEDED(hr) && answer == 1;
 }
 
+struct ThreadRound {
+    const CLSID* agentClass;
+    bool accepted;
+};
+
+DWORD WINAPI BareRound(void* parameter) {
+    ThreadRound& round = *static_cast<ThreadRound*>(parameter);
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        round.accepted = BareHandoff(*round.agentClass);
+        CoUninitialize();
+    }
+    return 0;
+}
+
+// The bare client on a thread of its own, in that thread's own apartment, as
+// the hand-off makes its offer: what the thread alone adds.
+bool BareHandoffOnItsOwnThread(REFCLSID agentClass) {
+    ThreadRound round{&agentClass, false};
+    FileHandle thread(CreateThread(nullptr, 0, BareRound, &round, 0, nullptr));
+    if (!thread.Valid())
+        return false;
+    HANDLE handle = thread.Get();
+    DWORD index = 0;
+    CoWaitForMultipleHandles(0, INFINITE, 1, &handle, &index);
+    return round.accepted;
+}
+
 void PrintRow(const char* name, const Samples& s, double base) {
     const Figures f = Summarise(s.micros);
     std::printf("%-40s %7zu %11.1f %11.1f %8.2f %9d\n", name, s.micros.size(), f.median, f.p90,
                 base > 0 ? f.median / base : 1.0, s.accepted);
+}
+
+// The reference agent's "Answer" setting; empty removes it (its default, 1).
+void SetAgentAnswer(const std::wstring& answer) {
+    RegKey key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Corvane\\ReferenceAgent", 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
+        return;
+    if (answer.empty()) {
+        RegDeleteValueW(key.Get(), L"Answer");
+        return;
+    }
+    RegSetValueExW(key.Get(), L"Answer", 0, REG_SZ, reinterpret_cast<const BYTE*>(answer.c_str()),
+                   static_cast<DWORD>((answer.size() + 1) * sizeof(wchar_t)));
+}
+
+// BeforeNavigate2 of a file link at a helper while the agent holds every
+// call for twice the bound: each event's time to its return, and how many
+// the browser saw cancelled.
+Samples TimeStalledEvents(int rounds) {
+    Samples s;
+    SetAgentAnswer(L"slow:" + std::to_wstring(2 * kOfferBoundMs) + L":1");
+    WebCorvaneIEHelper* helper = new WebCorvaneIEHelper();
+    for (int i = 0; i < rounds; ++i) {
+        std::unique_ptr<BrowserEventArgs> args(BrowserEventArgs::BeforeNavigate2(
+            L"http://host.example.com/stalled-" + std::to_wstring(i) + L".zip"));
+        const auto start = Clock::now();
+        helper->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD, args->Params(),
+                       nullptr, nullptr, nullptr);
+        s.Add(start, Clock::now());
+        s.accepted += args->cancel == 1 ? 1 : 0;
+    }
+    static_cast<IWebCorvaneIEHelper*>(helper)->Release();
+    // The offers given up run on to the agent's late answers.
+    const DWORD waitStart = GetTickCount();
+    while (liveObjectCount != 0 && GetTickCount() - waitStart < 4 * kOfferBoundMs)
+        Sleep(50);
+    SetAgentAnswer(L"");
+    return s;
 }
 
 Samples TimePolicy(int rounds) {
@@ -114,6 +190,7 @@ int main(int argc, char** argv) {
     }
     Samples ours;
     Samples bare;
+    Samples bareThread;
     for (int i = 0; i < rounds; ++i) {
         auto start = Clock::now();
         ours.accepted += handoff.SendToAgent(kUrl, "file.zip", "http://host.example.com/", "");
@@ -124,6 +201,11 @@ int main(int argc, char** argv) {
         bare.accepted += BareHandoff(agentClass);
         end = Clock::now();
         bare.Add(start, end);
+
+        start = Clock::now();
+        bareThread.accepted += BareHandoffOnItsOwnThread(agentClass);
+        end = Clock::now();
+        bareThread.Add(start, end);
     }
 
     // Then the agent is let go: each hand-off now starts it afresh, and it
@@ -154,11 +236,17 @@ int main(int argc, char** argv) {
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, configuration);
     Samples policyWithoutFile = TimePolicy(policyRounds);
 
+    WritePrivateProfileSectionA("Monitor", settings.c_str(), configuration);
+    constexpr int kStalledRounds = 3;
+    const Samples stalled = TimeStalledEvents(kStalledRounds);
+    DeleteFileA(configuration);
+
     std::printf("Hand-off to a running agent (%s)\n", kUrl);
     std::printf("%-40s %7s %11s %11s %8s %9s\n", "", "rounds", "median us", "p90 us", "ratio",
                 "yes");
     const double base = Summarise(bare.micros).median;
     PrintRow("bare client: create + AddTask + Release", bare, base);
+    PrintRow("bare client on a thread of its own", bareThread, base);
     PrintRow("DownloadHandoff::SendToAgent", ours, base);
     PrintRow("policy alone, UserConfig.ini present", policyWithFile, base);
     PrintRow("policy alone, no UserConfig.ini", policyWithoutFile, base);
@@ -167,12 +255,17 @@ int main(int argc, char** argv) {
     PrintRow("bare client: create + AddTask + Release", coldBare, coldBase);
     PrintRow("DownloadHandoff::SendToAgent", coldOurs, coldBase);
     std::printf(
-        "ratio: median over the bare client's median; yes: hand-offs the agent took, "
-        "policy rounds with the switch on\n");
+        "\nAgent that answers after %lu ms, the bound %lu ms: BeforeNavigate2 to its return\n",
+        static_cast<unsigned long>(2 * kOfferBoundMs), static_cast<unsigned long>(kOfferBoundMs));
+    PrintRow("BeforeNavigate2, stalled agent", stalled, kOfferBoundMs * 1000.0);
+    std::printf(
+        "ratio: median over the bare client's median (stalled: over the bound); yes: hand-offs "
+        "the agent took (stalled: events cancelled), policy rounds with the switch on\n");
     std::printf("policy alone: IsMonitorEnabled + GetExtensionList, two profile reads\n");
 
     CoUninitialize();
     const bool allTaken = ours.accepted == rounds && bare.accepted == rounds &&
-                          coldOurs.accepted == kColdRounds && coldBare.accepted == kColdRounds;
+                          bareThread.accepted == rounds && coldOurs.accepted == kColdRounds &&
+                          coldBare.accepted == kColdRounds && stalled.accepted == 0;
     return allTaken ? 0 : 2;
 }
