@@ -1,6 +1,7 @@
-// The download agent client: one URL, one agent, one AddTask, one answer.
-#include "handoff/download_handoff.h"
+// The download agent client: one task, one agent, one AddTask, one answer.
+#include "handoff/agent_client.h"
 
+#include "common/boundary.h"
 #include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "common/hresult_error.h"
@@ -9,13 +10,13 @@
 
 #include "download_agent.h"
 
-const wchar_t DownloadHandoff::kAgentProgId[] = L"CorvaneServer.WebCorvane.1";
+const wchar_t kAgentProgId[] = L"CorvaneServer.WebCorvane.1";
 
-HRESULT DownloadHandoff::ResolveAgent(CLSID& agentClass) noexcept {
+HRESULT ResolveAgent(CLSID& agentClass) noexcept {
     return CLSIDFromProgID(kAgentProgId, &agentClass);
 }
 
-HRESULT DownloadHandoff::CreateAgent(REFCLSID agentClass, IDownloadAgent** agent) noexcept {
+HRESULT CreateAgent(REFCLSID agentClass, IDownloadAgent** agent) noexcept {
     const HRESULT hr = CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER,
                                         IID_IDownloadAgent, reinterpret_cast<void**>(agent));
     // Success without an interface is no agent either.
@@ -26,27 +27,25 @@ namespace {
 
 constexpr LONG kAccepted = 1;
 
-// Creates the agent, hands it the URL and answers whether it took it. Every
-// string and the agent itself are held so that an error releases them.
-bool AddTaskToAgent(const char* url, const char* comment, const char* referrer) {
+// Every string and the agent itself are held, so that an error releases them.
+bool AddTask(const AgentTask& task) {
     CLSID agentClass;
-    if (FAILED(DownloadHandoff::ResolveAgent(agentClass)))
+    if (FAILED(ResolveAgent(agentClass)))
         return false;
-
     ComPtr<IDownloadAgent> agent;
-    if (FAILED(DownloadHandoff::CreateAgent(agentClass, agent.Receive())))
+    if (FAILED(CreateAgent(agentClass, agent.Receive())))
         return false;
 
-    Bstr urlText = Bstr::FromNarrow(url);
-    Bstr commentText = Bstr::FromNarrow(comment);
-    Bstr referrerText = Bstr::FromNarrow(referrer);
-    // The two trailing strings are real zero-length strings, never null.
-    Bstr reserved1 = Bstr::Empty();
-    Bstr reserved2 = Bstr::Empty();
+    const Bstr url = Bstr::FromWide(task.url);
+    const Bstr comment = Bstr::FromWide(task.comment);
+    const Bstr referrer = Bstr::FromWide(task.referrer);
+    // Zero-length strings, never null, where there is no cookie.
+    const Bstr cookie = Bstr::FromWide(task.cookie);
+    const Bstr reserved = Bstr::Empty();
 
     LONG answer = 0;
-    const HRESULT hr = agent->AddTask(urlText.Get(), commentText.Get(), referrerText.Get(), 0,
-                                      reserved1.Get(), reserved2.Get(), &answer);
+    const HRESULT hr = agent->AddTask(url.Get(), comment.Get(), referrer.Get(), 0, cookie.Get(),
+                                      reserved.Get(), &answer);
     if (FAILED(hr))
         throw HResultError(hr);
     return answer == kAccepted;
@@ -54,22 +53,8 @@ bool AddTaskToAgent(const char* url, const char* comment, const char* referrer) 
 
 }  // namespace
 
-bool DownloadHandoff::OfferToAgent(const char* url, const char* comment, const char* referrer,
-                                   const char* /*cookie*/) noexcept {
-    // The cookie is read by the callers, but the agent's AddTask has no place
-    // for it: the two trailing strings stay empty.
-    if (url == nullptr)
-        return false;
+bool OfferToAgent(AgentTask task) noexcept {
     // A failing AddTask, an agent that died during the call, or a string that
     // could not be built: the agent has been released and nothing was taken.
-    try {
-        return AddTaskToAgent(url, comment, referrer);
-    } catch (...) {
-        return false;
-    }
-}
-
-bool DownloadHandoff::SendToAgent(const char* url, const char* comment, const char* referrer,
-                                  const char* cookie) noexcept {
-    return PolicyAllows(url) && OfferToAgent(url, comment, referrer, cookie);
+    return GuardBoundary(false, [&] { return AddTask(task); });
 }

@@ -31,7 +31,9 @@ constexpr char kDownloadUIValue[] = "DownloadUI";
 // false when it does not fit.
 bool FormatBrowserHelperKey(const char* clsidText, char (&keyName)[MAX_PATH]) noexcept;
 
-// One row of a class's registration table.
+// One row of a class's registration table. Its texts are UTF-8; they are
+// written with the registry's wide functions, so a module path outside the
+// ANSI code page is stored as it is.
 struct RegistryRow {
     HKEY root;                // predefined root; null marks the end of a table
     const char* keyFormat;    // a format with one "%s", or the complete key name
@@ -69,13 +71,7 @@ RegistrationTable FillRegistrationTable(const ClassRegistrationTexts& texts);
 // Walks `rows` up to `count` or up to a row with a null root. Answers 1 when
 // every row was processed, 0 when a key could not be created (the rows before
 // it stay written, the later ones are not written).
-int WriteRegistryRows(const RegistryRow* rows, std::size_t count) noexcept;
-
-// The module's full path and its directory with the trailing backslash (cut
-// by characters of the ANSI code page). False when the platform gives no path
-// or cuts it at the buffer's size.
-bool GetModuleLocation(HINSTANCE module, char (&path)[MAX_PATH],
-                       char (&directory)[MAX_PATH]) noexcept;
+int WriteRegistryRows(const RegistryRow* rows, std::size_t count);
 
 // Whether the interface key of `iid` belongs to this library (and may be
 // written and deleted by its registration).
