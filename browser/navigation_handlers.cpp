@@ -4,6 +4,7 @@
 
 #include "browser/shared_intercept_state.h"
 #include "browser/page_inspection.h"
+#include "common/boundary.h"
 #include "common/string_conversion.h"
 #include "common/variant.h"
 #include "handoff/agent_client.h"
@@ -98,16 +99,19 @@ void Apply(const NavigationDecision& decision, IWebBrowser2* browser, const std:
     }
 }
 
-// When reading an event's URL fails after its page was found, the page is
-// still recorded, as it would be had the steps run one after another.
+// Reads an event's URL into `url`. When that fails (memory ran short) after
+// the page was found, the page is still recorded, as it would be had the
+// steps run one after another, and the event ends there.
 template <typename ReadUrl>
-std::string ReadUrlRecordingPage(const std::string& page, ReadUrl&& readUrl) {
-    try {
-        return readUrl();
-    } catch (...) {
-        interceptState.Apply([&](InterceptState& s) { s.pageUrl = page; });
-        throw;
+bool ReadUrlRecordingPage(const std::string& page, ReadUrl&& readUrl, std::string& url) {
+    if (GuardBoundary(false, [&] {
+            url = readUrl();
+            return true;
+        })) {
+        return true;
     }
+    interceptState.Apply([&](InterceptState& s) { s.pageUrl = page; });
+    return false;
 }
 
 }  // namespace
@@ -137,8 +141,10 @@ void WebCorvaneIEHelper::OnNewWindow2(DISPPARAMS* params) {
         return;
 
     const std::string page = GetPageUrl(browser.Get());
-    const std::string url =
-        ReadUrlRecordingPage(page, [&] { return GetFocusedLinkUrl(browser.Get()); });
+    std::string url;
+    if (!ReadUrlRecordingPage(
+            page, [&] { return GetFocusedLinkUrl(browser.Get()); }, url))
+        return;
 
     const NavigationDecision decision =
         interceptState.Apply([&](InterceptState& s) { return NewWindow2Transition(s, page, url); });
@@ -152,8 +158,11 @@ void WebCorvaneIEHelper::OnNewWindow3(DISPPARAMS* params) {
         return;
 
     const std::string context = WideToUtf8(params->rgvarg[1].bstrVal);
-    const std::string url =
-        ReadUrlRecordingPage(context, [&] { return WideToUtf8(params->rgvarg[0].bstrVal); });
+    std::string url;
+    if (!ReadUrlRecordingPage(
+            context, [&] { return WideToUtf8(params->rgvarg[0].bstrVal); }, url)) {
+        return;
+    }
     VARIANT_BOOL* cancel = CancelFlag(params->rgvarg[3]);
 
     const NavigationDecision decision = interceptState.Apply([&](InterceptState& s) {
