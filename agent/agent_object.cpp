@@ -136,16 +136,16 @@ class AgentObject final : public IDownloadAgent {
         });
     }
 
-    STDMETHODIMP AddTask(BSTR url, BSTR comment, BSTR referrer, LONG flags, BSTR reserved1,
-                         BSTR reserved2, LONG* accepted) override {
+    STDMETHODIMP AddTask(BSTR url, BSTR comment, BSTR referrer, LONG flags, BSTR cookie,
+                         BSTR reserved, LONG* accepted) override {
         return GuardBoundary<HRESULT>(E_UNEXPECTED, [&] {
             TaskCall call;
             call.url = url;
             call.comment = comment;
             call.referrer = referrer;
             call.flags = flags;
-            call.reserved1 = reserved1;
-            call.reserved2 = reserved2;
+            call.cookie = cookie;
+            call.reserved = reserved;
             call.accepted = accepted;
             call.answer = ReadAnswerSetting();
             {
@@ -155,7 +155,7 @@ class AgentObject final : public IDownloadAgent {
                 GuardBoundary(
                     [&] { AppendTaskRecord(ReadRecordFileSetting(), FormatTaskRecord(call)); });
             }
-            return Respond(ParseAnswer(WideToNarrow(call.answer.c_str())), accepted);
+            return Respond(ParseAnswer(WideToUtf8(call.answer)), accepted);
         });
     }
 

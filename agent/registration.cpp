@@ -32,7 +32,7 @@ std::wstring GuidText(REFGUID guid) {
     std::string text;
     if (!GuidToText(guid, text))
         throw HResultError(E_OUTOFMEMORY);
-    return NarrowToWide(text.c_str());
+    return Utf8ToWide(text);
 }
 
 void Check(LONG status) {

@@ -78,9 +78,9 @@ std::string FormatTaskRecord(const TaskCall& call) {
     line += L'\t';
     line += std::to_wstring(call.flags);
     line += L'\t';
-    line += BstrField(call.reserved1);
+    line += BstrField(call.cookie);
     line += L'\t';
-    line += BstrField(call.reserved2);
+    line += BstrField(call.reserved);
     line += L'\t';
     line += call.accepted == nullptr ? std::wstring(kNullField) : std::to_wstring(*call.accepted);
     line += L'\t';

@@ -7,7 +7,7 @@
 
 // The record file: one line per AddTask call, appended, in UTF-8. A line holds
 // eight fields separated by tabs:
-//   url, comment, referrer, flags, reserved1, reserved2, accepted, answer
+//   url, comment, referrer, flags, cookie, reserved, accepted, answer
 // The string fields carry the BSTRs exactly: a null BSTR is written as \N, a
 // zero-length one as nothing; inside a string a backslash is \\, a tab \t, a
 // line feed \n, a carriage return \r, and every other control character
@@ -21,8 +21,8 @@ struct TaskCall {
     BSTR comment = nullptr;
     BSTR referrer = nullptr;
     LONG flags = 0;
-    BSTR reserved1 = nullptr;
-    BSTR reserved2 = nullptr;
+    BSTR cookie = nullptr;
+    BSTR reserved = nullptr;
     const LONG* accepted = nullptr;
     std::wstring answer;
 };

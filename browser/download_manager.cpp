@@ -6,7 +6,8 @@
 #include "common/com_ptr.h"
 #include "common/identifiers.h"
 #include "common/string_conversion.h"
-#include "handoff/download_handoff.h"
+#include "handoff/agent_client.h"
+#include "handoff/handoff_policy.h"
 
 #include <objbase.h>
 
@@ -79,15 +80,16 @@ STDMETHODIMP VDownloadManager::Download(IMoniker* pmk, IBindCtx* pbc, DWORD /*dw
         if (pmk == nullptr)
             return E_NOTIMPL;
 
-        std::string url;
+        std::wstring wideUrl;
         {
             DisplayName name;
             if (pmk->GetDisplayName(pbc, nullptr, name.Receive()) != S_OK)
                 return E_NOTIMPL;
             if (name.Get() == nullptr)
                 return E_NOTIMPL;
-            url = WideToNarrow(name.Get());
+            wideUrl = name.Get();
         }
+        const std::string url = WideToUtf8(wideUrl);
 
         const DownloadDecision decision = interceptState.Apply(
             [&](InterceptState& s) { return DownloadRequestTransition(s, url); });
@@ -97,12 +99,12 @@ STDMETHODIMP VDownloadManager::Download(IMoniker* pmk, IBindCtx* pbc, DWORD /*dw
             return E_NOTIMPL;
 
         // The cookie is looked up only for a URL that the policy takes.
-        DownloadHandoff handoff;
-        if (!handoff.PolicyAllows(url.c_str()))
+        if (!PolicyAllows(url))
             return E_NOTIMPL;
-        const std::string cookie = GetCookiesForUrl(url);
-        const bool accepted =
-            handoff.OfferToAgent(url.c_str(), "", decision.referrer.c_str(), cookie.c_str());
-        return accepted ? S_OK : E_NOTIMPL;
+        AgentTask task;
+        task.url = std::move(wideUrl);
+        task.referrer = Utf8ToWide(decision.referrer);
+        task.cookie = GetCookiesForUrl(task.url);
+        return OfferToAgent(std::move(task)) ? S_OK : E_NOTIMPL;
     });
 }

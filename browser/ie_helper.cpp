@@ -4,7 +4,6 @@
 
 #include "common/boundary.h"
 #include "common/identifiers.h"
-#include "handoff/download_handoff.h"
 
 #include <exdispid.h>
 
@@ -162,12 +161,4 @@ HRESULT WebCorvaneIEHelper::ConnectBrowserEvents(bool connect) {
 
 HRESULT WebCorvaneIEHelper::DisconnectBrowserEvents() {
     return ConnectBrowserEvents(false);
-}
-
-bool WebCorvaneIEHelper::RequestHandoff(const std::string& url, const std::string& linkText,
-                                        const std::string& pageUrl,
-                                        const std::string& cookie) noexcept {
-    // One DownloadHandoff for the one call.
-    DownloadHandoff handoff;
-    return handoff.OfferToAgent(url.c_str(), linkText.c_str(), pageUrl.c_str(), cookie.c_str());
 }

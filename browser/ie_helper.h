@@ -52,11 +52,6 @@ class WebCorvaneIEHelper : public IWebCorvaneIEHelper,
     void OnNewWindow2(DISPPARAMS* params);
     void OnNewWindow3(DISPPARAMS* params);
 
-    // Offers one URL that the policy took to the download agent, with its
-    // link text, page and cookie; reads none of the object's state.
-    static bool RequestHandoff(const std::string& url, const std::string& linkText,
-                               const std::string& pageUrl, const std::string& cookie) noexcept;
-
   protected:
     virtual ~WebCorvaneIEHelper() = default;
 

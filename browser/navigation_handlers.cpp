@@ -4,10 +4,11 @@
 
 #include "browser/shared_intercept_state.h"
 #include "browser/page_inspection.h"
-#include "common/hresult_error.h"
+#include "common/boundary.h"
 #include "common/string_conversion.h"
 #include "common/variant.h"
-#include "handoff/download_handoff.h"
+#include "handoff/agent_client.h"
+#include "handoff/handoff_policy.h"
 
 namespace {
 
@@ -39,23 +40,16 @@ bool HoldsNullReference(const VARIANT& value) noexcept {
     return true;
 }
 
-// The event's URL argument as narrow text. False when it cannot be read as a
+// The event's URL argument in UTF-8. False when it cannot be read as a
 // string; the browser's own argument is never changed.
 bool ReadUrlArgument(const VARIANT& arg, std::string& url) {
     if (arg.pvarVal == nullptr || HoldsNullReference(*arg.pvarVal))
         return false;
-    const auto convert = [&url](const BSTR text) {
-        try {
-            url = WideToNarrow(text);
-        } catch (const HResultError&) {
-            url.clear();  // a string that cannot be converted is the empty URL
-        }
-    };
     // The browser passes a string: it is read where it is. A copy changed to
     // a string would hold the same text, and under Wine the copy and the
     // change cost more than all the rest of a "?" navigation.
     if (arg.pvarVal->vt == VT_BSTR) {
-        convert(arg.pvarVal->bstrVal);
+        url = WideToUtf8(arg.pvarVal->bstrVal);
         return true;
     }
     Variant copy;
@@ -63,7 +57,7 @@ bool ReadUrlArgument(const VARIANT& arg, std::string& url) {
         return false;
     if (FAILED(VariantChangeType(copy.Get(), copy.Get(), 0, VT_BSTR)))
         return false;
-    convert(copy.Get()->bstrVal);
+    url = WideToUtf8(copy.Get()->bstrVal);
     return true;
 }
 
@@ -80,10 +74,13 @@ void WriteCancel(VARIANT_BOOL* cancel, bool accepted) noexcept {
 void HandOver(IWebBrowser2* browser, const std::string& url, const std::string& referrer,
               VARIANT_BOOL* cancel) {
     bool accepted = false;
-    if (DownloadHandoff().PolicyAllows(url.c_str())) {
-        const std::string linkText = GetFocusedLinkText(browser);
-        const std::string cookie = GetCookiesForUrl(url);
-        accepted = WebCorvaneIEHelper::RequestHandoff(url, linkText, referrer, cookie);
+    if (PolicyAllows(url)) {
+        AgentTask task;
+        task.url = Utf8ToWide(url);
+        task.comment = Utf8ToWide(GetFocusedLinkText(browser));
+        task.referrer = Utf8ToWide(referrer);
+        task.cookie = GetCookiesForUrl(task.url);
+        accepted = OfferToAgent(std::move(task));
     }
     WriteCancel(cancel, accepted);
 }
@@ -102,16 +99,19 @@ void Apply(const NavigationDecision& decision, IWebBrowser2* browser, const std:
     }
 }
 
-// When reading an event's URL fails after its page was found, the page is
-// still recorded, as it would be had the steps run one after another.
+// Reads an event's URL into `url`. When that fails (memory ran short) after
+// the page was found, the page is still recorded, as it would be had the
+// steps run one after another, and the event ends there.
 template <typename ReadUrl>
-std::string ReadUrlRecordingPage(const std::string& page, ReadUrl&& readUrl) {
-    try {
-        return readUrl();
-    } catch (...) {
-        interceptState.Apply([&](InterceptState& s) { s.pageUrl = page; });
-        throw;
+bool ReadUrlRecordingPage(const std::string& page, ReadUrl&& readUrl, std::string& url) {
+    if (GuardBoundary(false, [&] {
+            url = readUrl();
+            return true;
+        })) {
+        return true;
     }
+    interceptState.Apply([&](InterceptState& s) { s.pageUrl = page; });
+    return false;
 }
 
 }  // namespace
@@ -141,8 +141,10 @@ void WebCorvaneIEHelper::OnNewWindow2(DISPPARAMS* params) {
         return;
 
     const std::string page = GetPageUrl(browser.Get());
-    const std::string url =
-        ReadUrlRecordingPage(page, [&] { return GetFocusedLinkUrl(browser.Get()); });
+    std::string url;
+    if (!ReadUrlRecordingPage(
+            page, [&] { return GetFocusedLinkUrl(browser.Get()); }, url))
+        return;
 
     const NavigationDecision decision =
         interceptState.Apply([&](InterceptState& s) { return NewWindow2Transition(s, page, url); });
@@ -155,9 +157,12 @@ void WebCorvaneIEHelper::OnNewWindow3(DISPPARAMS* params) {
     if (params->rgvarg[0].vt != VT_BSTR || params->rgvarg[1].vt != VT_BSTR)
         return;
 
-    const std::string context = WideToNarrow(params->rgvarg[1].bstrVal);
-    const std::string url =
-        ReadUrlRecordingPage(context, [&] { return WideToNarrow(params->rgvarg[0].bstrVal); });
+    const std::string context = WideToUtf8(params->rgvarg[1].bstrVal);
+    std::string url;
+    if (!ReadUrlRecordingPage(
+            context, [&] { return WideToUtf8(params->rgvarg[0].bstrVal); }, url)) {
+        return;
+    }
     VARIANT_BOOL* cancel = CancelFlag(params->rgvarg[3]);
 
     const NavigationDecision decision = interceptState.Apply([&](InterceptState& s) {

@@ -7,9 +7,7 @@
 #include <mshtml.h>
 #include <wininet.h>
 
-#include <cstring>
-#include <memory>
-#include <new>
+#include <string>
 
 namespace {
 
@@ -33,21 +31,38 @@ ComPtr<IHTMLElement> GetActiveElement(IWebBrowser2* browser) {
     return element;
 }
 
-// Cuts `text` to at most `maxBytes`, at the end of the last whole character
-// that fits: a lead byte of the ANSI code page and its trail byte stay
-// together. In a single-byte code page this is exactly the first `maxBytes`.
-void CutAtCharacterBoundary(std::string& text, size_t maxBytes) {
-    if (text.size() <= maxBytes)
-        return;
-    size_t end = 0;
-    while (end < text.size()) {
-        const bool lead = IsDBCSLeadByte(static_cast<BYTE>(text[end])) != FALSE;
-        const size_t next = end + (lead && end + 1 < text.size() ? 2 : 1);
-        if (next > maxBytes)
-            break;
-        end = next;
-    }
-    text.resize(end);
+// InternetGetCookieExW, which alone gives HttpOnly cookies, came with
+// Internet Explorer 8: XP's WinINet may lack it, so it is looked up rather
+// than imported.
+using GetCookieEx = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPWSTR, LPDWORD, DWORD, LPVOID);
+
+GetCookieEx FindGetCookieEx() noexcept {
+    const HMODULE wininet = GetModuleHandleW(L"wininet.dll");
+    if (wininet == nullptr)
+        return nullptr;
+    return reinterpret_cast<GetCookieEx>(
+        reinterpret_cast<void*>(GetProcAddress(wininet, "InternetGetCookieExW")));
+}
+
+// One lookup: asks for the size first, then reads. WinINet's size is in
+// characters for some versions and in bytes for others: a buffer of that
+// many characters holds either.
+template <typename Lookup>
+std::wstring ReadCookie(Lookup&& lookup) {
+    DWORD size = 0;
+    lookup(nullptr, &size);  // only the size counts
+    if (size == 0)
+        return std::wstring();
+    std::wstring buffer(size, L'\0');
+    DWORD capacity = size;
+    if (!lookup(&buffer[0], &capacity))
+        return std::wstring();
+    // The text ends at its first zero; never read past the buffer, even
+    // should WinINet have left it unterminated.
+    const std::size_t end = buffer.find(L'\0');
+    if (end != std::wstring::npos)
+        buffer.resize(end);
+    return buffer;
 }
 
 }  // namespace
@@ -59,7 +74,7 @@ std::string GetPageUrl(IWebBrowser2* browser) {
     // Only the string counts: a browser may answer a failure and still give
     // its URL, or succeed with none.
     browser->get_LocationURL(url.Receive());
-    return WideToNarrow(url.Get());
+    return WideToUtf8(url.Get());
 }
 
 std::string GetFocusedLinkUrl(IWebBrowser2* browser) {
@@ -71,7 +86,7 @@ std::string GetFocusedLinkUrl(IWebBrowser2* browser) {
         return std::string();
     Bstr href;
     anchor->get_href(href.Receive());
-    return WideToNarrow(href.Get());
+    return WideToUtf8(href.Get());
 }
 
 std::string GetFocusedLinkText(IWebBrowser2* browser) {
@@ -82,31 +97,29 @@ std::string GetFocusedLinkText(IWebBrowser2* browser) {
     // A call that fails without writing its output leaves the holder null.
     Bstr tagName;
     element->get_tagName(tagName.Receive());
-    const std::string tag = WideToNarrow(tagName.Get());
+    const std::string tag = WideToUtf8(tagName.Get());
     if (tag != "A" && tag != "a")
         return std::string();
     Bstr innerText;
     element->get_innerText(innerText.Receive());
-    std::string text = WideToNarrow(innerText.Get());
-    CutAtCharacterBoundary(text, kMaxLinkTextBytes);
+    std::string text = WideToUtf8(innerText.Get());
+    text.resize(WholeCharacterPrefix(text, kMaxLinkTextBytes));
     return text;
 }
 
-std::string GetCookiesForUrl(const std::string& url) {
-    DWORD size = 0;
-    // Asks for the size only. A URL without cookies, the common case, reports
-    // none: a second call could only fail on a buffer of no bytes, so it is
-    // not made. WinINet's lookup is most of what an ordinary navigation costs.
-    InternetGetCookieA(url.c_str(), nullptr, nullptr, &size);
-    if (size == 0)
-        return std::string();
-    const DWORD capacity = size;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[capacity]);
-    if (!buffer)
-        return std::string();
-    if (!InternetGetCookieA(url.c_str(), nullptr, buffer.get(), &size))
-        return std::string();
-    // The text ends at its first zero byte; never read past the buffer, even
-    // should WinINet have left it unterminated.
-    return std::string(buffer.get(), strnlen(buffer.get(), capacity));
+std::wstring GetCookiesForUrl(const std::wstring& url) {
+    // Where the fuller lookup exists but fails (an older WinINet that knows
+    // no HttpOnly flag), the plain one still gives the other cookies. A URL
+    // without cookies, the common case, answers at the first question.
+    if (const GetCookieEx getCookieEx = FindGetCookieEx()) {
+        const std::wstring cookie = ReadCookie([&](LPWSTR buffer, DWORD* size) {
+            return getCookieEx(url.c_str(), nullptr, buffer, size, INTERNET_COOKIE_HTTPONLY,
+                               nullptr) != FALSE;
+        });
+        if (!cookie.empty())
+            return cookie;
+    }
+    return ReadCookie([&](LPWSTR buffer, DWORD* size) {
+        return InternetGetCookieW(url.c_str(), nullptr, buffer, size) != FALSE;
+    });
 }

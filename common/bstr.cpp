@@ -1,14 +1,10 @@
 #include "common/bstr.h"
 
 #include "common/hresult_error.h"
-#include "common/string_conversion.h"
 
-Bstr Bstr::FromNarrow(const char* narrow) {
+Bstr Bstr::FromWide(const std::wstring& text) {
     Bstr result;
-    if (narrow == nullptr)
-        return result;
-    const std::wstring wide = NarrowToWide(narrow);
-    result.str_ = SysAllocString(wide.c_str());
+    result.str_ = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     if (result.str_ == nullptr)
         throw HResultError(E_OUTOFMEMORY);
     return result;

@@ -21,9 +21,8 @@ class Bstr {
         return *this;
     }
 
-    // Widens a narrow ANSI string into a new BSTR; a null input stays null.
-    // Raises HResultError (E_OUTOFMEMORY, or the conversion's error).
-    static Bstr FromNarrow(const char* narrow);
+    // A copy of `text`, every character of it. Raises E_OUTOFMEMORY.
+    static Bstr FromWide(const std::wstring& text);
     // A real zero-length BSTR, distinct from null. Raises E_OUTOFMEMORY.
     static Bstr Empty();
 

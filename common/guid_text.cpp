@@ -1,5 +1,6 @@
 #include "common/guid_text.h"
 
+#include "common/boundary.h"
 #include "common/string_conversion.h"
 #include "common/win_handles.h"
 
@@ -7,14 +8,14 @@
 
 bool GuidToText(REFGUID guid, std::string& text) noexcept {
     text.clear();
-    try {
+    const bool made = GuardBoundary(false, [&] {
         CoTaskMem<OLECHAR> wide;
         if (FAILED(StringFromIID(guid, wide.Receive())) || wide.Get() == nullptr)
             return false;
-        text = WideToNarrow(wide.Get());
+        text = WideToUtf8(wide.Get());
         return !text.empty();
-    } catch (...) {
+    });
+    if (!made)
         text.clear();
-        return false;
-    }
+    return made;
 }

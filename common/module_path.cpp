@@ -1,22 +1,25 @@
 #include "common/module_path.h"
 
-bool GetModulePath(HMODULE module, char (&buffer)[MAX_PATH]) noexcept {
-    buffer[0] = '\0';
-    const DWORD length = GetModuleFileNameA(module, buffer, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        buffer[0] = '\0';
+bool GetModulePath(HMODULE module, std::wstring& path) {
+    // One character more than the platform may fill: XP leaves a cut path
+    // without its terminator.
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameW(module, buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
         return false;
-    }
-    buffer[length] = '\0';
+    path.assign(buffer, length);
     return true;
 }
 
-void CutAfterLastBackslash(char* path) noexcept {
-    char* cut = nullptr;
-    for (char* c = path; *c != '\0'; c = CharNextA(c)) {
-        if (*c == '\\')
-            cut = c + 1;
-    }
-    if (cut != nullptr)
-        *cut = '\0';
+std::wstring DirectoryOf(const std::wstring& path) {
+    const std::size_t backslash = path.rfind(L'\\');
+    return backslash == std::wstring::npos ? path : path.substr(0, backslash + 1);
+}
+
+bool GetModuleDirectory(HMODULE module, std::wstring& directory) {
+    std::wstring path;
+    if (!GetModulePath(module, path))
+        return false;
+    directory = DirectoryOf(path);
+    return true;
 }

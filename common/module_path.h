@@ -2,11 +2,16 @@
 
 #include <windows.h>
 
-// The full path of `module` in `buffer` (MAX_PATH bytes). False when the
-// platform gives no name or cut it to fit: a cut path names another file.
-bool GetModulePath(HMODULE module, char (&buffer)[MAX_PATH]) noexcept;
+#include <string>
 
-// Ends `path` right after its last backslash, walking by characters of the
-// ANSI code page so that the trail byte of a double-byte character is never
-// taken for one. A path without a backslash stays whole.
-void CutAfterLastBackslash(char* path) noexcept;
+// The full path of `module`. False when the platform gives no name or cut it
+// to fit MAX_PATH characters: a cut path names another file.
+bool GetModulePath(HMODULE module, std::wstring& path);
+
+// The folder of `path` with its trailing backslash; a path without a
+// backslash stays whole.
+std::wstring DirectoryOf(const std::wstring& path);
+
+// The folder of `module` with its trailing backslash: where the library
+// keeps its settings and what registration names as its help folder.
+bool GetModuleDirectory(HMODULE module, std::wstring& directory);

@@ -1,15 +1,23 @@
 #pragma once
 
-#include <windows.h>
-
 #include <string>
 
-// The one conversion between the ANSI code page and UTF-16. Both directions
-// raise HResultError: E_OUTOFMEMORY when memory is short, the thread's last
-// error when the code page conversion fails. A null input is the empty string.
+// The one conversion between the browser's UTF-16 and the UTF-8 the library
+// works in. It is exact both ways: every UTF-16 string, unpaired surrogates
+// included, comes back unchanged, since an unpaired surrogate takes the
+// three-byte form of its own value (the platform's converter would put
+// U+FFFD in its place). Each result is sized by a first pass over the input.
+// Both raise HResultError(E_OUTOFMEMORY) when memory is short.
 
-// Converts up to the first zero character. The narrow buffer holds two bytes
-// per wide character plus a terminator, enough for every double-byte code page.
-std::string WideToNarrow(const wchar_t* wide);
+// Converts up to the first zero character; null is the empty string.
+std::string WideToUtf8(const wchar_t* wide);
+std::string WideToUtf8(const std::wstring& wide);
 
-std::wstring NarrowToWide(const char* narrow);
+// A byte that begins no well-formed sequence becomes U+FFFD: only text that
+// did not come from WideToUtf8 (a command line) can hold one.
+std::wstring Utf8ToWide(const std::string& utf8);
+
+// The length of the longest prefix of `utf8` that has at most `maxBytes`
+// bytes and ends at a whole character: never inside a sequence, so never
+// inside a surrogate pair, which is one four-byte sequence.
+std::size_t WholeCharacterPrefix(const std::string& utf8, std::size_t maxBytes) noexcept;

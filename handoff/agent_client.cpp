@@ -1,5 +1,5 @@
-// The download agent client: one URL, one agent, one AddTask, one answer.
-#include "handoff/download_handoff.h"
+// The download agent client: one task, one agent, one AddTask, one answer.
+#include "handoff/agent_client.h"
 
 #include "common/boundary.h"
 #include "common/bounded_call.h"
@@ -14,13 +14,13 @@
 
 #include "download_agent.h"
 
-const wchar_t DownloadHandoff::kAgentProgId[] = L"CorvaneServer.WebCorvane.1";
+const wchar_t kAgentProgId[] = L"CorvaneServer.WebCorvane.1";
 
-HRESULT DownloadHandoff::ResolveAgent(CLSID& agentClass) noexcept {
+HRESULT ResolveAgent(CLSID& agentClass) noexcept {
     return CLSIDFromProgID(kAgentProgId, &agentClass);
 }
 
-HRESULT DownloadHandoff::CreateAgent(REFCLSID agentClass, IDownloadAgent** agent) noexcept {
+HRESULT CreateAgent(REFCLSID agentClass, IDownloadAgent** agent) noexcept {
     const HRESULT hr = CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER,
                                         IID_IDownloadAgent, reinterpret_cast<void**>(agent));
     // Success without an interface is no agent either.
@@ -31,27 +31,25 @@ namespace {
 
 constexpr LONG kAccepted = 1;
 
-// Creates the agent, hands it the URL and answers whether it took it. Every
-// string and the agent itself are held so that an error releases them.
-bool AddTaskToAgent(const char* url, const char* comment, const char* referrer) {
+// Every string and the agent itself are held, so that an error releases them.
+bool AddTask(const AgentTask& task) {
     CLSID agentClass;
-    if (FAILED(DownloadHandoff::ResolveAgent(agentClass)))
+    if (FAILED(ResolveAgent(agentClass)))
         return false;
-
     ComPtr<IDownloadAgent> agent;
-    if (FAILED(DownloadHandoff::CreateAgent(agentClass, agent.Receive())))
+    if (FAILED(CreateAgent(agentClass, agent.Receive())))
         return false;
 
-    Bstr urlText = Bstr::FromNarrow(url);
-    Bstr commentText = Bstr::FromNarrow(comment);
-    Bstr referrerText = Bstr::FromNarrow(referrer);
-    // The two trailing strings are real zero-length strings, never null.
-    Bstr reserved1 = Bstr::Empty();
-    Bstr reserved2 = Bstr::Empty();
+    const Bstr url = Bstr::FromWide(task.url);
+    const Bstr comment = Bstr::FromWide(task.comment);
+    const Bstr referrer = Bstr::FromWide(task.referrer);
+    // Zero-length strings, never null, where there is no cookie.
+    const Bstr cookie = Bstr::FromWide(task.cookie);
+    const Bstr reserved = Bstr::Empty();
 
     LONG answer = 0;
-    const HRESULT hr = agent->AddTask(urlText.Get(), commentText.Get(), referrerText.Get(), 0,
-                                      reserved1.Get(), reserved2.Get(), &answer);
+    const HRESULT hr = agent->AddTask(url.Get(), comment.Get(), referrer.Get(), 0, cookie.Get(),
+                                      reserved.Get(), &answer);
     if (FAILED(hr))
         throw HResultError(hr);
     return answer == kAccepted;
@@ -59,34 +57,14 @@ bool AddTaskToAgent(const char* url, const char* comment, const char* referrer) 
 
 }  // namespace
 
-bool DownloadHandoff::OfferToAgent(const char* url, const char* comment, const char* referrer,
-                                   const char* /*cookie*/) noexcept {
-    // The cookie is read by the callers, but the agent's AddTask has no place
-    // for it: the two trailing strings stay empty.
-    if (url == nullptr)
-        return false;
-    // The offer runs on a thread of its own that may outlive this call: it
-    // gets copies of the strings, absent ones staying absent. A failing
-    // AddTask, an agent that died during the call, a string that could not be
-    // built, or an agent that did not answer within the bound: nothing was
-    // taken, and the agent is released on the offer's own thread.
-    struct Text {
-        bool given;
-        std::string text;
-        const char* Get() const noexcept { return given ? text.c_str() : nullptr; }
-    };
+bool OfferToAgent(AgentTask task) noexcept {
+    // The offer runs on a thread of its own that may outlive this call, with
+    // the task it owns. A failing AddTask, an agent that died during the call,
+    // a string that could not be built, or an agent that did not answer within
+    // the bound: nothing was taken, and the agent is released on the offer's
+    // own thread.
     return GuardBoundary(false, [&] {
-        return RunBounded(
-                   [url = std::string(url),
-                    comment = Text{comment != nullptr, comment ? comment : ""},
-                    referrer = Text{referrer != nullptr, referrer ? referrer : ""}] {
-                       return AddTaskToAgent(url.c_str(), comment.Get(), referrer.Get());
-                   },
-                   kOfferBoundMs) == BoundedAnswer::kYes;
+        return RunBounded([task = std::move(task)] { return AddTask(task); }, kOfferBoundMs) ==
+               BoundedAnswer::kYes;
     });
-}
-
-bool DownloadHandoff::SendToAgent(const char* url, const char* comment, const char* referrer,
-                                  const char* cookie) noexcept {
-    return PolicyAllows(url) && OfferToAgent(url, comment, referrer, cookie);
 }

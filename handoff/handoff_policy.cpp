@@ -1,83 +1,51 @@
-// The hand-off policy: scheme, switch, extension list and extension. The
-// string rules live in url_policy.cpp; here they meet "UserConfig.ini".
-#include "handoff/download_handoff.h"
+// The hand-off policy where the string rules of url_policy.cpp meet
+// "UserConfig.ini".
+#include "handoff/handoff_policy.h"
 
 #include "common/module_path.h"
-#include "handoff/url_policy.h"
 #include "common/module_state.h"
-
-#include <cstring>
+#include "common/string_conversion.h"
+#include "handoff/url_policy.h"
 
 namespace {
-volatile LONG configurationReads = 0;
+
+std::wstring Wide(const char* ascii) {
+    return Utf8ToWide(ascii);
+}
+
 }  // namespace
 
-bool DownloadHandoff::GetModuleDirectory(char (&buffer)[MAX_PATH]) noexcept {
-    if (!GetModulePath(moduleInstance, buffer))
+bool ConfigurationPathIn(const std::wstring& directory, std::wstring& path) {
+    const std::wstring full = directory + Wide(kConfigurationFile);
+    if (full.size() >= MAX_PATH)
         return false;
-    CutAfterLastBackslash(buffer);
+    path = full;
     return true;
 }
 
-bool DownloadHandoff::GetConfigurationPath(char (&buffer)[MAX_PATH]) noexcept {
-    char directory[MAX_PATH];
-    return GetModuleDirectory(directory) && GetConfigurationPathIn(directory, buffer);
+bool ConfigurationPath(std::wstring& path) {
+    std::wstring directory;
+    return GetModuleDirectory(moduleInstance, directory) && ConfigurationPathIn(directory, path);
 }
 
-bool DownloadHandoff::GetConfigurationPathIn(const char* directory,
-                                             char (&buffer)[MAX_PATH]) noexcept {
-    const size_t used = std::strlen(directory);
-    if (used + sizeof(kConfigurationFile) > MAX_PATH)
+int ReadMonitorValue(const std::wstring& path) {
+    return static_cast<int>(GetPrivateProfileIntW(Wide(kSettingsSection).c_str(),
+                                                  Wide(kSwitchKey).c_str(), 1, path.c_str()));
+}
+
+std::string ReadExtensionList(const std::wstring& path) {
+    wchar_t list[kExtensionListBufferSize] = {};
+    const DWORD length = GetPrivateProfileStringW(
+        Wide(kSettingsSection).c_str(), Wide(kListKey).c_str(), Wide(kDefaultExtensionList).c_str(),
+        list, static_cast<DWORD>(kExtensionListBufferSize), path.c_str());
+    return WideToUtf8(std::wstring(list, length));
+}
+
+bool PolicyAllows(const std::string& url) {
+    if (!IsSupportedUrl(url.c_str()))
         return false;
-    std::memcpy(buffer, directory, used);
-    std::memcpy(buffer + used, kConfigurationFile, sizeof(kConfigurationFile));
-    return true;
-}
-
-int DownloadHandoff::ReadMonitorValue(const char* path) noexcept {
-    return static_cast<int>(GetPrivateProfileIntA(kSettingsSection, kSwitchKey, 1, path));
-}
-
-void DownloadHandoff::ReadExtensionList(const char* path, char* buffer, DWORD size) noexcept {
-    GetPrivateProfileStringA(kSettingsSection, kListKey, kDefaultExtensionList, buffer, size, path);
-}
-
-unsigned long DownloadHandoff::ConfigurationReads() noexcept {
-    return static_cast<unsigned long>(configurationReads);
-}
-
-bool DownloadHandoff::IsSupportedUrl(const char* url) noexcept {
-    return ::IsSupportedUrl(url);
-}
-
-bool DownloadHandoff::IsMonitorEnabled() noexcept {
-    char path[MAX_PATH];
-    if (!GetConfigurationPath(path))
+    std::wstring path;
+    if (!ConfigurationPath(path) || !IsSwitchOn(ReadMonitorValue(path)))
         return false;
-    InterlockedIncrement(&configurationReads);
-    return IsSwitchOn(ReadMonitorValue(path));
-}
-
-bool DownloadHandoff::GetExtensionList(char* buffer, DWORD size) noexcept {
-    char path[MAX_PATH];
-    if (!GetConfigurationPath(path))
-        return false;
-    InterlockedIncrement(&configurationReads);
-    ReadExtensionList(path, buffer, size);
-    return true;
-}
-
-bool DownloadHandoff::MatchesExtension(const char* url, const char* list) noexcept {
-    return ::MatchesExtension(url, list);
-}
-
-bool DownloadHandoff::PolicyAllows(const char* url) noexcept {
-    if (url == nullptr || !IsSupportedUrl(url))
-        return false;
-    if (!IsMonitorEnabled())
-        return false;
-    char extensions[kExtensionListBufferSize];
-    if (!GetExtensionList(extensions, sizeof(extensions)))
-        return false;
-    return MatchesExtension(url, extensions);
+    return MatchesExtension(url.c_str(), ReadExtensionList(path).c_str());
 }

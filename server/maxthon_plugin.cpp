@@ -5,10 +5,11 @@
 #include "common/boundary.h"
 #include "common/guid_text.h"
 #include "common/identifiers.h"
+#include "common/string_conversion.h"
 #include "common/win_handles.h"
 #include "server/registration.h"
 
-#include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -17,21 +18,18 @@ namespace {
 constexpr std::size_t kAppendedLength =
     (sizeof(kPluginRoot) - 1) + 1 + (sizeof(kPluginFolderName) - 1) + (sizeof(kPluginFile) - 1);
 
-// Appends within the MAX_PATH buffer; the folder's length was checked
-// against everything appended, so this never cuts.
-void Append(char (&path)[MAX_PATH], const char* tail) noexcept {
-    const std::size_t used = std::strlen(path);
-    lstrcpynA(path + used, tail, static_cast<int>(MAX_PATH - used));
+std::wstring Wide(const char* ascii) {
+    return Utf8ToWide(ascii);
 }
 
-int InstallPlugin(char (&path)[MAX_PATH]) {
-    if (!PathExists(path, 1) && !CreateDirectoryA(path, nullptr))
+int InstallPlugin(const std::wstring& folder) {
+    if (!PathExists(folder, 1) && !CreateDirectoryW(folder.c_str(), nullptr))
         return 0;
-    Append(path, kPluginFile);
-    if (PathExists(path, 0) && !DeleteFileA(path))
+    const std::wstring path = folder + Wide(kPluginFile);
+    if (PathExists(path, 0) && !DeleteFileW(path.c_str()))
         return 0;
-    FileHandle file(
-        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW, 0, nullptr));
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                                0, nullptr));
     if (!file.Valid())
         return 0;
     std::string clsidText;
@@ -40,40 +38,41 @@ int InstallPlugin(char (&path)[MAX_PATH]) {
     return WriteWholeFile(file.Get(), BuildPluginIni(clsidText.c_str())) ? 1 : 0;
 }
 
-int RemovePlugin(const char (&folder)[MAX_PATH]) noexcept {
+int RemovePlugin(const std::wstring& folder) {
     if (!PathExists(folder, 1))
         return 1;
-    char file[MAX_PATH];
-    lstrcpynA(file, folder, MAX_PATH);
-    Append(file, kPluginFile);
-    if (PathExists(file, 0) && !DeleteFileA(file))
+    const std::wstring file = folder + Wide(kPluginFile);
+    if (PathExists(file, 0) && !DeleteFileW(file.c_str()))
         return 0;
     // Fails, keeping the folder, while it holds anything else.
-    return RemoveDirectoryA(folder) ? 1 : 0;
+    return RemoveDirectoryW(folder.c_str()) ? 1 : 0;
 }
 
 }  // namespace
 
-bool ReadMaxthonFolder(char (&path)[MAX_PATH]) noexcept {
+bool ReadMaxthonFolder(std::wstring& path) {
     RegKey key;
-    if (RegOpenKeyA(HKEY_CURRENT_USER, kMaxthonKey, key.Receive()) != ERROR_SUCCESS)
+    if (RegOpenKeyW(HKEY_CURRENT_USER, Wide(kMaxthonKey).c_str(), key.Receive()) != ERROR_SUCCESS)
         return false;
-    DWORD byteCount = MAX_PATH;
-    if (RegQueryValueExA(key.Get(), kMaxthonFolderValue, nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(path), &byteCount) != ERROR_SUCCESS) {
+    wchar_t data[MAX_PATH];
+    DWORD byteCount = sizeof(data);
+    if (RegQueryValueExW(key.Get(), Wide(kMaxthonFolderValue).c_str(), nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(data), &byteCount) != ERROR_SUCCESS ||
+        !MaxthonFolderUsable(data, byteCount)) {
         return false;
     }
-    return MaxthonFolderUsable(path, byteCount);
+    path = data;
+    return true;
 }
 
-bool FindPluginFolder(char (&path)[MAX_PATH]) noexcept {
+bool FindPluginFolder(std::wstring& path) {
     if (!ReadMaxthonFolder(path))
         return false;
-    Append(path, kPluginRoot);
+    path += Wide(kPluginRoot);
     if (!PathExists(path, 1))
         return false;
-    Append(path, "\\");
-    Append(path, kPluginFolderName);
+    path += L'\\';
+    path += Wide(kPluginFolderName);
     return true;
 }
 
@@ -81,18 +80,18 @@ std::size_t MaxthonFolderMaxLength() noexcept {
     return MAX_PATH - 1 - kAppendedLength;
 }
 
-bool MaxthonFolderUsable(const char* data, DWORD byteCount) noexcept {
-    if (byteCount > MAX_PATH)
+bool MaxthonFolderUsable(const wchar_t* data, DWORD byteCount) noexcept {
+    if (byteCount > MAX_PATH * sizeof(wchar_t))
         return false;
-    const void* zero = std::memchr(data, '\0', byteCount);
+    const std::size_t units = byteCount / sizeof(wchar_t);
+    const wchar_t* zero = std::wmemchr(data, L'\0', units);
     if (zero == nullptr)
         return false;
-    const std::size_t length = static_cast<const char*>(zero) - data;
-    return length <= MaxthonFolderMaxLength();
+    return static_cast<std::size_t>(zero - data) <= MaxthonFolderMaxLength();
 }
 
-bool PathExists(const char* path, int wantDirectory) noexcept {
-    const DWORD attributes = GetFileAttributesA(path);
+bool PathExists(const std::wstring& path, int wantDirectory) noexcept {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;
     const bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -127,7 +126,7 @@ bool WriteWholeFile(HANDLE file, const std::string& text) noexcept {
 
 int RegisterMaxthonPlugin(int install) noexcept {
     return GuardBoundary(0, [install] {
-        char path[MAX_PATH];
+        std::wstring path;
         if (!FindPluginFolder(path))
             return 0;
         return install != 0 ? InstallPlugin(path) : RemovePlugin(path);

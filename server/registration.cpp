@@ -8,6 +8,7 @@
 #include "common/guid_text.h"
 #include "common/identifiers.h"
 #include "common/module_path.h"
+#include "common/string_conversion.h"
 #include "common/win_handles.h"
 #include "server/maxthon_plugin.h"
 #include "common/module_state.h"
@@ -99,7 +100,7 @@ RegistrationTable FillRegistrationTable(const ClassRegistrationTexts& t) {
     return rows;
 }
 
-int WriteRegistryRows(const RegistryRow* rows, std::size_t count) noexcept {
+int WriteRegistryRows(const RegistryRow* rows, std::size_t count) {
     int written = 1;
     for (std::size_t i = 0; i < count && rows[i].root != nullptr; ++i) {
         const RegistryRow& row = rows[i];
@@ -108,34 +109,29 @@ int WriteRegistryRows(const RegistryRow* rows, std::size_t count) noexcept {
             written = 0;
             continue;
         }
+        const std::wstring key = Utf8ToWide(keyName);
         if (row.deleteFirst)
-            SHDeleteKeyA(row.root, keyName);
-        RegKey key;
+            SHDeleteKeyW(row.root, key.c_str());
+        RegKey handle;
         DWORD disposition = 0;
-        if (RegCreateKeyExA(row.root, keyName, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                            nullptr, key.Receive(), &disposition) != ERROR_SUCCESS) {
+        if (RegCreateKeyExW(row.root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                            nullptr, handle.Receive(), &disposition) != ERROR_SUCCESS) {
             written = 0;
             continue;
         }
-        // The terminating zero is stored with the text.
-        if (row.valueData != nullptr &&
-            RegSetValueExA(key.Get(), row.valueName, 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(row.valueData),
-                           static_cast<DWORD>(lstrlenA(row.valueData) + 1)) != ERROR_SUCCESS) {
-            written = 0;
+        if (row.valueData != nullptr) {
+            const std::wstring data = Utf8ToWide(row.valueData);
+            const std::wstring name = row.valueName != nullptr ? Utf8ToWide(row.valueName) : L"";
+            // The terminating zero is stored with the text.
+            if (RegSetValueExW(handle.Get(), row.valueName != nullptr ? name.c_str() : nullptr, 0,
+                               REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                               static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) !=
+                ERROR_SUCCESS) {
+                written = 0;
+            }
         }
     }
     return written;
-}
-
-bool GetModuleLocation(HINSTANCE module, char (&path)[MAX_PATH],
-                       char (&directory)[MAX_PATH]) noexcept {
-    directory[0] = '\0';
-    if (!GetModulePath(module, path))
-        return false;
-    std::memcpy(directory, path, MAX_PATH);
-    CutAfterLastBackslash(directory);
-    return true;
 }
 
 bool IsLibraryInterface(REFIID iid) noexcept {
@@ -153,10 +149,11 @@ int RegisterComClass(REFCLSID clsid, REFGUID libid, REFIID iid, const char* desc
             !GuidToText(iid, iidText)) {
             return 0;
         }
-        char modulePath[MAX_PATH];
-        char moduleDirectory[MAX_PATH];
-        if (!GetModuleLocation(moduleInstance, modulePath, moduleDirectory))
+        std::wstring path;
+        if (!GetModulePath(moduleInstance, path))
             return 0;
+        const std::string modulePath = WideToUtf8(path);
+        const std::string moduleDirectory = WideToUtf8(DirectoryOf(path));
         const std::string versionedProgId = std::string(progId) + ".1";
 
         const ClassRegistrationTexts texts = {
@@ -169,8 +166,8 @@ int RegisterComClass(REFCLSID clsid, REFGUID libid, REFIID iid, const char* desc
             version,
             typeLibName,
             interfaceName,
-            modulePath,
-            moduleDirectory,
+            modulePath.c_str(),
+            moduleDirectory.c_str(),
             IsLibraryInterface(iid),
         };
         const RegistrationTable rows = FillRegistrationTable(texts);
@@ -270,8 +267,11 @@ namespace {
 // user without Maxthon has no plug-in to write.
 bool SetPerUserParts(int install) noexcept {
     bool done = SetDownloadUIIn(HKEY_CURRENT_USER, CLSID_VDownloadManager, install) != 0;
-    char pluginFolder[MAX_PATH];
-    if (FindPluginFolder(pluginFolder))
+    const bool maxthon = GuardBoundary(false, [] {
+        std::wstring folder;
+        return FindPluginFolder(folder);
+    });
+    if (maxthon)
         done &= RegisterMaxthonPlugin(install) != 0;
     return done;
 }

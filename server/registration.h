@@ -47,7 +47,9 @@ constexpr char kActiveSetupId64[] = "{C6A1E2B4-3D5F-4A7B-9C8D-1E2F3A4B5C64}";
 // false when it does not fit.
 bool FormatBrowserHelperKey(const char* clsidText, char (&keyName)[MAX_PATH]) noexcept;
 
-// One row of a class's registration table.
+// One row of a class's registration table. Its texts are UTF-8; they are
+// written with the registry's wide functions, so a module path outside the
+// ANSI code page is stored as it is.
 struct RegistryRow {
     HKEY root;                // predefined root; null marks the end of a table
     const char* keyFormat;    // a format with one "%s", or the complete key name
@@ -87,13 +89,7 @@ RegistrationTable FillRegistrationTable(const ClassRegistrationTexts& texts);
 // Walks `rows` up to `count` or up to a row with a null root, writing every
 // row it can. Answers 1 when every row was written, 0 when a key or a value
 // could not be (the other rows are written all the same).
-int WriteRegistryRows(const RegistryRow* rows, std::size_t count) noexcept;
-
-// The module's full path and its directory with the trailing backslash (cut
-// by characters of the ANSI code page). False when the platform gives no path
-// or cuts it at the buffer's size.
-bool GetModuleLocation(HINSTANCE module, char (&path)[MAX_PATH],
-                       char (&directory)[MAX_PATH]) noexcept;
+int WriteRegistryRows(const RegistryRow* rows, std::size_t count);
 
 // Whether the interface key of `iid` belongs to this library (and may be
 // written and deleted by its registration).

@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cwchar>
 #include <functional>
 #include <memory>
 #include <string>
@@ -431,12 +433,62 @@ TEST_F(ComActivation, StalledAgentTheDownloadManagerDeclinesAtTheBound) {
     EXPECT_EQ(1u, agent.Records().size());
 }
 
+// A copy in a folder the ANSI code page cannot spell (Cyrillic under 1252):
+// registration names its true path, COM loads it from there, and it reads
+// the settings beside it.
+// Wine names files in the Unix locale's character set: the case runs in an
+// entry of its own (tests/CMakeLists.txt) under a UTF-8 locale built for it.
+TEST_F(ComActivation, ACopyInAFolderOutsideTheCodePageIsLoadedAndReadsItsSettings) {
+    if (std::getenv("WEBCORVANE_UTF8_FILE_NAMES") == nullptr)
+        GTEST_SKIP() << "runs where the Unix locale can name the folder";
+    ASSERT_EQ(1252u, GetACP());
+    const std::string self = SelfDirectory();
+    const std::wstring folder = std::wstring(self.begin(), self.end()) +
+                                L"\u0417\u0430\u0433\u0440\u0443\u0437\u043a\u0438";
+    const std::wstring dll = folder + L"\\WebCorvaneBHO.dll";
+    const std::wstring settings = folder + L"\\UserConfig.ini";
+    const std::string shipped = FromUnixPath(WEBCORVANE_DLL_PATH);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(
+        CopyFileW(std::wstring(shipped.begin(), shipped.end()).c_str(), dll.c_str(), FALSE));
+    // Only this extension is handed over, so a hand-off proves the file was read.
+    ASSERT_TRUE(
+        WritePrivateProfileStringW(L"Monitor", L"ExtendNames", L".infolder;", settings.c_str()));
+    HMODULE module = LoadLibraryW(dll.c_str());
+    ASSERT_NE(nullptr, module);
+    EXPECT_EQ(S_OK, CallExport(module, "DllRegisterServer"));
+    FreeLibrary(module);
+
+    AgentSession agent;
+    agent.SetAnswer(L"1");
+    ComPtr<IDispatch> helper;
+    EXPECT_EQ(S_OK, CoCreateInstance(ClassId(kClasses[0]), nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IDispatch, helper.ReceiveVoid()));
+    EXPECT_NE(nullptr, GetModuleHandleW(dll.c_str()));
+    for (const wchar_t* url : {L"http://host/a.infolder", L"http://host/a.zip"}) {
+        std::unique_ptr<BrowserEventArgs> args(BrowserEventArgs::BeforeNavigate2(url));
+        if (helper) {
+            EXPECT_EQ(S_OK, helper->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD,
+                                           args->Params(), nullptr, nullptr, nullptr));
+        }
+        EXPECT_EQ(wcscmp(url, L"http://host/a.infolder") == 0 ? 1 : 0, args->cancel) << url;
+    }
+    EXPECT_EQ(1u, agent.Records().size());
+
+    helper.Reset();
+    CoFreeUnusedLibrariesEx(0, 0);
+    // The suite's own copy is the registered one again.
+    EXPECT_EQ(S_OK, CallOnCopy("DllRegisterServer"));
+    DeleteFileW(settings.c_str());
+    DeleteFileW(dll.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 TEST_F(ComActivation, DownloadUnderARunningCallRunsInTheXpCopy) {
-    EXPECT_TRUE(CopyRanItsCases(
-        RunCasesAsWindows(
-            kWindowsXp, "com_activation_xp.exe",
-            "ComActivation.ReleasedUnderARunningDownload*:ComActivation.StalledAgentTheDownload*"),
-        &kWindowsXp));
+    EXPECT_TRUE(CopyRanItsCases(RunCasesAsWindows(kWindowsXp, "com_activation_xp.exe",
+                                                  "ComActivation.ReleasedUnderARunningDownload*"
+                                                  ":ComActivation.StalledAgentTheDownload*"),
+                                &kWindowsXp));
 }
 
 }  // namespace

@@ -14,8 +14,8 @@ struct TaskArguments {
     AgentText comment;
     AgentText referrer;
     LONG flags;
-    AgentText reserved1;
-    AgentText reserved2;
+    AgentText cookie;
+    AgentText reserved;
 };
 
 Bstr ToBstr(const AgentText& text) {
@@ -24,9 +24,9 @@ Bstr ToBstr(const AgentText& text) {
 
 HRESULT CallAddTask(IDownloadAgent* agent, const TaskArguments& args, LONG& accepted) {
     Bstr url = ToBstr(args.url), comment = ToBstr(args.comment), referrer = ToBstr(args.referrer);
-    Bstr reserved1 = ToBstr(args.reserved1), reserved2 = ToBstr(args.reserved2);
-    return agent->AddTask(url.Get(), comment.Get(), referrer.Get(), args.flags, reserved1.Get(),
-                          reserved2.Get(), &accepted);
+    Bstr cookie = ToBstr(args.cookie), reserved = ToBstr(args.reserved);
+    return agent->AddTask(url.Get(), comment.Get(), referrer.Get(), args.flags, cookie.Get(),
+                          reserved.Get(), &accepted);
 }
 
 // The arguments of the navigation road: URL, link text, page, 0, "", "".
@@ -177,8 +177,8 @@ TEST_F(AgentServerTest, RecordsTheExactArguments) {
         EXPECT_EQ(calls[i].comment, records[i].comment);
         EXPECT_EQ(calls[i].referrer, records[i].referrer);
         EXPECT_EQ(calls[i].flags, records[i].flags);
-        EXPECT_EQ(calls[i].reserved1, records[i].reserved1);
-        EXPECT_EQ(calls[i].reserved2, records[i].reserved2);
+        EXPECT_EQ(calls[i].cookie, records[i].cookie);
+        EXPECT_EQ(calls[i].reserved, records[i].reserved);
         EXPECT_TRUE(records[i].acceptedGiven);
         EXPECT_EQ(0, records[i].acceptedOnEntry);
         EXPECT_EQ(L"0", records[i].answer);

@@ -43,15 +43,15 @@ TEST(TaskRecord, NullIsApartFromEmpty) {
 TEST(TaskRecord, LineHoldsEightFieldsInUtf8) {
     Bstr url = MakeBstr(L"http://h/\x00E9\x20AC.zip");
     Bstr comment = MakeBstr(L"");
-    Bstr reserved2 = MakeBstr(L"r\t2");
+    Bstr reserved = MakeBstr(L"r\t2");
     const LONG accepted = 0;
     TaskCall call;
     call.url = url.Get();
     call.comment = comment.Get();
     call.referrer = nullptr;
     call.flags = -7;
-    call.reserved1 = nullptr;
-    call.reserved2 = reserved2.Get();
+    call.cookie = nullptr;
+    call.reserved = reserved.Get();
     call.accepted = &accepted;
     call.answer = L"slow:5:1";
     EXPECT_EQ("http://h/\xC3\xA9\xE2\x82\xAC.zip\t\t\\N\t-7\t\\N\tr\\t2\t0\tslow:5:1\n",

@@ -553,7 +553,7 @@ TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
         const Name& name = names[nameIndex];
         // Sometimes an earlier navigation or window took this URL already.
         InterceptState before;
-        const std::string narrow = WideToNarrow(name.text.c_str());
+        const std::string narrow = WideToUtf8(name.text.c_str());
         switch (rng() % 4) {
             case 0:
                 before.navigateUrl = narrow;

@@ -103,15 +103,6 @@ TEST(IeHelperEvents, QueryUrlsChangeOnlyThePage) {
     EXPECT_EQ("", CurrentInterceptState().navigateUrl);
 }
 
-TEST(IeHelperEvents, UnrepresentableCharacterBecomesAQueryMark) {
-    SetInterceptState();
-    Helper helper;
-    Args args(BrowserEventArgs::BeforeNavigate2(L"http://host/\u4e2d.zip"));
-    helper.Fire(DISPID_BEFORENAVIGATE2, args->Params());
-    EXPECT_EQ(BrowserEventArgs::kUntouched, args->cancel);
-    EXPECT_EQ("", CurrentInterceptState().navigateUrl);
-}
-
 TEST(IeHelperEvents, MalformedEventsChangeNothing) {
     Helper helper;
     const InterceptState marker = {"p", "n", "w2", "w3"};

@@ -1,6 +1,8 @@
-// SendToAgent against the reference agent, out of process.
-#include "handoff/download_handoff.h"
+// The policy and the agent client against the reference agent, out of process.
+#include "handoff/agent_client.h"
+#include "handoff/handoff_policy.h"
 
+#include "common/string_conversion.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/config_file.h"
 
@@ -14,9 +16,9 @@ class AgentClient : public testing::Test {
   protected:
     void SetUp() override { CoInitialize(nullptr); }
     void TearDown() override { CoUninitialize(); }
-    bool Send(const char* url, const char* comment = "link", const char* referrer = "http://p/") {
-        DownloadHandoff handoff;
-        return handoff.SendToAgent(url, comment, referrer, "cookie=1");
+    bool Send(const std::wstring& url, const std::wstring& comment = L"link",
+              const std::wstring& referrer = L"http://p/") {
+        return PolicyAllows(WideToUtf8(url)) && OfferToAgent({url, comment, referrer, L"cookie=1"});
     }
     ScopedConfigFile config{SelfDirectory()};
     AgentSession agent;
@@ -36,45 +38,38 @@ TEST_F(AgentClient, OnlyAnAnswerOfExactlyOneIsAcceptance) {
                  {L"slow:300:1", true}};
     for (const Case& c : cases) {
         agent.SetAnswer(c.answer);
-        EXPECT_EQ(c.accepted, Send("http://host/a.zip")) << c.answer;
+        EXPECT_EQ(c.accepted, Send(L"http://host/a.zip")) << c.answer;
     }
     EXPECT_EQ(sizeof(cases) / sizeof(cases[0]), agent.Records().size());
 }
 
 TEST_F(AgentClient, TheAgentReceivesTheArgumentsExactly) {
-    // e acute and the euro sign: characters of code page 1252 outside ASCII.
-    ASSERT_TRUE(Send("http://host/caf\xe9\x80.zip",
-                     "T\xe9l\xe9"
-                     "charger",
-                     "http://host/p\xe9"));
-    ASSERT_TRUE(Send("http://host/b.zip", "", "http://host/"));  // the download road
+    // A pair of surrogates, a lone one, and characters of no one code page.
+    const std::wstring url = L"http://host/\u0444\u4e0b\U0001F600.zip";
+    const std::wstring comment = L"T\u00e9l\u00e9charger \xD800";
+    ASSERT_TRUE(Send(url, comment, L"http://host/\u0101"));
+    ASSERT_TRUE(Send(L"http://host/b.zip", L"", L"http://host/"));  // the download road
     const std::vector<AgentRecord> records = agent.Records();
     ASSERT_EQ(2u, records.size());
-    EXPECT_EQ(AgentText::Of(L"http://host/caf\u00e9\u20ac.zip"), records[0].url);
-    EXPECT_EQ(AgentText::Of(L"T\u00e9l\u00e9charger"), records[0].comment);
-    EXPECT_EQ(AgentText::Of(L"http://host/p\u00e9"), records[0].referrer);
+    EXPECT_EQ(AgentText::Of(url), records[0].url);
+    EXPECT_EQ(AgentText::Of(comment), records[0].comment);
+    EXPECT_EQ(AgentText::Of(L"http://host/\u0101"), records[0].referrer);
     EXPECT_EQ(0, records[0].flags);
-    EXPECT_EQ(AgentText::Of(L""), records[0].reserved1);  // real zero-length strings
-    EXPECT_EQ(AgentText::Of(L""), records[0].reserved2);
+    EXPECT_EQ(AgentText::Of(L"cookie=1"), records[0].cookie);
+    EXPECT_EQ(AgentText::Of(L""), records[0].reserved);  // a real zero-length string
     EXPECT_TRUE(records[0].acceptedGiven);
     EXPECT_EQ(0, records[0].acceptedOnEntry);           // the answer starts at 0
     EXPECT_EQ(AgentText::Of(L""), records[1].comment);  // zero-length, not null
-
-    // Absent, not empty: a null BSTR, which COM reads as the empty string.
-    ASSERT_TRUE(Send("http://host/c.zip", nullptr, nullptr));
-    const AgentRecord absent = agent.Records().back();
-    EXPECT_EQ(AgentText::Null(), absent.comment);
-    EXPECT_EQ(AgentText::Null(), absent.referrer);
 }
 
 TEST_F(AgentClient, PolicyRefusalsNeverReachTheAgent) {
-    EXPECT_FALSE(Send("http://host/page.html"));
-    EXPECT_FALSE(Send("file:///c:/a.zip"));
+    EXPECT_FALSE(Send(L"http://host/page.html"));
+    EXPECT_FALSE(Send(L"file:///c:/a.zip"));
     config.WriteMonitor("MonitorIE=0");
-    EXPECT_FALSE(Send("http://host/a.zip"));
-    EXPECT_FALSE(Send("corvane://host/a"));
+    EXPECT_FALSE(Send(L"http://host/a.zip"));
+    EXPECT_FALSE(Send(L"corvane://host/a"));
     config.WriteMonitor("ExtendNames=.html;");
-    EXPECT_TRUE(Send("http://host/page.html"));
+    EXPECT_TRUE(Send(L"http://host/page.html"));
     EXPECT_EQ(1u, agent.Records().size());
 }
 
@@ -83,17 +78,17 @@ TEST_F(AgentClient, PolicyRefusalsNeverReachTheAgent) {
 TEST_F(AgentClient, AFailingAddTaskLeavesNoAgentBehind) {
     ASSERT_TRUE(WaitForNoAgentProcess(10000));
     agent.SetAnswer(L"hresult:0x80004005");
-    EXPECT_FALSE(Send("http://host/a.zip"));
+    EXPECT_FALSE(Send(L"http://host/a.zip"));
     EXPECT_EQ(1u, agent.Records().size());
     EXPECT_TRUE(WaitForNoAgentProcess(10000));
 }
 
 TEST_F(AgentClient, AnAgentThatDiesDuringTheCallIsADeclinedHandoff) {
     agent.SetAnswer(L"exit");
-    EXPECT_FALSE(Send("http://host/a.zip"));
+    EXPECT_FALSE(Send(L"http://host/a.zip"));
     RestartRpcss();
     agent.SetAnswer(L"1");
-    EXPECT_TRUE(Send("http://host/b.zip"));
+    EXPECT_TRUE(Send(L"http://host/b.zip"));
 }
 
 }  // namespace

@@ -1,16 +1,18 @@
-// The policy as SendToAgent applies it, with "UserConfig.ini" written beside
-// this executable (the module whose directory the policy reads here).
-#include "handoff/download_handoff.h"
+// The policy with "UserConfig.ini" written beside this executable (the
+// module whose directory the policy reads here).
+#include "handoff/handoff_policy.h"
 #include "handoff/url_policy.h"
 
+#include "common/module_path.h"
+#include "common/string_conversion.h"
 #include "tests/support/config_file.h"
+#include "tests/support/profile_reads.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/test_copy.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -18,33 +20,31 @@ namespace {
 class HandoffPolicy : public testing::Test {
   protected:
     ScopedConfigFile config{SelfDirectory()};
-    DownloadHandoff handoff;
 
-    std::string ExtensionList() {
-        char buffer[1024];
-        std::memset(buffer, 'X', sizeof(buffer));
-        EXPECT_TRUE(handoff.GetExtensionList(buffer, sizeof(buffer)));
-        return buffer;
+    static std::wstring Path() {
+        std::wstring path;
+        EXPECT_TRUE(ConfigurationPath(path));
+        return path;
     }
+    static bool MonitorEnabled() { return IsSwitchOn(ReadMonitorValue(Path())); }
+    static std::string ExtensionList() { return ReadExtensionList(Path()); }
 };
 
 TEST_F(HandoffPolicy, ModuleDirectoryEndsInABackslash) {
-    char directory[MAX_PATH];
-    ASSERT_TRUE(DownloadHandoff::GetModuleDirectory(directory));
-    EXPECT_EQ(SelfDirectory(), directory);
-    char path[MAX_PATH];
-    ASSERT_TRUE(DownloadHandoff::GetConfigurationPath(path));
-    EXPECT_EQ(config.Path(), path);
+    std::wstring directory;
+    ASSERT_TRUE(GetModuleDirectory(nullptr, directory));
+    EXPECT_EQ(SelfDirectory(), WideToUtf8(directory));
+    EXPECT_EQ(config.Path(), WideToUtf8(Path()));
 }
 
 TEST_F(HandoffPolicy, WithoutTheFileTheDefaultsApply) {
-    EXPECT_TRUE(handoff.IsMonitorEnabled());
+    EXPECT_TRUE(MonitorEnabled());
     EXPECT_EQ(kDefaultExtensionList, ExtensionList());
     config.WriteRaw("[Other]\r\nMonitorIE=0\r\n");  // section missing
-    EXPECT_TRUE(handoff.IsMonitorEnabled());
+    EXPECT_TRUE(MonitorEnabled());
     EXPECT_EQ(kDefaultExtensionList, ExtensionList());
     config.WriteMonitor("Unrelated=1");  // keys missing
-    EXPECT_TRUE(handoff.IsMonitorEnabled());
+    EXPECT_TRUE(MonitorEnabled());
     EXPECT_EQ(kDefaultExtensionList, ExtensionList());
 }
 
@@ -56,47 +56,51 @@ TEST_F(HandoffPolicy, OnlyExactlyOneSwitchesItOn) {
                  {"on", false}, {"yes", false}, {" 1", true}};
     for (const Case& c : cases) {
         config.WriteMonitor(std::string("MonitorIE=") + c.value);
-        EXPECT_EQ(c.on, handoff.IsMonitorEnabled()) << "MonitorIE=" << c.value;
+        EXPECT_EQ(c.on, MonitorEnabled()) << "MonitorIE=" << c.value;
     }
 }
 
 TEST_F(HandoffPolicy, ExtensionListIsReadAsStoredAndCutAt1023) {
     config.WriteMonitor("ExtendNames=");
     EXPECT_EQ("", ExtensionList());
-    EXPECT_FALSE(handoff.MatchesExtension("http://host/a.zip", ExtensionList().c_str()));
-    EXPECT_TRUE(handoff.MatchesExtension("corvane://host/a", ExtensionList().c_str()));
+    EXPECT_FALSE(MatchesExtension("http://host/a.zip", ExtensionList().c_str()));
+    EXPECT_TRUE(MatchesExtension("corvane://host/a", ExtensionList().c_str()));
 
     config.WriteMonitor("ExtendNames=.ZIP;.Mp3;");
     EXPECT_EQ(".ZIP;.Mp3;", ExtensionList());
-    EXPECT_FALSE(handoff.MatchesExtension("http://host/a.zip", ExtensionList().c_str()));
 
     const std::string longList = std::string(1020, 'x') + ".zip;";  // 1025 characters
     config.WriteMonitor("ExtendNames=" + longList);
     EXPECT_EQ(longList.substr(0, 1023), ExtensionList());
 }
 
+// The file is written in the ANSI code page; the URL comes from the browser.
+TEST_F(HandoffPolicy, AListEntryTypedInTheFilesCodePageMatches) {
+    ASSERT_EQ(1252u, GetACP());
+    config.WriteMonitor("ExtendNames=.caf\xe9;");  // e acute in code page 1252
+    EXPECT_TRUE(PolicyAllows(WideToUtf8(L"http://host/a.caf\u00e9")));
+    EXPECT_FALSE(PolicyAllows("http://host/a.cafe"));
+}
+
 TEST_F(HandoffPolicy, AnUnsupportedSchemeReadsNoFile) {
     config.WriteMonitor("MonitorIE=1");
-    for (const char* url : {"file:///c:/a.zip", "javascript:void(0).zip", "", "mailto:a@b.zip"}) {
-        const unsigned long before = DownloadHandoff::ConfigurationReads();
-        EXPECT_FALSE(handoff.SendToAgent(url, "text", "http://host/", ""));
-        EXPECT_EQ(before, DownloadHandoff::ConfigurationReads()) << url;
-    }
-    const unsigned long before = DownloadHandoff::ConfigurationReads();
-    EXPECT_FALSE(handoff.SendToAgent(nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(before, DownloadHandoff::ConfigurationReads());
+    ProfileReads reads;
+    for (const char* url : {"file:///c:/a.zip", "javascript:void(0).zip", "", "mailto:a@b.zip"})
+        EXPECT_FALSE(PolicyAllows(url)) << url;
+    EXPECT_EQ(0, reads.Count());
 }
 
 TEST_F(HandoffPolicy, TheSwitchIsReadBeforeTheListAndEachOnce) {
     config.WriteMonitor("MonitorIE=0");
-    unsigned long before = DownloadHandoff::ConfigurationReads();
-    EXPECT_FALSE(handoff.SendToAgent("corvane://host/a", "", "", ""));
-    EXPECT_EQ(before + 1, DownloadHandoff::ConfigurationReads());  // the switch alone
-
+    {
+        ProfileReads reads;
+        EXPECT_FALSE(PolicyAllows("corvane://host/a"));
+        EXPECT_EQ(1, reads.Count());  // the switch alone
+    }
     config.WriteMonitor("MonitorIE=1\r\nExtendNames=.none;");
-    before = DownloadHandoff::ConfigurationReads();
-    EXPECT_FALSE(handoff.SendToAgent("http://host/a.zip", "", "", ""));
-    EXPECT_EQ(before + 2, DownloadHandoff::ConfigurationReads());
+    ProfileReads reads;
+    EXPECT_FALSE(PolicyAllows("http://host/a.zip"));
+    EXPECT_EQ(2, reads.Count());
 }
 
 // A library whose own path fits MAX_PATH but whose "UserConfig.ini" beside it
@@ -105,14 +109,12 @@ TEST_F(HandoffPolicy, TheSwitchIsReadBeforeTheListAndEachOnce) {
 TEST(HandoffPolicyDeepFolder, AConfigurationPathPastMaxPathRefusesEverything) {
     if (!RunsAsCopy())
         GTEST_SKIP() << "runs in a copy in a folder near MAX_PATH";
-    char path[MAX_PATH];
-    ASSERT_FALSE(DownloadHandoff::GetConfigurationPath(path));
-    DownloadHandoff handoff;
-    const unsigned long before = DownloadHandoff::ConfigurationReads();
-    EXPECT_FALSE(handoff.IsMonitorEnabled());
-    EXPECT_FALSE(handoff.PolicyAllows("http://host/a.zip"));
-    EXPECT_FALSE(handoff.PolicyAllows("corvane://host/a"));
-    EXPECT_EQ(before, DownloadHandoff::ConfigurationReads());
+    std::wstring path;
+    ASSERT_FALSE(ConfigurationPath(path));
+    ProfileReads reads;
+    EXPECT_FALSE(PolicyAllows("http://host/a.zip"));
+    EXPECT_FALSE(PolicyAllows("corvane://host/a"));
+    EXPECT_EQ(0, reads.Count());
 }
 
 TEST(HandoffPolicyDeepFolder, RunsInACopyNearMaxPath) {

@@ -1,5 +1,6 @@
 // The Maxthon plug-in against a redirected HKEY_CURRENT_USER and a scratch
 // Maxthon folder.
+#include "common/string_conversion.h"
 #include "server/maxthon_plugin.h"
 
 #include "tests/support/registry_sandbox.h"
@@ -87,24 +88,25 @@ TEST(BuildPluginIni, IsTheExactFileContent) {
 
 TEST(MaxthonFolderUsable, NeedsATerminatorAndRoomForTheAppendedParts) {
     EXPECT_EQ(230u, MaxthonFolderMaxLength());
-    const std::string longest(230, 'a');
-    const std::string tooLong(231, 'a');
+    const std::wstring longest(230, L'a');
+    const std::wstring tooLong(231, L'a');
     struct Case {
         const char* name;
-        std::string data;
+        std::wstring data;
         bool usable;
     } const cases[] = {
-        {"ordinary", std::string("C:\\Maxthon\0", 11), true},
-        {"empty text", std::string("\0", 1), true},
-        {"230 characters", longest + '\0', true},
-        {"231 characters", tooLong + '\0', false},
-        {"no terminator", "C:\\Maxthon", false},
-        {"no bytes", "", false},
-        {"terminator before the end", std::string("C:\\M\0xx", 7), true},
-        {"260 bytes without terminator", std::string(260, 'a'), false},
+        {"ordinary", std::wstring(L"C:\\Maxthon\0", 11), true},
+        {"empty text", std::wstring(L"\0", 1), true},
+        {"230 characters", longest + L'\0', true},
+        {"231 characters", tooLong + L'\0', false},
+        {"no terminator", L"C:\\Maxthon", false},
+        {"no bytes", L"", false},
+        {"terminator before the end", std::wstring(L"C:\\M\0xx", 7), true},
+        {"260 characters without terminator", std::wstring(260, L'a'), false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.usable, MaxthonFolderUsable(c.data.data(), static_cast<DWORD>(c.data.size())))
+        EXPECT_EQ(c.usable, MaxthonFolderUsable(
+                                c.data.data(), static_cast<DWORD>(c.data.size() * sizeof(wchar_t))))
             << c.name;
     }
 }
@@ -121,7 +123,7 @@ TEST(PathExists, AnswersForTheKindAsked) {
         {dir.Sub("file"), 1, false}, {dir.Sub("missing"), 0, false}, {dir.Sub("missing"), 1, false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(c.exists, PathExists(c.path.c_str(), c.wantDirectory)) << c.path;
+        EXPECT_EQ(c.exists, PathExists(Utf8ToWide(c.path), c.wantDirectory)) << c.path;
 }
 
 TEST(WriteWholeFile, FailsWhenTheWriteFails) {
@@ -171,7 +173,7 @@ TEST_F(MaxthonPlugin, InstallsTheExactFileAndRemovesIt) {
 
     EXPECT_EQ(1, RegisterMaxthonPlugin(0));
     EXPECT_TRUE(Tree(PluginRoot()).empty());
-    EXPECT_TRUE(PathExists(PluginRoot().c_str(), 1));
+    EXPECT_TRUE(PathExists(Utf8ToWide(PluginRoot()), 1));
 }
 
 TEST_F(MaxthonPlugin, InstallingAgainWritesTheFileAnew) {
@@ -231,7 +233,7 @@ TEST_F(MaxthonPlugin, RemovingWithoutThePluginFolderChangesNothing) {
 TEST_F(MaxthonPlugin, RemovingAFolderWithoutPluginIniRemovesIt) {
     ASSERT_TRUE(CreateDirectoryA(PluginFolder().c_str(), nullptr));
     EXPECT_EQ(1, RegisterMaxthonPlugin(0));
-    EXPECT_FALSE(PathExists(PluginFolder().c_str(), 1));
+    EXPECT_FALSE(PathExists(Utf8ToWide(PluginFolder()), 1));
 }
 
 TEST_F(MaxthonPlugin, WithoutAUsableMaxthonFolderNothingOnDiskChanges) {
@@ -306,7 +308,7 @@ TEST_F(MaxthonPlugin, AFolderOfTheLongestUsableLengthWorksAndOneMoreIsRefused) {
     EXPECT_EQ(1, RegisterMaxthonPlugin(1));
     EXPECT_EQ(kPluginIni, Contents(longest + "\\Plugin\\WebCorvane\\Plugin.ini"));
     EXPECT_EQ(1, RegisterMaxthonPlugin(0));
-    EXPECT_FALSE(PathExists((longest + "\\Plugin\\WebCorvane").c_str(), 1));
+    EXPECT_FALSE(PathExists(Utf8ToWide((longest + "\\Plugin\\WebCorvane")), 1));
 
     ASSERT_TRUE(PutString(HKEY_CURRENT_USER, "Software\\Maxthon", "Folder", tooLong));
     EXPECT_EQ(0, RegisterMaxthonPlugin(1));

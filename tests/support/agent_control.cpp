@@ -126,7 +126,7 @@ bool ParseRecord(const std::wstring& line, AgentRecord& record) {
     AgentText answer;
     if (!Unescape(fields[0], record.url) || !Unescape(fields[1], record.comment) ||
         !Unescape(fields[2], record.referrer) || !ParseLong(fields[3], record.flags) ||
-        !Unescape(fields[4], record.reserved1) || !Unescape(fields[5], record.reserved2) ||
+        !Unescape(fields[4], record.cookie) || !Unescape(fields[5], record.reserved) ||
         !Unescape(fields[7], answer) || answer.isNull)
         return false;
     record.answer = answer.text;

@@ -55,8 +55,8 @@ struct AgentRecord {
     AgentText comment;
     AgentText referrer;
     long flags = 0;
-    AgentText reserved1;
-    AgentText reserved2;
+    AgentText cookie;            // position 5: the URL's cookie string
+    AgentText reserved;          // position 6
     bool acceptedGiven = false;  // the out-pointer was not null
     long acceptedOnEntry = 0;    // what it pointed to when the call arrived
     std::wstring answer;         // the "Answer" setting the call met

@@ -111,6 +111,8 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
     const Row rows[] = {
         {"clean", none, none, false, "ok: helper class: ", "the one beside this program", 0},
         {"clean, agent created", none, none, true, "ok: agent start: ", "created in", 0},
+        {"clean, cookies", none, none, false,
+         "ok: cookies: ", "the agent is handed each URL's cookies", 0},
         {"moved DLL", [&] { MoveFileA(dll_.c_str(), (dll_ + ".moved").c_str()); },
          [&] { MoveFileA((dll_ + ".moved").c_str(), dll_.c_str()); }, false,
          "problem: helper class: ", "does not exist (moved or deleted", 2},

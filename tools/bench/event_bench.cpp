@@ -7,7 +7,8 @@
 //   event_bench [rounds]      (the reference agent must be registered)
 #include "browser/ie_helper.h"
 #include "common/com_ptr.h"
-#include "handoff/download_handoff.h"
+#include "common/string_conversion.h"
+#include "handoff/handoff_policy.h"
 #include "handoff/url_policy.h"
 
 #include "tools/support/event_args.h"
@@ -112,8 +113,8 @@ int main(int argc, char** argv) {
     // make for it, round by round so that both meet the same machine: what
     // the event costs beyond them is this library's own work. A present file
     // costs the reads about three times what a missing one does.
-    char configuration[MAX_PATH];
-    if (!DownloadHandoff::GetConfigurationPath(configuration)) {
+    std::wstring configuration;
+    if (!ConfigurationPath(configuration)) {
         std::fprintf(stderr, "event_bench: no configuration path\n");
         return 1;
     }
@@ -122,18 +123,17 @@ int main(int argc, char** argv) {
     const std::wstring pageUrl = L"http://host/page.html";
     volatile size_t sink = 0;
     const auto readProfile = [&] {
-        DownloadHandoff handoff;
-        char list[1024];
-        sink += handoff.IsMonitorEnabled();
-        sink += handoff.GetExtensionList(list, sizeof(list));
+        sink += IsSwitchOn(ReadMonitorValue(configuration));
+        sink += ReadExtensionList(configuration).size();
     };
     std::printf("\nordinary page beside its two profile reads, interleaved:\n");
     std::printf("%-36s %10s %10s %10s %8s\n", "UserConfig.ini", "events", "event us", "reads us",
                 "ratio");
     for (const bool present : {false, true}) {
-        DeleteFileA(configuration);
+        DeleteFileW(configuration.c_str());
         if (present)
-            WritePrivateProfileSectionA("Monitor", settings.c_str(), configuration);
+            WritePrivateProfileSectionW(L"Monitor", Utf8ToWide(settings).c_str(),
+                                        configuration.c_str());
         std::vector<double> event, reads;
         for (int i = 0; i < rounds; ++i) {
             std::unique_ptr<BrowserEventArgs> args(BrowserEventArgs::BeforeNavigate2(pageUrl));
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
         std::printf("%-36s %10d %10.2f %10.2f %8.2f\n", present ? "present" : "absent", rounds, e,
                     r, r > 0 ? e / r : 0.0);
     }
-    DeleteFileA(configuration);
+    DeleteFileW(configuration.c_str());
 
     ours->Release();
     keepAlive.Reset();

@@ -1,5 +1,5 @@
 // What one hand-off costs beside the least any client of the agent pays:
-// DownloadHandoff::SendToAgent (policy, CLSIDFromProgID, CoCreateInstance,
+// The policy and the agent client (policy, CLSIDFromProgID, CoCreateInstance,
 // AddTask, Release) against a bare client that only creates the agent, calls
 // AddTask and releases it, alternating round by round so that both meet the
 // same machine, and the bare client again on a thread of its own, as the
@@ -12,8 +12,10 @@
 #include "browser/ie_helper.h"
 #include "common/com_ptr.h"
 #include "common/module_state.h"
+#include "common/string_conversion.h"
 #include "common/win_handles.h"
-#include "handoff/download_handoff.h"
+#include "handoff/agent_client.h"
+#include "handoff/handoff_policy.h"
 #include "handoff/offer_bound.h"
 #include "handoff/url_policy.h"
 #include "tools/support/event_args.h"
@@ -36,7 +38,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr wchar_t kAgentProgId[] = L"CorvaneServer.WebCorvane.1";
 constexpr char kUrl[] = "http://host.example.com/downloads/file.zip";
 constexpr wchar_t kWideUrl[] = L"http://host.example.com/downloads/file.zip";
 
@@ -49,6 +50,13 @@ struct Samples {
     }
 };
 
+// What the browser's events and download requests do: the policy, then the
+// agent client.
+bool SendToAgent() {
+    return PolicyAllows(kUrl) &&
+           OfferToAgent({kWideUrl, L"file.zip", L"http://host.example.com/", L""});
+}
+
 // The least a client does: no policy, the class already known.
 bool BareHandoff(REFCLSID agentClass) {
     ComPtr<IDownloadAgent> agent;
@@ -58,12 +66,12 @@ bool BareHandoff(REFCLSID agentClass) {
     BSTR url = SysAllocString(kWideUrl);
     BSTR comment = SysAllocString(L"file.zip");
     BSTR referrer = SysAllocString(L"http://host.example.com/");
-    BSTR reserved1 = SysAllocString(L"");
-    BSTR reserved2 = SysAllocString(L"");
+    BSTR cookie = SysAllocString(L"");
+    BSTR reserved = SysAllocString(L"");
     LONG answer = 0;
-    const HRESULT hr = agent->AddTask(url, comment, referrer, 0, reserved1, reserved2, &answer);
+    const HRESULT hr = agent->AddTask(url, comment, referrer, 0, cookie, reserved, &answer);
     agent.Reset();
-    for (BSTR text : {url, comment, referrer, reserved1, reserved2})
+    for (BSTR text : {url, comment, referrer, cookie, reserved})
         SysFreeString(text);
     return SUCCEEDED(hr) && answer == 1;
 }
@@ -142,11 +150,11 @@ Samples TimeStalledEvents(int rounds) {
 
 Samples TimePolicy(int rounds) {
     Samples s;
-    DownloadHandoff handoff;
-    char list[1024];
+    std::wstring path;
+    ConfigurationPath(path);
     for (int i = 0; i < rounds; ++i) {
         const auto start = Clock::now();
-        const bool on = handoff.IsMonitorEnabled() && handoff.GetExtensionList(list, sizeof(list));
+        const bool on = IsSwitchOn(ReadMonitorValue(path)) && !ReadExtensionList(path).empty();
         const auto end = Clock::now();
         s.Add(start, end);
         s.accepted += on ? 1 : 0;
@@ -160,8 +168,8 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
     // A configuration as an installation has it, beside this program, where
     // the hand-off looks for it; removed at the end.
-    char configuration[MAX_PATH];
-    if (!DownloadHandoff::GetConfigurationPath(configuration)) {
+    std::wstring configuration;
+    if (!ConfigurationPath(configuration)) {
         std::fprintf(stderr, "handoff_bench: no configuration path\n");
         return 1;
     }
@@ -179,13 +187,12 @@ int main(int argc, char** argv) {
 
     const std::string settings =
         std::string("MonitorIE=1\r\nExtendNames=") + kDefaultExtensionList + "\r\n";
-    WritePrivateProfileSectionA("Monitor", settings.c_str(), configuration);
+    WritePrivateProfileSectionW(L"Monitor", Utf8ToWide(settings).c_str(), configuration.c_str());
 
     // The agent is held, so every hand-off meets it running; a few rounds
     // first bring both roads to their steady state.
-    DownloadHandoff handoff;
     for (int i = 0; i < 5; ++i) {
-        handoff.SendToAgent(kUrl, "file.zip", "http://host.example.com/", "");
+        SendToAgent();
         BareHandoff(agentClass);
     }
     Samples ours;
@@ -193,7 +200,7 @@ int main(int argc, char** argv) {
     Samples bareThread;
     for (int i = 0; i < rounds; ++i) {
         auto start = Clock::now();
-        ours.accepted += handoff.SendToAgent(kUrl, "file.zip", "http://host.example.com/", "");
+        ours.accepted += SendToAgent();
         auto end = Clock::now();
         ours.Add(start, end);
 
@@ -218,7 +225,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kColdRounds; ++i) {
         Sleep(kAgentExitMs);
         auto start = Clock::now();
-        coldOurs.accepted += handoff.SendToAgent(kUrl, "file.zip", "http://host.example.com/", "");
+        coldOurs.accepted += SendToAgent();
         auto end = Clock::now();
         coldOurs.Add(start, end);
 
@@ -231,15 +238,15 @@ int main(int argc, char** argv) {
 
     const int policyRounds = rounds * 10;
     Samples policyWithFile = TimePolicy(policyRounds);
-    DeleteFileA(configuration);
+    DeleteFileW(configuration.c_str());
     // Profile functions may keep the file cached: make them look again.
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, configuration);
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, configuration.c_str());
     Samples policyWithoutFile = TimePolicy(policyRounds);
 
-    WritePrivateProfileSectionA("Monitor", settings.c_str(), configuration);
+    WritePrivateProfileSectionW(L"Monitor", Utf8ToWide(settings).c_str(), configuration.c_str());
     constexpr int kStalledRounds = 3;
     const Samples stalled = TimeStalledEvents(kStalledRounds);
-    DeleteFileA(configuration);
+    DeleteFileW(configuration.c_str());
 
     std::printf("Hand-off to a running agent (%s)\n", kUrl);
     std::printf("%-40s %7s %11s %11s %8s %9s\n", "", "rounds", "median us", "p90 us", "ratio",
@@ -247,13 +254,13 @@ int main(int argc, char** argv) {
     const double base = Summarise(bare.micros).median;
     PrintRow("bare client: create + AddTask + Release", bare, base);
     PrintRow("bare client on a thread of its own", bareThread, base);
-    PrintRow("DownloadHandoff::SendToAgent", ours, base);
+    PrintRow("policy and agent client", ours, base);
     PrintRow("policy alone, UserConfig.ini present", policyWithFile, base);
     PrintRow("policy alone, no UserConfig.ini", policyWithoutFile, base);
     std::printf("\nHand-off to an agent that is not running (each starts it)\n");
     const double coldBase = Summarise(coldBare.micros).median;
     PrintRow("bare client: create + AddTask + Release", coldBare, coldBase);
-    PrintRow("DownloadHandoff::SendToAgent", coldOurs, coldBase);
+    PrintRow("policy and agent client", coldOurs, coldBase);
     std::printf(
         "\nAgent that answers after %lu ms, the bound %lu ms: BeforeNavigate2 to its return\n",
         static_cast<unsigned long>(2 * kOfferBoundMs), static_cast<unsigned long>(kOfferBoundMs));

@@ -177,7 +177,7 @@ std::vector<Helper> LoadHelpers(IWebBrowser2* browser) {
         if (RegEnumKeyExW(key.Get(), index, name, &nameLength, nullptr, nullptr, nullptr,
                           nullptr) != ERROR_SUCCESS)
             break;
-        const std::string nameText = WideToNarrow(name);
+        const std::string nameText = WideToUtf8(name);
         CLSID clsid;
         if (FAILED(CLSIDFromString(name, &clsid))) {
             std::printf("helper %s: not a class identifier, skipped\n", nameText.c_str());
@@ -203,7 +203,7 @@ std::vector<Helper> LoadHelpers(IWebBrowser2* browser) {
             ReadString(HKEY_CLASSES_ROOT,
                        (std::wstring(L"CLSID\\") + name + L"\\InprocServer32").c_str(), nullptr);
         std::printf("helper %s: loaded from %s\n", nameText.c_str(),
-                    WideToNarrow(helper.dllPath.c_str()).c_str());
+                    WideToUtf8(helper.dllPath.c_str()).c_str());
         helpers.push_back(std::move(helper));
     }
     return helpers;
@@ -268,8 +268,7 @@ std::string AskDownloadManager(const std::string& url, HRESULT* answer) {
     if (FAILED(hr))
         return "not asked (" + HrText(hr) + ")";
     ComPtr<IMoniker> moniker;
-    hr = CreateURLMonikerEx(nullptr, NarrowToWide(url.c_str()).c_str(), moniker.Receive(),
-                            URL_MK_UNIFORM);
+    hr = CreateURLMonikerEx(nullptr, Utf8ToWide(url).c_str(), moniker.Receive(), URL_MK_UNIFORM);
     if (FAILED(hr))
         return "not asked (moniker " + HrText(hr) + ")";
     ComPtr<IBindCtx> bindContext;
@@ -318,7 +317,7 @@ void NavigateOne(IWebBrowser2* browser, Navigation* navigation, const std::strin
     *navigation = Navigation{};
     Variant target;
     target.Get()->vt = VT_BSTR;
-    target.Get()->bstrVal = SysAllocString(NarrowToWide(url.c_str()).c_str());
+    target.Get()->bstrVal = SysAllocString(Utf8ToWide(url).c_str());
     Variant empty;
     const HRESULT hr =
         browser->Navigate2(target.Get(), empty.Get(), empty.Get(), empty.Get(), empty.Get());
@@ -357,10 +356,10 @@ void FireNewWindow(const std::vector<Helper>& helpers, DISPID id, const std::str
         ComPtr<IDispatch> dispatch;
         if (FAILED(dispatch.QueryFrom(helper.object.Get(), IID_IDispatch)))
             continue;
-        BrowserEventArgs* args = id == DISPID_NEWWINDOW2
-                                     ? BrowserEventArgs::NewWindow2()
-                                     : BrowserEventArgs::NewWindow3(NarrowToWide(url.c_str()),
-                                                                    NarrowToWide(context.c_str()));
+        BrowserEventArgs* args =
+            id == DISPID_NEWWINDOW2
+                ? BrowserEventArgs::NewWindow2()
+                : BrowserEventArgs::NewWindow3(Utf8ToWide(url), Utf8ToWide(context));
         args->cancel = cancel == BrowserEventArgs::kUntouched ? VARIANT_FALSE : cancel;
         dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, args->Params(),
                          nullptr, nullptr, nullptr);
@@ -376,7 +375,7 @@ void FireNewWindow(const std::vector<Helper>& helpers, DISPID id, const std::str
 
 // After every object of a DLL is gone, the DLL must agree to be unloaded.
 void ReportUnload(const std::wstring& dllPath) {
-    const std::string pathText = WideToNarrow(dllPath.c_str());
+    const std::string pathText = WideToUtf8(dllPath.c_str());
     HMODULE module = GetModuleHandleW(dllPath.c_str());
     if (module == nullptr) {
         std::printf("DllCanUnloadNow %s: not loaded\n", pathText.c_str());

@@ -6,7 +6,8 @@
 #include "common/guid_text.h"
 #include "common/identifiers.h"
 #include "common/win_handles.h"
-#include "handoff/download_handoff.h"
+#include "common/module_path.h"
+#include "common/string_conversion.h"
 #include "server/maxthon_plugin.h"
 
 #include <objbase.h>
@@ -16,21 +17,23 @@
 bool ReadRegistryString(HKEY root, const std::string& key, const char* value, std::string& text,
                         REGSAM view) {
     RegKey handle;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE | view, handle.Receive()) !=
+    if (RegOpenKeyExW(root, Utf8ToWide(key).c_str(), 0, KEY_QUERY_VALUE | view, handle.Receive()) !=
         ERROR_SUCCESS) {
         return false;
     }
-    char data[2048];
-    DWORD size = sizeof(data) - 1;
+    // Read wide, so that a path outside the ANSI code page is read as written.
+    wchar_t data[2048] = {};
+    DWORD size = sizeof(data) - sizeof(wchar_t);
     DWORD type = 0;
-    if (RegQueryValueExA(handle.Get(), value, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                         &size) != ERROR_SUCCESS ||
+    const std::wstring name = value != nullptr ? Utf8ToWide(value) : std::wstring();
+    if (RegQueryValueExW(handle.Get(), value != nullptr ? name.c_str() : nullptr, nullptr, &type,
+                         reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ)) {
         return false;
     }
     // "DownloadUI" is stored without its terminating zero.
-    data[size] = '\0';
-    text = data;
+    data[size / sizeof(wchar_t)] = L'\0';
+    text = WideToUtf8(data);
     return true;
 }
 
@@ -75,7 +78,7 @@ const char* OtherBitness() {
 }
 
 bool FileExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -87,31 +90,34 @@ std::string HresultText(long hr) {
 
 void CheckMaxthon(std::vector<Finding>& findings) {
     const std::string where = std::string("HKCU\\") + kMaxthonKey + " \"" + kMaxthonFolderValue;
-    char folder[MAX_PATH];
-    if (!ReadMaxthonFolder(folder)) {
+    std::wstring wideFolder;
+    if (!ReadMaxthonFolder(wideFolder)) {
         findings.push_back({Finding::kOk, "Maxthon", "not installed (no " + where + "\")", ""});
         return;
     }
     const std::string fix = "register the DLL again now that Maxthon is installed (install.cmd).";
-    char pluginFolder[MAX_PATH];
+    const std::string folder = WideToUtf8(wideFolder);
+    std::wstring pluginFolder;
     if (!FindPluginFolder(pluginFolder)) {
-        findings.push_back({Finding::kWarning, "Maxthon",
-                            std::string(folder) + " has no " + (kPluginRoot + 1) +
-                                " folder, so it has no plug-in of ours",
-                            "start Maxthon once so that it makes that folder, then " + fix});
+        findings.push_back(
+            {Finding::kWarning, "Maxthon",
+             folder + " has no " + (kPluginRoot + 1) + " folder, so it has no plug-in of ours",
+             "start Maxthon once so that it makes that folder, then " + fix});
         return;
     }
-    const std::string file = std::string(pluginFolder) + kPluginFile;
+    const std::string file = WideToUtf8(pluginFolder) + kPluginFile;
     std::string clsidText;
     GuidToText(CLSID_WebCorvaneIEHelper, clsidText);
-    char named[64] = "";
+    wchar_t wideNamed[64] = L"";
     if (FileExists(file)) {
-        GetPrivateProfileStringA("General", "CLSID", "", named, sizeof(named), file.c_str());
+        GetPrivateProfileStringW(L"General", L"CLSID", L"", wideNamed, 64,
+                                 Utf8ToWide(file).c_str());
     }
+    const std::string named = WideToUtf8(wideNamed);
     if (!FileExists(file)) {
         findings.push_back({Finding::kWarning, "Maxthon",
                             "no " + file + ": Maxthon does not load the helper", fix});
-    } else if (lstrcmpiA(named, clsidText.c_str()) != 0) {
+    } else if (lstrcmpiA(named.c_str(), clsidText.c_str()) != 0) {
         findings.push_back({Finding::kWarning, "Maxthon",
                             file + " names CLSID \"" + named + "\", not the helper " + clsidText,
                             fix});
@@ -145,9 +151,9 @@ CheckReport CheckInstallation(const CheckOptions& options) {
     const HRESULT com = CoInitialize(nullptr);
     CheckReport report;
     Installation installation;
-    char directory[MAX_PATH];
-    if (DownloadHandoff::GetModuleDirectory(directory))
-        installation.toolDirectory = directory;
+    std::wstring directory;
+    if (GetModuleDirectory(nullptr, directory))
+        installation.toolDirectory = WideToUtf8(directory);
 
     CheckClasses(installation, report.findings);
     CheckBrowser(report.findings);

@@ -5,7 +5,7 @@
 #include "common/com_ptr.h"
 #include "common/guid_text.h"
 #include "common/string_conversion.h"
-#include "handoff/download_handoff.h"
+#include "handoff/agent_client.h"
 
 #include <objbase.h>
 
@@ -32,7 +32,7 @@ void CreateAndTime(REFCLSID agentClass, std::vector<Finding>& findings) {
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     ComPtr<IDownloadAgent> agent;
-    const HRESULT hr = DownloadHandoff::CreateAgent(agentClass, agent.Receive());
+    const HRESULT hr = CreateAgent(agentClass, agent.Receive());
     QueryPerformanceCounter(&stop);
     const long long ms = (stop.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart;
     if (FAILED(hr)) {
@@ -52,9 +52,9 @@ void CreateAndTime(REFCLSID agentClass, std::vector<Finding>& findings) {
 }  // namespace
 
 void CheckAgent(bool createAgent, std::vector<Finding>& findings) {
-    const std::string progId = "\"" + WideToNarrow(DownloadHandoff::kAgentProgId) + "\"";
+    const std::string progId = "\"" + WideToUtf8(kAgentProgId) + "\"";
     CLSID agentClass;
-    const HRESULT resolved = DownloadHandoff::ResolveAgent(agentClass);
+    const HRESULT resolved = ResolveAgent(agentClass);
     if (FAILED(resolved)) {
         findings.push_back({Finding::kProblem, "download agent",
                             progId + " is not registered (" + HresultText(resolved) +
@@ -85,6 +85,11 @@ void CheckAgent(bool createAgent, std::vector<Finding>& findings) {
     } else {
         findings.push_back(
             {Finding::kOk, "download agent", progId + " is " + clsidText + ", " + program, ""});
+        findings.push_back({Finding::kOk, "cookies",
+                            "the agent is handed each URL's cookies with it (AddTask's fifth "
+                            "argument, HttpOnly ones included where WinINet gives them); the "
+                            "library stores none",
+                            ""});
     }
     // Tried whatever the registry says: it fails as a hand-off would.
     if (createAgent)

@@ -3,6 +3,7 @@
 // "DownloadUI". Names come from the registration that writes them.
 #include "tools/url_explainer/check_steps.h"
 
+#include "common/string_conversion.h"
 #include "common/guid_text.h"
 #include "common/identifiers.h"
 #include "common/win_handles.h"
@@ -30,8 +31,9 @@ std::string InprocServerKey(const std::string& clsidText) {
 // The bitness of the DLL at `path`, read from its PE header: "32-bit",
 // "64-bit", or what else the file is.
 std::string DllKind(const std::string& path) {
-    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
+    FileHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
     IMAGE_DOS_HEADER dos = {};
     DWORD read = 0;
     if (!file.Valid() || !ReadFile(file.Get(), &dos, sizeof(dos), &read, nullptr) ||
@@ -58,11 +60,12 @@ std::string DllKind(const std::string& path) {
 
 std::string FileVersion(const std::string& path) {
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    const std::wstring widePath = Utf8ToWide(path);
+    const DWORD size = GetFileVersionInfoSizeW(widePath.c_str(), &ignored);
     std::vector<char> data(size);
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (size == 0 || !GetFileVersionInfoA(path.c_str(), 0, size, data.data()) ||
+    if (size == 0 || !GetFileVersionInfoW(widePath.c_str(), 0, size, data.data()) ||
         !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) ||
         info == nullptr) {
         return "no version";

@@ -5,6 +5,7 @@
 
 #include "common/guid_text.h"
 #include "common/identifiers.h"
+#include "common/string_conversion.h"
 #include "server/maxthon_plugin.h"
 #include "server/registration.h"
 
@@ -148,10 +149,10 @@ void CheckUserParts(const Installation& installation, std::vector<Finding>& find
     GuidToText(CLSID_VDownloadManager, ours);
     std::string named;
     ReadRegistryString(HKEY_CURRENT_USER, kInternetExplorerKey, kDownloadUIValue, named);
-    char plugin[MAX_PATH];
+    std::wstring plugin;
     const bool maxthon = FindPluginFolder(plugin);
     const bool present = lstrcmpiA(named.c_str(), ours.c_str()) == 0 &&
-                         (!maxthon || FileExists(std::string(plugin) + kPluginFile));
+                         (!maxthon || FileExists(WideToUtf8(plugin) + kPluginFile));
     const std::string parts =
         std::string("parts (\"DownloadUI\"") + (maxthon ? ", the Maxthon plug-in)" : ")");
 

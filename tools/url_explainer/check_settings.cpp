@@ -3,7 +3,8 @@
 #include "tools/url_explainer/check_steps.h"
 
 #include "common/module_path.h"
-#include "handoff/download_handoff.h"
+#include "common/string_conversion.h"
+#include "handoff/handoff_policy.h"
 #include "tools/url_explainer/list_lint.h"
 #include "handoff/url_policy.h"
 #include "server/registration.h"
@@ -12,34 +13,30 @@
 
 namespace {
 
-using Handoff = DownloadHandoff;
-
 // The folder of `path`, with its backslash, cut as the library cuts its own.
-std::string DirectoryOf(const std::string& path) {
-    std::vector<char> text(path.begin(), path.end());
-    text.push_back('\0');
-    CutAfterLastBackslash(text.data());
-    return text.data();
+std::string FolderOf(const std::string& path) {
+    return WideToUtf8(DirectoryOf(Utf8ToWide(path)));
 }
 
 std::string ConfigurationPathIn(const std::string& directory) {
-    char path[MAX_PATH];
-    return Handoff::GetConfigurationPathIn(directory.c_str(), path) ? path : "";
+    std::wstring path;
+    return ::ConfigurationPathIn(Utf8ToWide(directory), path) ? WideToUtf8(path) : "";
 }
 
 // The whole text of `key`, however long (the library reads only the first
 // 1023 characters); false when the file does not set it.
 bool ReadWholeValue(const std::string& path, const char* key, std::string& value) {
-    const char kUnset[] = "\x01";
-    std::vector<char> buffer;
+    const wchar_t kUnset[] = L"\x01";
+    std::vector<wchar_t> buffer;
     for (DWORD size = 4096;; size *= 4) {
-        buffer.assign(size, '\0');
-        const DWORD length = GetPrivateProfileStringA(Handoff::kSettingsSection, key, kUnset,
-                                                      buffer.data(), size, path.c_str());
-        if (std::string(buffer.data(), length) == kUnset)
+        buffer.assign(size, L'\0');
+        const DWORD length =
+            GetPrivateProfileStringW(Utf8ToWide(kSettingsSection).c_str(), Utf8ToWide(key).c_str(),
+                                     kUnset, buffer.data(), size, Utf8ToWide(path).c_str());
+        if (std::wstring(buffer.data(), length) == kUnset)
             return false;
         if (length < size - 1 || size >= (1u << 20)) {
-            value.assign(buffer.data(), length);
+            value = WideToUtf8(std::wstring(buffer.data(), length));
             return true;
         }
     }
@@ -50,11 +47,10 @@ Finding Describe(const ListMistake& m, std::size_t valueLength) {
     const std::string rewrite = "write it \"" + m.suggestion + "\".";
     switch (m.kind) {
         case ListMistake::kEmpty:
-            return {
-                Finding::kWarning, "list",
-                std::string(Handoff::kListKey) + " is empty: only corvane:// links are handed over",
-                "list the extensions to hand over, each a dot, the extension and a semicolon "
-                "(.zip;)."};
+            return {Finding::kWarning, "list",
+                    std::string(kListKey) + " is empty: only corvane:// links are handed over",
+                    "list the extensions to hand over, each a dot, the extension and a semicolon "
+                    "(.zip;)."};
         case ListMistake::kUpperCase:
             return {Finding::kWarning, "list",
                     entry +
@@ -81,7 +77,7 @@ Finding Describe(const ListMistake& m, std::size_t valueLength) {
             break;
     }
     return {Finding::kWarning, "list",
-            std::string(Handoff::kListKey) + " has " + std::to_string(valueLength) +
+            std::string(kListKey) + " has " + std::to_string(valueLength) +
                 " characters and only the first " + std::to_string(kExtensionListBufferSize - 1) +
                 " are read: " + entry + " and every entry after it never match",
             "shorten the list to " + std::to_string(kExtensionListBufferSize - 1) + " characters."};
@@ -89,7 +85,7 @@ Finding Describe(const ListMistake& m, std::size_t valueLength) {
 
 void CheckList(const std::string& path, std::vector<Finding>& findings) {
     std::string value;
-    if (!FileExists(path) || !ReadWholeValue(path, Handoff::kListKey, value)) {
+    if (!FileExists(path) || !ReadWholeValue(path, kListKey, value)) {
         findings.push_back({Finding::kOk, "list", "the default list", ""});
         return;
     }
@@ -112,7 +108,7 @@ void CheckSettings(const Installation& installation, std::vector<Finding>& findi
     const std::string reader = installation.helperDll.empty()
                                    ? installation.toolDirectory + kLibraryFileName
                                    : installation.helperDll;
-    const std::string directory = DirectoryOf(reader);
+    const std::string directory = FolderOf(reader);
     const std::string path = ConfigurationPathIn(directory);
     if (path.empty()) {
         findings.push_back({Finding::kProblem, "settings",
@@ -128,7 +124,7 @@ void CheckSettings(const Installation& installation, std::vector<Finding>& findi
         // A file the user edited in a folder the browser's DLL does not read.
         std::vector<std::string> elsewhere = {installation.toolDirectory};
         if (!installation.otherViewDll.empty())
-            elsewhere.push_back(DirectoryOf(installation.otherViewDll));
+            elsewhere.push_back(FolderOf(installation.otherViewDll));
         for (const std::string& other : elsewhere) {
             const std::string stray = ConfigurationPathIn(other);
             if (lstrcmpiA(other.c_str(), directory.c_str()) != 0 && FileExists(stray)) {
@@ -143,19 +139,19 @@ void CheckSettings(const Installation& installation, std::vector<Finding>& findi
     }
 
     std::string text;
-    const bool set = ReadWholeValue(path, Handoff::kSwitchKey, text);
-    const int value = Handoff::ReadMonitorValue(path.c_str());
-    const bool on = Handoff::IsSwitchOn(value);
+    const bool set = ReadWholeValue(path, kSwitchKey, text);
+    const int value = ReadMonitorValue(Utf8ToWide(path));
+    const bool on = IsSwitchOn(value);
     const std::string found =
-        path + ", read by " + reader + ": " + Handoff::kSwitchKey + "=" + std::to_string(value) +
+        path + ", read by " + reader + ": " + kSwitchKey + "=" + std::to_string(value) +
         (set ? "" : " (the default)") +
         (on ? ", on: links are handed over" : ", off (only 1 is on): no link is handed over");
     if (on) {
         findings.push_back({Finding::kOk, "settings", found, ""});
     } else {
-        findings.push_back({Finding::kWarning, "settings", found,
-                            std::string("set ") + Handoff::kSwitchKey + "=1 in its [" +
-                                Handoff::kSettingsSection + "] section."});
+        findings.push_back(
+            {Finding::kWarning, "settings", found,
+             std::string("set ") + kSwitchKey + "=1 in its [" + kSettingsSection + "] section."});
     }
     CheckList(path, findings);
 }

@@ -1,6 +1,7 @@
 #include "tools/url_explainer/explain.h"
 
-#include "handoff/download_handoff.h"
+#include "common/string_conversion.h"
+#include "handoff/handoff_policy.h"
 #include "tools/url_explainer/list_lint.h"
 #include "handoff/url_policy.h"
 
@@ -31,19 +32,18 @@ std::string Describe(ExtensionVerdict::Reason reason) {
 
 // Where a value came from: the file, or the default because the file, the
 // section or the key is missing.
-std::string Source(const char* path, const char* key) {
-    char probe[8];
-    const char kMissing[] = "\x01";
-    GetPrivateProfileStringA(DownloadHandoff::kSettingsSection, key, kMissing, probe, sizeof(probe),
-                             path);
-    return probe[0] == kMissing[0] && probe[1] == '\0' ? "default" : "from the file";
+std::string Source(const std::wstring& path, const char* key) {
+    wchar_t probe[8];
+    const wchar_t kMissing[] = L"\x01";
+    GetPrivateProfileStringW(Utf8ToWide(kSettingsSection).c_str(), Utf8ToWide(key).c_str(),
+                             kMissing, probe, 8, path.c_str());
+    return probe[0] == kMissing[0] && probe[1] == L'\0' ? "default" : "from the file";
 }
 
 }  // namespace
 
 Explanation ExplainUrl(const std::string& url) {
     std::ostringstream out;
-    DownloadHandoff handoff;
     out << "URL: " << url << "\n";
 
     const char* scheme = FindSupportedScheme(url.c_str());
@@ -58,30 +58,27 @@ Explanation ExplainUrl(const std::string& url) {
                "only the download manager's road can\n";
     }
 
-    char path[MAX_PATH];
-    if (!DownloadHandoff::GetConfigurationPath(path)) {
+    std::wstring path;
+    if (!ConfigurationPath(path)) {
         out << "  configuration: the program's folder cannot be had\n  verdict: let through\n";
         return {out.str(), false};
     }
-    const bool fileExists = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-    out << "  configuration: " << path << (fileExists ? "" : " (absent: defaults apply)") << "\n";
+    const bool fileExists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    out << "  configuration: " << WideToUtf8(path)
+        << (fileExists ? "" : " (absent: defaults apply)") << "\n";
 
-    const bool on = handoff.IsMonitorEnabled();
-    out << "  switch: MonitorIE " << (on ? "on" : "off") << " ("
-        << Source(path, DownloadHandoff::kSwitchKey) << ")\n";
+    const bool on = IsSwitchOn(ReadMonitorValue(path));
+    out << "  switch: MonitorIE " << (on ? "on" : "off") << " (" << Source(path, kSwitchKey)
+        << ")\n";
     if (!on) {
         out << "  verdict: let through (the switch is off)\n";
         return {out.str(), false};
     }
 
-    char list[kExtensionListBufferSize];
-    if (!handoff.GetExtensionList(list, sizeof(list))) {
-        out << "  verdict: let through\n";
-        return {out.str(), false};
-    }
-    out << "  list: \"" << list << "\" (" << Source(path, DownloadHandoff::kListKey) << ")\n";
+    const std::string list = ReadExtensionList(path);
+    out << "  list: \"" << list << "\" (" << Source(path, kListKey) << ")\n";
 
-    const ExtensionVerdict verdict = ExplainExtension(url.c_str(), list);
+    const ExtensionVerdict verdict = ExplainExtension(url.c_str(), list.c_str());
     if (!verdict.candidate.empty())
         out << "  candidate: \"" << verdict.candidate << "\"\n";
     out << "  extension: " << Describe(verdict.reason) << "\n";
@@ -100,7 +97,7 @@ Explanation ExplainUrl(const std::string& url) {
         }
     }
 
-    const bool handedOver = handoff.MatchesExtension(url.c_str(), list);
+    const bool handedOver = verdict.matches;
     out << "  verdict: " << (handedOver ? "handed to the download agent" : "let through") << "\n";
     return {out.str(), handedOver};
 }
