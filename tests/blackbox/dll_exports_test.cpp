@@ -20,7 +20,6 @@ struct Library {
     HMODULE module;
 };
 using NoArgs = HRESULT(STDAPICALLTYPE*)();
-using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 }  // namespace
 
 TEST(DllExports, AllFiveAreExportedByTheirPlainNames) {
@@ -35,16 +34,6 @@ TEST(DllExports, AllFiveAreExportedByTheirPlainNames) {
 TEST(DllExports, CanUnloadWithNoLiveObject) {
     Library dll;
     ASSERT_NE(nullptr, dll.module);
-    EXPECT_EQ(S_OK, dll.Get<NoArgs>("DllCanUnloadNow")());
-}
-
-TEST(DllExports, UnknownClassIsNotAvailable) {
-    Library dll;
-    ASSERT_NE(nullptr, dll.module);
-    void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
-              dll.Get<GetClassObject>("DllGetClassObject")(IID_IUnknown, IID_IClassFactory, &out));
-    EXPECT_EQ(nullptr, out);
     EXPECT_EQ(S_OK, dll.Get<NoArgs>("DllCanUnloadNow")());
 }
 
