@@ -175,10 +175,4 @@ TEST_F(AllocationFaults, DownloadRequestsAnswerTheBrowserWhateverFails) {
     EXPECT_GT(download, 3);
 }
 
-TEST(AllocationFaultsOnXp, DownloadRequestsRunInTheXpCopy) {
-    EXPECT_TRUE(CopyRanItsCases(
-        RunCasesAsWindows(kWindowsXp, "allocation_faults_xp.exe", "AllocationFaults.Download*"),
-        &kWindowsXp));
-}
-
 }  // namespace

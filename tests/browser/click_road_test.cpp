@@ -256,10 +256,4 @@ TEST_F(ExactTextOnXp, TheAgentReceivesTheUrlsCookies) {
     }
 }
 
-TEST(ClickRoadVersions, XpCopyRunsTheClicks) {
-    EXPECT_TRUE(CopyRanItsCases(
-        RunCasesAsWindows(kWindowsXp, "click_road_xp.exe", "ClickRoadOnXp.*:ExactTextOnXp.*"),
-        &kWindowsXp));
-}
-
 }  // namespace

@@ -104,9 +104,16 @@ TEST(DownloadManagerOnWindows7, EveryRequestIsDeclinedWithoutTouchingTheMoniker)
     EXPECT_EQ(kUrlNarrow, CurrentInterceptState().navigateUrl);
 }
 
-TEST(DownloadManagerVersions, XpCopyRunsTheComparisons) {
+// Every case that needs Windows XP, where the download manager's road is
+// open, runs in one copy of this executable told that version: the
+// comparisons here, the click road and exact text, allocation faults and
+// resource use on the download road, and the random requests.
+TEST(BrowserOnXp, OneCopyRunsEveryXpCase) {
     EXPECT_TRUE(CopyRanItsCases(
-        RunCasesAsWindows(kWindowsXp, "download_manager_xp.exe", "DownloadManagerOnXp.*"),
+        RunCasesAsWindows(kWindowsXp, "browser_xp.exe",
+                          "DownloadManagerOnXp.*:ClickRoadOnXp.*:ExactTextOnXp.*"
+                          ":AllocationFaults.Download*:ResourceUse.CreateSiteFireRelease*"
+                          ":HostileDownloads.RandomMonikersAndArgumentsOnXp"),
         &kWindowsXp));
 }
 

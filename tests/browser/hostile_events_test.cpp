@@ -621,11 +621,4 @@ TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
         static_cast<unsigned long>(longestMs));
 }
 
-TEST(HostileDownloads, XpCopyRunsTheRandomRequests) {
-    EXPECT_TRUE(
-        CopyRanItsCases(RunCasesAsWindows(kWindowsXp, "hostile_downloads_xp.exe",
-                                          "HostileDownloads.RandomMonikersAndArgumentsOnXp"),
-                        &kWindowsXp));
-}
-
 }  // namespace

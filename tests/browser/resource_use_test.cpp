@@ -158,11 +158,4 @@ TEST(ResourceUse, CreateSiteFireReleaseLeavesNoHandlesOrMemory) {
     CoUninitialize();
 }
 
-// The download manager's XP road reads the request: the same loop there.
-TEST(ResourceUse, XpCopyRunsTheLoop) {
-    EXPECT_TRUE(CopyRanItsCases(
-        RunCasesAsWindows(kWindowsXp, "resource_use_xp.exe", "ResourceUse.CreateSiteFireRelease*"),
-        &kWindowsXp));
-}
-
 }  // namespace
