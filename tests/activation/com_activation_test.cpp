@@ -270,6 +270,18 @@ class PostedAction {
 };
 
 // What the library said while the browser let go of its object in a call.
+// A download request as the browser makes one: a URL moniker and a bind
+// context.
+struct DownloadRequest {
+    explicit DownloadRequest(const wchar_t* url) {
+        made = SUCCEEDED(CreateURLMonikerEx(nullptr, url, moniker.Receive(), URL_MK_UNIFORM)) &&
+               SUCCEEDED(CreateBindCtx(0, bindContext.Receive()));
+    }
+    ComPtr<IMoniker> moniker;
+    ComPtr<IBindCtx> bindContext;
+    bool made = false;
+};
+
 struct TabClosed {
     bool ran = false;
     HRESULT canUnloadDuringCall = E_FAIL;
@@ -334,15 +346,12 @@ TEST_F(ComActivation, ReleasedUnderARunningDownloadTheManagerAndItsDllStayUntilI
                                      __uuidof(IDownloadManager), manager.ReceiveVoid()));
     HMODULE module = LoadedCopy(kClasses[1]);
     ASSERT_NE(nullptr, module);
-    ComPtr<IMoniker> moniker;
-    ASSERT_EQ(S_OK, CreateURLMonikerEx(nullptr, L"http://host/closing-tab-download.zip",
-                                       moniker.Receive(), URL_MK_UNIFORM));
-    ComPtr<IBindCtx> bindContext;
-    ASSERT_EQ(S_OK, CreateBindCtx(0, bindContext.Receive()));
+    const DownloadRequest request(L"http://host/closing-tab-download.zip");
+    ASSERT_TRUE(request.made);
 
     const TabClosed closed = CloseTabDuring(manager, module, copy_, [&](IDownloadManager* raw) {
-        EXPECT_EQ(S_OK, raw->Download(moniker.Get(), bindContext.Get(), 0, 0, nullptr, nullptr,
-                                      nullptr, 0));
+        EXPECT_EQ(S_OK, raw->Download(request.moniker.Get(), request.bindContext.Get(), 0, 0,
+                                      nullptr, nullptr, nullptr, 0));
     });
     ASSERT_TRUE(closed.ran) << "the message was not delivered during the call";
     EXPECT_EQ(S_FALSE, closed.canUnloadDuringCall);
@@ -420,14 +429,11 @@ TEST_F(ComActivation, StalledAgentTheDownloadManagerDeclinesAtTheBound) {
                                      __uuidof(IDownloadManager), manager.ReceiveVoid()));
     HMODULE module = LoadedCopy(kClasses[1]);
     ASSERT_NE(nullptr, module);
-    ComPtr<IMoniker> moniker;
-    ASSERT_EQ(S_OK, CreateURLMonikerEx(nullptr, L"http://host/stalled-download.zip",
-                                       moniker.Receive(), URL_MK_UNIFORM));
-    ComPtr<IBindCtx> bindContext;
-    ASSERT_EQ(S_OK, CreateBindCtx(0, bindContext.Receive()));
+    const DownloadRequest request(L"http://host/stalled-download.zip");
+    ASSERT_TRUE(request.made);
     ExpectBoundedStall(StallThrough(module, copy_, [&] {
-        EXPECT_EQ(E_NOTIMPL, manager->Download(moniker.Get(), bindContext.Get(), 0, 0, nullptr,
-                                               nullptr, nullptr, 0));
+        EXPECT_EQ(E_NOTIMPL, manager->Download(request.moniker.Get(), request.bindContext.Get(), 0,
+                                               0, nullptr, nullptr, nullptr, 0));
         manager.Reset();
     }));
     EXPECT_EQ(1u, agent.Records().size());
