@@ -55,6 +55,25 @@ wine32_unavailable_reason() {
 
 wine_runs_32bit() { [ -z "$(wine32_unavailable_reason)" ]; }
 
+# reg.exe's query through a loader, its listing (without carriage returns) on
+# stdout. Answers 0; 1 when reg says the key or value is absent; 2 when reg
+# itself never ran. A loaded machine can fail to start a Wine process, which
+# says nothing about the registry, so such a run is tried again, three in all.
+#   wine_reg_query <loader> <key> [reg query options...]
+wine_reg_query() {
+  local loader=$1 out rc attempt
+  shift
+  for attempt in 1 2 3; do
+    out=$("$loader" reg query "$@" </dev/null 2>&1)
+    rc=$?
+    out=$(printf '%s\n' "$out" | tr -d '\r')
+    [ $rc -eq 0 ] && { printf '%s\n' "$out"; return 0; }
+    case $out in *"Unable to find the specified registry"*) return 1 ;; esac
+    echo "note: reg query $1 ended with $rc (try $attempt of 3): $out" >&2
+  done
+  return 2
+}
+
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   case "${1:-}" in
     --probe)

@@ -92,7 +92,14 @@ keys=("HKCR\\CLSID\\$BHO" "HKCR\\CLSID\\$DM" "HKCR\\WebCorvaneBHO.WebCorvaneIEHe
       "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\$BHO")
 UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
-reg_() { wine reg "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+reg_() {
+  if [ "$1" = query ]; then
+    shift
+    wine_reg_query wine "$@" || true
+  else
+    wine reg "$@" </dev/null 2>/dev/null | tr -d '\r'
+  fi
+}
 # Everything of ours in the registry, in every view, and the Maxthon plug-in.
 snapshot() {
   local view key

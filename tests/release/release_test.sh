@@ -45,9 +45,11 @@ wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 key='HKLM\Software\Classes\CLSID\{00000AAA-A363-466E-BEF5-9BB68697AA7F}\InprocServer32'
-server() {  # the registered DLL of one view, or nothing
-  wine reg query "$key" /ve "$@" </dev/null 2>/dev/null | tr -d '\r' |
-    sed -n 's/^    .*    REG_SZ    //p'
+server() {  # the registered DLL of one view, nothing, or "<unreadable>"
+  local out
+  out=$(wine_reg_query wine "$key" /ve "$@")
+  [ $? -eq 2 ] && { echo "<unreadable>"; return; }
+  printf '%s\n' "$out" | sed -n 's/^    .*    REG_SZ    //p'
 }
 
 win_folder=$(wine winepath -w "$folder" </dev/null 2>/dev/null | tr -d '\r')

@@ -48,23 +48,35 @@ dll_win=$("$WINE" winepath -w "$dll" 2>/dev/null </dev/null | tr -d '\r')
 dir_win="${dll_win%\\*}\\"
 [ -n "$dll_win" ] || { echo "FAIL: no Windows path for $dll"; exit 1; }
 
-# The data of one value ("" for the default value), or "<missing>".
+# Every read goes through wine_reg_query: 1 means absent, 2 that reg never ran.
+reg_query() { wine_reg_query "$WINE" "$@" "${view[@]}"; }
+
+# The data of one value ("" for the default value), "<missing>", or
+# "<unreadable>" when reg never ran.
 value() {
-  local key=$1 name=$2 out
+  local key=$1 name=$2 out rc
   if [ -z "$name" ]; then
-    out=$("$WINE" reg query "$key" /ve "${view[@]}" </dev/null 2>/dev/null) || { echo "<missing>"; return; }
+    out=$(reg_query "$key" /ve)
   else
-    out=$("$WINE" reg query "$key" /v "$name" "${view[@]}" </dev/null 2>/dev/null) || { echo "<missing>"; return; }
+    out=$(reg_query "$key" /v "$name")
   fi
-  printf '%s\n' "$out" | tr -d '\r' | sed -n 's/^    .*    REG_[A-Z_]*    //p' | head -1
+  rc=$?
+  [ $rc -eq 1 ] && { echo "<missing>"; return; }
+  [ $rc -ne 0 ] && { echo "<unreadable>"; return; }
+  printf '%s\n' "$out" | sed -n 's/^    .*    REG_[A-Z_]*    //p' | head -1
 }
 
+# Only a key reg reports absent counts as absent.
 key_exists() {
-  "$WINE" reg query "$1" "${view[@]}" </dev/null >/dev/null 2>&1
+  reg_query "$1" >/dev/null
+  [ $? -ne 1 ]
 }
 
 listing() {
-  "$WINE" reg query "$1" /s "${view[@]}" </dev/null 2>/dev/null | tr -d '\r'
+  local out
+  out=$(reg_query "$1" /s)
+  [ $? -eq 2 ] && out="<unreadable>"
+  printf '%s\n' "$out"
 }
 
 expect() {
