@@ -12,17 +12,19 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     set(WINE_STDOLE_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
     set(WIDL_ARCH_FLAG --win32)
     set(OLDEST_WINDOWS 0x0501)  # Windows XP
+    set(OLDEST_SHELL 0x0603)    # XP SP3 carries at least Internet Explorer 6 SP2's shell
 else()
     set(WINE_ARCH win64)
     set(WINE_STDOLE_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
     set(WIDL_ARCH_FLAG --win64)
     set(OLDEST_WINDOWS 0x0502)  # Windows XP x64 and Server 2003
+    set(OLDEST_SHELL 0x0602)    # every x64 edition is Server 2003 SP1 or later
 endif()
 
 # No declaration newer than the oldest Windows is visible to the library's
 # code, in the shipped build and in the tests' build alike.
 add_compile_definitions(WIN32_LEAN_AND_MEAN=1 NOMINMAX=1 _WIN32_WINNT=${OLDEST_WINDOWS}
-                        WINVER=${OLDEST_WINDOWS} _WIN32_IE=0x0600)
+                        WINVER=${OLDEST_WINDOWS} _WIN32_IE=${OLDEST_SHELL})
 
 include(cmake/widl.cmake)
 include(cmake/pure_sources.cmake)

@@ -9,10 +9,12 @@ itself VantorBHO.DLL in its export directory.
 Wine exports every function whatever version it reports, so only the import
 table tells. An imported function counts as present when a reference to it
 compiles against the MinGW-w64 platform headers with _WIN32_WINNT at the
-oldest version: their version guards hide what came later. Two reviewed lists
+oldest version, and _WIN32_IE at the shell that version carries: their
+version guards hide what came later. Two reviewed lists
 fill the headers' gaps.
 
-usage: check_pe.py --objdump OBJDUMP --cc CC --oldest 0x0501|0x0502 [--dll FILE] [FILE...]
+usage: check_pe.py --objdump OBJDUMP --cc CC --oldest 0x0501|0x0502 --oldest-shell 0x0603|0x0602
+                   [--dll FILE] [FILE...]
 """
 import argparse
 import os
@@ -91,8 +93,8 @@ def imports_of(text):
     return pairs
 
 
-def undeclared(cc, oldest, names):
-    """The names that no header declares at _WIN32_WINNT `oldest`."""
+def undeclared(cc, oldest, shell, names):
+    """The names that no header declares at _WIN32_WINNT `oldest` and _WIN32_IE `shell`."""
     source = "".join(f"#include <{h}>\n" for h in HEADERS)
     source += "void refer(void) {\n    volatile const void *p;\n"
     source += "".join(f"    p = (const void *)&{n};\n" for n in sorted(names))
@@ -104,7 +106,7 @@ def undeclared(cc, oldest, names):
         version = f"0x{oldest:04x}"
         result = subprocess.run(
             [cc, "-fsyntax-only", "-fmax-errors=0", f"-D_WIN32_WINNT={version}",
-             f"-DWINVER={version}", "-D_WIN32_IE=0x0600", "-DWIN32_LEAN_AND_MEAN", path],
+             f"-DWINVER={version}", f"-D_WIN32_IE=0x{shell:04x}", "-DWIN32_LEAN_AND_MEAN", path],
             capture_output=True, text=True, env=dict(os.environ, LC_ALL="C"))
     # A data symbol that a header defines as a macro is declared all the same:
     # only "undeclared" means hidden by a guard or never declared.
@@ -130,7 +132,7 @@ def check(path, args, is_dll):
 
     functions = {fn for _, fn in pairs if fn is not None}
     newer = NEWER_THAN[args.oldest] | NEWER_THAN["both"]
-    missing = (undeclared(args.cc, args.oldest, functions) - UNDECLARED_BUT_PRESENT)
+    missing = (undeclared(args.cc, args.oldest, args.oldest_shell, functions) - UNDECLARED_BUT_PRESENT)
     missing |= functions & newer
     for dll, fn in sorted(pairs, key=lambda p: (p[0], p[1] or "")):
         if fn in missing:
@@ -166,6 +168,7 @@ def main():
     parser.add_argument("--cc", required=True)
     parser.add_argument("--oldest", required=True, type=lambda v: int(v, 0),
                         choices=sorted(MAX_SYSTEM_VERSION))
+    parser.add_argument("--oldest-shell", required=True, type=lambda v: int(v, 0))
     parser.add_argument("--dll", action="append", default=[])
     parser.add_argument("files", nargs="*")
     args = parser.parse_args()

@@ -4,6 +4,7 @@
 // line it must print and the exit status.
 #include "tools/url_explainer/check.h"
 
+#include "common/guid_text.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/child_process.h"
 #include "tests/support/config_file.h"
@@ -93,6 +94,16 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
         Agent(AgentExePath(), "/RegServer");
         RemoveDirectoryA((SelfDirectory() + "agent copy").c_str());
     };
+    // The agent's command line with arguments longer than any fixed buffer.
+    const auto lengthenCommandLine = [&] {
+        CLSID agent;
+        std::string clsid;
+        if (SUCCEEDED(CLSIDFromProgID(L"CorvaneServer.WebCorvane.1", &agent)) &&
+            GuidToText(agent, clsid)) {
+            PutString(HKEY_CLASSES_ROOT, ("CLSID\\" + clsid + "\\LocalServer32").c_str(), nullptr,
+                      "\"" + AgentExePath() + "\" -log=" + std::string(3000, 'l'));
+        }
+    };
     const std::string maxthon = SelfDirectory() + "maxthon";
     std::string longList;
     for (int i = 100; i < 280; ++i)
@@ -165,6 +176,9 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
          "problem: download agent: ", "whose program " + agentCopy + " does not exist", 2},
         {"agent's program missing, agent created", removeAgentProgram, restoreAgentProgram, true,
          "problem: agent start: ", "not created (0x", 2},
+        {"agent's command line past 2 KB", lengthenCommandLine,
+         [&] { Agent(AgentExePath(), "/RegServer"); }, false,
+         "ok: download agent: ", ", " + AgentExePath(), 0},
         {"list in capitals", [&] { config.WriteMonitor("ExtendNames=.ZIP;.rar"); },
          [&] { config.Remove(); }, false, "warning: list: ", "\".ZIP\" has capitals", 1},
         {"list without its closing semicolon",

@@ -11,8 +11,10 @@
 #include "server/maxthon_plugin.h"
 
 #include <objbase.h>
+#include <shlwapi.h>
 
 #include <cstdio>
+#include <cwchar>
 
 bool ReadRegistryString(HKEY root, const std::string& key, const char* value, std::string& text,
                         REGSAM view) {
@@ -22,17 +24,23 @@ bool ReadRegistryString(HKEY root, const std::string& key, const char* value, st
         return false;
     }
     // Read wide, so that a path outside the ANSI code page is read as written.
-    wchar_t data[2048] = {};
-    DWORD size = sizeof(data) - sizeof(wchar_t);
-    DWORD type = 0;
+    // The shell's reader ends the string even where it was stored without its
+    // terminating zero, as "DownloadUI" is, and leaves REG_EXPAND_SZ as written.
     const std::wstring name = value != nullptr ? Utf8ToWide(value) : std::wstring();
-    if (RegQueryValueExW(handle.Get(), value != nullptr ? name.c_str() : nullptr, nullptr, &type,
-                         reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        return false;
+    const SRRF flags = SRRF_RT_REG_SZ | SRRF_RT_REG_EXPAND_SZ | SRRF_NOEXPAND;
+    std::wstring data;
+    DWORD size = 0;
+    LSTATUS status = ERROR_MORE_DATA;
+    // The value can grow between asking its size and reading it.
+    while (status == ERROR_MORE_DATA) {
+        data.assign(size / sizeof(wchar_t) + 1, L'\0');
+        size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+        status = SHRegGetValueW(handle.Get(), nullptr, value != nullptr ? name.c_str() : nullptr,
+                                flags, nullptr, &data[0], &size);
     }
-    // "DownloadUI" is stored without its terminating zero.
-    data[size / sizeof(wchar_t)] = L'\0';
+    if (status != ERROR_SUCCESS)
+        return false;
+    data.resize(wcslen(data.c_str()));
     text = WideToUtf8(data);
     return true;
 }
