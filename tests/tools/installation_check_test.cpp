@@ -94,15 +94,26 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
         Agent(AgentExePath(), "/RegServer");
         RemoveDirectoryA((SelfDirectory() + "agent copy").c_str());
     };
-    // The agent's command line with arguments longer than any fixed buffer.
-    const auto lengthenCommandLine = [&] {
-        CLSID agent;
-        std::string clsid;
-        if (SUCCEEDED(CLSIDFromProgID(L"CorvaneServer.WebCorvane.1", &agent)) &&
-            GuidToText(agent, clsid)) {
-            PutString(HKEY_CLASSES_ROOT, ("CLSID\\" + clsid + "\\LocalServer32").c_str(), nullptr,
-                      "\"" + AgentExePath() + "\" -log=" + std::string(3000, 'l'));
-        }
+    // The agent's command line as another installer may write it.
+    const auto agentCommandLine = [](const std::string& commandLine) {
+        return [commandLine] {
+            CLSID agent;
+            std::string clsid;
+            if (SUCCEEDED(CLSIDFromProgID(L"CorvaneServer.WebCorvane.1", &agent)) &&
+                GuidToText(agent, clsid)) {
+                PutString(HKEY_CLASSES_ROOT, ("CLSID\\" + clsid + "\\LocalServer32").c_str(),
+                          nullptr, commandLine);
+            }
+        };
+    };
+    const auto registerAgentCopy = [&] {
+        CreateDirectoryA((SelfDirectory() + "agent copy").c_str(), nullptr);
+        CopyFileA(AgentExePath().c_str(), agentCopy.c_str(), FALSE);
+        agentCommandLine(agentCopy + " -Embedding")();
+    };
+    const auto removeAgentCopy = [&] {
+        DeleteFileA(agentCopy.c_str());
+        restoreAgentProgram();
     };
     const std::string maxthon = SelfDirectory() + "maxthon";
     std::string longList;
@@ -176,9 +187,12 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
          "problem: download agent: ", "whose program " + agentCopy + " does not exist", 2},
         {"agent's program missing, agent created", removeAgentProgram, restoreAgentProgram, true,
          "problem: agent start: ", "not created (0x", 2},
-        {"agent's command line past 2 KB", lengthenCommandLine,
+        {"agent's command line past 2 KB",
+         agentCommandLine("\"" + AgentExePath() + "\" -log=" + std::string(3000, 'l')),
          [&] { Agent(AgentExePath(), "/RegServer"); }, false,
          "ok: download agent: ", ", " + AgentExePath(), 0},
+        {"agent's program unquoted, in a folder with a space", registerAgentCopy, removeAgentCopy,
+         false, "ok: download agent: ", ", " + agentCopy, 0},
         {"list in capitals", [&] { config.WriteMonitor("ExtendNames=.ZIP;.rar"); },
          [&] { config.Remove(); }, false, "warning: list: ", "\".ZIP\" has capitals", 1},
         {"list without its closing semicolon",

@@ -8,6 +8,7 @@
 #include "handoff/agent_client.h"
 
 #include <objbase.h>
+#include <shlwapi.h>
 
 #include "download_agent.h"
 
@@ -15,14 +16,22 @@ namespace {
 
 const char kRepairFix[] = "install the WebCorvane download manager again (or repair it).";
 
-// The program of a LocalServer32 command line: quoted, or up to its ".exe".
+// The program of a LocalServer32 command line. A quoted one is what the
+// shell's path helpers take from it. An unquoted one may hold spaces
+// ("C:\Program Files\..."), where PathRemoveArgs would cut it: it runs up to
+// its ".exe", as CreateProcess finds it when COM starts the server.
 std::string ServerProgram(const std::string& commandLine) {
-    if (!commandLine.empty() && commandLine[0] == '"')
-        return commandLine.substr(1, commandLine.find('"', 1) - 1);
-    std::string lower = commandLine;
-    CharLowerA(&lower[0]);
-    const std::size_t exe = lower.find(".exe");
-    return exe == std::string::npos ? commandLine : commandLine.substr(0, exe + 4);
+    std::wstring line = Utf8ToWide(commandLine);
+    if (!line.empty() && line[0] == L'"') {
+        PathRemoveArgsW(&line[0]);
+        PathUnquoteSpacesW(&line[0]);
+        return WideToUtf8(line.c_str());
+    }
+    std::wstring lower = line;
+    for (wchar_t& c : lower)
+        c = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    const std::size_t exe = lower.find(L".exe");
+    return exe == std::wstring::npos ? commandLine : WideToUtf8(line.substr(0, exe + 4));
 }
 
 void CreateAndTime(REFCLSID agentClass, std::vector<Finding>& findings) {
