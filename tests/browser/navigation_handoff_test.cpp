@@ -3,6 +3,7 @@
 #include "browser/ie_helper.h"
 
 #include "browser/intercept_state.h"
+#include "common/module_state.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/fake_browser.h"
 #include "tests/support/fire_event.h"
@@ -11,6 +12,9 @@
 #include <exdispid.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -30,25 +34,56 @@ class NavigationHandoff : public testing::Test {
     WebCorvaneIEHelper* helper = nullptr;
 };
 
-TEST_F(NavigationHandoff, AcceptanceWritesOneAndRefusalZero) {
+// Both events hand the agent their URL, and NewWindow3 its page.
+TEST_F(NavigationHandoff, AcceptanceWritesOneForEitherEvent) {
     agent.SetAnswer(L"1");
     EXPECT_EQ(
         1, Fire(DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(L"http://host/a.zip")));
     EXPECT_EQ(1, Fire(DISPID_NEWWINDOW3,
                       BrowserEventArgs::NewWindow3(L"http://host/b.zip", L"http://host/page")));
-    agent.SetAnswer(L"0");
-    EXPECT_EQ(
-        0, Fire(DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(L"http://host/c.zip")));
-    agent.SetAnswer(L"hresult:0x80004005");
-    EXPECT_EQ(
-        0, Fire(DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(L"http://host/d.zip")));
-
     const std::vector<AgentRecord> records = agent.Records();
-    ASSERT_EQ(4u, records.size());
+    ASSERT_EQ(2u, records.size());
     EXPECT_EQ(AgentText::Of(L"http://host/a.zip"), records[0].url);
     EXPECT_EQ(AgentText::Of(L""), records[0].referrer);  // no browser: no page shown
     EXPECT_EQ(AgentText::Of(L"http://host/b.zip"), records[1].url);
     EXPECT_EQ(AgentText::Of(L"http://host/page"), records[1].referrer);
+}
+
+// Every answer of the shared table: Cancel is 1 only for 1 within the bound;
+// the browser's thread waits for an answer inside the bound and for none past
+// it; whatever became of the agent, the next click is taken. An offer given
+// up at the bound runs on to the agent's answer, then ends.
+TEST_F(NavigationHandoff, CancelIsOneOnlyForAnAnswerOfOneWithinTheBound) {
+    auto running = std::make_unique<RunningAgent>();
+    const LONG liveAtStart = liveObjectCount;
+    int clicks = 0;
+    auto click = [&] {
+        const std::wstring url = L"http://host/answer-" + std::to_wstring(++clicks) + L".zip";
+        return Fire(DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(url));
+    };
+    for (const AgentAnswerCase& c : kAgentAnswers) {
+        SCOPED_TRACE(c.Name());
+        agent.SetAnswer(c);
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(c.taken ? 1 : 0, click());
+        const DWORD elapsed = GetTickCount() - start;
+        EXPECT_GE(elapsed + 20, std::min(c.delayMs, kOfferBoundMs));  // ticks step ~16 ms
+        EXPECT_LT(elapsed, kOfferBoundMs + kReturnMarginMs);
+        if (c.dies) {
+            running.reset();
+            RestartRpcss();
+            running = std::make_unique<RunningAgent>();
+        }
+        agent.SetAnswer(L"1");
+        EXPECT_EQ(1, click()) << "the click after it";
+        const std::vector<AgentRecord> records = agent.Records();
+        ASSERT_EQ(static_cast<size_t>(clicks), records.size());
+        EXPECT_EQ(c.Recorded(), records[clicks - 2].answer);
+    }
+    const DWORD start = GetTickCount();
+    while (liveObjectCount != liveAtStart && GetTickCount() - start < 4 * kOfferBoundMs)
+        Sleep(20);
+    EXPECT_EQ(liveAtStart, liveObjectCount);
 }
 
 TEST_F(NavigationHandoff, OneClickReachesTheAgentOnce) {
