@@ -1,15 +1,9 @@
 // Whatever becomes of the download agent, the browser's navigation goes on
 // (Cancel 0) within the offer's bound, and the next hand-off works once the
 // agent is back.
-#include "browser/ie_helper.h"
-
-#include "browser/intercept_state.h"
-#include "common/module_state.h"
-#include "handoff/offer_bound.h"
-#include "tests/support/agent_control.h"
 #include "tests/support/child_process.h"
-#include "tests/support/fire_event.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sited_helper.h"
 #include "tests/support/test_copy.h"
 
 #include <exdispid.h>
@@ -23,17 +17,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 
 namespace {
 
-template <typename Condition>
-bool WaitUntil(Condition&& holds, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!holds()) {
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 // Fires a click at a helper of this thread and answers its Cancel value and
 // how long the browser's thread was held.
 VARIANT_BOOL TimedClick(IDispatch* helper, const wchar_t* url, DWORD& elapsedMs) {
@@ -44,31 +27,18 @@ VARIANT_BOOL TimedClick(IDispatch* helper, const wchar_t* url, DWORD& elapsedMs)
     return cancel;
 }
 
-class AgentFaults : public testing::Test {
+class AgentFaults : public SitedHelper {
   protected:
-    void SetUp() override {
-        CoInitialize(nullptr);
-        helper = new WebCorvaneIEHelper();
-        liveAtStart = liveObjectCount;
-    }
     void TearDown() override {
-        static_cast<IWebCorvaneIEHelper*>(helper)->Release();
+        SitedHelper::TearDown();
         // Leave the agent registered from its own place, whatever happened.
         RunProcess(AgentExePath(), "/RegServer");
-        CoUninitialize();
     }
     // A click on a new link: BeforeNavigate2 of a URL no event recorded.
     VARIANT_BOOL Click() {
         const std::wstring url = L"http://host/fault-" + std::to_wstring(++clicks) + L".zip";
-        return FireAt(helper, DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(url));
+        return Fire(DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(url));
     }
-    // An offer given up at the bound runs on to the agent's answer.
-    bool OffersEnded() {
-        return WaitUntil([this] { return liveObjectCount == liveAtStart; }, 4 * kOfferBoundMs);
-    }
-    AgentSession agent;
-    WebCorvaneIEHelper* helper = nullptr;
-    LONG liveAtStart = 0;
     int clicks = 0;
 };
 

@@ -1,13 +1,6 @@
 // The handlers' one effect on the browser, the Cancel flag, with the
 // reference agent answering out of process.
-#include "browser/ie_helper.h"
-
-#include "browser/intercept_state.h"
-#include "common/module_state.h"
-#include "tests/support/agent_control.h"
-#include "tests/support/fake_browser.h"
-#include "tests/support/fire_event.h"
-#include "tests/support/intercept_state_access.h"
+#include "tests/support/sited_helper.h"
 
 #include <exdispid.h>
 
@@ -18,21 +11,8 @@
 
 namespace {
 
-class NavigationHandoff : public testing::Test {
-  protected:
-    void SetUp() override {
-        CoInitialize(nullptr);
-        SetInterceptState();
-        helper = new WebCorvaneIEHelper();
-    }
-    void TearDown() override {
-        static_cast<IWebCorvaneIEHelper*>(helper)->Release();
-        CoUninitialize();
-    }
-    VARIANT_BOOL Fire(DISPID id, BrowserEventArgs* args) { return FireAt(helper, id, args); }
-    AgentSession agent;
-    WebCorvaneIEHelper* helper = nullptr;
-};
+// The helper on no browser at all.
+using NavigationHandoff = SitedHelper;
 
 // Both events hand the agent their URL, and NewWindow3 its page.
 TEST_F(NavigationHandoff, AcceptanceWritesOneForEitherEvent) {
@@ -55,7 +35,6 @@ TEST_F(NavigationHandoff, AcceptanceWritesOneForEitherEvent) {
 // up at the bound runs on to the agent's answer, then ends.
 TEST_F(NavigationHandoff, CancelIsOneOnlyForAnAnswerOfOneWithinTheBound) {
     auto running = std::make_unique<RunningAgent>();
-    const LONG liveAtStart = liveObjectCount;
     int clicks = 0;
     auto click = [&] {
         const std::wstring url = L"http://host/answer-" + std::to_wstring(++clicks) + L".zip";
@@ -80,10 +59,7 @@ TEST_F(NavigationHandoff, CancelIsOneOnlyForAnAnswerOfOneWithinTheBound) {
         ASSERT_EQ(static_cast<size_t>(clicks), records.size());
         EXPECT_EQ(c.Recorded(), records[clicks - 2].answer);
     }
-    const DWORD start = GetTickCount();
-    while (liveObjectCount != liveAtStart && GetTickCount() - start < 4 * kOfferBoundMs)
-        Sleep(20);
-    EXPECT_EQ(liveAtStart, liveObjectCount);
+    EXPECT_TRUE(OffersEnded());
 }
 
 TEST_F(NavigationHandoff, OneClickReachesTheAgentOnce) {
@@ -103,22 +79,11 @@ const wchar_t kLinkText[] = L"Get the file";
 
 // The helper sited in a browser whose page has a focused link, as a click on
 // the link leaves it.
-class SitedHandoff : public NavigationHandoff {
+class SitedHandoff : public SitedHelper {
   protected:
     void SetUp() override {
-        NavigationHandoff::SetUp();
-        link = MakeFake<FakeElement>(L"A", kLinkText, true);
-        document = MakeFake<FakeDocument>(link->AsElement());
-        browser = MakeFake<FakeBrowser>(kPage, document.Get());
-        site = MakeFake<FakeSite>(browser->AsBrowser());
-        helper->SetSite(site.Get());  // no connection points: only the browser is kept
-    }
-    void TearDown() override {
-        NavigationHandoff::TearDown();
-        site.Reset();
-        browser.Reset();
-        document.Reset();
-        link.Reset();
+        SitedHelper::SetUp();
+        ShowLink(kPage, L"", kLinkText);
     }
     BrowserEventArgs* Click(DISPID event, const wchar_t* url) {
         link->href = StringAnswer::Text(url);
@@ -128,10 +93,6 @@ class SitedHandoff : public NavigationHandoff {
             return BrowserEventArgs::NewWindow3(url, kPage);
         return BrowserEventArgs::BeforeNavigate2(url);
     }
-    ComPtr<FakeElement> link;
-    ComPtr<FakeDocument> document;
-    ComPtr<FakeBrowser> browser;
-    ComPtr<FakeSite> site;
 };
 
 // The policy decides first: the page's link is read (and the cookie looked
