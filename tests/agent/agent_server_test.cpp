@@ -2,7 +2,7 @@
 // record of the arguments, its death in the middle of a call.
 #include "tests/agent/agent_client.h"
 #include "tests/support/agent_control.h"
-#include "tests/support/child_process.h"
+#include "tools/support/process.h"
 
 #include <gtest/gtest.h>
 

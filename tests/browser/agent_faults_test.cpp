@@ -1,7 +1,7 @@
 // Whatever becomes of the download agent, the browser's navigation goes on
 // (Cancel 0) within the offer's bound, and the next hand-off works once the
 // agent is back.
-#include "tests/support/child_process.h"
+#include "tools/support/process.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sited_helper.h"
 #include "tests/support/test_copy.h"
@@ -64,9 +64,9 @@ TEST_F(AgentFaults, RegisteredButItsProgramIsMissing) {
 // COM starts the agent's program, which never offers its class object: the
 // browser waits for it no longer than for any offer, in Maxthon as in
 // Internet Explorer. Wine's activation looks for the class object for 30 s,
-// whenever the program ends after its first second: the case runs in a copy
-// of this executable named Maxthon.exe, whose end also ends the offer it gave
-// up.
+// whenever the program ends after its first second: the case runs in the copy
+// of this executable named Maxthon.exe (see ie_helper_events_test.cpp), whose
+// end also ends the offer it gave up.
 TEST_F(AgentFaults, ProgramThatNeverRegistersItsClassIsWaitedForAtMostTheBound) {
     if (!RunsAsCopy())
         GTEST_SKIP() << "runs in a copy of this executable named Maxthon.exe";
@@ -78,13 +78,6 @@ TEST_F(AgentFaults, ProgramThatNeverRegistersItsClassIsWaitedForAtMostTheBound) 
     EXPECT_EQ(0, TimedClick(helper, L"http://host/silent.zip", elapsed));
     EXPECT_LT(elapsed, kOfferBoundMs + kReturnMarginMs);
     EXPECT_TRUE(agent.Records().empty());
-}
-
-TEST(AgentFaultsInMaxthon, ProgramThatNeverRegistersItsClass) {
-    ScratchDir maxthon("Maxthon");
-    EXPECT_TRUE(CopyRanItsCases(
-        RunCasesInCopy(maxthon.Sub("Maxthon.exe"), "AgentFaults.ProgramThatNeverRegisters*")));
-    EXPECT_TRUE(WaitForNoAgentProcess(10000));
 }
 
 // Two tabs, each its own thread and helper: while one tab's offer waits for
