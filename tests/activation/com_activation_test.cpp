@@ -364,7 +364,6 @@ TEST_F(ComActivation, ReleasedUnderARunningDownloadTheManagerAndItsDllStayUntilI
 // returns at the bound, the offer declined; the DLL stays while the offer
 // runs on, and goes once the late answer has come.
 const std::wstring kStalledAnswer = L"slow:" + std::to_wstring(2 * kOfferBoundMs) + L":1";
-constexpr DWORD kReturnMarginMs = 1500;
 
 struct Stalled {
     DWORD returnedMs = 0;

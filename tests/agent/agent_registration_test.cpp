@@ -3,7 +3,7 @@
 #include "common/win_handles.h"
 #include "tests/agent/agent_client.h"
 #include "tests/support/agent_control.h"
-#include "tests/support/child_process.h"
+#include "tools/support/process.h"
 
 #include <sddl.h>
 

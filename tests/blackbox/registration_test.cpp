@@ -1,6 +1,5 @@
 // DllRegisterServer and DllUnregisterServer of the built DLL, loaded as a
 // registration tool loads it, against a redirected registry.
-#include "tests/support/child_process.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/support/wine_paths.h"
@@ -11,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -431,48 +429,31 @@ TEST(Registration, AModulePathCutAtTheBufferWritesNoClassKey) {
     EXPECT_EQ("", DescribeDifference(expected, ListSandbox(sandbox)));
 }
 
-namespace {
 // In code page 932, "\x95\x5C" is one character whose trail byte is the
-// backslash's code: the module directory must not end inside it. Run as a
-// test of its own in a process whose ANSI code page is 932 (Wine takes it
-// from LC_ALL at process start); answers 0 when the directory is right.
-int RegisterUnderADoubleByteName(const std::vector<std::string>&) {
+// backslash's code: the module directory must not end inside it. Wine takes
+// the code page from LC_ALL at process start: a run of its own gives it 932
+// (see tests/CMakeLists.txt), and fails when the case skips there.
+TEST(RegistrationInCodePage932, ModuleDirectoryKeepsItsDoubleByteCharacter) {
     if (GetACP() != 932)
-        return 2;
+        GTEST_SKIP() << "runs where the ANSI code page is 932";
     ScratchDir dir("webcorvane-dbcs");
     const std::string copy = dir.Sub("\x95\x5C.dll");
-    if (!CopyFileA(kBuiltDll.c_str(), copy.c_str(), FALSE) &&
-        GetLastError() == ERROR_FILE_NOT_FOUND) {
-        // Wine names files in the Unix locale's character set; without a
-        // UTF-8 locale no file can carry this name.
-        std::fprintf(stderr, "no UTF-8 locale for non-ASCII file names\n");
-        return 8;
-    }
-    if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        std::fprintf(stderr, "cannot copy %s to %s: %lu\n", kBuiltDll.c_str(), copy.c_str(),
-                     GetLastError());
-        return 3;
-    }
+    // Wine names files in the Unix locale's character set; without a UTF-8
+    // locale no file can carry this name.
+    ASSERT_TRUE(CopyFileA(kBuiltDll.c_str(), copy.c_str(), FALSE)) << GetLastError();
     RegistrySandbox sandbox;
-    if (!sandbox.Ready())
-        return 4;
+    ASSERT_TRUE(sandbox.Ready());
     {
         Dll dll(copy);
-        if (dll.module == nullptr || dll.Register() != S_OK)
-            return 5;
+        ASSERT_NE(nullptr, dll.module) << GetLastError();
+        ASSERT_EQ(S_OK, dll.Register());
     }
     const RegistryListing listing = ListSandbox(sandbox);
     const auto helpDir = listing.find("HKCR\\TypeLib\\" LIB "\\1.0\\HELPDIR |@");
     const auto win32 = listing.find("HKCR\\TypeLib\\" LIB "\\1.0\\0\\win32 |@");
-    if (helpDir == listing.end() || win32 == listing.end())
-        return 6;
+    ASSERT_TRUE(helpDir != listing.end() && win32 != listing.end());
     const std::string directory = dir.Path() + "\\";
-    if (win32->second != ValueEntry(REG_SZ, std::string(copy.c_str(), copy.size() + 1)))
-        return 7;
-    return helpDir->second ==
-                   ValueEntry(REG_SZ, std::string(directory.c_str(), directory.size() + 1))
-               ? 0
-               : 1;
+    EXPECT_EQ(ValueEntry(REG_SZ, std::string(copy.c_str(), copy.size() + 1)), win32->second);
+    EXPECT_EQ(ValueEntry(REG_SZ, std::string(directory.c_str(), directory.size() + 1)),
+              helpDir->second);
 }
-REGISTER_CHILD_MODE(register_dbcs, RegisterUnderADoubleByteName);
-}  // namespace

@@ -1,15 +1,9 @@
 // Whatever becomes of the download agent, the browser's navigation goes on
 // (Cancel 0) within the offer's bound, and the next hand-off works once the
 // agent is back.
-#include "browser/ie_helper.h"
-
-#include "browser/intercept_state.h"
-#include "common/module_state.h"
-#include "handoff/offer_bound.h"
-#include "tests/support/agent_control.h"
-#include "tests/support/child_process.h"
-#include "tests/support/fire_event.h"
+#include "tools/support/process.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sited_helper.h"
 #include "tests/support/test_copy.h"
 
 #include <exdispid.h>
@@ -23,20 +17,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 
 namespace {
 
-constexpr DWORD kReturnMarginMs = 1500;
-const std::wstring kTwiceTheBound = std::to_wstring(2 * kOfferBoundMs);
-
-template <typename Condition>
-bool WaitUntil(Condition&& holds, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!holds()) {
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 // Fires a click at a helper of this thread and answers its Cancel value and
 // how long the browser's thread was held.
 VARIANT_BOOL TimedClick(IDispatch* helper, const wchar_t* url, DWORD& elapsedMs) {
@@ -47,31 +27,18 @@ VARIANT_BOOL TimedClick(IDispatch* helper, const wchar_t* url, DWORD& elapsedMs)
     return cancel;
 }
 
-class AgentFaults : public testing::Test {
+class AgentFaults : public SitedHelper {
   protected:
-    void SetUp() override {
-        CoInitialize(nullptr);
-        helper = new WebCorvaneIEHelper();
-        liveAtStart = liveObjectCount;
-    }
     void TearDown() override {
-        static_cast<IWebCorvaneIEHelper*>(helper)->Release();
+        SitedHelper::TearDown();
         // Leave the agent registered from its own place, whatever happened.
         RunProcess(AgentExePath(), "/RegServer");
-        CoUninitialize();
     }
     // A click on a new link: BeforeNavigate2 of a URL no event recorded.
     VARIANT_BOOL Click() {
         const std::wstring url = L"http://host/fault-" + std::to_wstring(++clicks) + L".zip";
-        return FireAt(helper, DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(url));
+        return Fire(DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(url));
     }
-    // An offer given up at the bound runs on to the agent's answer.
-    bool OffersEnded() {
-        return WaitUntil([this] { return liveObjectCount == liveAtStart; }, 4 * kOfferBoundMs);
-    }
-    AgentSession agent;
-    WebCorvaneIEHelper* helper = nullptr;
-    LONG liveAtStart = 0;
     int clicks = 0;
 };
 
@@ -94,30 +61,12 @@ TEST_F(AgentFaults, RegisteredButItsProgramIsMissing) {
     EXPECT_EQ(1, Click());
 }
 
-TEST_F(AgentFaults, AnswersSlowlyFailsOrDiesInTheCall) {
-    struct Fault {
-        const wchar_t* answer;
-        VARIANT_BOOL cancel;
-    } faults[] = {
-        {L"slow:1500:0", 0},        {L"slow:500:1", 1}, {L"hresult:0x80004005", 0},
-        {L"hresult:0x800706BE", 0}, {L"nowrite", 0},    {L"exit", 0},
-    };
-    for (const Fault& f : faults) {
-        agent.SetAnswer(f.answer);
-        EXPECT_EQ(f.cancel, Click()) << f.answer;
-        if (std::wstring(f.answer) == L"exit")
-            RestartRpcss();
-        agent.SetAnswer(L"1");
-        EXPECT_EQ(1, Click()) << "after " << f.answer;
-    }
-}
-
 // COM starts the agent's program, which never offers its class object: the
 // browser waits for it no longer than for any offer, in Maxthon as in
 // Internet Explorer. Wine's activation looks for the class object for 30 s,
-// whenever the program ends after its first second: the case runs in a copy
-// of this executable named Maxthon.exe, whose end also ends the offer it gave
-// up.
+// whenever the program ends after its first second: the case runs in the copy
+// of this executable named Maxthon.exe (see ie_helper_events_test.cpp), whose
+// end also ends the offer it gave up.
 TEST_F(AgentFaults, ProgramThatNeverRegistersItsClassIsWaitedForAtMostTheBound) {
     if (!RunsAsCopy())
         GTEST_SKIP() << "runs in a copy of this executable named Maxthon.exe";
@@ -131,17 +80,10 @@ TEST_F(AgentFaults, ProgramThatNeverRegistersItsClassIsWaitedForAtMostTheBound) 
     EXPECT_TRUE(agent.Records().empty());
 }
 
-TEST(AgentFaultsInMaxthon, ProgramThatNeverRegistersItsClass) {
-    ScratchDir maxthon("Maxthon");
-    EXPECT_TRUE(CopyRanItsCases(
-        RunCasesInCopy(maxthon.Sub("Maxthon.exe"), "AgentFaults.ProgramThatNeverRegisters*")));
-    EXPECT_TRUE(WaitForNoAgentProcess(10000));
-}
-
 // Two tabs, each its own thread and helper: while one tab's offer waits for
 // the agent, the other's is taken at once.
 TEST_F(AgentFaults, OneTabsStalledOfferHoldsUpNoOtherTab) {
-    agent.SetAnswer(L"slow:" + kTwiceTheBound + L":1");
+    agent.SetAnswer(L"slow:" + std::to_wstring(kAfterTheBoundMs) + L":1");
     VARIANT_BOOL stalledCancel = -5;
     DWORD stalledMs = 0;
     std::thread stalledTab([&] {

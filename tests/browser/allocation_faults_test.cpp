@@ -3,16 +3,9 @@
 // state's copies. The browser still hears only what it may hear (S_OK, or
 // E_NOTIMPL for a download), Cancel says 1 exactly when the agent took the
 // URL, and every reference and BSTR taken on the way has been let go.
-#include "browser/download_manager.h"
-#include "browser/ie_helper.h"
-#include "common/module_state.h"
-#include "tests/support/agent_control.h"
-#include "tests/support/com_apartment.h"
-#include "tools/support/event_args.h"
 #include "tests/support/failing_allocations.h"
-#include "tests/support/fake_browser.h"
 #include "tests/support/fake_moniker.h"
-#include "tests/support/intercept_state_access.h"
+#include "tests/support/sited_helper.h"
 #include "tests/support/test_copy.h"
 
 #include <exdispid.h>
@@ -90,19 +83,13 @@ int EveryAllocationFails(const std::function<Request()>& prepare, AgentSession& 
     return runs;
 }
 
-class AllocationFaults : public testing::Test {
+class AllocationFaults : public SitedHelper {
   protected:
     void SetUp() override {
+        SitedHelper::SetUp();
         agent.SetAnswer(L"1");
-        link = MakeFake<FakeElement>(L"A", L"Get the file", true);
-        link->href = StringAnswer::Text(L"http://host/new-window.zip");
-        document = MakeFake<FakeDocument>(link->AsElement());
-        browser = MakeFake<FakeBrowser>(kPage, document.Get());
-        site = MakeFake<FakeSite>(browser->AsBrowser());
-        helper = new WebCorvaneIEHelper();
-        helper->SetSite(site.Get());
+        ShowLink(kPage, L"http://host/new-window.zip", L"Get the file");
     }
-    void TearDown() override { static_cast<IWebCorvaneIEHelper*>(helper)->Release(); }
     ULONG References() const {
         return browser->RefCount() + document->RefCount() + link->RefCount() + site->RefCount();
     }
@@ -118,14 +105,7 @@ class AllocationFaults : public testing::Test {
         };
     }
 
-    ComApartment com;
-    AgentSession agent;
     RunningAgent running;
-    ComPtr<FakeElement> link;
-    ComPtr<FakeDocument> document;
-    ComPtr<FakeBrowser> browser;
-    ComPtr<FakeSite> site;
-    WebCorvaneIEHelper* helper = nullptr;
 };
 
 TEST_F(AllocationFaults, NavigationEventsAnswerTheBrowserWhateverFails) {

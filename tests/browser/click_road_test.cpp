@@ -2,14 +2,7 @@
 // object and then the download manager, with the reference agent answering.
 // The download manager declines everything on Windows 7 and later, so the
 // cases run in a copy of this executable that Wine reports as Windows XP.
-#include "browser/download_manager.h"
-#include "browser/ie_helper.h"
-#include "browser/intercept_state.h"
-#include "common/com_ptr.h"
-#include "tests/support/agent_control.h"
-#include "tests/support/fire_event.h"
-#include "tests/support/fake_browser.h"
-#include "tests/support/intercept_state_access.h"
+#include "tests/support/sited_helper.h"
 #include "tests/support/test_copy.h"
 
 #include <exdispid.h>
@@ -24,48 +17,14 @@ namespace {
 
 const wchar_t kPage[] = L"http://127.0.0.1:1/page.html";
 
-class ClickRoadOnXp : public testing::Test {
+class ClickRoadOnXp : public SitedHelper {
   protected:
     void SetUp() override {
         if (!RunsAsCopy())
             GTEST_SKIP() << "runs in the copy that reports Windows XP";
-        CoInitialize(nullptr);
-        SetInterceptState();
-        browser = MakeFake<FakeBrowser>(kPage);
-        site = MakeFake<FakeSite>(browser->AsBrowser());
-        helper = new WebCorvaneIEHelper();
-        const ULONG browserRefs = browser->RefCount();
-        helper->SetSite(site.Get());  // no connection points: only the browser is kept
-        ASSERT_EQ(browserRefs + 1, browser->RefCount());
+        SitedHelper::SetUp();
+        ShowPage(kPage);
     }
-    void TearDown() override {
-        if (helper != nullptr)
-            static_cast<IWebCorvaneIEHelper*>(helper)->Release();
-        site.Reset();
-        browser.Reset();
-        CoUninitialize();
-    }
-
-    VARIANT_BOOL Fire(DISPID id, BrowserEventArgs* args) { return FireAt(helper, id, args); }
-
-    // The browser's download request for `url`, with a URL moniker and a
-    // bind context as the browser makes them.
-    HRESULT Download(const wchar_t* url) {
-        ComPtr<IMoniker> moniker;
-        EXPECT_EQ(S_OK, CreateURLMonikerEx(nullptr, url, moniker.Receive(), URL_MK_UNIFORM));
-        ComPtr<IBindCtx> bindContext;
-        EXPECT_EQ(S_OK, CreateBindCtx(0, bindContext.Receive()));
-        VDownloadManager* manager = new VDownloadManager();
-        const HRESULT hr =
-            manager->Download(moniker.Get(), bindContext.Get(), 0, 0, nullptr, nullptr, nullptr, 0);
-        manager->Release();
-        return hr;
-    }
-
-    AgentSession agent;
-    ComPtr<FakeBrowser> browser;
-    ComPtr<FakeSite> site;
-    WebCorvaneIEHelper* helper = nullptr;
 };
 
 TEST_F(ClickRoadOnXp, RefusedNavigationIsLeftToTheBrowsersOwnDownload) {
@@ -140,16 +99,6 @@ class ExactTextOnXp : public ClickRoadOnXp {
         agent.SetAnswer(L"1");
     }
 
-    // A browser showing `page`, whose focused link leads to `url` and reads `text`.
-    void ShowLink(const std::wstring& page, const std::wstring& url, const std::wstring& text) {
-        link = MakeFake<FakeElement>(L"A", text, true);
-        link->href = StringAnswer::Text(url);
-        document = MakeFake<FakeDocument>(link->AsElement());
-        browser = MakeFake<FakeBrowser>(page, document.Get());
-        site = MakeFake<FakeSite>(browser->AsBrowser());
-        helper->SetSite(site.Get());
-    }
-
     // The URL that `road` hands over, as the browser gives it: the download
     // road's is the display name of the moniker the browser makes.
     static std::wstring GivenUrl(Road road, const std::wstring& url) {
@@ -186,8 +135,6 @@ class ExactTextOnXp : public ClickRoadOnXp {
     }
 
     RunningAgent running;
-    ComPtr<FakeElement> link;
-    ComPtr<FakeDocument> document;
 };
 
 TEST_F(ExactTextOnXp, TheAgentReceivesTheUrlTheLinkTextAndThePageExactly) {

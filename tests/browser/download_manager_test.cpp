@@ -1,27 +1,14 @@
 // The download manager against Wine's real GetVersionExA: this executable
 // runs the XP cases in a copy of itself that Wine is told to report as
 // Windows XP, and the Windows 7 cases as it is.
-#include "browser/download_manager.h"
-
-#include "browser/intercept_state.h"
-#include "common/com_ptr.h"
-#include "tests/support/fake_moniker.h"
-#include "tests/support/intercept_state_access.h"
 #include "tests/support/com_apartment.h"
+#include "tests/support/fake_moniker.h"
+#include "tests/support/sited_helper.h"
 #include "tests/support/test_copy.h"
-
-#include <urlmon.h>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-HRESULT Download(IMoniker* moniker, IBindCtx* bindContext, LPCOLESTR headers) {
-    VDownloadManager* manager = new VDownloadManager();
-    const HRESULT hr = manager->Download(moniker, bindContext, 0, 0, nullptr, headers, nullptr, 0);
-    manager->Release();
-    return hr;
-}
 
 const wchar_t kUrl[] = L"http://127.0.0.1:1/file.zip";
 const char kUrlNarrow[] = "http://127.0.0.1:1/file.zip";
@@ -78,12 +65,8 @@ TEST_F(DownloadManagerOnXp, MonikersThatGiveNoNameAreDeclined) {
 }
 
 TEST_F(DownloadManagerOnXp, RealUrlMonikerReachesTheComparisons) {
-    ComPtr<IMoniker> moniker;
-    ASSERT_EQ(S_OK, CreateURLMonikerEx(nullptr, kUrl, moniker.Receive(), URL_MK_UNIFORM));
-    ComPtr<IBindCtx> bindContext;
-    ASSERT_EQ(S_OK, CreateBindCtx(0, bindContext.Receive()));
     SetInterceptState({"p", kUrlNarrow, "", ""});
-    EXPECT_EQ(E_NOTIMPL, Download(moniker.Get(), bindContext.Get(), nullptr));
+    EXPECT_EQ(E_NOTIMPL, Download(kUrl));
     EXPECT_EQ("", CurrentInterceptState().navigateUrl);
 }
 

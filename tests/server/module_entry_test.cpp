@@ -1,48 +1,52 @@
 #include "common/module_state.h"
 
-#include "tests/support/child_process.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/test_copy.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 
 namespace {
-// Runs the library's process attach in this process and answers what it
-// concluded about the host.
-int ProbeHost(const std::vector<std::string>&) {
-    DllMain(GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH, nullptr);
-    if (moduleInstance != GetModuleHandleA(nullptr))
-        return 3;
-    return hostIsMaxthon ? 1 : 0;
-}
-REGISTER_CHILD_MODE(probe_host, ProbeHost);
-
-// In a host that is Maxthon: every notification but process attach leaves
-// the module's values as they were, and process attach then records them.
-int ProbeNotifications(const std::vector<std::string>&) {
-    HINSTANCE self = GetModuleHandleA(nullptr);
-    for (DWORD reason : {DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
-        if (!DllMain(self, reason, nullptr))
-            return 2;
-        if (hostIsMaxthon || moduleInstance != nullptr)
-            return 3;
+// The library's DllMain as the loader calls it in a host: run in copies of
+// this executable named as the host, where nothing has called it before.
+class DllMainInHost : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (!RunsAsCopy())
+            GTEST_SKIP() << "runs in a copy named as a host";
     }
-    DllMain(self, DLL_PROCESS_ATTACH, nullptr);
-    return hostIsMaxthon && moduleInstance == self ? 0 : 4;
-}
-REGISTER_CHILD_MODE(probe_notifications, ProbeNotifications);
+    HINSTANCE self = GetModuleHandleA(nullptr);
+};
 
-// Runs a probe in a copy of this executable at `dir\name`.
-int ProbeAs(const std::string& dir, const std::string& name,
-            const char* probe = "--child=probe_host") {
+// Every notification but process attach leaves the module's values as they
+// were; process attach then records the module and the Maxthon host.
+TEST_F(DllMainInHost, InMaxthonOnlyProcessAttachRecordsTheHost) {
+    for (DWORD reason : {DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
+        SCOPED_TRACE(reason);
+        EXPECT_TRUE(DllMain(self, reason, nullptr));
+        EXPECT_FALSE(hostIsMaxthon);
+        EXPECT_EQ(nullptr, moduleInstance);
+    }
+    EXPECT_TRUE(DllMain(self, DLL_PROCESS_ATTACH, nullptr));
+    EXPECT_TRUE(hostIsMaxthon);
+    EXPECT_EQ(self, moduleInstance);
+}
+
+TEST_F(DllMainInHost, ElsewhereProcessAttachRecordsNoMaxthon) {
+    EXPECT_TRUE(DllMain(self, DLL_PROCESS_ATTACH, nullptr));
+    EXPECT_FALSE(hostIsMaxthon);
+    EXPECT_EQ(self, moduleInstance);
+}
+
+// Runs the cases `filter` selects in a copy of this executable at `dir\name`.
+CopyReport RunAs(const std::string& dir, const std::string& name, const std::string& filter) {
     ScratchDir scratch("webcorvane-host");
     const std::string folder = scratch.Sub(dir);
     CreateDirectoryA(folder.c_str(), nullptr);
-    return RunSelfAs(folder + "\\" + name, probe);
+    return RunCasesInCopy(folder + "\\" + name, filter);
 }
 }  // namespace
 
@@ -64,12 +68,11 @@ TEST(PathNamesMaxthon, FindsTheNameAnywhereInAnyCase) {
     }
 }
 
+// The host's whole path counts: here Maxthon's name is only in its folder. (A
+// host file named Maxthon.exe is the browser tests' Maxthon copy.)
 TEST(DllMain, RecordsAMaxthonHostFromItsExecutablePath) {
-    EXPECT_EQ(1, ProbeAs("Maxthon", "MAXTHON.EXE"));
-    EXPECT_EQ(1, ProbeAs("maxthon.exe folder", "host.exe"));
-    EXPECT_EQ(0, ProbeAs("Internet Explorer", "iexplore.exe"));
-}
-
-TEST(DllMain, IgnoresEveryNotificationButProcessAttach) {
-    EXPECT_EQ(0, ProbeAs("Maxthon", "Maxthon.exe", "--child=probe_notifications"));
+    EXPECT_TRUE(
+        CopyRanItsCases(RunAs("maxthon.exe folder", "host.exe", "DllMainInHost.InMaxthonOnly*")));
+    EXPECT_TRUE(CopyRanItsCases(
+        RunAs("Internet Explorer", "iexplore.exe", "DllMainInHost.ElsewhereProcessAttach*")));
 }

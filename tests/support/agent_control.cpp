@@ -257,6 +257,13 @@ AgentSession::AgentSession() {
     ClearAgentStart();
 }
 
+void AgentSession::SetAnswer(const AgentAnswerCase& answer) {
+    if (answer.answer != nullptr)
+        SetAgentAnswer(answer.answer);
+    else
+        ClearAgentAnswer();
+}
+
 AgentSession::~AgentSession() {
     ClearAgentAnswer();
     ClearAgentStart();

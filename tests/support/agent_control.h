@@ -9,6 +9,7 @@
 // "agent"; the "agent" fixture registers the agent before them.
 
 #include "common/com_ptr.h"
+#include "handoff/offer_bound.h"
 
 #include <windows.h>
 
@@ -23,6 +24,53 @@ std::string AgentExePath();
 // "nowrite", "exit", "slow:<ms>:<answer>". Clearing it restores the default, "1".
 void SetAgentAnswer(const std::wstring& answer);
 void ClearAgentAnswer();
+
+// One answer the agent gives AddTask, and what each caller makes of it: the
+// agent's own client sees the HRESULT and the value written back; a hand-off
+// (the client's answer, the helper's Cancel) takes the URL only for 1 within
+// the offer's bound. One table, driven through each of them.
+struct AgentAnswerCase {
+    const wchar_t* answer;  // the "Answer" setting; nullptr leaves it absent
+    bool succeeds;          // AddTask answers S_OK, else a failing HRESULT
+    LONG written;           // what the caller reads in *accepted
+    DWORD delayMs;          // how long the agent takes over its answer
+    bool dies;              // the agent's process ends in the call
+    bool taken;             // a hand-off counts it as acceptance
+
+    // The setting the call meets, as the agent records it.
+    std::wstring Recorded() const { return answer != nullptr ? answer : L"1"; }
+    // For a trace.
+    std::wstring Name() const { return answer != nullptr ? answer : L"(absent)"; }
+};
+
+// How much longer than the bound a declined offer may hold the browser's
+// thread: thread start-up and clean-up on a loaded machine.
+constexpr DWORD kReturnMarginMs = 1500;
+
+// The delay of the last case, spelled in its answer too.
+constexpr DWORD kAfterTheBoundMs = 5500;
+static_assert(kAfterTheBoundMs > kOfferBoundMs, "the last case answers after the bound");
+const AgentAnswerCase kAgentAnswers[] = {
+    {nullptr, true, 1, 0, false, true},
+    {L"1", true, 1, 0, false, true},
+    {L"0", true, 0, 0, false, false},
+    {L"2", true, 2, 0, false, false},
+    {L"-1", true, -1, 0, false, false},
+    {L"2147483647", true, 2147483647, 0, false, false},
+    {L"nowrite", true, 0, 0, false, false},  // the marshaler hands back 0
+    {L"hresult:0x80004005", false, 0, 0, false, false},
+    {L"hresult:0x8007000E", false, 0, 0, false, false},
+    {L"hresult:0x80070005", false, 0, 0, false, false},
+    {L"hresult:0x800706BE", false, 0, 0, false, false},
+    {L"not an answer", false, 0, 0, false, false},
+    {L"exit", false, 0, 0, true, false},
+    // A cold start follows (about a second): activation works again.
+    {L"1", true, 1, 0, false, true},
+    {L"slow:500:1", true, 1, 500, false, true},
+    {L"slow:1500:2", true, 2, 1500, false, false},
+    // Taken by the agent after the browser stopped waiting: declined.
+    {L"slow:5500:1", true, 1, kAfterTheBoundMs, false, false},
+};
 
 // The "Start" setting, read as COM starts the agent: "silent:<ms>" makes a
 // program that never registers its class object and ends after <ms>.
@@ -106,6 +154,8 @@ class AgentSession {
     AgentSession& operator=(const AgentSession&) = delete;
 
     void SetAnswer(const std::wstring& answer) { SetAgentAnswer(answer); }
+    // The case's answer, or none (the default) for a case without one.
+    void SetAnswer(const AgentAnswerCase& answer);
     const std::wstring& RecordPath() const { return recordPath_; }
     std::vector<AgentRecord> Records() const { return ReadAgentRecords(recordPath_); }
 

@@ -1,6 +1,6 @@
 #include "tests/support/config_file.h"
 
-#include "tests/support/child_process.h"
+#include "tools/support/process.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "tests/support/test_copy.h"
 
 #include "common/win_handles.h"
-#include "tests/support/child_process.h"
+#include "tools/support/process.h"
 
 #include <cstdio>
 #include <cstring>
@@ -54,6 +54,16 @@ bool SetReportedVersion(const std::string& exePath, const WindowsVersion& versio
     return RegSetValueExA(key.Get(), "Version", 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(version.wineName),
                           static_cast<DWORD>(std::strlen(version.wineName) + 1)) == ERROR_SUCCESS;
+}
+
+// Copies this executable to `exe`, runs the copy with `arguments`, deletes it
+// and answers its exit code; -10 when the copy could not be made.
+int RunSelfAs(const std::string& exe, const std::string& arguments) {
+    if (!CopyFileA(SelfPath().c_str(), exe.c_str(), FALSE))
+        return -10;
+    const int result = RunProcess(exe, arguments);
+    DeleteFileA(exe.c_str());
+    return result;
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include "common/guid_text.h"
 #include "tests/support/agent_control.h"
-#include "tests/support/child_process.h"
+#include "tools/support/process.h"
 #include "tests/support/config_file.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/scratch_dir.h"

@@ -7,7 +7,7 @@
 #include "tools/url_explainer/list_lint.h"
 #include "common/identifiers.h"
 #include "tests/support/agent_control.h"
-#include "tests/support/child_process.h"
+#include "tools/support/process.h"
 #include "tests/support/config_file.h"
 #include "tools/support/event_args.h"
 #include "tests/support/scratch_dir.h"
