@@ -1,10 +1,10 @@
 // Whatever becomes of the download agent, the browser's navigation goes on
 // (Cancel 0) within the offer's bound, and the next hand-off works once the
 // agent is back.
-#include "tools/support/process.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sited_helper.h"
 #include "tests/support/test_copy.h"
+#include "tools/support/process.h"
 
 #include <exdispid.h>
 

@@ -6,10 +6,10 @@
 
 #include "common/guid_text.h"
 #include "tests/support/agent_control.h"
-#include "tools/support/process.h"
 #include "tests/support/config_file.h"
 #include "tests/support/registry_sandbox.h"
 #include "tests/support/scratch_dir.h"
+#include "tools/support/process.h"
 #include "tools/support/wine_paths.h"
 
 #include <windows.h>

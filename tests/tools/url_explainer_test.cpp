@@ -4,14 +4,14 @@
 #include "tools/url_explainer/explain.h"
 
 #include "common/com_ptr.h"
-#include "tools/url_explainer/list_lint.h"
 #include "common/identifiers.h"
 #include "tests/support/agent_control.h"
-#include "tools/support/process.h"
 #include "tests/support/config_file.h"
-#include "tools/support/event_args.h"
 #include "tests/support/scratch_dir.h"
+#include "tools/support/event_args.h"
+#include "tools/support/process.h"
 #include "tools/support/wine_paths.h"
+#include "tools/url_explainer/list_lint.h"
 
 #include <exdispid.h>
 
