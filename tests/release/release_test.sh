@@ -82,8 +82,15 @@ install_x64() {
   fi
   local said
   said=$(cd "$folder" && { wine cmd /c install.cmd </dev/null; echo "exit $?"; } | tr -d '\r')
-  grep -q "could not be registered" <<<"$said" && grep -qx "exit 1" <<<"$said" ||
-    fail "install.cmd reports success without the 32-bit registration: '$said'"
+  # Success only with the 32-bit registration: a machine told to take this
+  # road (WEBCORVANE_32BIT=no) may still run the 32-bit regsvr32.
+  if grep -qx "exit 0" <<<"$said"; then
+    [ "$(server /reg:32)" = "$win_folder\\x86\\WebCorvaneBHO.dll" ] ||
+      fail "install.cmd reports success without the 32-bit registration: '$said'"
+  else
+    grep -q "could not be registered" <<<"$said" && grep -qx "exit 1" <<<"$said" ||
+      fail "install.cmd fails without saying so: '$said'"
+  fi
   wine regsvr32 /s "$win_folder\\x64\\WebCorvaneBHO.dll" </dev/null >/dev/null 2>&1 ||
     fail "the 64-bit regsvr32 answered $?"
 }
