@@ -26,6 +26,7 @@ bool ReadRegistryString(HKEY root, const std::string& key, const char* value, st
     // Read wide, so that a path outside the ANSI code page is read as written.
     // The shell's reader ends the string even where it was stored without its
     // terminating zero, as "DownloadUI" is, and leaves REG_EXPAND_SZ as written.
+    // An empty name reads the default value.
     const std::wstring name = value != nullptr ? Utf8ToWide(value) : std::wstring();
     const SRRF flags = SRRF_RT_REG_SZ | SRRF_RT_REG_EXPAND_SZ | SRRF_NOEXPAND;
     std::wstring data;
@@ -35,8 +36,8 @@ bool ReadRegistryString(HKEY root, const std::string& key, const char* value, st
     while (status == ERROR_MORE_DATA) {
         data.assign(size / sizeof(wchar_t) + 1, L'\0');
         size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-        status = SHRegGetValueW(handle.Get(), nullptr, value != nullptr ? name.c_str() : nullptr,
-                                flags, nullptr, &data[0], &size);
+        status =
+            SHRegGetValueW(handle.Get(), nullptr, name.c_str(), flags, nullptr, &data[0], &size);
     }
     if (status != ERROR_SUCCESS)
         return false;

@@ -27,11 +27,8 @@ std::string ServerProgram(const std::string& commandLine) {
         PathUnquoteSpacesW(&line[0]);
         return WideToUtf8(line.c_str());
     }
-    std::wstring lower = line;
-    for (wchar_t& c : lower)
-        c = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-    const std::size_t exe = lower.find(L".exe");
-    return exe == std::wstring::npos ? commandLine : WideToUtf8(line.substr(0, exe + 4));
+    const wchar_t* exe = StrStrIW(line.c_str(), L".exe");
+    return exe == nullptr ? commandLine : WideToUtf8(line.substr(0, exe - line.c_str() + 4));
 }
 
 void CreateAndTime(REFCLSID agentClass, std::vector<Finding>& findings) {
