@@ -20,3 +20,9 @@ extern const IID DIID_WebBrowserEvents2;        // {34A715A0-6587-11D0-924A-0020
 
 // The automation marshaler, named as the proxy/stub of type-library interfaces.
 constexpr const char kAutomationMarshalerText[] = "{00020424-0000-0000-C000-000000000046}";
+
+// The browser extension for Chromium's family (Chrome, Edge and the rest) and
+// the native messaging host it talks to. The ID follows from the "key" of
+// extension/manifest.json; the host's manifest allows that ID alone.
+constexpr const char kNativeHostName[] = "com.webcorvane.handoff";
+constexpr const char kChromiumExtensionId[] = "kcoknpeidlbnejabegefbjfpabheffnk";

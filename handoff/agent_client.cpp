@@ -10,6 +10,7 @@
 
 #include <objbase.h>
 
+#include <memory>
 #include <string>
 
 #include "download_agent.h"
@@ -32,13 +33,17 @@ namespace {
 constexpr LONG kAccepted = 1;
 
 // Every string and the agent itself are held, so that an error releases them.
-bool AddTask(const AgentTask& task) {
+// `reached` is set once the agent exists: the offer's thread may outlive the
+// caller, so the caller reads it through a share of its own, and only after
+// the thread has ended.
+bool AddTask(const AgentTask& task, volatile LONG& reached) {
     CLSID agentClass;
     if (FAILED(ResolveAgent(agentClass)))
         return false;
     ComPtr<IDownloadAgent> agent;
     if (FAILED(CreateAgent(agentClass, agent.Receive())))
         return false;
+    InterlockedExchange(&reached, 1);
 
     const Bstr url = Bstr::FromWide(task.url);
     const Bstr comment = Bstr::FromWide(task.comment);
@@ -57,14 +62,23 @@ bool AddTask(const AgentTask& task) {
 
 }  // namespace
 
-bool OfferToAgent(AgentTask task) noexcept {
+OfferOutcome OfferTaskToAgent(AgentTask task) noexcept {
     // The offer runs on a thread of its own that may outlive this call, with
     // the task it owns. A failing AddTask, an agent that died during the call,
     // a string that could not be built, or an agent that did not answer within
     // the bound: nothing was taken, and the agent is released on the offer's
     // own thread.
-    return GuardBoundary(false, [&] {
-        return RunBounded([task = std::move(task)] { return AddTask(task); }, kOfferBoundMs) ==
-               BoundedAnswer::kYes;
+    return GuardBoundary(OfferOutcome::kDeclined, [&] {
+        auto reached = std::make_shared<volatile LONG>(0);
+        switch (RunBounded([task = std::move(task), reached] { return AddTask(task, *reached); },
+                           kOfferBoundMs)) {
+            case BoundedAnswer::kYes:
+                return OfferOutcome::kTaken;
+            case BoundedAnswer::kTimedOut:
+                return OfferOutcome::kTimedOut;
+            case BoundedAnswer::kNo:
+                break;
+        }
+        return *reached != 0 ? OfferOutcome::kDeclined : OfferOutcome::kUnreachable;
     });
 }

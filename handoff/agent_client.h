@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 struct IDownloadAgent;
 
@@ -19,12 +20,25 @@ struct AgentTask {
     std::wstring cookie;    // the URL's cookie string, empty when it has none
 };
 
+// How one offer ended, for a caller that tells its user why (the native
+// messaging host); the library only asks whether it was taken.
+enum class OfferOutcome {
+    kTaken,        // the agent answered 1 within the bound
+    kDeclined,     // it answered anything else, failed the call or died in it
+    kUnreachable,  // no agent: the ProgID resolves to nothing or it cannot be created
+    kTimedOut,     // no answer within the bound
+};
+
 // Resolves the agent, creates it, calls AddTask once and releases it, on a
-// thread of its own for which the caller waits at most kOfferBoundMs. True
-// exactly when the agent answered 1 within the bound; a failure anywhere, an
-// exception included, and an agent too slow are a declined offer. The caller
-// has applied the policy.
-bool OfferToAgent(AgentTask task) noexcept;
+// thread of its own for which the caller waits at most kOfferBoundMs. The
+// caller has applied the policy.
+OfferOutcome OfferTaskToAgent(AgentTask task) noexcept;
+
+// True exactly when the agent answered 1 within the bound; a failure
+// anywhere, an exception included, and an agent too slow are a declined offer.
+inline bool OfferToAgent(AgentTask task) noexcept {
+    return OfferTaskToAgent(std::move(task)) == OfferOutcome::kTaken;
+}
 
 // The download agent as every offer reaches it: its ProgID resolved afresh,
 // then created in a process of its own for IDownloadAgent. Each answers the
