@@ -1,6 +1,7 @@
 # Code that needs no Windows header (the shared lock uses one where there is
 # one): built into the Windows libraries and natively alike, by layer.
-set(PURE_HANDOFF_SOURCES ${CMAKE_SOURCE_DIR}/handoff/url_policy.cpp)
+set(PURE_HANDOFF_SOURCES ${CMAKE_SOURCE_DIR}/handoff/url_policy.cpp
+                         ${CMAKE_SOURCE_DIR}/handoff/policy_decision.cpp)
 set(PURE_BROWSER_SOURCES ${CMAKE_SOURCE_DIR}/browser/intercept_state.cpp
                          ${CMAKE_SOURCE_DIR}/browser/shared_intercept_state.cpp)
 # The list lint serves the URL explainer alone.

@@ -1,4 +1,4 @@
-// The hand-off policy where the string rules of url_policy.cpp meet
+// The hand-off policy where the decision of policy_decision.cpp meets
 // "UserConfig.ini".
 #include "handoff/handoff_policy.h"
 
@@ -11,6 +11,27 @@ namespace {
 
 std::wstring Wide(const char* ascii) {
     return Utf8ToWide(ascii);
+}
+
+// The profile reads behind a decision, beside this module.
+class ProfileSettings final : public PolicySettings {
+  public:
+    bool Locate() override { return ConfigurationPath(path_); }
+    int SwitchValue(PolicyRoad road) override { return ReadSwitchValue(path_, SwitchKeyOf(road)); }
+    std::string ExtensionList() override { return ReadExtensionList(path_); }
+
+  private:
+    std::wstring path_;
+};
+
+bool KeyIsSet(const std::wstring& path, const char* key) {
+    // No value holds a lone U+0001: a default that comes back was not read
+    // from the file.
+    const wchar_t kMissing[] = L"\x01";
+    wchar_t probe[8];
+    GetPrivateProfileStringW(Wide(kSettingsSection).c_str(), Wide(key).c_str(), kMissing, probe, 8,
+                             path.c_str());
+    return !(probe[0] == kMissing[0] && probe[1] == L'\0');
 }
 
 }  // namespace
@@ -28,9 +49,9 @@ bool ConfigurationPath(std::wstring& path) {
     return GetModuleDirectory(moduleInstance, directory) && ConfigurationPathIn(directory, path);
 }
 
-int ReadMonitorValue(const std::wstring& path) {
-    return static_cast<int>(GetPrivateProfileIntW(Wide(kSettingsSection).c_str(),
-                                                  Wide(kSwitchKey).c_str(), 1, path.c_str()));
+int ReadSwitchValue(const std::wstring& path, const char* key) {
+    return static_cast<int>(
+        GetPrivateProfileIntW(Wide(kSettingsSection).c_str(), Wide(key).c_str(), 1, path.c_str()));
 }
 
 std::string ReadExtensionList(const std::wstring& path) {
@@ -41,11 +62,19 @@ std::string ReadExtensionList(const std::wstring& path) {
     return WideToUtf8(std::wstring(list, length));
 }
 
+PolicyDecision DecideHandOff(PolicyRoad road, const std::string& url, const std::string& fileName) {
+    ProfileSettings settings;
+    return DecidePolicy(road, url, fileName, settings);
+}
+
 bool PolicyAllows(const std::string& url) {
-    if (!IsSupportedUrl(url.c_str()))
-        return false;
-    std::wstring path;
-    if (!ConfigurationPath(path) || !IsSwitchOn(ReadMonitorValue(path)))
-        return false;
-    return MatchesExtension(url.c_str(), ReadExtensionList(path).c_str());
+    return DecideHandOff(PolicyRoad::kLibrary, url).allows;
+}
+
+SettingSources ReadSettingSources(const std::wstring& path, PolicyRoad road) {
+    SettingSources sources;
+    sources.fileExists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    sources.switchFromFile = KeyIsSet(path, SwitchKeyOf(road));
+    sources.listFromFile = KeyIsSet(path, kListKey);
+    return sources;
 }

@@ -103,6 +103,74 @@ TEST_F(HandoffPolicy, TheSwitchIsReadBeforeTheListAndEachOnce) {
     EXPECT_EQ(2, reads.Count());
 }
 
+// Both roads through the settings file: the verdict, the reason, the step
+// that decided, and how many reads of the file it took.
+TEST_F(HandoffPolicy, BothRoadsDecideWithTheirReasons) {
+    using R = PolicyDecision;
+    const PolicyRoad ie = PolicyRoad::kLibrary, chromium = PolicyRoad::kBrowsers;
+    struct Case {
+        const char* lines;  // the [Monitor] section; null: no file
+        PolicyRoad road;
+        const char* url;
+        const char* fileName;
+        R::Reason reason;
+        const char* subject;  // what the extension was looked for in
+        int reads;
+    } cases[] = {
+        {nullptr, ie, "http://host/a.zip", "", R::kTaken, "http://host/a.zip", 2},
+        {nullptr, ie, "blob:http://host/1", "", R::kUnsupportedScheme, "", 0},
+        {"MonitorIE=0", ie, "http://host/a.zip", "", R::kSwitchOff, "", 1},
+        // Each road reads its own switch.
+        {"MonitorIE=0", chromium, "http://host/x", "a.zip", R::kTaken, "a.zip", 2},
+        {"MonitorBrowsers=0", ie, "http://host/a.zip", "", R::kTaken, "http://host/a.zip", 2},
+        {"MonitorBrowsers=0", chromium, "http://host/a.zip", "a.zip", R::kSwitchOff, "", 1},
+        {"MonitorBrowsers=2", chromium, "http://host/a.zip", "a.zip", R::kSwitchOff, "", 1},
+        {nullptr, chromium, "data:application/zip;base64,AA==", "a.zip", R::kUnsupportedScheme, "",
+         0},
+        {nullptr, chromium, "file:///c:/a.zip", "a.zip", R::kUnsupportedScheme, "", 0},
+        // The proposed name reflects Content-Disposition; the URL's own
+        // extension does not count.
+        {nullptr, chromium, "http://host/download.php?id=7", "a.zip", R::kTaken, "a.zip", 2},
+        {nullptr, chromium, "http://host/a.zip", "a.pdf", R::kNotInList, "a.pdf", 2},
+        {nullptr, chromium, "https://host/A.ZIP", "", R::kTaken, "https://host/A.ZIP", 2},
+        {nullptr, chromium, "http://host/page", "", R::kNotInList, "http://host/page", 2},
+        {"ExtendNames=.pdf;", chromium, "http://host/a.zip", "a.pdf", R::kTaken, "a.pdf", 2},
+        {"ExtendNames=", chromium, "corvane://host/a", "a.pdf", R::kTaken, "corvane://host/a", 2},
+    };
+    for (const Case& c : cases) {
+        const std::string trace =
+            std::string(c.lines ? c.lines : "(no file)") + " " + c.url + " " + c.fileName;
+        if (c.lines != nullptr)
+            config.WriteMonitor(c.lines);
+        else
+            config.Remove();
+        ProfileReads reads;
+        const PolicyDecision d = DecideHandOff(c.road, c.url, c.fileName);
+        EXPECT_EQ(c.reads, reads.Count()) << trace;
+        EXPECT_EQ(c.reason, d.reason) << trace;
+        EXPECT_EQ(c.reason == R::kTaken, d.allows) << trace;
+        EXPECT_EQ(c.reason != R::kUnsupportedScheme, d.scheme != nullptr) << trace;
+        EXPECT_EQ(c.reads >= 1, d.switchRead) << trace;
+        EXPECT_EQ(c.reads == 2, d.listRead) << trace;
+        EXPECT_EQ(c.subject, d.extensionSubject) << trace;
+        if (c.road == ie) {
+            EXPECT_EQ(d.allows, PolicyAllows(c.url)) << trace;
+        }
+    }
+}
+
+// Where each value came from, for the explainer: read apart from decisions.
+TEST_F(HandoffPolicy, SourcesTellTheFileFromTheDefault) {
+    const std::wstring path = Path();
+    SettingSources s = ReadSettingSources(path, PolicyRoad::kBrowsers);
+    EXPECT_FALSE(s.fileExists || s.switchFromFile || s.listFromFile);
+    config.WriteMonitor("MonitorIE=0\r\nExtendNames=");
+    s = ReadSettingSources(path, PolicyRoad::kBrowsers);
+    EXPECT_TRUE(s.fileExists && s.listFromFile);
+    EXPECT_FALSE(s.switchFromFile);
+    EXPECT_TRUE(ReadSettingSources(path, PolicyRoad::kLibrary).switchFromFile);
+}
+
 // A library whose own path fits MAX_PATH but whose "UserConfig.ini" beside it
 // would not: the policy reads nothing and offers nothing. The cases run in a
 // copy of this executable, with a short name, in such a folder.
