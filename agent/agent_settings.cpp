@@ -2,37 +2,16 @@
 
 #include "agent/answer.h"
 #include "common/hresult_error.h"
-#include "common/win_handles.h"
+#include "common/registry_reader.h"
 
 #include <windows.h>
 
 #include <vector>
 
 namespace {
-// Answers false when the key or value is absent.
+// Answers false when the key or value is absent or not a string.
 bool ReadStringValue(const wchar_t* name, std::wstring& text) {
-    RegKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, key.Receive()) !=
-        ERROR_SUCCESS)
-        return false;
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key.Get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-        return false;
-    text.clear();
-    if (type != REG_SZ)
-        return true;
-    // The stored data need not end in a terminator: keep room for one.
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-    DWORD got = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                         &got) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return true;
-    text.assign(buffer.data(), got / sizeof(wchar_t));
-    // Up to the first terminator, like every reader of REG_SZ.
-    text.resize(wcsnlen(text.c_str(), text.size()));
-    return true;
+    return ReadRegistryString(HKEY_CURRENT_USER, kSettingsKey, name, text);
 }
 }  // namespace
 

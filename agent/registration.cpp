@@ -4,6 +4,7 @@
 #include "common/com_ptr.h"
 #include "common/guid_text.h"
 #include "common/hresult_error.h"
+#include "common/registry_reader.h"
 #include "common/string_conversion.h"
 #include "common/win_handles.h"
 #include "download_agent.h"
@@ -82,9 +83,7 @@ void DeleteTree(const std::wstring& subkey) {
 }
 
 bool KeyExists(const std::wstring& subkey) {
-    RegKey key;
-    return RegOpenKeyExW(HKEY_CLASSES_ROOT, subkey.c_str(), 0, KEY_READ, key.Receive()) ==
-           ERROR_SUCCESS;
+    return RegistryKeyExists(HKEY_CLASSES_ROOT, subkey);
 }
 
 void UnregisterTypeLibrary(const std::wstring& path) {

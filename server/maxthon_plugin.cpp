@@ -5,6 +5,7 @@
 #include "common/boundary.h"
 #include "common/guid_text.h"
 #include "common/identifiers.h"
+#include "common/registry_reader.h"
 #include "common/string_conversion.h"
 #include "common/win_handles.h"
 #include "server/registration.h"
@@ -51,17 +52,14 @@ int RemovePlugin(const std::wstring& folder) {
 }  // namespace
 
 bool ReadMaxthonFolder(std::wstring& path) {
-    RegKey key;
-    if (RegOpenKeyW(HKEY_CURRENT_USER, Wide(kMaxthonKey).c_str(), key.Receive()) != ERROR_SUCCESS)
-        return false;
-    wchar_t data[MAX_PATH];
-    DWORD byteCount = sizeof(data);
-    if (RegQueryValueExW(key.Get(), Wide(kMaxthonFolderValue).c_str(), nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(data), &byteCount) != ERROR_SUCCESS ||
-        !MaxthonFolderUsable(data, byteCount)) {
+    std::wstring data;
+    if (!ReadRegistryString(HKEY_CURRENT_USER, Wide(kMaxthonKey), Wide(kMaxthonFolderValue).c_str(),
+                            data) ||
+        !MaxthonFolderUsable(data.c_str(),
+                             static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)))) {
         return false;
     }
-    path = data;
+    path.swap(data);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "common/guid_text.h"
 #include "common/identifiers.h"
 #include "common/module_path.h"
+#include "common/registry_reader.h"
 #include "common/string_conversion.h"
 #include "common/win_handles.h"
 #include "server/maxthon_plugin.h"
@@ -52,12 +53,7 @@ bool Removed(LSTATUS status) noexcept {
 }
 
 bool HasSubkeys(HKEY root, const char* keyName) noexcept {
-    RegKey key;
-    DWORD subkeys = 0;
-    return RegOpenKeyExA(root, keyName, 0, KEY_READ, key.Receive()) == ERROR_SUCCESS &&
-           RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                            nullptr, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-           subkeys != 0;
+    return RegistryKeyHasSubkeys(root, Utf8ToWide(keyName));
 }
 
 }  // namespace

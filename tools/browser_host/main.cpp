@@ -28,6 +28,7 @@
 #include "common/com_ptr.h"
 #include "common/hresult_error.h"
 #include "common/identifiers.h"
+#include "common/registry_reader.h"
 #include "common/string_conversion.h"
 #include "common/variant.h"
 #include "common/win_handles.h"
@@ -50,19 +51,11 @@ std::string HrText(HRESULT hr) {
     return text;
 }
 
-// A REG_SZ value, or the empty string.
+// A string value, or the empty string.
 std::wstring ReadString(HKEY root, const wchar_t* path, const wchar_t* name) {
-    RegKey key;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
-        return {};
-    wchar_t data[1024] = {};
-    DWORD size = sizeof data - sizeof(wchar_t);
-    DWORD type = 0;
-    const LONG rc =
-        RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-        return {};
-    return data;
+    std::wstring text;
+    ReadRegistryString(root, path, name, text);
+    return text;
 }
 
 // What the host itself sees of one navigation. Connected after the helpers,
@@ -169,7 +162,7 @@ void PumpUntil(Done done, DWORD timeoutMs) {
 std::vector<Helper> LoadHelpers(IWebBrowser2* browser) {
     std::vector<Helper> helpers;
     RegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHelpersKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
+    if (!OpenRegistryKey(HKEY_LOCAL_MACHINE, kHelpersKey, KEY_READ, key))
         return helpers;
     for (DWORD index = 0;; ++index) {
         wchar_t name[256];

@@ -7,6 +7,7 @@
 #include "common/identifiers.h"
 #include "common/win_handles.h"
 #include "common/module_path.h"
+#include "common/registry_reader.h"
 #include "common/string_conversion.h"
 #include "server/maxthon_plugin.h"
 
@@ -18,48 +19,22 @@
 
 bool ReadRegistryString(HKEY root, const std::string& key, const char* value, std::string& text,
                         REGSAM view) {
-    RegKey handle;
-    if (RegOpenKeyExW(root, Utf8ToWide(key).c_str(), 0, KEY_QUERY_VALUE | view, handle.Receive()) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
     // Read wide, so that a path outside the ANSI code page is read as written.
-    // The shell's reader ends the string even where it was stored without its
-    // terminating zero, as "DownloadUI" is, and leaves REG_EXPAND_SZ as written.
-    // An empty name reads the default value.
-    const std::wstring name = value != nullptr ? Utf8ToWide(value) : std::wstring();
-    const SRRF flags = SRRF_RT_REG_SZ | SRRF_RT_REG_EXPAND_SZ | SRRF_NOEXPAND;
     std::wstring data;
-    DWORD size = 0;
-    LSTATUS status = ERROR_MORE_DATA;
-    // The value can grow between asking its size and reading it.
-    while (status == ERROR_MORE_DATA) {
-        data.assign(size / sizeof(wchar_t) + 1, L'\0');
-        size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-        status =
-            SHRegGetValueW(handle.Get(), nullptr, name.c_str(), flags, nullptr, &data[0], &size);
-    }
-    if (status != ERROR_SUCCESS)
+    if (!ReadRegistryString(root, Utf8ToWide(key),
+                            value != nullptr ? Utf8ToWide(value).c_str() : nullptr, data, view))
         return false;
-    data.resize(wcslen(data.c_str()));
     text = WideToUtf8(data);
     return true;
 }
 
 bool ReadRegistryDword(HKEY root, const std::string& key, const char* value, DWORD& data) {
-    RegKey handle;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, handle.Receive()) != ERROR_SUCCESS)
-        return false;
-    DWORD size = sizeof(data);
-    DWORD type = 0;
-    return RegQueryValueExA(handle.Get(), value, nullptr, &type, reinterpret_cast<BYTE*>(&data),
-                            &size) == ERROR_SUCCESS &&
-           type == REG_DWORD;
+    return ReadRegistryDword(root, Utf8ToWide(key),
+                             value != nullptr ? Utf8ToWide(value).c_str() : nullptr, data);
 }
 
 bool RegistryKeyExists(HKEY root, const std::string& key) {
-    RegKey handle;
-    return RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, handle.Receive()) == ERROR_SUCCESS;
+    return RegistryKeyExists(root, Utf8ToWide(key));
 }
 
 std::string RootName(HKEY root) {
