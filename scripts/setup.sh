@@ -32,4 +32,9 @@ if [ "${#need[@]}" -gt 0 ] || [ -n "${force_update:-}" ]; then
     $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
   fi
 fi
+# The browser extension's tests drive Chromium through a WebSocket client
+# from the npm registry, at the versions package-lock.json records.
+if ! (cd "$(dirname "$0")/.." && npm ls --silent >/dev/null 2>&1); then
+  (cd "$(dirname "$0")/.." && npm ci --no-audit --no-fund --silent)
+fi
 echo "setup: toolchain ready"

@@ -1,0 +1,122 @@
+// Offers each download to the WebCorvane download manager through its native
+// messaging host, and cancels it in the browser when the manager takes it.
+// Every listener is registered here at the top level, so that a worker
+// started again for an event finds it; what must outlive the worker (the
+// clicked links, the downloads already offered, the problem on the badge)
+// lives in storage.session.
+import { OFFER_BOUND_MS, badgeFor, buildOffer, cookieString, limitText, linkTextFor,
+         problemAfter, readReply } from './offer.js';
+
+const api = globalThis.browser ?? globalThis.chrome;
+const HOST = 'com.webcorvane.handoff';
+const CLICK = 'click:';
+const OFFERED = 'offered';
+const KEEP_OFFERED = 200;
+
+api.runtime.onMessage.addListener(rememberClick);
+api.tabs.onRemoved.addListener((tabId) => api.storage.session.remove(CLICK + tabId));
+// Browsers without a way to hold a download before it is saved take another
+// road to the host, not this one.
+if (api.downloads.onDeterminingFilename) api.downloads.onDeterminingFilename.addListener(holdDownload);
+
+function rememberClick(message, sender) {
+  if (message?.type !== 'link-click' || sender.tab === undefined || typeof message.url !== 'string') return;
+  const text = typeof message.text === 'string' ? limitText(message.text) : '';
+  api.storage.session.set({ [CLICK + sender.tab.id]: { url: message.url, text, at: Date.now() } });
+}
+
+// Returning true keeps the download waiting until suggest() is called; a
+// download the manager takes is cancelled instead.
+function holdDownload(item, suggest) {
+  offer(item).then(
+    (taken) => (taken ? drop(item.id) : suggest()),
+    (error) => {
+      console.error('WebCorvane: offer failed', error);
+      suggest();
+    });
+  return true;
+}
+
+async function drop(id) {
+  await api.downloads.cancel(id);
+  await api.downloads.erase({ id });
+}
+
+async function offer(item) {
+  if (!(await firstOffer(item.id))) return false;
+  const [stored, cookie] = await Promise.all([api.storage.session.get(null), cookieFor(item.finalUrl || item.url)]);
+  const clicks = Object.keys(stored).filter((key) => key.startsWith(CLICK)).map((key) => stored[key]);
+  const answer = await ask(buildOffer(item, linkTextFor(clicks, item), cookie));
+  return answer !== null && answer.taken;
+}
+
+// One download gives one offer, even when the browser asks again.
+async function firstOffer(id) {
+  const offered = (await api.storage.session.get(OFFERED))[OFFERED] ?? [];
+  if (offered.includes(id)) return false;
+  await api.storage.session.set({ [OFFERED]: [...offered.slice(1 - KEEP_OFFERED), id] });
+  return true;
+}
+
+async function cookieFor(url) {
+  if (!/^https?:/i.test(url)) return '';
+  return cookieString(await api.cookies.getAll({ url }));
+}
+
+// The host, over one port for as long as it stays up; a port that dropped is
+// opened again by the next download.
+let port = null;
+const waiting = new Map(); // offer id -> function taking the reply or null
+
+function ask(message) {
+  return new Promise((resolve) => {
+    const timer = setTimeout(() => settle(message.id, null), OFFER_BOUND_MS);
+    waiting.set(message.id, (reply) => {
+      clearTimeout(timer);
+      resolve(reply);
+    });
+    try {
+      if (port === null) port = connect();
+      port.postMessage(message);
+    } catch (error) {
+      hostGone(port, error.message);
+    }
+  });
+}
+
+function settle(id, reply) {
+  const resolve = waiting.get(id);
+  waiting.delete(id);
+  resolve?.(reply);
+}
+
+function connect() {
+  const opened = api.runtime.connectNative(HOST);
+  opened.onMessage.addListener((message) => {
+    const answer = readReply(message, message?.id);
+    if (answer === null || !waiting.has(message.id)) return; // late, after the bound
+    settle(message.id, answer);
+    noteProblem(answer);
+  });
+  opened.onDisconnect.addListener((gone) =>
+    hostGone(gone, api.runtime.lastError?.message ?? gone.error?.message ?? 'the host ended'));
+  return opened;
+}
+
+function hostGone(gone, why) {
+  if (gone !== port) return;
+  port = null;
+  for (const id of [...waiting.keys()]) settle(id, null);
+  noteProblem({ dropped: why });
+}
+
+async function noteProblem(event) {
+  const before = (await api.storage.session.get('problem')).problem ?? null;
+  const after = problemAfter(before, event);
+  if (JSON.stringify(after) === JSON.stringify(before)) return;
+  await api.storage.session.set({ problem: after });
+  const { text, title } = badgeFor(after);
+  const action = api.action ?? api.browserAction;
+  await Promise.all([action.setBadgeText({ text }), action.setTitle({ title }),
+                     action.setBadgeBackgroundColor({ color: '#c62828' })]);
+}

@@ -1,0 +1,20 @@
+// Tells the extension which link each click lands on, so that the download it
+// starts carries the link's text. In the capture phase, so that a page that
+// stops the click's propagation still lets us see it; through the event's
+// path, so that a link inside a shadow root is found too.
+(() => {
+  const api = globalThis.browser ?? globalThis.chrome;
+  const tell = (event) => {
+    const link = event.composedPath().find(
+      (node) => (node instanceof HTMLAnchorElement || node instanceof HTMLAreaElement) && node.href !== '');
+    if (link === undefined) return;
+    try {
+      api.runtime.sendMessage({ type: 'link-click', url: link.href, text: link.innerText ?? '' })
+        .catch(() => {});
+    } catch {
+      // The extension was updated or removed under this page: nothing to tell.
+    }
+  };
+  addEventListener('click', tell, true);
+  addEventListener('auxclick', tell, true);
+})();

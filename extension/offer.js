@@ -1,0 +1,97 @@
+// What one download's offer to the native host says, and what the host's
+// answer means. No browser API here: the same rules serve every browser and
+// run under Node's test runner.
+
+// The bound of one offer, as in the Internet Explorer helper: with no answer
+// by then the browser keeps the download. Chromium itself lets a held
+// download go after about 15 s, well past it.
+export const OFFER_BOUND_MS = 5000;
+
+// Link text travels at most this many bytes of UTF-8, cut at a whole
+// character, like the helper's.
+export const MAX_LINK_TEXT_BYTES = 1023;
+
+export function limitText(text, maxBytes = MAX_LINK_TEXT_BYTES) {
+  let bytes = 0;
+  let end = 0;
+  for (const character of text) {
+    const code = character.codePointAt(0);
+    bytes += code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+    if (bytes > maxBytes) break;
+    end += character.length;
+  }
+  return text.slice(0, end);
+}
+
+// The Cookie header the browser would send, from cookies.getAll's answer
+// (which already puts the longest path first, as the header does).
+export function cookieString(cookies) {
+  return cookies.map(({ name, value }) => (name === '' ? value : `${name}=${value}`)).join('; ');
+}
+
+const withoutFragment = (url) => (typeof url === 'string' ? url.split('#', 1)[0] : '');
+
+// The text of the link whose click started the download: the latest click,
+// in any tab, on the download's first or final URL.
+export function linkTextFor(clicks, item) {
+  const urls = new Set([withoutFragment(item.url), withoutFragment(item.finalUrl)]);
+  let best = null;
+  for (const click of clicks) {
+    if (urls.has(withoutFragment(click.url)) && (best === null || click.at >= best.at)) best = click;
+  }
+  return best === null ? '' : best.text;
+}
+
+// Unknown sizes are -1 in the offer; the browser says 0 or -1.
+const knownSize = (n) => (Number.isSafeInteger(n) && n > 0 ? n : -1);
+
+export function buildOffer(item, linkText, cookie) {
+  return {
+    id: item.id,
+    url: item.finalUrl || item.url,
+    firstUrl: item.url,
+    referrer: item.referrer || '',
+    cookie,
+    linkText: limitText(linkText),
+    filename: item.filename || '',
+    mime: item.mime || '',
+    size: knownSize(item.totalBytes) !== -1 ? knownSize(item.totalBytes) : knownSize(item.fileSize),
+  };
+}
+
+// The host's answer to the offer with this id: taken only when it says so
+// plainly; anything else keeps the download in the browser.
+export function readReply(reply, id) {
+  if (reply === null || typeof reply !== 'object' || reply.id !== id) return null;
+  return {
+    taken: reply.taken === true,
+    reason: typeof reply.reason === 'string' ? reply.reason : 'bad-message',
+    detail: typeof reply.detail === 'string' ? reply.detail : '',
+  };
+}
+
+// What the toolbar button warns of, after an event: the host's answer
+// ({reason, detail}) or its port dropping ({dropped: error text}). A problem
+// is {what: 'host' | 'agent', detail} or null when all is well.
+export function problemAfter(problem, event) {
+  if ('dropped' in event) return { what: 'host', detail: event.dropped };
+  switch (event.reason) {
+    case 'unreachable':
+    case 'timed-out':
+      return { what: 'agent', detail: event.detail };
+    case 'taken':
+    case 'declined':
+      return null;
+    default:
+      // The host answered, which says nothing about the agent.
+      return problem !== null && problem.what === 'agent' ? problem : null;
+  }
+}
+
+export function badgeFor(problem) {
+  if (problem === null) return { text: '', title: 'WebCorvane: downloads are offered to the download manager' };
+  if (problem.what === 'host') {
+    return { text: '!', title: `WebCorvane: the download manager's browser host is missing or failed (${problem.detail})` };
+  }
+  return { text: '!', title: `WebCorvane: the download manager cannot be reached (${problem.detail})` };
+}
