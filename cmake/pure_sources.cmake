@@ -6,7 +6,13 @@ set(PURE_BROWSER_SOURCES ${CMAKE_SOURCE_DIR}/browser/intercept_state.cpp
                          ${CMAKE_SOURCE_DIR}/browser/shared_intercept_state.cpp)
 # The list lint serves the URL explainer alone.
 set(PURE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/tools/url_explainer/list_lint.cpp)
-set(PURE_SOURCES ${PURE_HANDOFF_SOURCES} ${PURE_BROWSER_SOURCES} ${PURE_TOOL_SOURCES})
+# The native messaging host's frames, messages and loop.
+set(PURE_HOST_SOURCES ${CMAKE_SOURCE_DIR}/native_host/frame.cpp
+                      ${CMAKE_SOURCE_DIR}/native_host/message.cpp
+                      ${CMAKE_SOURCE_DIR}/native_host/reply_reasons.cpp
+                      ${CMAKE_SOURCE_DIR}/native_host/host_loop.cpp)
+set(PURE_SOURCES ${PURE_HANDOFF_SOURCES} ${PURE_BROWSER_SOURCES} ${PURE_TOOL_SOURCES}
+                 ${PURE_HOST_SOURCES})
 
 # Their tests, built natively and into the Windows test executables alike.
 set(PURE_TESTS ${CMAKE_SOURCE_DIR}/tests/handoff/url_policy_test.cpp

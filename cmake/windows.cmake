@@ -52,12 +52,23 @@ webcorvane_layer(common)
 webcorvane_layer(handoff common)
 webcorvane_layer(browser handoff common)
 webcorvane_layer(server browser handoff common)
+# The native messaging host, a program of its own above the hand-off.
+webcorvane_layer(native_host handoff common)
 target_link_libraries(webcorvane_common PUBLIC download_agent_interface ole32 oleaut32 uuid
                                                advapi32 shlwapi wininet user32)
 add_subdirectory(common)
 add_subdirectory(handoff)
 add_subdirectory(browser)
 add_subdirectory(server)
+
+# nlohmann's JSON headers (Debian's nlohmann-json3-dev) alone, not the rest of
+# the build machine's /usr/include.
+set(JSON_HEADERS_VIEW ${CMAKE_BINARY_DIR}/third_party/json)
+file(MAKE_DIRECTORY ${JSON_HEADERS_VIEW})
+file(CREATE_LINK /usr/include/nlohmann ${JSON_HEADERS_VIEW}/nlohmann SYMBOLIC)
+add_library(json_headers INTERFACE)
+target_include_directories(json_headers SYSTEM INTERFACE ${JSON_HEADERS_VIEW})
+add_subdirectory(native_host)
 
 # The whole library as the tests and tools see it: every subsystem, and the
 # source tree's root for their includes.
@@ -105,6 +116,7 @@ include(ExternalProject)
 set(SHIPPED_DIR ${CMAKE_BINARY_DIR}/shipped)
 set(SHIPPED_DLL ${SHIPPED_DIR}/WebCorvaneBHO.dll)
 set(SHIPPED_EXPLAINER ${SHIPPED_DIR}/tools/url_explainer/url_explainer.exe)
+set(SHIPPED_HOST ${SHIPPED_DIR}/native_host/WebCorvaneHost.exe)
 ExternalProject_Add(shipped
     SOURCE_DIR ${CMAKE_SOURCE_DIR}
     BINARY_DIR ${SHIPPED_DIR}
@@ -113,7 +125,7 @@ ExternalProject_Add(shipped
                -DWEBCORVANE_SHIPPED_BUILD=ON -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
-    BUILD_BYPRODUCTS ${SHIPPED_DLL} ${SHIPPED_EXPLAINER})
+    BUILD_BYPRODUCTS ${SHIPPED_DLL} ${SHIPPED_EXPLAINER} ${SHIPPED_HOST})
 
 add_subdirectory(agent)
 add_subdirectory(tools)

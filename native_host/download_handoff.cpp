@@ -1,0 +1,44 @@
+#include "native_host/download_handoff.h"
+
+#include "common/string_conversion.h"
+#include "handoff/agent_client.h"
+#include "handoff/handoff_policy.h"
+#include "native_host/reply_reasons.h"
+
+namespace {
+
+// As the library cuts a link's text for the agent.
+constexpr std::size_t kMaxLinkTextBytes = 1023;
+
+ReplyReason ReasonOf(OfferOutcome outcome) {
+    switch (outcome) {
+        case OfferOutcome::kTaken:
+            return ReplyReason::kTaken;
+        case OfferOutcome::kUnreachable:
+            return ReplyReason::kUnreachable;
+        case OfferOutcome::kTimedOut:
+            return ReplyReason::kTimedOut;
+        case OfferOutcome::kDeclined:
+            break;
+    }
+    return ReplyReason::kDeclined;
+}
+
+}  // namespace
+
+Reply DownloadHandOff::Handle(const DownloadMessage& message) {
+    const PolicyDecision decision =
+        DecideHandOff(PolicyRoad::kBrowsers, message.url, message.fileName);
+    if (!decision.allows)
+        return RefusalReply(decision);
+
+    // The browser's strings as it gave them; the message's UTF-8 was checked
+    // when it was read, so the conversion is exact.
+    AgentTask task;
+    task.url = Utf8ToWide(message.url);
+    task.comment = Utf8ToWide(
+        message.linkText.substr(0, WholeCharacterPrefix(message.linkText, kMaxLinkTextBytes)));
+    task.referrer = Utf8ToWide(message.referrer);
+    task.cookie = Utf8ToWide(message.cookie);
+    return OfferReply(ReasonOf(OfferTaskToAgent(std::move(task))));
+}

@@ -1,0 +1,124 @@
+#include "native_host/message.h"
+
+#include "native_host/frame.h"
+
+#include <nlohmann/json.hpp>
+
+using nlohmann::json;
+
+namespace {
+
+struct StringField {
+    const char* name;
+    std::string DownloadMessage::*member;
+};
+
+const StringField kStringFields[] = {
+    {"url", &DownloadMessage::url},           {"firstUrl", &DownloadMessage::firstUrl},
+    {"referrer", &DownloadMessage::referrer}, {"cookie", &DownloadMessage::cookie},
+    {"linkText", &DownloadMessage::linkText}, {"filename", &DownloadMessage::fileName},
+    {"mime", &DownloadMessage::mime},
+};
+
+// A size too large for the agent's counters is as good as unknown.
+std::int64_t SizeOf(const json& value) {
+    if (value.is_number_integer())
+        return value.get<std::int64_t>();
+    if (value.is_number_unsigned())
+        return -1;
+    const double size = value.get<double>();
+    return size >= 0 && size < 9.0e18 ? static_cast<std::int64_t>(size) : -1;
+}
+
+}  // namespace
+
+ParsedMessage ParseMessage(const std::string& body) {
+    ParsedMessage parsed;
+    // The parser checks UTF-8 inside strings; a byte outside them is a
+    // syntax error.
+    const json value = json::parse(body, nullptr, false);
+    if (value.is_discarded()) {
+        parsed.error = "The message is not well-formed UTF-8 JSON.";
+        return parsed;
+    }
+    if (!value.is_object()) {
+        parsed.error = "The message is not a JSON object.";
+        return parsed;
+    }
+    const auto id = value.find("id");
+    if (id != value.end()) {
+        if (!id->is_number()) {
+            parsed.error = "The field \"id\" is not a number.";
+            return parsed;
+        }
+        parsed.idText = id->dump();
+    }
+    if (value.find("url") == value.end()) {
+        parsed.error = "The message has no \"url\".";
+        return parsed;
+    }
+    for (const StringField& field : kStringFields) {
+        const auto found = value.find(field.name);
+        if (found == value.end())
+            continue;
+        if (!found->is_string()) {
+            parsed.error = std::string("The field \"") + field.name + "\" is not a string.";
+            return parsed;
+        }
+        std::string text = found->get<std::string>();
+        // The library's strings end at their first zero: no field may hold one.
+        if (text.find('\0') != std::string::npos) {
+            parsed.error = std::string("The field \"") + field.name + "\" holds a zero character.";
+            return parsed;
+        }
+        parsed.message.*field.member = std::move(text);
+    }
+    const auto size = value.find("size");
+    if (size != value.end()) {
+        if (!size->is_number()) {
+            parsed.error = "The field \"size\" is not a number.";
+            return parsed;
+        }
+        parsed.message.size = SizeOf(*size);
+    }
+    parsed.ok = true;
+    return parsed;
+}
+
+const char* ReasonName(ReplyReason reason) noexcept {
+    switch (reason) {
+        case ReplyReason::kTaken:
+            return "taken";
+        case ReplyReason::kSwitchOff:
+            return "switch-off";
+        case ReplyReason::kScheme:
+            return "scheme";
+        case ReplyReason::kNotInList:
+            return "not-in-list";
+        case ReplyReason::kDeclined:
+            return "declined";
+        case ReplyReason::kUnreachable:
+            return "unreachable";
+        case ReplyReason::kTimedOut:
+            return "timed-out";
+        case ReplyReason::kBadMessage:
+            break;
+    }
+    return "bad-message";
+}
+
+std::string ReplyJson(const Reply& reply) {
+    json out = json::object();
+    if (!reply.idText.empty())
+        out["id"] = json::parse(reply.idText, nullptr, false);
+    out["taken"] = reply.reason == ReplyReason::kTaken;
+    out["reason"] = ReasonName(reply.reason);
+    out["detail"] = reply.detail;
+    // A detail that quotes the message may hold anything: bytes that are not
+    // UTF-8 become U+FFFD rather than an exception.
+    std::string text = out.dump(-1, ' ', false, json::error_handler_t::replace);
+    if (text.size() <= kMaxReplyBytes)
+        return text;
+    out["detail"] = "";
+    return out.dump(-1, ' ', false, json::error_handler_t::replace);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+// The host's one message, one per download, and its reply, both UTF-8 JSON:
+//
+//   {"id": 7, "url": "<final URL>", "firstUrl": "...", "referrer": "...",
+//    "cookie": "a=1; b=2", "linkText": "...", "filename": "a.zip",
+//    "mime": "application/zip", "size": 1234}
+//   {"id": 7, "taken": false, "reason": "not-in-list", "detail": "..."}
+//
+// "url" is required; every other field is optional (empty, or -1 for the
+// size). A present field of the wrong type is a bad message; unknown fields
+// are ignored. "id" is echoed so that the extension can match a reply to its
+// download.
+
+#include <cstdint>
+#include <string>
+
+struct DownloadMessage {
+    std::string url;  // after redirects: the one the decision and the agent see
+    std::string firstUrl;
+    std::string referrer;
+    std::string cookie;  // the final URL's cookies, HttpOnly ones included
+    std::string linkText;
+    std::string fileName;  // the browser's proposed base name
+    std::string mime;
+    std::int64_t size = -1;  // -1: unknown
+};
+
+struct ParsedMessage {
+    bool ok = false;
+    DownloadMessage message;
+    // The id as JSON text, to be echoed; empty when absent or not a number.
+    std::string idText;
+    // Why the message is bad, a plain sentence.
+    std::string error;
+};
+
+// Any bytes: invalid UTF-8 or JSON, another value than an object, a missing
+// "url", a mistyped field or a field holding a zero character is a bad
+// message.
+ParsedMessage ParseMessage(const std::string& body);
+
+enum class ReplyReason {
+    kTaken,
+    kSwitchOff,
+    kScheme,
+    kNotInList,
+    kDeclined,
+    kUnreachable,
+    kTimedOut,
+    kBadMessage,
+};
+
+// "taken", "switch-off", "scheme", "not-in-list", "declined", "unreachable",
+// "timed-out", "bad-message".
+const char* ReasonName(ReplyReason reason) noexcept;
+
+struct Reply {
+    std::string idText;  // echoed when not empty
+    ReplyReason reason = ReplyReason::kBadMessage;
+    std::string detail;  // a plain sentence for a person
+};
+
+// The reply's JSON, at most kMaxReplyBytes (frame.h): past that, without
+// its detail.
+std::string ReplyJson(const Reply& reply);

@@ -1,0 +1,15 @@
+#pragma once
+
+// What the host tells the extension, and through it the user, when a
+// download stays with the browser: the policy's reason or how the offer to
+// the download agent ended.
+
+#include "handoff/policy_decision.h"
+#include "native_host/message.h"
+
+// The reply to a decision; "taken" is left to the offer.
+Reply RefusalReply(const PolicyDecision& decision);
+
+// The reply once the agent was asked: kTaken, kDeclined, kUnreachable or
+// kTimedOut.
+Reply OfferReply(ReplyReason outcome);

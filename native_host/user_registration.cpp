@@ -1,0 +1,102 @@
+#include "native_host/user_registration.h"
+
+#include "common/identifiers.h"
+#include "common/module_path.h"
+#include "common/string_conversion.h"
+#include "common/win_handles.h"
+
+#include <windows.h>
+
+namespace {
+
+// Each browser's key and how far up an empty parent may be removed: never
+// past the maker's own key, and never HKCU\Software\Microsoft itself.
+struct BrowserKey {
+    const wchar_t* hosts;  // ...\NativeMessagingHosts
+    int emptyParents;      // parents of `hosts` that removal may take when empty
+};
+const BrowserKey kBrowserKeys[] = {
+    {L"Software\\Google\\Chrome\\NativeMessagingHosts", 2},
+    {L"Software\\Microsoft\\Edge\\NativeMessagingHosts", 1},
+};
+
+std::wstring HostKey(const BrowserKey& browser) {
+    return std::wstring(browser.hosts) + L"\\" + Utf8ToWide(kNativeHostName);
+}
+
+std::string Describe(const BrowserKey& browser, const char* what, LONG status) {
+    return WideToUtf8(L"HKCU\\" + HostKey(browser)) + ": " + what + " failed (error " +
+           std::to_string(status) + ")";
+}
+
+bool ManifestPath(std::wstring& path) {
+    std::wstring directory;
+    if (!GetModuleDirectory(nullptr, directory))
+        return false;
+    path = directory + Utf8ToWide(kNativeHostName) + L".json";
+    return true;
+}
+
+bool IsEmptyKey(const std::wstring& name) {
+    RegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, name.c_str(), 0, KEY_QUERY_VALUE, key.Receive()) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD subkeys = 0, values = 0;
+    return RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                            &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           subkeys == 0 && values == 0;
+}
+
+void RemoveEmptyParents(const BrowserKey& browser) {
+    std::wstring name = browser.hosts;
+    for (int level = 0; level <= browser.emptyParents; ++level) {
+        if (!IsEmptyKey(name) || RegDeleteKeyW(HKEY_CURRENT_USER, name.c_str()) != ERROR_SUCCESS)
+            return;
+        name.resize(name.rfind(L'\\'));
+    }
+}
+
+}  // namespace
+
+bool RegisterForUser(std::string& error) {
+    std::wstring manifest;
+    if (!ManifestPath(manifest)) {
+        error = "the host's own path cannot be had";
+        return false;
+    }
+    if (GetFileAttributesW(manifest.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        error = WideToUtf8(manifest) + " is missing: the browsers would find no host";
+        return false;
+    }
+    bool ok = true;
+    for (const BrowserKey& browser : kBrowserKeys) {
+        RegKey key;
+        LONG status = RegCreateKeyExW(HKEY_CURRENT_USER, HostKey(browser).c_str(), 0, nullptr, 0,
+                                      KEY_SET_VALUE, nullptr, key.Receive(), nullptr);
+        if (status == ERROR_SUCCESS) {
+            status = RegSetValueExW(key.Get(), nullptr, 0, REG_SZ,
+                                    reinterpret_cast<const BYTE*>(manifest.c_str()),
+                                    static_cast<DWORD>((manifest.size() + 1) * sizeof(wchar_t)));
+        }
+        if (status != ERROR_SUCCESS) {
+            error += (error.empty() ? "" : "; ") + Describe(browser, "writing", status);
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+bool UnregisterForUser(std::string& error) {
+    bool ok = true;
+    for (const BrowserKey& browser : kBrowserKeys) {
+        const LONG status = RegDeleteKeyW(HKEY_CURRENT_USER, HostKey(browser).c_str());
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+            error += (error.empty() ? "" : "; ") + Describe(browser, "removing", status);
+            ok = false;
+            continue;
+        }
+        RemoveEmptyParents(browser);
+    }
+    return ok;
+}

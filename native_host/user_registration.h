@@ -1,0 +1,15 @@
+#pragma once
+
+// The host registered for the current user: the key each browser reads,
+// HKCU\Software\Google\Chrome\NativeMessagingHosts\<name> and
+// HKCU\Software\Microsoft\Edge\NativeMessagingHosts\<name>, its default value
+// the full path of the host's manifest beside the program.
+
+#include <string>
+
+// Each answers true when every key is as it should be; otherwise `error`
+// says which was not and why.
+bool RegisterForUser(std::string& error);
+// Removes our keys and the parents we may have made, once they are empty;
+// keys that are not there are no failure.
+bool UnregisterForUser(std::string& error);
