@@ -18,4 +18,5 @@ set(PURE_SOURCES ${PURE_HANDOFF_SOURCES} ${PURE_BROWSER_SOURCES} ${PURE_TOOL_SOU
 set(PURE_TESTS ${CMAKE_SOURCE_DIR}/tests/handoff/url_policy_test.cpp
                ${CMAKE_SOURCE_DIR}/tests/browser/intercept_state_test.cpp
                ${CMAKE_SOURCE_DIR}/tests/browser/intercept_threads_test.cpp
-               ${CMAKE_SOURCE_DIR}/tests/tools/list_lint_test.cpp)
+               ${CMAKE_SOURCE_DIR}/tests/tools/list_lint_test.cpp
+               ${CMAKE_SOURCE_DIR}/tests/native_host/host_loop_test.cpp)

@@ -1,0 +1,83 @@
+// Fuzzes the host's reader with the whole of stdin chosen by the input:
+// frames of any length, cut anywhere, holding any bytes. Every reply must be
+// a whole frame of JSON within the browser's limit, one for each frame read,
+// and only a well-formed message may reach the hand-off.
+#include "native_host/host_loop.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+class Input final : public ByteSource {
+  public:
+    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    std::size_t Read(char* buffer, std::size_t size) override {
+        // Short reads, as from a pipe, by the input's own bytes.
+        std::size_t n = size < size_ ? size : size_;
+        if (n > 1 && size_ > 0)
+            n = 1 + data_[0] % n;
+        std::memcpy(buffer, data_, n);
+        data_ += n;
+        size_ -= n;
+        return n;
+    }
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+};
+
+class Output final : public ByteSink {
+  public:
+    std::string bytes;
+    bool Write(const char* data, std::size_t size) override {
+        bytes.append(data, size);
+        return true;
+    }
+};
+
+class Counter final : public MessageHandler {
+  public:
+    size_t handled = 0;
+    Reply Handle(const DownloadMessage& message) override {
+        if (message.url.find('\0') != std::string::npos)
+            std::abort();
+        ++handled;
+        return Reply{"", ReplyReason::kTaken, message.url};
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Input in(data, size);
+    Output out;
+    Counter handler;
+    const HostExit exit = ServeFrames(in, out, handler);
+    if (exit != kHostStreamEnded && exit != kHostStreamBroken)
+        std::abort();
+
+    size_t replies = 0, taken = 0;
+    for (size_t at = 0; at < out.bytes.size(); ++replies) {
+        std::uint32_t length = 0;
+        if (out.bytes.size() - at < sizeof length)
+            std::abort();
+        std::memcpy(&length, out.bytes.data() + at, sizeof length);
+        if (length > kMaxReplyBytes || out.bytes.size() - at - sizeof length < length)
+            std::abort();
+        const nlohmann::json reply =
+            nlohmann::json::parse(out.bytes.substr(at + sizeof length, length), nullptr, false);
+        if (reply.is_discarded() || !reply.at("taken").is_boolean())
+            std::abort();
+        taken += reply.at("taken").get<bool>();
+        at += sizeof length + length;
+    }
+    if (taken != handler.handled || replies < handler.handled)
+        std::abort();
+    return 0;
+}

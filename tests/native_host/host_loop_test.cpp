@@ -1,0 +1,224 @@
+// The host's frames and messages, natively: bytes in, the replies and the
+// messages the hand-off saw out.
+#include "native_host/host_loop.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using nlohmann::json;
+
+std::string Frame(const std::string& body) {
+    const std::uint32_t length = static_cast<std::uint32_t>(body.size());
+    std::string header(sizeof length, '\0');
+    std::memcpy(&header[0], &length, sizeof length);
+    return header + body;
+}
+
+std::string Header(std::uint32_t length) {
+    return std::string(reinterpret_cast<const char*>(&length), sizeof length);
+}
+
+// Hands out at most 3 bytes a read, as a pipe may.
+class Input final : public ByteSource {
+  public:
+    explicit Input(std::string bytes) : bytes_(std::move(bytes)) {}
+    std::size_t Read(char* buffer, std::size_t size) override {
+        const std::size_t n = std::min({size, std::size_t{3}, bytes_.size() - at_});
+        std::memcpy(buffer, bytes_.data() + at_, n);
+        at_ += n;
+        return n;
+    }
+
+  private:
+    std::string bytes_;
+    std::size_t at_ = 0;
+};
+
+class Output final : public ByteSink {
+  public:
+    bool refuse = false;
+    std::string bytes;
+    bool Write(const char* data, std::size_t size) override {
+        if (refuse)
+            return false;
+        bytes.append(data, size);
+        return true;
+    }
+    // Every reply, each a whole frame of JSON.
+    std::vector<json> Replies() const {
+        std::vector<json> replies;
+        for (std::size_t at = 0; at < bytes.size();) {
+            std::uint32_t length = 0;
+            std::memcpy(&length, bytes.data() + at, 4);
+            EXPECT_LE(length, kMaxReplyBytes);
+            replies.push_back(json::parse(bytes.substr(at + 4, length)));
+            at += 4 + length;
+        }
+        return replies;
+    }
+};
+
+class Recorder final : public MessageHandler {
+  public:
+    std::vector<DownloadMessage> seen;
+    std::string detail = "ok";
+    bool fails = false;
+    Reply Handle(const DownloadMessage& message) override {
+        seen.push_back(message);
+        if (fails)
+            throw std::runtime_error("hand-off failed");
+        return Reply{"", ReplyReason::kTaken, detail};
+    }
+};
+
+const std::string kAll =
+    R"({"id":7,"url":"https://h/f\u00e9.zip","firstUrl":"http://h/r","referrer":"http://h/",)"
+    R"("cookie":"a=1; b=2","linkText":"T\u00e9l\u00e9charger \ud83d\ude00","filename":"f.zip",)"
+    R"("mime":"application/zip","size":1234,"extra":[1]})";
+
+TEST(HostLoop, EachInputGetsItsReply) {
+    const std::string bad = "bad-message";
+    struct Case {
+        const char* name;
+        std::string input;
+        std::vector<std::string> reasons;  // of the replies, in order
+        HostExit exit;
+        std::size_t handled;
+        const char* firstId;  // the first reply's id as JSON, "" for none
+    } cases[] = {
+        {"nothing", "", {}, kHostStreamEnded, 0, ""},
+        {"all fields", Frame(kAll), {"taken"}, kHostStreamEnded, 1, "7"},
+        {"two on one port",
+         Frame(kAll) + Frame(R"({"url":"u","id":8.5})"),
+         {"taken", "taken"},
+         kHostStreamEnded,
+         2,
+         "7"},
+        {"empty frame, then on", Frame("") + Frame(kAll), {bad, "taken"}, kHostStreamEnded, 1, ""},
+        {"not JSON", Frame("{\"url\":"), {bad}, kHostStreamEnded, 0, ""},
+        {"trailing bytes", Frame(R"({"url":"u"} x)"), {bad}, kHostStreamEnded, 0, ""},
+        {"invalid UTF-8", Frame("{\"url\":\"http://h/\xff.zip\"}"), {bad}, kHostStreamEnded, 0, ""},
+        {"an encoded surrogate",
+         Frame("{\"url\":\"http://h/\xed\xa0\x80\"}"),
+         {bad},
+         kHostStreamEnded,
+         0,
+         ""},
+        {"a lone escaped surrogate",
+         Frame(R"({"url":"http://h/\ud800"})"),
+         {bad},
+         kHostStreamEnded,
+         0,
+         ""},
+        {"an array", Frame(R"([{"url":"u"}])"), {bad}, kHostStreamEnded, 0, ""},
+        {"no url", Frame(R"({"id":3,"filename":"a.zip"})"), {bad}, kHostStreamEnded, 0, "3"},
+        {"url not a string", Frame(R"({"id":3,"url":5})"), {bad}, kHostStreamEnded, 0, "3"},
+        {"cookie null", Frame(R"({"url":"u","cookie":null})"), {bad}, kHostStreamEnded, 0, ""},
+        {"size a string", Frame(R"({"url":"u","size":"1"})"), {bad}, kHostStreamEnded, 0, ""},
+        {"id a string", Frame(R"({"id":"3","url":"u"})"), {bad}, kHostStreamEnded, 0, ""},
+        {"a zero character",
+         Frame(R"({"url":"http://h/a.zip\u0000.txt"})"),
+         {bad},
+         kHostStreamEnded,
+         0,
+         ""},
+        {"over the limit, then on",
+         Header(kMaxMessageBytes + 1) + std::string(kMaxMessageBytes + 1, ' ') + Frame(kAll),
+         {bad, "taken"},
+         kHostStreamEnded,
+         1,
+         ""},
+        {"at the limit",
+         Frame(R"({"url":"u"})" + std::string(kMaxMessageBytes - 11, ' ')),
+         {"taken"},
+         kHostStreamEnded,
+         1,
+         ""},
+        {"over the limit, cut off", Header(0xffffffffu) + "{}", {bad}, kHostStreamBroken, 0, ""},
+        {"header cut off",
+         Frame(kAll) + std::string("\x05\x00", 2),
+         {"taken", bad},
+         kHostStreamBroken,
+         1,
+         "7"},
+        {"body cut off", Frame(kAll).substr(0, 20), {bad}, kHostStreamBroken, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Input in(c.input);
+        Output out;
+        Recorder handler;
+        EXPECT_EQ(c.exit, ServeFrames(in, out, handler));
+        EXPECT_EQ(c.handled, handler.seen.size());
+        const std::vector<json> replies = out.Replies();
+        ASSERT_EQ(c.reasons.size(), replies.size());
+        for (std::size_t i = 0; i < replies.size(); ++i) {
+            EXPECT_EQ(c.reasons[i], replies[i].at("reason"));
+            EXPECT_EQ(c.reasons[i] == "taken", replies[i].at("taken"));
+            EXPECT_FALSE(replies[i].at("detail").get<std::string>().empty());
+        }
+        if (!replies.empty())
+            EXPECT_EQ(c.firstId, replies[0].contains("id") ? replies[0]["id"].dump() : "");
+    }
+}
+
+TEST(HostLoop, TheHandOffSeesTheFieldsExactly) {
+    Input in(Frame(kAll) + Frame(R"({"url":"http://h/"})"));
+    Output out;
+    Recorder handler;
+    ServeFrames(in, out, handler);
+    ASSERT_EQ(2u, handler.seen.size());
+    const DownloadMessage& m = handler.seen[0];
+    EXPECT_EQ("https://h/f\xc3\xa9.zip", m.url);
+    EXPECT_EQ("http://h/r", m.firstUrl);
+    EXPECT_EQ("http://h/", m.referrer);
+    EXPECT_EQ("a=1; b=2", m.cookie);
+    EXPECT_EQ(
+        "T\xc3\xa9l\xc3\xa9"
+        "charger \xf0\x9f\x98\x80",
+        m.linkText);
+    EXPECT_EQ("f.zip", m.fileName);
+    EXPECT_EQ("application/zip", m.mime);
+    EXPECT_EQ(1234, m.size);
+    const DownloadMessage& bare = handler.seen[1];
+    EXPECT_EQ("", bare.referrer + bare.cookie + bare.linkText + bare.fileName + bare.firstUrl);
+    EXPECT_EQ(-1, bare.size);
+}
+
+TEST(HostLoop, AFailingHandOffOrReaderAndAnOversizedReply) {
+    Recorder handler;
+    handler.fails = true;
+    Input in(Frame(kAll));
+    Output out;
+    EXPECT_EQ(kHostStreamEnded, ServeFrames(in, out, handler));
+    EXPECT_EQ("declined", out.Replies().at(0).at("reason"));
+
+    // Nobody reads: the host ends instead of spinning.
+    Input again(Frame(kAll) + Frame(kAll));
+    Output closed;
+    closed.refuse = true;
+    Recorder quiet;
+    EXPECT_EQ(kHostReplyFailed, ServeFrames(again, closed, quiet));
+    EXPECT_EQ(1u, quiet.seen.size());
+
+    // A reply past the browser's limit goes without its detail.
+    Recorder wordy;
+    wordy.detail.assign(kMaxReplyBytes, 'x');
+    Input one(Frame(kAll));
+    Output big;
+    ServeFrames(one, big, wordy);
+    const json reply = big.Replies().at(0);
+    EXPECT_EQ("taken", reply.at("reason"));
+    EXPECT_EQ(7, reply.at("id"));
+    EXPECT_EQ("", reply.at("detail"));
+}
+
+}  // namespace
