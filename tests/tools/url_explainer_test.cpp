@@ -55,10 +55,45 @@ TEST(UrlExplainer, GivesTheReasonOfEachStep) {
         EXPECT_EQ(!readNothing, e.text.find("(absent: defaults apply)") != std::string::npos)
             << e.text;
     }
-    config.WriteMonitor("MonitorIE=0");
+    // The browsers' road: the proposed file name's extension, no rule about "?".
+    struct Download {
+        const char* fileName;
+        const char* url;
+        bool handedOver;
+        const char* says;
+    } const downloads[] = {
+        {"a.zip", "http://host/download.php?file=a.zip", true,
+         "candidate: \".zip;\" (from the file name)"},
+        {"report.pdf", "http://host/a.zip", false, "candidate: \".pdf;\" (from the file name)"},
+        {"", "http://host/get?f=a.zip", true, "none proposed: the URL's extension counts"},
+        {"setup", "http://host/setup.exe", false, "the file name has no \".\""},
+        {"a.zip", "blob:http://host/7c1e", false, "no file read"},
+        {"a.zip", "data:application/zip;base64,UEsF", false, "no file read"},
+        {"a.zip", "corvane://host/page", true, "whatever the list says"},
+    };
+    for (const Download& d : downloads) {
+        const Explanation e = ExplainDownload(d.fileName, d.url);
+        EXPECT_EQ(d.handedOver, e.handedOver) << e.text;
+        EXPECT_NE(std::string::npos, e.text.find(d.says)) << e.text;
+        EXPECT_EQ(std::string::npos, e.text.find("never offer it")) << e.text;
+    }
+
+    // Each road reads its own switch.
+    config.WriteMonitor("MonitorIE=0\nMonitorBrowsers=1");
     const Explanation off = ExplainUrl("corvane://x");
     EXPECT_FALSE(off.handedOver);
     EXPECT_NE(std::string::npos, off.text.find("switch: MonitorIE off (from the file)"));
+    const Explanation browsersOn = ExplainDownload("a.zip", "http://host/a");
+    EXPECT_TRUE(browsersOn.handedOver) << browsersOn.text;
+    EXPECT_NE(std::string::npos, browsersOn.text.find("switch: MonitorBrowsers on (from the file)"))
+        << browsersOn.text;
+    config.WriteMonitor("MonitorBrowsers=2");
+    const Explanation browsersOff = ExplainDownload("a.zip", "http://host/a.zip");
+    EXPECT_FALSE(browsersOff.handedOver) << browsersOff.text;
+    EXPECT_NE(std::string::npos,
+              browsersOff.text.find("switch: MonitorBrowsers off (from the file)"))
+        << browsersOff.text;
+    EXPECT_TRUE(ExplainUrl("http://host/a.zip").handedOver);
 
     // A refusal names the entry that almost took the URL.
     config.WriteMonitor("ExtendNames=.ZIP;.rar");
