@@ -5,6 +5,7 @@
 #include "tools/url_explainer/check.h"
 
 #include "common/guid_text.h"
+#include "common/identifiers.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/config_file.h"
 #include "tests/support/registry_sandbox.h"
@@ -20,6 +21,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -119,6 +121,44 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
     std::string longList;
     for (int i = 100; i < 280; ++i)
         longList += ".x" + std::to_string(i) + ";";  // 180 entries of 6 characters
+
+    // The native messaging host as the release lays it out, registered for
+    // Chrome and Edge by the user or the machine.
+    const std::string hostFolder = SelfDirectory() + "host";
+    const std::string manifest = hostFolder + "\\com.webcorvane.handoff.json";
+    const std::string goodManifest =
+        std::string("{\"name\": \"") + kNativeHostName +
+        "\", \"path\": \"WebCorvaneHost.exe\", \"type\": \"stdio\", \"allowed_origins\": "
+        "[\"chrome-extension://" +
+        kChromiumExtensionId + "/\"]}";
+    std::string otherOrigin = goodManifest;
+    otherOrigin.replace(otherOrigin.find(kChromiumExtensionId), 32, std::string(32, 'a'));
+    const char* const hostKeys[] = {
+        "Software\\Google\\Chrome\\NativeMessagingHosts\\com.webcorvane.handoff",
+        "Software\\Microsoft\\Edge\\NativeMessagingHosts\\com.webcorvane.handoff"};
+    const auto installHost = [&](const std::string& manifestText, bool program,
+                                 std::vector<HKEY> roots) {
+        return [=] {
+            CreateDirectoryA(hostFolder.c_str(), nullptr);
+            WriteFileBytes(manifest, manifestText);
+            if (program)
+                CopyFileA(SelfPath().c_str(), (hostFolder + "\\WebCorvaneHost.exe").c_str(), FALSE);
+            for (HKEY root : roots) {
+                for (const char* key : hostKeys)
+                    PutString(root, key, nullptr, manifest);
+            }
+        };
+    };
+    const auto removeHost = [&] {
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            for (const char* key : hostKeys)
+                SHDeleteKeyA(root, key);
+        }
+        RemoveTree(hostFolder);
+    };
+    const std::string chromeAppPath =
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\chrome.exe";
+    const std::string machineKey = sizeof(void*) == 8 ? "HKLM (64-bit view)'s" : "HKLM's";
 
     struct Row {
         const char* name;
@@ -296,6 +336,49 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
          },
          false, "ok: per-user parts: ",
          "are in place; Active Setup ran for this user (version 6,0,0,5)", 0},
+        {"Chrome installed, host not registered",
+         [&] { PutString(HKEY_LOCAL_MACHINE, chromeAppPath.c_str(), nullptr, "C:\\chrome.exe"); },
+         [&] { SHDeleteKeyA(HKEY_LOCAL_MACHINE, chromeAppPath.c_str()); }, false,
+         "problem: Chrome host: ",
+         "not registered (no HKCU or HKLM\\Software\\Google\\Chrome\\NativeMessagingHosts\\"
+         "com.webcorvane.handoff): Chrome cannot start the host",
+         2},
+        {"host registered for the user and the machine",
+         installHost(goodManifest, true, {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}), removeHost,
+         false, "ok: Edge host: ",
+         "HKCU's, " + machineKey +
+             "; Edge uses HKCU's (the user's first, then the machine's), "
+             "naming " +
+             manifest,
+         0},
+        {"host registered for the machine", installHost(goodManifest, true, {HKEY_LOCAL_MACHINE}),
+         removeHost, false, "ok: Chrome host: ", "; Chrome uses " + machineKey, 0},
+        {"host's manifest missing",
+         [&] {
+             installHost(goodManifest, true, {HKEY_CURRENT_USER})();
+             DeleteFileA(manifest.c_str());
+         },
+         removeHost, false, "problem: Chrome host manifest: ",
+         manifest + " cannot be read: Chrome cannot start the host", 2},
+        {"host's manifest not JSON", installHost(goodManifest.substr(1), true, {HKEY_CURRENT_USER}),
+         removeHost, false,
+         "problem: Edge host manifest: ", manifest + " is not a JSON object: Edge refuses it", 2},
+        {"host's program missing", installHost(goodManifest, false, {HKEY_CURRENT_USER}),
+         removeHost, false, "problem: Chrome host program: ",
+         hostFolder + "\\WebCorvaneHost.exe (named by the manifest) does not exist", 2},
+        {"our extension not allowed", installHost(otherOrigin, true, {HKEY_CURRENT_USER}),
+         removeHost, false, "problem: Chrome extension: ",
+         std::string("\"allowed_origins\" lacks chrome-extension://") + kChromiumExtensionId + "/",
+         2},
+        {"browsers' switch off beside the host",
+         [&] {
+             installHost(goodManifest, true, {HKEY_CURRENT_USER})();
+             WriteFileBytes(hostFolder + "\\UserConfig.ini", "[Monitor]\r\nMonitorBrowsers=0\r\n");
+         },
+         removeHost, false, "warning: Edge host program: ",
+         "UserConfig.ini sets MonitorBrowsers=0, off (only 1 is on): downloads stay with the "
+         "browser. Fix: set MonitorBrowsers=1.",
+         1},
         {"clean again", none, none, false,
          "ok: system: Windows 6.1: ", "the download manager's road is off", 0},
     };

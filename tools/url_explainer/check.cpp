@@ -144,6 +144,7 @@ CheckReport CheckInstallation(const CheckOptions& options) {
     CheckProtectedTabs(report.findings);
     CheckIeMode(report.findings);
     CheckUserParts(installation, report.findings);
+    CheckChromiumBrowsers(report.findings);
     CheckAgent(options.createAgent, report.findings);
     CheckSettings(installation, report.findings);
     CheckMaxthon(report.findings);

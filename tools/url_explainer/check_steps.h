@@ -34,6 +34,10 @@ void CheckProtectedTabs(std::vector<Finding>& findings);
 void CheckIeMode(std::vector<Finding>& findings);
 void CheckUserParts(const Installation& installation, std::vector<Finding>& findings);
 void CheckSystem(std::vector<Finding>& findings);
+// Chrome and Edge: the native messaging host registered for each (user and
+// machine), its manifest readable, the program it names there with its
+// switch, our extension allowed.
+void CheckChromiumBrowsers(std::vector<Finding>& findings);
 
 // Registry reading for the parts. A view flag (KEY_WOW64_32KEY or
 // KEY_WOW64_64KEY) reads the other bitness's keys; 0 reads this program's.
