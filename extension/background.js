@@ -4,7 +4,7 @@
 // started again for an event finds it; what must outlive the worker (the
 // clicked links, the downloads already offered, the problem on the badge)
 // lives in storage.session.
-import { OFFER_BOUND_MS, badgeFor, buildOffer, cookieString, limitText, linkTextFor,
+import { OFFER_BOUND_MS, badgeFor, buildOffer, cookieString, fitsHost, limitText, linkTextFor,
          problemAfter, readReply } from './offer.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -46,7 +46,9 @@ async function offer(item) {
   if (!(await firstOffer(item.id))) return false;
   const [stored, cookie] = await Promise.all([api.storage.session.get(null), cookieFor(item.finalUrl || item.url)]);
   const clicks = Object.keys(stored).filter((key) => key.startsWith(CLICK)).map((key) => stored[key]);
-  const answer = await ask(buildOffer(item, linkTextFor(clicks, item), cookie));
+  const message = buildOffer(item, linkTextFor(clicks, item), cookie);
+  if (!fitsHost(message)) return false;
+  const answer = await ask(message);
   return answer !== null && answer.taken;
 }
 

@@ -59,6 +59,12 @@ export function buildOffer(item, linkText, cookie) {
   };
 }
 
+// The host reads no message longer than this; it answers such a one (a large
+// data: URL, say) without the id that would end the wait for it.
+export const MAX_MESSAGE_BYTES = 1024 * 1024;
+
+export const fitsHost = (message) => new TextEncoder().encode(JSON.stringify(message)).length <= MAX_MESSAGE_BYTES;
+
 // The host's answer to the offer with this id: taken only when it says so
 // plainly; anything else keeps the download in the browser.
 export function readReply(reply, id) {

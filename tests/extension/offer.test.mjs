@@ -5,7 +5,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createHash } from 'node:crypto';
 import { readFileSync } from 'node:fs';
-import { buildOffer, cookieString, limitText, linkTextFor, problemAfter, readReply } from '../../extension/offer.js';
+import { buildOffer, cookieString, fitsHost, limitText, linkTextFor, problemAfter, readReply } from '../../extension/offer.js';
 
 const source = (path) => readFileSync(new URL(`../../${path}`, import.meta.url), 'utf8');
 
@@ -46,6 +46,10 @@ test('an offer carries the final URL, and -1 for a size the browser does not kno
       id: 7, url: 'http://h/a.zip', firstUrl: 'http://h/go', referrer: 'http://h/', cookie: 'c=1',
       linkText: 'text', filename: 'a.zip', mime: 'application/zip', size });
   }
+  // What the host would refuse unread stays with the browser without asking.
+  const url = (length) => `data:,${'é'.repeat(length)}`;
+  assert.equal(fitsHost(buildOffer({ ...item, finalUrl: url(500000) }, '', '')), true);
+  assert.equal(fitsHost(buildOffer({ ...item, finalUrl: url(530000) }, '', '')), false);
 });
 
 test('only a plain "taken" from the host for this offer takes the download', () => {

@@ -1,0 +1,193 @@
+// The extension end to end: Debian's Chromium clicks links on a local site,
+// the extension offers each download to the native host (run under Wine), and
+// the host to the reference agent. Each case checks what the agent recorded
+// and what the browser saved; one line per case says what happened.
+//
+//   node e2e.mjs --wine-run RUN --host HOST.exe --agent AGENT.exe --work DIR
+//                [--idle-seconds N]
+//
+// RUN runs a Windows program in the prefix where AGENT is registered; DIR is
+// made afresh. --idle-seconds measures the host's memory and CPU while it
+// waits, after the cases. Exits 77 where Chromium cannot run.
+import { spawnSync } from 'node:child_process';
+import { chmodSync, copyFileSync, mkdirSync, openSync, readdirSync, rmSync, statSync,
+         writeFileSync } from 'node:fs';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { parseArgs } from 'node:util';
+import { setTimeout as sleep } from 'node:timers/promises';
+import { Agent, windowsPath } from './agent.mjs';
+import { Chromium, makeProfile, registerHost, until } from './chromium.mjs';
+import { hostUsage } from './host_usage.mjs';
+import { FILE_BYTES, startSite } from './site.mjs';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const BOUND_MS = 5000;
+const STALL_MARGIN_MS = 2500;
+const SILENT_HOST_MS = BOUND_MS + 3000;
+const TEXT = 'Ünïcødé 文件 📦 a.zip';
+
+const { values: opt } = parseArgs({ options: {
+  'wine-run': { type: 'string' }, host: { type: 'string' }, agent: { type: 'string' },
+  work: { type: 'string' }, 'idle-seconds': { type: 'string', default: '0' } } });
+
+const whyNot = spawnSync('bash', [join(here, 'chromium_probe.sh')]).stdout.toString().trim();
+if (whyNot !== '') {
+  console.log(`not runnable here: ${whyNot}`);
+  process.exit(77);
+}
+
+// expect: 'taken' (the agent's record, nothing saved) or 'kept' (the file
+// saved as `file`); asked: whether the agent hears of a kept download.
+const cases = [
+  { id: 'missing', what: 'host missing', href: '/files/missing.zip', expect: 'kept', file: 'missing.zip',
+    asked: false, badge: /browser host is missing or failed \(Specified native messaging host not found/ },
+  // A host that reads nothing and ends after a while: the extension's own
+  // bound lets the download go, and the next one starts the real host.
+  { id: 'silent', what: 'host never answers', href: '/files/silent.zip', expect: 'kept', file: 'silent.zip',
+    asked: false, withinMs: BOUND_MS + STALL_MARGIN_MS, before: (run) => registerHost(run.profile, run.silentHost),
+    after: (run) => until(async () => (/host has exited/.test(await badgeTitle(run)) ? true : undefined),
+                          SILENT_HOST_MS, 'the silent host to end', 100) },
+  { id: 'zip', what: '.zip link (host cold)', href: '/files/a.zip', text: TEXT, expect: 'taken', badge: '',
+    before: (run) => registerHost(run.profile, run.hostProgram) },
+  { id: 'php', what: 'download.php as a.zip', href: '/download.php?file=a.zip', expect: 'taken' },
+  { id: 'pdf', what: '.pdf attachment', href: '/files/report.pdf', expect: 'kept', file: 'report.pdf', asked: false },
+  { id: 'blob', what: 'blob: made by the page', blob: 'made.zip', expect: 'kept', file: 'made.zip', asked: false },
+  { id: 'declined', what: 'agent declines', href: '/files/declined.zip', expect: 'kept', file: 'declined.zip',
+    asked: true, before: (run) => run.agent.set('Answer', '0'), after: (run) => run.agent.set('Answer', null) },
+  { id: 'absent', what: 'agent not registered', href: '/files/absent.zip', expect: 'kept', file: 'absent.zip',
+    asked: false, badge: /cannot be reached/, before: (run) => run.agent.register(false),
+    after: (run) => run.agent.register(true) },
+  { id: 'redirect', what: 'redirect to a .zip', href: '/go?to=/files/moved.zip', final: '/files/moved.zip',
+    expect: 'taken', badge: '' },
+  { id: 'stalled', what: 'agent stalls', href: '/files/stalled.zip', expect: 'kept', file: 'stalled.zip',
+    asked: false, withinMs: BOUND_MS + STALL_MARGIN_MS,
+    before: (run) => run.agent.set('Start', `silent:${BOUND_MS + 1000}`), after: (run) => run.agent.set('Start', null) },
+];
+
+const badgeTitle = ({ chromium }) => chromium.askExtension('chrome.action.getTitle({})');
+
+const failures = [];
+let failedCases = 0;
+const check = (ok, message) => { if (!ok) failures.push(message); return ok; };
+
+async function runCase(run, c) {
+  const { chromium, tab, site, agent, downloads } = run;
+  const before = agent.records().length;
+  const files = new Set(readdirSync(downloads));
+  const page = `${site.base}/page.html?${c.id}`;
+  await tab.load(page);
+  const clicked = performance.now();
+  await tab.click(`#${c.id}`);
+  let line;
+  if (c.expect === 'taken') {
+    await until(() => (agent.records().length > before ? true : undefined), 15000, `the agent's record (${c.what})`);
+    const ms = Math.round(performance.now() - clicked);
+    const records = agent.records().slice(before);
+    const url = site.base + (c.final ?? c.href);
+    // The cancelled download leaves the browser's list, and nothing on disk.
+    await until(async () => ((await chromium.askExtension(
+      `chrome.downloads.search({ finalUrl: ${JSON.stringify(url)} })`)).length === 0 ? true : undefined),
+    BOUND_MS, `the browser to drop ${url}`);
+    await sleep(300);
+    const left = readdirSync(downloads).filter((name) => !files.has(name));
+    check(left.length === 0, `${c.what}: the browser saved ${left.join(', ')}`);
+    const sent = site.requests.findLast((request) => request.path === (c.final ?? c.href));
+    const want = { url, comment: c.text ?? c.id, referrer: page, cookie: sent?.cookie };
+    const got = records[0];
+    check(records.length === 1, `${c.what}: ${records.length} records`);
+    check(/\bsession=/.test(sent?.cookie), `${c.what}: the server saw no HttpOnly cookie (${sent?.cookie})`);
+    for (const field of Object.keys(want)) {
+      check(got[field] === want[field], `${c.what}: ${field} ${JSON.stringify(got[field])}, expected ${JSON.stringify(want[field])}`);
+    }
+    line = `taken ${ms} ms | agent: ${got.url} | text "${got.comment}" | referrer ${got.referrer} | cookie ${got.cookie ? 'yes' : 'no'}`;
+    run.timings.push({ what: c.what, ms });
+  } else {
+    const saved = join(downloads, c.file);
+    await until(() => { try { return statSync(saved).size === FILE_BYTES ? true : undefined; } catch { return undefined; } },
+      BOUND_MS + 10000, `the browser to save ${c.file}`);
+    const ms = Math.round(performance.now() - clicked);
+    const records = agent.records().slice(before);
+    check(records.length === (c.asked ? 1 : 0), `${c.what}: ${records.length} agent records`);
+    if (c.withinMs !== undefined) check(ms <= c.withinMs, `${c.what}: saved after ${ms} ms, more than ${c.withinMs}`);
+    line = `kept, saved ${ms} ms | agent: ${records.length === 0 ? 'not asked' : `answered "${records[0].answer}" to ${records[0].url}`}`;
+  }
+  if (c.badge !== undefined) {
+    const [text, title] = await chromium.askExtension(
+      'Promise.all([chrome.action.getBadgeText({}), chrome.action.getTitle({})])');
+    const ok = c.badge === '' ? text === '' : text === '!' && c.badge.test(title);
+    check(ok, `${c.what}: the badge says "${text}", "${title}"`);
+    line += ` | badge "${text}" ${title}`;
+  }
+  return line;
+}
+
+async function main() {
+  const work = resolve(opt.work);
+  rmSync(work, { recursive: true, force: true });
+  const profile = join(work, 'profile');
+  const downloads = join(work, 'downloads');
+  makeProfile(profile, downloads);
+
+  // A copy of the host with a configuration of its own, started through a
+  // script that runs it under Wine.
+  const hostDir = join(work, 'host');
+  mkdirSync(hostDir);
+  const host = join(hostDir, 'WebCorvaneHost.exe');
+  copyFileSync(opt.host, host);
+  writeFileSync(join(hostDir, 'UserConfig.ini'), '[Monitor]\r\nMonitorBrowsers=1\r\nExtendNames=.zip;.rar;\r\n');
+  const hostProgram = join(hostDir, 'run-host.sh');
+  writeFileSync(hostProgram, `#!/bin/sh\nexec '${resolve(opt['wine-run'])}' '${host}' "$@"\n`);
+  const silentHost = join(hostDir, 'silent-host.sh');
+  writeFileSync(silentHost, `#!/bin/sh\nexec sleep ${SILENT_HOST_MS / 1000}\n`);
+  for (const script of [hostProgram, silentHost]) chmodSync(script, 0o755);
+
+  const agent = new Agent(resolve(opt['wine-run']), resolve(opt.agent), join(work, 'agent-records.txt'));
+  const site = await startSite(cases.map(({ id, href, blob, text }) => ({ id, href, blob, text: text ?? id })));
+  let chromium;
+  const started = performance.now();
+  try {
+    agent.set('RecordFile', windowsPath(agent.recordFile));
+    agent.set('Answer', null);
+    agent.set('Start', null);
+    chromium = await Chromium.launch({ extension: resolve(here, '../../extension'), profile,
+                                       log: openSync(join(work, 'chromium.log'), 'w') });
+    const run = { chromium, tab: await chromium.openTab(), site, agent, downloads, profile, hostProgram, silentHost,
+                  timings: [] };
+    for (const c of cases) {
+      const failed = failures.length;
+      for (const step of [async () => {
+        await c.before?.(run);
+        console.log(`${c.what.padEnd(24)} ${await runCase(run, c)}`);
+      }, async () => c.after?.(run)]) {
+        try {
+          await step();
+        } catch (error) {
+          failures.push(`${c.what}: ${error.message}`);
+        }
+      }
+      if (failures.length > failed) {
+        console.log(`${c.what.padEnd(24)} FAILED`);
+        failedCases += 1;
+      }
+    }
+    console.log(`click to the agent's record: ${run.timings.map(({ what, ms }) => `${what} ${ms} ms`).join(', ')}`);
+    const seconds = Number(opt['idle-seconds']);
+    if (seconds > 0) console.log(await hostUsage('WebCorvaneHost.exe', seconds * 1000));
+  } finally {
+    await chromium?.close();
+    await site.close();
+    agent.restore();
+  }
+  console.log(`chromium run: ${cases.length} cases in ${Math.round((performance.now() - started) / 1000)} s`);
+}
+
+try {
+  await main();
+} catch (error) {
+  failures.push(error.stack);
+}
+for (const failure of failures) console.log(`FAILED: ${failure}`);
+const passed = failures.length === 0 ? cases.length : Math.max(0, cases.length - Math.max(failedCases, 1));
+console.log(`extension: ${passed} passed, ${cases.length - passed} failed`);
+process.exit(failures.length === 0 ? 0 : 1);
