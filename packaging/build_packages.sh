@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the two Windows Installer packages from a release folder (the layout
 # of the release archive: x86/ and x64/ with a DLL each, the explainer, the
-# settings and the user guide) and signs them with sign.sh:
-#   <output folder>/WebCorvaneBHO-<version>-x86.msi   32-bit Windows
-#   <output folder>/WebCorvaneBHO-<version>-x64.msi   64-bit Windows, both DLLs
+# native messaging host and its manifest; the settings and the user guide)
+# and signs them with sign.sh:
+#   <output folder>/WebCorvaneBHO-<version>-x86.msi   32-bit Windows, the 32-bit host
+#   <output folder>/WebCorvaneBHO-<version>-x64.msi   64-bit Windows, both DLLs, the 64-bit host
 # It prints the two paths, one a line.
 #
 # usage: build_packages.sh <release folder> <output folder> <version>
@@ -77,11 +78,14 @@ for arch in x86 x64; do
        -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('{$upgrade_code}', '0.0.0', '$version', 768, 'WEBCORVANE_OLDER')")
   versioned Dll32 "$release/x86/WebCorvaneBHO.dll"
   versioned Explainer32 "$release/x86/url_explainer.exe"
-  if [ $arch = x64 ]; then
+  if [ $arch = x86 ]; then
+    versioned Host32 "$release/x86/WebCorvaneHost.exe"
+  else
     sql+=(-q "INSERT INTO \`SelfReg\` (\`File_\`, \`Cost\`) VALUES ('Dll64', 0)"
           -q "UPDATE \`Component\` SET \`Attributes\` = 384 WHERE \`Component\` = 'Config64'")
     versioned Dll64 "$release/x64/WebCorvaneBHO.dll"
     versioned Explainer64 "$release/x64/url_explainer.exe"
+    versioned Host64 "$release/x64/WebCorvaneHost.exe"
   fi
   msibuild "$msi" "${sql[@]}"
 

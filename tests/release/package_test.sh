@@ -5,6 +5,9 @@
 # fresh 64-bit one: install, upgrade to a later version, repair, remove. What
 # the packages register must be exactly what regsvr32 registers from the same
 # DLLs in the same folders, and removal must leave what was there before.
+# Each package also puts the native messaging host of the machine's bitness
+# and its manifest beside that DLL, and names the manifest in Chrome's and
+# Edge's keys under HKLM, in that bitness's view; removal takes them away.
 #
 # Where this machine runs no 32-bit programs, the x86 package is checked by
 # its files and tables only, and the x64 package's 32-bit DLL is installed but
@@ -197,6 +200,40 @@ nothing_left() {  # step; then folder, bits, tool
       fail "$1: the $3 check does not find the $class gone: $(grep "$class" "$scratch/check")"
   done
   ! grep -q "is ours" "$scratch/check" || fail "$1: the $3 check still finds ours: $(grep "is ours" "$scratch/check")"
+  for browser in Chrome Edge; do
+    grep -q "^ok: $browser host: not registered" "$scratch/check" ||
+      fail "$1: the $3 check still finds a host for $browser: $(grep "$browser host" "$scratch/check")"
+  done
+}
+# The native messaging host lies beside the DLL of the machine's bitness
+# only, and the browsers' keys in that view name its manifest.
+HOST_KEYS=('HKLM\Software\Google\Chrome\NativeMessagingHosts\com.webcorvane.handoff'
+           'HKLM\Software\Microsoft\Edge\NativeMessagingHosts\com.webcorvane.handoff')
+host_in_place() {  # step; then folder, bits, tool
+  local step=$1 folder=$2 bits=$3 f key named
+  if [ "$bits" != "$host_bits" ]; then
+    [ ! -e "$folder/WebCorvaneHost.exe" ] || fail "$step: a host beside the $bits DLL"
+    return 0
+  fi
+  for f in WebCorvaneHost.exe com.webcorvane.handoff.json; do
+    cmp -s "$folder/$f" "$release/$bits/$f" || fail "$step: ${folder#"$WINEPREFIX"/} holds no $f of the release's $bits"
+  done
+  for key in "${HOST_KEYS[@]}"; do
+    named=$(reg_ query "$key" /ve $arp_view | sed -n 's/^    .*    REG_SZ    //p')
+    [ "$named" = "$(win "$folder")\com.webcorvane.handoff.json" ] ||
+      fail "$step: $key ${arp_view:-} names '$named', not the manifest beside the $bits DLL"
+    [ -z "$arp_view" ] || ! reg_ query "$key" /reg:32 | grep -q "^HKEY_" ||
+      fail "$step: $key is in the 32-bit view of 64-bit Windows"
+  done
+}
+# The browsers' makers' keys under HKLM, in every view.
+host_snapshot() {
+  local view
+  for view in "${views[@]}"; do
+    echo "[$view]"
+    reg_ query 'HKLM\Software\Google' /s $view
+    reg_ query 'HKLM\Software\Microsoft\Edge' /s $view
+  done
 }
 edit_settings() { sed -i 's/^MonitorIE=1/MonitorIE=0/' "$1/UserConfig.ini"; cp "$1/UserConfig.ini" "$scratch/settings-$2"; }
 settings_kept() {  # step; then folder, bits
@@ -248,10 +285,10 @@ life() {  # x86 | x64
   export WINEPREFIX=$scratch/prefix-$arch
   if [ "$arch" = x86 ]; then
     export WINEARCH=win32
-    views=("") arp_view=""
+    views=("") arp_view="" host_bits=x86
   else
     export WINEARCH=win64
-    views=(/reg:32 /reg:64) arp_view=/reg:64
+    views=(/reg:32 /reg:64) arp_view=/reg:64 host_bits=x64
     # Nothing can write the 32-bit view here.
     [ "$runs32" = 1 ] || views=(/reg:64)
   fi
@@ -267,6 +304,7 @@ life() {  # x86 | x64
 
   # What regsvr32 writes for the same DLLs in the same places.
   snapshot >"$scratch/before"
+  host_snapshot >"$scratch/hosts-before"
   each_dll regsvr32_register
   snapshot >"$scratch/registered"
   grep -q InprocServer32 "$scratch/registered" && grep -q CLSID= "$scratch/registered" ||
@@ -281,6 +319,7 @@ life() {  # x86 | x64
   snapshot >"$scratch/now"
   same "$arch install: registration differs from regsvr32's" "$scratch/registered" "$scratch/now"
   each_dll files_in_place "$arch install"
+  each_dll host_in_place "$arch install"
   each_dll checked "$arch install"
   while IFS='|' read -r folder bits tool; do
     active_setup "$arch install" "$folder" "$bits" 6.0.0.5
@@ -295,6 +334,7 @@ life() {  # x86 | x64
   snapshot >"$scratch/now"
   same "$arch upgrade: registration differs from regsvr32's" "$scratch/registered" "$scratch/now"
   each_dll files_in_place "$arch upgrade"
+  each_dll host_in_place "$arch upgrade"
   each_dll settings_kept "$arch upgrade"
   while IFS='|' read -r folder bits tool; do
     active_setup "$arch upgrade" "$folder" "$bits" "$next_version"
@@ -309,6 +349,7 @@ life() {  # x86 | x64
   snapshot >"$scratch/now"
   same "$arch repair: registration differs from regsvr32's" "$scratch/registered" "$scratch/now"
   each_dll files_in_place "$arch repair"
+  each_dll host_in_place "$arch repair"
   each_dll settings_kept "$arch repair"
   took repair
 
@@ -320,6 +361,8 @@ life() {  # x86 | x64
   done < <(folders)
   [ -z "$(entries)" ] || fail "$arch removal: installed programs still show '$(entries)'"
   no_active_setup "$arch removal"
+  host_snapshot >"$scratch/now"
+  same "$arch removal: the browsers' keys are not as before" "$scratch/hosts-before" "$scratch/now"
   each_dll nothing_left "$arch removal"
   reg_ query "HKCR\\Installer\\Products\\$(packed "$next_code")" $arp_view | grep -q "^HKEY_" &&
     fail "$arch removal: Windows Installer still knows the product"
@@ -335,7 +378,7 @@ life() {  # x86 | x64
 x86_contents() {
   local msi=$scratch/release/WebCorvaneBHO-6.0.0.5-x86.msi f table
   msiextract -C "$scratch/x86-files" "$msi" >/dev/null || fail "x86: cannot unpack the package"
-  for f in WebCorvaneBHO.dll url_explainer.exe; do
+  for f in WebCorvaneBHO.dll url_explainer.exe WebCorvaneHost.exe com.webcorvane.handoff.json; do
     cmp -s "$(find "$scratch/x86-files" -name "$f" | head -1)" "$release/x86/$f" ||
       fail "x86: the package's $f is not the release's"
   done
