@@ -1,7 +1,9 @@
 @echo off
 rem Registers WebCorvaneBHO with the browsers: the 32-bit DLL for 32-bit
 rem Internet Explorer and Maxthon, and on 64-bit Windows the 64-bit DLL for
-rem 64-bit Internet Explorer. Run it as an administrator.
+rem 64-bit Internet Explorer; then the native messaging host of this Windows's
+rem bitness for Chrome and Edge, for the user who runs it. Run it as an
+rem administrator.
 setlocal
 set "here=%~dp0"
 set "native=%windir%\System32"
@@ -14,13 +16,19 @@ if not exist "%windir%\SysWOW64\regsvr32.exe" goto only32
 if errorlevel 1 goto failed
 "%native%\regsvr32.exe" /s "%here%x64\WebCorvaneBHO.dll"
 if errorlevel 1 goto failed
-goto done
+set "host=%here%x64\WebCorvaneHost.exe"
+goto browsers
 
 :only32
 "%native%\regsvr32.exe" /s "%here%x86\WebCorvaneBHO.dll"
 if errorlevel 1 goto failed
+set "host=%here%x86\WebCorvaneHost.exe"
 
-:done
+:browsers
+rem Chrome and Edge find the host through this user's keys, which name the
+rem manifest beside it.
+"%host%" --register-user
+if errorlevel 1 goto failed
 echo WebCorvaneBHO is installed.
 exit /b 0
 

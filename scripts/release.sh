@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the release archive: both DLLs, a URL explainer beside each, the
-# settings sample, install and uninstall scripts and the user guide; and from
-# the same files the two Windows Installer packages (packaging/).
+# Builds the release archive: both DLLs, a URL explainer and the native
+# messaging host with its manifest beside each, the browser extension as a
+# folder (to load unpacked) and as a zip for the stores, the settings sample,
+# install and uninstall scripts and the user guide; and from the same files
+# the two Windows Installer packages (packaging/).
 #   bash scripts/release.sh        -> build/release/WebCorvaneBHO-6.0.0.5.zip
 #                                     build/release/WebCorvaneBHO-6.0.0.5-x86.msi, -x64.msi
 # It prints the archive's path. WEBCORVANE_VERSION sets the version (6.0.0.5),
@@ -11,9 +13,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh >/dev/null
+mkdir -p build
 for preset in mingw-i686 mingw-x86_64; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target shipped >/dev/null
+  # One build of a tree at a time: the tests build the release too.
+  flock "build/$preset.lock" cmake --preset "$preset" >/dev/null
+  flock "build/$preset.lock" cmake --build --preset "$preset" --target shipped >/dev/null
 done
 
 version=${WEBCORVANE_VERSION:-6.0.0.5}
@@ -28,7 +32,39 @@ x86_64-w64-mingw32-strip -o "$out/$name/x64/WebCorvaneBHO.dll" build/mingw-x86_6
 # browser of its bitness does.
 i686-w64-mingw32-strip -o "$out/$name/x86/url_explainer.exe" build/mingw-i686/shipped/tools/url_explainer/url_explainer.exe
 x86_64-w64-mingw32-strip -o "$out/$name/x64/url_explainer.exe" build/mingw-x86_64/shipped/tools/url_explainer/url_explainer.exe
+# The native messaging host beside each DLL, with its manifest, whose "path"
+# names it relative to the manifest's folder.
+i686-w64-mingw32-strip -o "$out/$name/x86/WebCorvaneHost.exe" build/mingw-i686/shipped/native_host/WebCorvaneHost.exe
+x86_64-w64-mingw32-strip -o "$out/$name/x64/WebCorvaneHost.exe" build/mingw-x86_64/shipped/native_host/WebCorvaneHost.exe
+cp build/mingw-i686/shipped/native_host/com.webcorvane.handoff.json "$out/$name/x86/"
+cp build/mingw-x86_64/shipped/native_host/com.webcorvane.handoff.json "$out/$name/x64/"
 find "$out/$name" \( -name '*.dll' -o -name '*.exe' \) -print0 | xargs -0 bash packaging/sign.sh
+# The extension at the release's version: a folder to load unpacked, which
+# keeps its "key" and so our ID, and a zip for the stores, which refuse a
+# "key" (the store's own key gives the item its ID).
+python3 - extension "$out/$name/extension" "$out/$name/WebCorvane-extension-$version.zip" "$version" <<'PY'
+import json, os, sys, zipfile
+source, folder, store, version = sys.argv[1:]
+os.makedirs(folder)
+files = sorted(f for f in os.listdir(source)
+               if not f.startswith(".") and os.path.isfile(os.path.join(source, f)))
+with open(os.path.join(source, "manifest.json"), encoding="utf-8") as f:
+    manifest = json.load(f)
+manifest["version"] = version
+with zipfile.ZipFile(store, "w", zipfile.ZIP_DEFLATED) as z:
+    for name in files:
+        with open(os.path.join(source, name), "rb") as f:
+            data = f.read()
+        if name == "manifest.json":
+            data = (json.dumps(manifest, indent=2, ensure_ascii=False) + "\n").encode()
+            store_manifest = dict(manifest)
+            store_manifest.pop("key", None)
+            z.writestr(name, json.dumps(store_manifest, indent=2, ensure_ascii=False) + "\n")
+        else:
+            z.writestr(name, data)
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+PY
 for f in install.cmd uninstall.cmd UserConfig.ini USER-GUIDE.txt; do
   # Windows text files: CRLF line ends.
   sed 's/\r*$/\r/' "release/$f" >"$out/$name/$f"

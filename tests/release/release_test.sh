@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the release archive, unpacks it, and runs its install and uninstall
 # scripts under Wine in a fresh 64-bit prefix of its own: both DLLs must be
-# registered, each in its own registry view, and removed again. The
-# installation check of each bitness then runs from the archive.
+# registered, each in its own registry view, and the 64-bit native messaging
+# host for this user in Chrome's and Edge's keys; and all of it removed again.
+# The installation check of each bitness then runs from the archive, and the
+# archive's extension is checked as a folder and as the stores' zip.
 #
 # Where this machine runs no 32-bit programs, what needs one (the 32-bit
 # prompt, the 32-bit regsvr32, the x86 explainer) is left out and named; the
@@ -53,6 +55,34 @@ server() {  # the registered DLL of one view, nothing, or "<unreadable>"
 }
 
 win_folder=$(wine winepath -w "$folder" </dev/null 2>/dev/null | tr -d '\r')
+# This user's registration of the host: the manifest each browser's key
+# names, or nothing; and whether any key of the browsers' makers is left.
+browsers=('Google\Chrome' 'Microsoft\Edge')
+host_manifest() {  # Google\Chrome | Microsoft\Edge
+  local out
+  out=$(wine_reg_query wine "HKCU\\Software\\$1\\NativeMessagingHosts\\com.webcorvane.handoff" /ve)
+  [ $? -eq 2 ] && { echo "<unreadable>"; return; }
+  printf '%s\n' "$out" | sed -n 's/^    .*    REG_SZ    //p'
+}
+makers_keys() {  # the makers' keys under HKCU\Software, one a line
+  wine_reg_query wine 'HKCU\Software' | grep -i '\\Google$'
+  wine_reg_query wine 'HKCU\Software\Microsoft' | grep -i '\\Edge$'
+}
+makers_before=$(makers_keys)
+host_registered() {  # who
+  local b
+  for b in "${browsers[@]}"; do
+    [ "$(host_manifest "$b")" = "$win_folder\\x64\\com.webcorvane.handoff.json" ] ||
+      fail "$1: $b's key names '$(host_manifest "$b")', not the x64 host's manifest"
+  done
+}
+host_removed() {  # who
+  local b
+  for b in "${browsers[@]}"; do
+    [ -z "$(host_manifest "$b")" ] || fail "$1: $b's key remains"
+  done
+  [ "$(makers_keys)" = "$makers_before" ] || fail "$1: left behind: $(makers_keys | tr '\n' ' ')"
+}
 # The 64-bit command prompt, as a double click starts it, and a 32-bit one,
 # which must reach the 64-bit regsvr32 through Sysnative.
 prompts=(64 32)
@@ -65,10 +95,12 @@ for bits in "${prompts[@]}"; do
     fail "$bits-bit prompt: 32-bit view names '$(server /reg:32)', not the x86 DLL"
   [ "$(server /reg:64)" = "$win_folder\\x64\\WebCorvaneBHO.dll" ] ||
     fail "$bits-bit prompt: 64-bit view names '$(server /reg:64)', not the x64 DLL"
+  host_registered "$bits-bit prompt"
 
   (cd "$folder" && "$loader" cmd /c uninstall.cmd </dev/null) | tr -d '\r'
   [ -z "$(server /reg:32)" ] || fail "$bits-bit prompt: the 32-bit registration remains"
   [ -z "$(server /reg:64)" ] || fail "$bits-bit prompt: the 64-bit registration remains"
+  host_removed "$bits-bit prompt"
 done
 
 # No 32-bit program runs here, so the prefix has no SysWOW64 programs and the
@@ -93,19 +125,24 @@ install_x64() {
   fi
   wine regsvr32 /s "$win_folder\\x64\\WebCorvaneBHO.dll" </dev/null >/dev/null 2>&1 ||
     fail "the 64-bit regsvr32 answered $?"
+  wine "$folder/x64/WebCorvaneHost.exe" --register-user </dev/null >/dev/null 2>&1 ||
+    fail "the 64-bit host's --register-user answered $?"
 }
 if [ $runs32 = 0 ]; then
   install_x64
   [ "$(server /reg:64)" = "$win_folder\\x64\\WebCorvaneBHO.dll" ] ||
     fail "64-bit view names '$(server /reg:64)', not the x64 DLL"
+  host_registered "install"
 fi
 uninstall_x64() {
   if [ $runs32 = 1 ]; then
     (cd "$folder" && wine cmd /c uninstall.cmd </dev/null) >/dev/null
   else
     wine regsvr32 /s /u "$win_folder\\x64\\WebCorvaneBHO.dll" </dev/null >/dev/null 2>&1
+    wine "$folder/x64/WebCorvaneHost.exe" --unregister-user </dev/null >/dev/null 2>&1
   fi
   [ -z "$(server /reg:64)" ] || fail "the 64-bit registration remains"
+  host_removed "uninstall"
 }
 [ $runs32 = 1 ] || uninstall_x64
 
@@ -120,6 +157,7 @@ check() {  # <x86|x64> <expected status> <expected line> [--agent]
   grep -v '^ok: \|^problem: download agent: \|^[0-9]* ok, ' "$scratch/check" | sed "s/^/$1 check: /"
 }
 install_x64
+host_registered "install"
 arches=(x86 x64)
 [ $runs32 = 1 ] || arches=(x64)
 for arch in "${arches[@]}"; do
@@ -143,10 +181,39 @@ if [ $runs32 = 1 ]; then
 fi
 uninstall_x64
 
+# The extension: the folder to load unpacked keeps its "key" (our ID) and
+# takes the release's version; the stores' zip holds the same files with
+# manifest.json at its root and no "key", which the stores refuse.
+python3 - "$folder" "$(basename "$archive" .zip)" <<'PY' || fail "the extension is not as it should be"
+import json, os, sys, zipfile
+folder, name = sys.argv[1:]
+version = name.split("-", 1)[1]
+unpacked = os.path.join(folder, "extension")
+files = sorted(os.listdir(unpacked))
+store = zipfile.ZipFile(os.path.join(folder, f"WebCorvane-extension-{version}.zip"))
+wrong = []
+if sorted(store.namelist()) != files:
+    wrong.append(f"the zip holds {sorted(store.namelist())}, the folder {files}")
+manifest = json.load(open(os.path.join(unpacked, "manifest.json"), encoding="utf-8"))
+stored = json.loads(store.read("manifest.json"))
+if "key" not in manifest or manifest["version"] != version:
+    wrong.append("the folder's manifest lacks its key or the release's version")
+if "key" in stored or dict(stored, key=manifest.get("key")) != manifest:
+    wrong.append("the zip's manifest is not the folder's without its key")
+for f in files:
+    if f != "manifest.json" and store.read(f) != open(os.path.join(unpacked, f), "rb").read():
+        wrong.append(f"{f} differs between the folder and the zip")
+    if f != "manifest.json" and store.read(f) != open(os.path.join("extension", f), "rb").read():
+        wrong.append(f"{f} is not the source's")
+for w in wrong:
+    print("FAIL:", w)
+sys.exit(1 if wrong else 0)
+PY
+
 if [ $runs32 = 0 ]; then
   echo "release: NOT RUN here ($(wine32_unavailable_reason)): the 32-bit prompt, install.cmd and uninstall.cmd on 64-bit Windows (both DLLs), the x86 explainer's check, the 64-bit check of a helper registered for 32-bit browsers only"
 fi
 what="both DLLs"
 [ $runs32 = 1 ] || what="the 64-bit DLL"
-[ $failures -eq 0 ] && echo "release: installed and removed $what from $(basename "$archive"), and checked it"
+[ $failures -eq 0 ] && echo "release: installed and removed $what and the host for this user from $(basename "$archive"), and checked it and its extension"
 exit $((failures != 0))
