@@ -39,9 +39,9 @@ constexpr DWORD kMaxManifestBytes = 64 * 1024;
 // the machine's, in the 32-bit view before the 64-bit one.
 struct Registration {
     bool found = false;
-    std::string where;     // "HKCU\...", "HKLM\..." with its view
-    std::string manifest;  // the default value: the manifest's full path
-    std::string others;    // the keys found that the browser does not use
+    std::string where;     // the key the browser uses: "HKCU's", "HKLM (64-bit view)'s"
+    std::string manifest;  // its default value: the manifest's full path
+    std::string others;    // ", HKLM's": the keys found that the browser does not use
 };
 
 Registration FindRegistration(const Browser& browser) {
