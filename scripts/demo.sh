@@ -3,9 +3,10 @@
 # WebBrowser control (tools/browser_host), in a fresh headless Wine prefix,
 # against a local web server and the reference agent: which links are handed
 # over, what the agent recorded, when the download manager is asked, and that
-# unregistration leaves nothing behind. Every decision is compared with the
-# one the configuration calls for; any difference makes the script exit
-# non-zero.
+# unregistration leaves nothing behind; then the same kinds of links in
+# Chromium, through the browser extension and the native host. Every decision
+# is compared with the one the configuration calls for; any difference makes
+# the script exit non-zero.
 #
 # It shows the 32-bit DLL (the one Internet Explorer and Maxthon load by
 # default) where this machine runs 32-bit programs, and otherwise the 64-bit
@@ -264,8 +265,38 @@ out=$(wine "$bin/browser_host.exe" </dev/null 2>/dev/null | tr -d '\r')
 grep -q '^0 helpers$' <<<"$out" || fail "the host still finds a helper after unregistration"
 echo "  the host now loads: $(grep helpers <<<"$out")"
 
+# The same kinds of links in Chromium, through the browser extension and the
+# native host of the same bitness, against the same agent (registered again):
+# the extension's end-to-end test, run in this prefix, shows each decision and
+# what the agent received, and fails on any difference.
 echo
-echo "== summary ($bits-bit DLL): $passes passes of ${#links[@]} links, $(ls "$work/downloads" | wc -l) file(s) the host downloaded itself, $(($(date +%s) - started)) s"
+echo "== Chromium: the browser extension and the $bits-bit native host"
+host_exe=$build/shipped/native_host/WebCorvaneHost.exe
+chromium_why=$(bash tests/extension/chromium_probe.sh)
+if [ -n "$chromium_why" ]; then
+  echo "  not shown: $chromium_why"
+  chromium_shown="Chromium not shown ($chromium_why)"
+elif [ ! -f "$host_exe" ]; then
+  fail "missing $host_exe: build the $preset preset first"
+  chromium_shown="Chromium not shown"
+else
+  cp "$host_exe" "$bin/"
+  wine "$bin/CorvaneAgent.exe" /RegServer </dev/null >/dev/null 2>&1 || fail "agent registration failed"
+  # How the test starts a Windows program in this prefix.
+  printf '#!/bin/sh\nexport WINEPREFIX=%q WINEARCH=%q WINEDEBUG=-all WINEDLLOVERRIDES=%q\nunset DISPLAY WAYLAND_DISPLAY\nexec env LC_ALL=en_US.UTF-8 %q "$@"\n' \
+    "$WINEPREFIX" "$arch" "mscoree,mshtml=" "$WINE" >"$work/wine-run"
+  chmod +x "$work/wine-run"
+  if node tests/extension/e2e.mjs --wine-run "$work/wine-run" --host "$bin/WebCorvaneHost.exe" \
+       --agent "$bin/CorvaneAgent.exe" --work "$work/chromium" | sed 's/^/  /'; then
+    chromium_shown="every Chromium case as expected"
+  else
+    fail "Chromium: see the cases above"
+    chromium_shown="Chromium cases differ"
+  fi
+fi
+
+echo
+echo "== summary ($bits-bit DLL): $passes passes of ${#links[@]} links, $(ls "$work/downloads" | wc -l) file(s) the host downloaded itself, $chromium_shown, $(($(date +%s) - started)) s"
 if [ "$failures" -ne 0 ]; then
   echo "$failures difference(s) from the expected decisions"
   exit 1
