@@ -26,12 +26,13 @@ function rememberClick(message, sender) {
 }
 
 // Returning true keeps the download waiting until suggest() is called; a
-// download the manager takes is cancelled instead.
+// download the manager takes is cancelled instead. Whatever fails, the
+// browser gets its download back.
 function holdDownload(item, suggest) {
-  offer(item).then(
-    (taken) => (taken ? drop(item.id) : suggest()),
-    (error) => {
-      console.error('WebCorvane: offer failed', error);
+  offer(item)
+    .then((taken) => (taken ? drop(item.id) : suggest()))
+    .catch((error) => {
+      console.error('WebCorvane: download', item.id, 'kept:', error);
       suggest();
     });
   return true;

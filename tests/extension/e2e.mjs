@@ -38,7 +38,8 @@ if (whyNot !== '') {
 }
 
 // expect: 'taken' (the agent's record, nothing saved) or 'kept' (the file
-// saved as `file`); asked: whether the agent hears of a kept download.
+// saved as `file`); asked: whether the agent hears of a kept download;
+// withinMs: how long after the click the file may be saved at the latest.
 const cases = [
   { id: 'missing', what: 'host missing', href: '/files/missing.zip', expect: 'kept', file: 'missing.zip',
     asked: false, badge: /browser host is missing or failed \(Specified native messaging host not found/ },
@@ -60,9 +61,11 @@ const cases = [
     after: (run) => run.agent.register(true) },
   { id: 'redirect', what: 'redirect to a .zip', href: '/go?to=/files/moved.zip', final: '/files/moved.zip',
     expect: 'taken', badge: '' },
+  // Slow in AddTask, which stalls an agent that is running already as well
+  // as one that starts; whether its record comes before the bound is its own.
   { id: 'stalled', what: 'agent stalls', href: '/files/stalled.zip', expect: 'kept', file: 'stalled.zip',
-    asked: false, withinMs: BOUND_MS + STALL_MARGIN_MS,
-    before: (run) => run.agent.set('Start', `silent:${BOUND_MS + 1000}`), after: (run) => run.agent.set('Start', null) },
+    withinMs: BOUND_MS + STALL_MARGIN_MS, before: (run) => run.agent.set('Answer', `slow:${BOUND_MS + 2000}:1`),
+    after: (run) => run.agent.set('Answer', null) },
 ];
 
 const badgeTitle = ({ chromium }) => chromium.askExtension('chrome.action.getTitle({})');
@@ -108,7 +111,7 @@ async function runCase(run, c) {
       BOUND_MS + 10000, `the browser to save ${c.file}`);
     const ms = Math.round(performance.now() - clicked);
     const records = agent.records().slice(before);
-    check(records.length === (c.asked ? 1 : 0), `${c.what}: ${records.length} agent records`);
+    if (c.asked !== undefined) check(records.length === (c.asked ? 1 : 0), `${c.what}: ${records.length} agent records`);
     if (c.withinMs !== undefined) check(ms <= c.withinMs, `${c.what}: saved after ${ms} ms, more than ${c.withinMs}`);
     line = `kept, saved ${ms} ms | agent: ${records.length === 0 ? 'not asked' : `answered "${records[0].answer}" to ${records[0].url}`}`;
   }
