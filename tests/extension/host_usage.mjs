@@ -8,7 +8,8 @@ const TICKS_PER_SECOND = 100;
 function findProcess(name) {
   for (const pid of readdirSync('/proc').filter((entry) => /^\d+$/.test(entry))) {
     try {
-      if (readFileSync(`/proc/${pid}/cmdline`, 'utf8').includes(name)) return pid;
+      // The program itself: Wine names the process after it.
+      if (readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0')[0].endsWith(name)) return pid;
     } catch { /* ended meanwhile */ }
   }
   return null;
@@ -20,7 +21,10 @@ const cpuTicks = (pid) => {
   const fields = readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].split(' ');
   return Number(fields[11]) + Number(fields[12]);
 };
-const residentKb = (pid) => Number(readFileSync(`/proc/${pid}/status`, 'utf8').match(/VmRSS:\s+(\d+)/)[1]);
+// Resident memory, and its proportional share: Wine's libraries are mapped
+// by every Wine process and counted whole in the first.
+const memoryKb = (pid, field) => Number(readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8')
+  .match(new RegExp(`^${field}:\\s+(\\d+)`, 'm'))[1]);
 
 export async function hostUsage(name, windowMs) {
   const pid = findProcess(name);
@@ -29,5 +33,6 @@ export async function hostUsage(name, windowMs) {
   await sleep(windowMs);
   const used = cpuTicks(pid) - ticks;
   return `idle host (pid ${pid}) over ${windowMs / 1000} s: ${used / TICKS_PER_SECOND} s of CPU ` +
-    `(${((used / TICKS_PER_SECOND) * 100000 / windowMs).toFixed(2)} %), resident ${residentKb(pid)} KB`;
+    `(${((used / TICKS_PER_SECOND) * 100000 / windowMs).toFixed(2)} %), resident ${memoryKb(pid, 'Rss')} KB, ` +
+    `proportional ${memoryKb(pid, 'Pss')} KB`;
 }
