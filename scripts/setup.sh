@@ -33,7 +33,12 @@ if [ "${#need[@]}" -gt 0 ] || [ -n "${force_update:-}" ]; then
   fi
 fi
 # The browser extension's tests drive Chromium through a WebSocket client
-# from the npm registry, at the versions package-lock.json records.
+# from the npm registry, at the versions package-lock.json records. Debian's
+# Node.js comes without npm; other builds of it bring their own.
+if ! command -v npm >/dev/null 2>&1; then
+  echo "setup: installing npm"
+  $([ "$(id -u)" -ne 0 ] && echo sudo) apt-get install -y -qq --no-install-recommends npm >/dev/null
+fi
 if ! (cd "$(dirname "$0")/.." && npm ls --silent >/dev/null 2>&1); then
   (cd "$(dirname "$0")/.." && npm ci --no-audit --no-fund --silent)
 fi
