@@ -6,6 +6,7 @@
 
 #include "agent/agent_settings.h"
 #include "agent/answer.h"
+#include "agent/fetcher.h"
 #include "agent/local_server.h"
 #include "agent/task_record.h"
 #include "common/boundary.h"
@@ -14,6 +15,7 @@
 #include "download_agent.h"
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -60,6 +62,41 @@ HRESULT Respond(const Answer& answer, LONG* accepted) {
             break;
     }
     return kBadAnswerSetting;
+}
+
+struct FetchJob {
+    FetchRequest request;
+    std::wstring folder;
+};
+
+DWORD WINAPI FetchThread(void* parameter) {
+    std::unique_ptr<FetchJob> job(static_cast<FetchJob*>(parameter));
+    GuardBoundary([&] {
+        const FetchResult result = FetchIntoFolder(job->request, job->folder);
+        AppendTaskRecord(job->folder + kFetchRecordFileName,
+                         FormatFetchRecord(job->request.url, result));
+    });
+    job.reset();
+    ReleaseServer();
+    return 0;
+}
+
+// A task it took is fetched as a download manager fetches it: after the
+// answer, on a thread of its own, with the agent kept up until it ends.
+void StartFetch(BSTR url, BSTR cookie, BSTR referrer) {
+    const std::wstring folder = ReadFetchFolderSetting();
+    if (folder.empty())
+        return;
+    auto job = std::make_unique<FetchJob>(
+        FetchJob{{FromBstr(url), FromBstr(cookie), FromBstr(referrer)}, folder});
+    HoldServer();
+    const HANDLE thread = CreateThread(nullptr, 0, FetchThread, job.get(), 0, nullptr);
+    if (thread == nullptr) {
+        ReleaseServer();
+        return;
+    }
+    job.release();
+    CloseHandle(thread);
 }
 
 class AgentObject final : public IDownloadAgent {
@@ -155,7 +192,10 @@ class AgentObject final : public IDownloadAgent {
                 GuardBoundary(
                     [&] { AppendTaskRecord(ReadRecordFileSetting(), FormatTaskRecord(call)); });
             }
-            return Respond(ParseAnswer(WideToUtf8(call.answer)), accepted);
+            const Answer answer = ParseAnswer(WideToUtf8(call.answer));
+            if (answer.kind == Answer::Kind::Write && answer.value == 1)
+                GuardBoundary([&] { StartFetch(url, cookie, referrer); });
+            return Respond(answer, accepted);
         });
     }
 

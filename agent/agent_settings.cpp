@@ -31,6 +31,15 @@ std::wstring ReadRecordFileSetting() {
     return path + kDefaultRecordFileName;
 }
 
+std::wstring ReadFetchFolderSetting() {
+    std::wstring folder;
+    if (!ReadStringValue(kFetchFolderValue, folder) || folder.empty())
+        return L"";
+    if (folder.back() != L'\\' && folder.back() != L'/')
+        folder += L'\\';
+    return folder;
+}
+
 long ReadSilentStartSetting() {
     constexpr wchar_t kSilentPrefix[] = L"silent:";
     constexpr size_t kPrefixLength = sizeof(kSilentPrefix) / sizeof(wchar_t) - 1;

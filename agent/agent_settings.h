@@ -11,6 +11,8 @@ constexpr wchar_t kAnswerValue[] = L"Answer";
 constexpr wchar_t kRecordFileValue[] = L"RecordFile";
 constexpr wchar_t kStartValue[] = L"Start";
 constexpr wchar_t kDefaultRecordFileName[] = L"CorvaneAgent.log";
+constexpr wchar_t kFetchFolderValue[] = L"FetchFolder";
+constexpr wchar_t kFetchRecordFileName[] = L"CorvaneFetches.log";
 
 // "Answer" (REG_SZ; see answer.h). kDefaultAnswer when absent; a value of
 // another type reads as the empty string, which is no valid answer.
@@ -19,6 +21,11 @@ std::wstring ReadAnswerSetting();
 // "RecordFile" (REG_SZ): the record file's path. When absent or empty, the
 // file CorvaneAgent.log beside the agent's executable.
 std::wstring ReadRecordFileSetting();
+
+// "FetchFolder" (REG_SZ): when set, every task the agent takes is fetched
+// into that folder, and each fetch is recorded there in CorvaneFetches.log.
+// Answers the folder with a trailing backslash, or empty: fetch nothing.
+std::wstring ReadFetchFolderSetting();
 
 // "Start" (REG_SZ), read once as COM starts the agent: absent or empty, the
 // agent serves its class; "silent:<ms>" makes it a program that never

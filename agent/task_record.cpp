@@ -1,5 +1,8 @@
 #include "agent/task_record.h"
 
+#include "agent/fetcher.h"
+#include "common/string_conversion.h"
+
 #include "common/hresult_error.h"
 #include "common/win_handles.h"
 
@@ -85,6 +88,21 @@ std::string FormatTaskRecord(const TaskCall& call) {
     line += call.accepted == nullptr ? std::wstring(kNullField) : std::to_wstring(*call.accepted);
     line += L'\t';
     line += EscapeRecordField(call.answer.c_str(), call.answer.size());
+    line += L'\n';
+    return ToUtf8(line);
+}
+
+std::string FormatFetchRecord(const std::wstring& url, const FetchResult& result) {
+    const auto field = [](const std::wstring& text) {
+        return EscapeRecordField(text.c_str(), text.size());
+    };
+    std::wstring line = field(url);
+    line += result.done ? L"\tdone\t" : L"\tfailed\t";
+    line += std::to_wstring(result.httpStatus) + L'\t';
+    line += std::to_wstring(result.bytes) + L'\t';
+    line += Utf8ToWide(result.sha256) + L'\t';
+    line += field(result.fileName) + L'\t';
+    line += field(Utf8ToWide(result.detail));
     line += L'\n';
     return ToUtf8(line);
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+struct FetchResult;
+
 // The record file: one line per AddTask call, appended, in UTF-8. A line holds
 // eight fields separated by tabs:
 //   url, comment, referrer, flags, cookie, reserved, accepted, answer
@@ -37,3 +39,8 @@ std::string FormatTaskRecord(const TaskCall& call);
 // Appends the line to the file, creating it when needed. Answers false when the
 // file cannot be opened or fully written.
 bool AppendTaskRecord(const std::wstring& path, const std::string& line) noexcept;
+
+// The fetch record (kFetchRecordFileName in the fetch folder): one line per
+// fetch, in UTF-8, seven fields separated by tabs, strings escaped as above:
+//   url, outcome ("done" or "failed"), HTTP status, bytes, sha256, file name, detail
+std::string FormatFetchRecord(const std::wstring& url, const FetchResult& result);

@@ -11,11 +11,14 @@ set(PURE_HOST_SOURCES ${CMAKE_SOURCE_DIR}/native_host/frame.cpp
                       ${CMAKE_SOURCE_DIR}/native_host/message.cpp
                       ${CMAKE_SOURCE_DIR}/native_host/reply_reasons.cpp
                       ${CMAKE_SOURCE_DIR}/native_host/host_loop.cpp)
+# How the reference agent names what it fetches.
+set(PURE_AGENT_SOURCES ${CMAKE_SOURCE_DIR}/agent/fetch_name.cpp)
 set(PURE_SOURCES ${PURE_HANDOFF_SOURCES} ${PURE_BROWSER_SOURCES} ${PURE_TOOL_SOURCES}
-                 ${PURE_HOST_SOURCES})
+                 ${PURE_HOST_SOURCES} ${PURE_AGENT_SOURCES})
 
 # Their tests, built natively and into the Windows test executables alike.
 set(PURE_TESTS ${CMAKE_SOURCE_DIR}/tests/handoff/url_policy_test.cpp
+               ${CMAKE_SOURCE_DIR}/tests/agent/fetch_name_test.cpp
                ${CMAKE_SOURCE_DIR}/tests/browser/intercept_state_test.cpp
                ${CMAKE_SOURCE_DIR}/tests/browser/intercept_threads_test.cpp
                ${CMAKE_SOURCE_DIR}/tests/tools/list_lint_test.cpp

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <wininet.h>
 
 // Owning holders for the plain platform resources the library opens.
 
@@ -44,6 +45,23 @@ class FileHandle {
 
   private:
     HANDLE handle_;
+};
+
+// A WinINet session, connection or request.
+class InternetHandle {
+  public:
+    explicit InternetHandle(HINTERNET handle = nullptr) noexcept : handle_(handle) {}
+    ~InternetHandle() {
+        if (handle_ != nullptr)
+            InternetCloseHandle(handle_);
+    }
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+
+    HINTERNET Get() const noexcept { return handle_; }
+
+  private:
+    HINTERNET handle_;
 };
 
 // Memory from the COM task allocator (StringFromIID and friends).

@@ -1,7 +1,10 @@
 // The agent driven out of process, as the library drives it: its answers, its
 // record of the arguments, its death in the middle of a call.
+#include "common/string_conversion.h"
 #include "tests/agent/agent_client.h"
 #include "tests/support/agent_control.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/tiny_http_server.h"
 #include "tools/support/process.h"
 
 #include <gtest/gtest.h>
@@ -217,4 +220,37 @@ TEST_F(AgentServerTest, StartedWithoutAClientItEndsByItself) {
     const DWORD start = GetTickCount();
     EXPECT_EQ(0, RunProcess(AgentExePath(), "-Embedding", 60000));
     EXPECT_GE(GetTickCount() - start, 9000u);
+}
+
+// With a fetch folder, what the agent takes it fetches, as the hand-off gave
+// it; what it declines it leaves alone. The record of the fetch is complete
+// once the agent has ended.
+TEST_F(AgentServerTest, FetchesWhatItTakes) {
+    TinyHttpServer server;
+    ASSERT_TRUE(server.Running());
+    server.Answer("/taken.zip", {"200 OK", "", "abc"});
+    ScratchDir scratch("agent-fetch");
+    const std::wstring folder = Utf8ToWide(scratch.Path()) + L"\\";
+    SetAgentFetchFolder(folder);
+    {
+        ComPtr<IDownloadAgent> agent = Agent();
+        ASSERT_TRUE(agent);
+        for (const wchar_t* answer : {L"1", L"0"}) {
+            session.SetAnswer(answer);
+            TaskArguments task =
+                Navigation(server.Url(answer[0] == L'1' ? L"/taken.zip" : L"/declined.zip"));
+            task.cookie = AgentText::Of(L"sid=2");
+            LONG accepted = -1;
+            EXPECT_EQ(S_OK, CallAddTask(agent.Get(), task, accepted));
+        }
+    }
+    ASSERT_TRUE(WaitForNoAgentProcess(10000));
+    std::string record;
+    ASSERT_TRUE(ReadFileBytes(scratch.Sub("CorvaneFetches.log"), record));
+    EXPECT_EQ(WideToUtf8(server.Url(L"/taken.zip")) +
+                  "\tdone\t200\t3\t"
+                  "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\ttaken.zip\t\n",
+              record);
+    EXPECT_NE(std::string::npos, server.LastHeaders("/taken.zip").find("\r\nCookie: sid=2\r\n"));
+    EXPECT_EQ(0, server.Requests("/declined.zip"));
 }

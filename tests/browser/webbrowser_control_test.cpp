@@ -14,6 +14,7 @@
 #include "tools/support/event_args.h"
 #include "tests/support/fake_moniker.h"
 #include "tests/support/test_copy.h"
+#include "tests/support/tiny_http_server.h"
 #include "tests/support/unimplemented_interfaces.h"
 #include "tools/support/wine_paths.h"
 
@@ -35,99 +36,6 @@
 #include <thread>
 
 namespace {
-
-// Answers every request with 200 and a small body, and counts requests by
-// path (query included). Ends by itself after `lifetimeMs` at the latest.
-class TinyHttpServer {
-  public:
-    explicit TinyHttpServer(DWORD lifetimeMs = 60000) {
-        WSADATA data;
-        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = 0;  // any free port
-        int length = sizeof(address);
-        if (listener_ == INVALID_SOCKET ||
-            bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-            listen(listener_, 8) != 0 ||
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        port_ = ntohs(address.sin_port);
-        const DWORD end = GetTickCount() + lifetimeMs;
-        thread_ = std::thread([this, end] { Serve(end); });
-    }
-    ~TinyHttpServer() {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        if (listener_ != INVALID_SOCKET)
-            closesocket(listener_);
-        if (started_)
-            WSACleanup();
-    }
-    bool Running() const { return port_ != 0; }
-    std::wstring Url(const std::wstring& path) const {
-        return L"http://127.0.0.1:" + std::to_wstring(port_) + path;
-    }
-    int Requests(const std::string& path) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto it = counts_.find(path);
-        return it == counts_.end() ? 0 : it->second;
-    }
-
-  private:
-    void Serve(DWORD end) {
-        while (!stop_ && static_cast<LONG>(end - GetTickCount()) > 0) {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(listener_, &readable);
-            timeval wait = {0, 100 * 1000};
-            if (select(0, &readable, nullptr, nullptr, &wait) != 1)
-                continue;
-            SOCKET client = accept(listener_, nullptr, nullptr);
-            if (client == INVALID_SOCKET)
-                continue;
-            Answer(client);
-            closesocket(client);
-        }
-    }
-    void Answer(SOCKET client) {
-        DWORD timeoutMs = 2000;
-        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
-                   sizeof(timeoutMs));
-        std::string request;
-        char buffer[1024];
-        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 16384) {
-            const int got = recv(client, buffer, sizeof(buffer), 0);
-            if (got <= 0)
-                break;
-            request.append(buffer, got);
-        }
-        const size_t start = request.find(' ');
-        const size_t stop = request.find(' ', start + 1);
-        if (start == std::string::npos || stop == std::string::npos)
-            return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ++counts_[request.substr(start + 1, stop - start - 1)];
-        }
-        const std::string body = "<html><body>test</body></html>";
-        const std::string reply = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                                  std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
-                                  body;
-        send(client, reply.data(), static_cast<int>(reply.size()), 0);
-    }
-
-    bool started_ = false;
-    SOCKET listener_ = INVALID_SOCKET;
-    unsigned short port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    std::mutex mutex_;
-    std::map<std::string, int> counts_;
-};
 
 // A second sink, connected after the helper: it sees every BeforeNavigate2
 // with the Cancel value the helper left, and how navigations end.

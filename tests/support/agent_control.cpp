@@ -159,6 +159,10 @@ void ClearAgentRecordFile() {
     ClearSetting(L"RecordFile");
 }
 
+void SetAgentFetchFolder(const std::wstring& folder) {
+    SetSetting(L"FetchFolder", folder);
+}
+
 void PrintTo(const AgentText& text, std::ostream* out) {
     if (text.isNull) {
         *out << "(null BSTR)";

@@ -82,6 +82,11 @@ void ClearAgentStart();
 void SetAgentRecordFile(const std::wstring& path);
 void ClearAgentRecordFile();
 
+// The "FetchFolder" setting: the agent fetches each task it takes into that
+// folder (which ends in a backslash) and records the fetch there. The
+// session's end clears it.
+void SetAgentFetchFolder(const std::wstring& folder);
+
 // One string argument as the agent received it: a null BSTR apart from a
 // zero-length one.
 struct AgentText {

@@ -1,0 +1,110 @@
+// The agent's fetch against a server of the test's own on 127.0.0.1: what it
+// sends, where it ends up, what it saves and what counts as failed.
+#include "agent/fetcher.h"
+
+#include "common/string_conversion.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/tiny_http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+namespace {
+
+using Response = TinyHttpServer::Response;
+
+// SHA-256 of "abc" (FIPS 180-2's first example).
+constexpr char kAbcSha256[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+std::set<std::wstring> FilesIn(const std::wstring& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.insert(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+class AgentFetch : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Running());
+        server.Answer("/files/a.zip", {"200 OK", "Content-Type: application/zip\r\n", "abc"});
+        server.Answer("/old/a.zip", {"302 Found", "Location: /files/a.zip\r\n", ""});
+        server.Answer("/get.php?id=7",
+                      {"200 OK",
+                       "Content-Disposition: attachment; filename=\"fallback.zip\"; "
+                       "filename*=UTF-8''%D1%84%D0%B0%D0%B9%D0%BB%20%E2%82%AC.zip\r\n",
+                       "abc"});
+        server.Answer("/secret.zip", {"403 Forbidden", "", "no"});
+        server.Answer("/cut.zip", {"200 OK", "", std::string(1000, 'x'), 10});
+    }
+    FetchResult Fetch(const std::wstring& url) {
+        return FetchIntoFolder({url, L"plain=1; sid=2", L"http://127.0.0.1/page.html"}, folder);
+    }
+
+    TinyHttpServer server;
+    ScratchDir scratch{"fetch"};
+    const std::wstring folder = Utf8ToWide(scratch.Path()) + L"\\";
+};
+
+TEST_F(AgentFetch, SendsTheCookieAndTheReferrerAndFollowsARedirect) {
+    for (const char* path : {"/files/a.zip", "/old/a.zip"}) {
+        SCOPED_TRACE(path);
+        const FetchResult result = Fetch(server.Url(Utf8ToWide(path)));
+        EXPECT_TRUE(result.done) << result.detail;
+        EXPECT_EQ(200u, result.httpStatus);
+        EXPECT_EQ(3u, result.bytes);
+        EXPECT_EQ(kAbcSha256, result.sha256);
+        const std::string sent = server.LastHeaders("/files/a.zip");
+        EXPECT_NE(std::string::npos, sent.find("\r\nCookie: plain=1; sid=2\r\n")) << sent;
+        EXPECT_NE(std::string::npos, sent.find("\r\nReferer: http://127.0.0.1/page.html\r\n"))
+            << sent;
+    }
+    EXPECT_EQ(1, server.Requests("/old/a.zip"));
+    // The second is named beside the first, never over it.
+    EXPECT_EQ((std::set<std::wstring>{L"a.zip", L"a (2).zip"}), FilesIn(folder));
+}
+
+TEST_F(AgentFetch, NamesTheFileAsTheServerDoes) {
+    const FetchResult result = Fetch(server.Url(L"/get.php?id=7"));
+    ASSERT_TRUE(result.done) << result.detail;
+    EXPECT_EQ(L"\x0444\x0430\x0439\x043B \x20AC.zip", result.fileName);
+    EXPECT_EQ(std::set<std::wstring>{result.fileName}, FilesIn(folder));
+}
+
+TEST_F(AgentFetch, RecordsAFailureAndLeavesNoFile) {
+    struct Case {
+        std::wstring url;
+        DWORD status;
+    };
+    const Case cases[] = {
+        {server.Url(L"/secret.zip"), 403},
+        {L"http://127.0.0.1:1/refused.zip", 0},  // nothing listens there
+        {server.Url(L"/cut.zip"), 200},          // ten bytes of a thousand
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.url));
+        const FetchResult result = Fetch(c.url);
+        EXPECT_FALSE(result.done);
+        EXPECT_EQ(c.status, result.httpStatus);
+        EXPECT_FALSE(result.detail.empty());
+        EXPECT_TRUE(result.sha256.empty());
+        EXPECT_TRUE(result.fileName.empty());
+    }
+    EXPECT_TRUE(FilesIn(folder).empty());
+    // A line break would let the sender write headers of its own.
+    EXPECT_FALSE(
+        FetchIntoFolder({server.Url(L"/files/a.zip"), L"a=1\r\nX-Evil: 1", L""}, folder).done);
+    EXPECT_EQ(0, server.Requests("/files/a.zip"));
+}
+
+}  // namespace
