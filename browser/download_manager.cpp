@@ -67,7 +67,7 @@ STDMETHODIMP_(ULONG) VDownloadManager::Release() {
     return static_cast<ULONG>(count);
 }
 
-STDMETHODIMP VDownloadManager::Download(IMoniker* pmk, IBindCtx* pbc, DWORD /*dwBindVerb*/,
+STDMETHODIMP VDownloadManager::Download(IMoniker* pmk, IBindCtx* pbc, DWORD dwBindVerb,
                                         LONG /*grfBINDF*/, BINDINFO* /*pBindInfo*/,
                                         LPCOLESTR pszHeaders, LPCOLESTR /*pszRedir*/,
                                         UINT /*uiCP*/) {
@@ -98,6 +98,10 @@ STDMETHODIMP VDownloadManager::Download(IMoniker* pmk, IBindCtx* pbc, DWORD /*dw
         if (pszHeaders == nullptr && pbc == nullptr)
             return E_NOTIMPL;
 
+        // A POST, PUT or other verb is a request the agent could only repeat
+        // as a GET: the browser keeps it.
+        if (dwBindVerb != BINDVERB_GET)
+            return E_NOTIMPL;
         // The cookie is looked up only for a URL that the policy takes.
         if (!PolicyAllows(url))
             return E_NOTIMPL;

@@ -40,6 +40,43 @@ bool HoldsNullReference(const VARIANT& value) noexcept {
     return true;
 }
 
+// Whether `bytes` holds at least one byte; a null array holds none, and
+// one of another shape cannot be read as empty.
+bool HoldsBytes(const SAFEARRAY* bytes) noexcept {
+    if (bytes == nullptr)
+        return false;
+    LONG lower = 0, upper = -1;
+    SAFEARRAY* array = const_cast<SAFEARRAY*>(bytes);
+    if (SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
+        FAILED(SafeArrayGetUBound(array, 1, &upper)))
+        return true;
+    return upper >= lower;
+}
+
+// Whether BeforeNavigate2's PostData argument carries a body, or cannot be
+// read as carrying none. A form posted with POST is a request the agent
+// could only repeat as a GET, which asks the server for something else: it
+// stays with the browser, which sends it as it should.
+bool CarriesPostData(const VARIANT& arg) noexcept {
+    const VARIANT* v = &arg;
+    for (int step = 0; step < 4 && v->vt == kByRefVariant; ++step) {
+        if (v->pvarVal == nullptr)
+            return true;
+        v = v->pvarVal;
+    }
+    switch (v->vt) {
+        case VT_EMPTY:
+        case VT_NULL:
+            return false;
+        case VT_ARRAY | VT_UI1:
+            return HoldsBytes(v->parray);
+        case VT_BYREF | VT_ARRAY | VT_UI1:
+            return v->pparray == nullptr || HoldsBytes(*v->pparray);
+        default:
+            return true;
+    }
+}
+
 // The event's URL argument in UTF-8. False when it cannot be read as a
 // string; the browser's own argument is never changed.
 bool ReadUrlArgument(const VARIANT& arg, std::string& url) {
@@ -72,9 +109,9 @@ void WriteCancel(VARIANT_BOOL* cancel, bool accepted) noexcept {
 // text and the cookie are read only for a URL it takes, since an ordinary
 // page would pay for a WinINet lookup and a walk of its document for nothing.
 void HandOver(IWebBrowser2* browser, const std::string& url, const std::string& referrer,
-              VARIANT_BOOL* cancel) {
+              bool postData, VARIANT_BOOL* cancel) {
     bool accepted = false;
-    if (PolicyAllows(url)) {
+    if (!postData && PolicyAllows(url)) {
         AgentTask task;
         task.url = Utf8ToWide(url);
         task.comment = Utf8ToWide(GetFocusedLinkText(browser));
@@ -86,7 +123,7 @@ void HandOver(IWebBrowser2* browser, const std::string& url, const std::string& 
 }
 
 void Apply(const NavigationDecision& decision, IWebBrowser2* browser, const std::string& url,
-           VARIANT_BOOL* cancel) {
+           VARIANT_BOOL* cancel, bool postData = false) {
     switch (decision.action) {
         case NavigationDecision::kLeaveCancel:
             break;
@@ -94,7 +131,7 @@ void Apply(const NavigationDecision& decision, IWebBrowser2* browser, const std:
             WriteCancel(cancel, false);
             break;
         case NavigationDecision::kAskAgent:
-            HandOver(browser, url, decision.referrer, cancel);
+            HandOver(browser, url, decision.referrer, postData, cancel);
             break;
     }
 }
@@ -128,9 +165,12 @@ void WebCorvaneIEHelper::OnBeforeNavigate2(DISPPARAMS* params) {
     if (!ReadUrlArgument(params->rgvarg[5], url))
         return;
 
+    // PostData comes third from the end of the seven arguments.
+    const bool postData = params->cArgs >= 7 && CarriesPostData(params->rgvarg[2]);
+
     const NavigationDecision decision = interceptState.Apply(
         [&](InterceptState& s) { return BeforeNavigate2Transition(s, page, url); });
-    Apply(decision, browser.Get(), url, cancel);
+    Apply(decision, browser.Get(), url, cancel, postData);
 }
 
 void WebCorvaneIEHelper::OnNewWindow2(DISPPARAMS* params) {

@@ -2,6 +2,7 @@
 // object and then the download manager, with the reference agent answering.
 // The download manager declines everything on Windows 7 and later, so the
 // cases run in a copy of this executable that Wine reports as Windows XP.
+#include "common/string_conversion.h"
 #include "tests/support/sited_helper.h"
 #include "tests/support/test_copy.h"
 
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -69,6 +71,68 @@ TEST_F(ClickRoadOnXp, UnrecordedDownloadGoesToTheAgentWithThePageAsReferrer) {
     EXPECT_EQ(AgentText::Of(url), records[0].url);
     EXPECT_EQ(AgentText::Of(L""), records[0].comment);
     EXPECT_EQ(AgentText::Of(kPage), records[0].referrer);
+}
+
+// A form posted with POST, or a download by any verb but GET, is a request
+// the agent could only repeat as a GET: it stays with the browser, and the
+// intercept state is as after a declined offer. Only a GET without a body
+// is offered.
+TEST_F(ClickRoadOnXp, OnlyAGetWithoutABodyIsOffered) {
+    agent.SetAnswer(L"1");
+    SAFEARRAY* const noBytes = SafeArrayCreateVector(VT_UI1, 0, 0);
+    SAFEARRAY* const oneByte = SafeArrayCreateVector(VT_UI1, 0, 1);
+    VARIANT posted;  // what a VARIANT by reference may point at in turn
+    posted.vt = VT_ARRAY | VT_UI1;
+    posted.parray = SafeArrayCreateVector(VT_UI1, 0, 3);
+    const struct {
+        const char* name;
+        VARTYPE type;  // of the PostData the argument refers to
+        SAFEARRAY* bytes;
+        VARIANT* refersTo;
+        bool malformedArgument;  // the argument itself is no VARIANT by reference
+        LONG cancel;
+    } kPosts[] = {
+        {"no post data", VT_EMPTY, nullptr, nullptr, false, 1},
+        {"an empty array", VT_ARRAY | VT_UI1, noBytes, nullptr, false, 1},
+        {"a one-byte body", VT_ARRAY | VT_UI1, oneByte, nullptr, false, 0},
+        {"a body one more reference away", VT_BYREF | VT_VARIANT, nullptr, &posted, false, 0},
+        {"a string", VT_BSTR, nullptr, nullptr, false, 0},
+        {"a malformed argument", VT_EMPTY, nullptr, nullptr, true, 0},
+    };
+    size_t offered = 0;
+    for (const auto& c : kPosts) {
+        SCOPED_TRACE(c.name);
+        const std::wstring url =
+            L"http://127.0.0.1:1/form-" + std::to_wstring(&c - kPosts) + L".zip";
+        BrowserEventArgs* args = BrowserEventArgs::BeforeNavigate2(url);
+        VARIANT& postData = args->PostData();
+        postData.vt = c.type;
+        if (c.type == (VT_ARRAY | VT_UI1))
+            SafeArrayCopy(c.bytes, &postData.parray);
+        if (c.type == (VT_BYREF | VT_VARIANT))
+            postData.pvarVal = c.refersTo;
+        if (c.type == VT_BSTR)
+            postData.bstrVal = SysAllocString(L"a=1");
+        if (c.malformedArgument) {
+            args->Params()->rgvarg[2].vt = VT_I4;
+            args->Params()->rgvarg[2].lVal = 1;
+        }
+        EXPECT_EQ(c.cancel, Fire(DISPID_BEFORENAVIGATE2, args));
+        EXPECT_EQ(WideToUtf8(url), CurrentInterceptState().navigateUrl);
+        offered += c.cancel;
+        EXPECT_EQ(offered, agent.Records().size());
+    }
+    for (DWORD verb : {BINDVERB_GET, BINDVERB_POST, BINDVERB_PUT, BINDVERB_CUSTOM}) {
+        SCOPED_TRACE(verb);
+        const std::wstring url = L"http://127.0.0.1:1/verb-" + std::to_wstring(verb) + L".zip";
+        const bool get = verb == BINDVERB_GET;
+        EXPECT_EQ(get ? S_OK : E_NOTIMPL, Download(url.c_str(), verb));
+        offered += get ? 1 : 0;
+        EXPECT_EQ(offered, agent.Records().size());
+    }
+    VariantClear(&posted);
+    SafeArrayDestroy(noBytes);
+    SafeArrayDestroy(oneByte);
 }
 
 // The four roads by which a clicked URL reaches the agent.

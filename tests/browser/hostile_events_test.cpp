@@ -571,16 +571,19 @@ TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
         IBindCtx* pbc = rng() % 2 ? bindContext.Get() : nullptr;
         const wchar_t* header = headers[rng() % 5];
         const std::wstring answer = rng() % 2 ? L"1" : L"0";
+        // Mostly GET, which alone the agent can repeat; now and then any verb.
+        const DWORD verb = rng() % 4 == 0 ? static_cast<DWORD>(rng()) : DWORD{BINDVERB_GET};
         if (answer != agentAnswer) {
             agent.SetAnswer(answer);
             agentAnswer = answer;
         }
         // What the request must come to: the agent is asked only about a name
         // the moniker gave, that no earlier event took, that the policy takes,
-        // with something to bind with.
+        // asked for by GET, with something to bind with.
         const bool nameGiven = !noMoniker && modes[modeIndex] == FakeMoniker::kName;
         const bool asksAgent = nameGiven && !DownloadRequestTransition(before, narrow).decline &&
-                               (header != nullptr || pbc != nullptr) && name.policyTakes;
+                               (header != nullptr || pbc != nullptr) && name.policyTakes &&
+                               verb == BINDVERB_GET;
         // A BINDINFO the browser owns, with guard bytes around it.
         unsigned char bindInfo[kGuard + sizeof(BINDINFO) + kGuard];
         std::memset(bindInfo, kSentinel, sizeof(bindInfo));
@@ -588,7 +591,7 @@ TEST(HostileDownloads, RandomMonikersAndArgumentsOnXp) {
         std::memcpy(bindInfoBefore, bindInfo, sizeof(bindInfo));
         const DWORD startTick = GetTickCount();
         const HRESULT hr =
-            manager->Download(noMoniker ? nullptr : &moniker, pbc, rng(), static_cast<LONG>(rng()),
+            manager->Download(noMoniker ? nullptr : &moniker, pbc, verb, static_cast<LONG>(rng()),
                               rng() % 2 ? reinterpret_cast<BINDINFO*>(bindInfo + kGuard) : nullptr,
                               header, rng() % 2 ? names[rng() % 8].text.c_str() : nullptr, rng());
         const DWORD tookMs = GetTickCount() - startTick;

@@ -22,21 +22,23 @@
 #include <string>
 
 // A download request as the browser makes it, to a download manager of its own.
-inline HRESULT Download(IMoniker* moniker, IBindCtx* bindContext, LPCOLESTR headers) {
+inline HRESULT Download(IMoniker* moniker, IBindCtx* bindContext, LPCOLESTR headers,
+                        DWORD bindVerb = BINDVERB_GET) {
     VDownloadManager* manager = new VDownloadManager();
-    const HRESULT hr = manager->Download(moniker, bindContext, 0, 0, nullptr, headers, nullptr, 0);
+    const HRESULT hr =
+        manager->Download(moniker, bindContext, bindVerb, 0, nullptr, headers, nullptr, 0);
     manager->Release();
     return hr;
 }
 
 // The request for `url`, with a URL moniker and a bind context as the browser
 // makes them, and no headers.
-inline HRESULT Download(const wchar_t* url) {
+inline HRESULT Download(const wchar_t* url, DWORD bindVerb = BINDVERB_GET) {
     ComPtr<IMoniker> moniker;
     EXPECT_EQ(S_OK, CreateURLMonikerEx(nullptr, url, moniker.Receive(), URL_MK_UNIFORM));
     ComPtr<IBindCtx> bindContext;
     EXPECT_EQ(S_OK, CreateBindCtx(0, bindContext.Receive()));
-    return Download(moniker.Get(), bindContext.Get(), nullptr);
+    return Download(moniker.Get(), bindContext.Get(), nullptr, bindVerb);
 }
 
 // Polls `holds` for up to `timeoutMs`; answers whether it came to hold.

@@ -21,6 +21,9 @@ class BrowserEventArgs {
     static BrowserEventArgs* NewWindow3(const std::wstring& url, const std::wstring& context);
 
     DISPPARAMS* Params() { return &params_; }
+    // BeforeNavigate2's PostData: the VARIANT its argument refers to, empty
+    // as for a navigation without a body; cleared with the arguments.
+    VARIANT& PostData() { return byRefTargets_[1]; }
     // The browser's Cancel value; starts at a value neither handler writes.
     VARIANT_BOOL cancel = 7;
     static constexpr VARIANT_BOOL kUntouched = 7;
