@@ -26,3 +26,6 @@ constexpr const char kAutomationMarshalerText[] = "{00020424-0000-0000-C000-0000
 // extension/manifest.json; the host's manifest allows that ID alone.
 constexpr const char kNativeHostName[] = "com.webcorvane.handoff";
 constexpr const char kChromiumExtensionId[] = "kcoknpeidlbnejabegefbjfpabheffnk";
+// The same extension in Firefox (browser_specific_settings.gecko.id), which a
+// host manifest for Firefox allows by "allowed_extensions".
+constexpr const char kFirefoxExtensionId[] = "webcorvane@corvane.com";

@@ -1,0 +1,280 @@
+// The shipped host as the browser runs it: a process with pipes for stdin
+// and stdout, frames in, replies out, offers to the reference agent. A copy
+// of it beside this executable reads the "UserConfig.ini" the cases write.
+#include "common/string_conversion.h"
+#include "common/win_handles.h"
+#include "tests/support/agent_control.h"
+#include "tests/support/config_file.h"
+#include "tests/support/registry_sandbox.h"
+#include "tests/support/scratch_dir.h"
+#include "tools/support/process.h"
+#include "tools/support/wine_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string kHostExe = "WebCorvaneHost.exe";
+const std::string kManifest = "com.webcorvane.handoff.json";
+
+std::string DirectoryOf(const std::string& path) {
+    return path.substr(0, path.rfind('\\') + 1);
+}
+
+// The shipped host and its manifest copied into `directory`.
+std::string CopyHost(const std::string& directory, bool withManifest = true) {
+    const std::string built = FromUnixPath(WEBCORVANE_HOST_PATH);
+    const std::string from = DirectoryOf(built);
+    EXPECT_TRUE(CopyFileA(built.c_str(), (directory + kHostExe).c_str(), FALSE));
+    if (withManifest) {
+        EXPECT_TRUE(CopyFileA((from + kManifest).c_str(), (directory + kManifest).c_str(), FALSE));
+    }
+    return directory + kHostExe;
+}
+
+// The ends of the host's three pipes.
+struct Pipes {
+    HANDLE in = nullptr, childIn = nullptr, out = nullptr, childOut = nullptr, err = nullptr,
+           childErr = nullptr;
+};
+
+Pipes MakePipes() {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    Pipes p;
+    EXPECT_TRUE(CreatePipe(&p.childIn, &p.in, &inherit, 1 << 20) &&
+                CreatePipe(&p.out, &p.childOut, &inherit, 1 << 20) &&
+                CreatePipe(&p.err, &p.childErr, &inherit, 1 << 16));
+    for (HANDLE ours : {p.in, p.out, p.err})
+        SetHandleInformation(ours, HANDLE_FLAG_INHERIT, 0);
+    return p;
+}
+
+// Starts `commandLine` on the child's ends, which it then closes.
+HANDLE Start(const Pipes& p, std::string commandLine) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = p.childIn;
+    startup.hStdOutput = p.childOut;
+    startup.hStdError = p.childErr;
+    PROCESS_INFORMATION info{};
+    EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                               nullptr, &startup, &info));
+    for (HANDLE theirs : {p.childIn, p.childOut, p.childErr})
+        CloseHandle(theirs);
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+// One run of the host, as Chrome starts it, or with `arguments`.
+class HostProcess {
+  public:
+    explicit HostProcess(const std::string& exe,
+                         const std::string& arguments =
+                             "chrome-extension://kcoknpeidlbnejabegefbjfpabheffnk/ "
+                             "--parent-window=0")
+        : HostProcess(MakePipes(), "\"" + exe + "\" " + arguments) {}
+    ~HostProcess() {
+        if (process_.Valid() && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT)
+            TerminateProcess(process_.Get(), 99);
+    }
+
+    bool Send(const std::string& body) {
+        const UINT32 length = static_cast<UINT32>(body.size());
+        return Write(reinterpret_cast<const char*>(&length), sizeof length) &&
+               Write(body.data(), body.size());
+    }
+    // One reply frame; empty when the stream ended.
+    std::string Receive() {
+        UINT32 length = 0;
+        std::string body;
+        if (!Read(reinterpret_cast<char*>(&length), sizeof length))
+            return body;
+        body.resize(length);
+        return Read(&body[0], length) ? body : std::string();
+    }
+    void CloseInput() { in_.Reset(); }
+    // The exit code, or -2 when it had not ended within `timeoutMs`.
+    int Wait(DWORD timeoutMs) {
+        DWORD code = 0;
+        if (WaitForSingleObject(process_.Get(), timeoutMs) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(process_.Get(), &code))
+            return -2;
+        return static_cast<int>(code);
+    }
+    // What the host wrote to stderr, once it ended.
+    std::string Errors() {
+        std::string text(4096, '\0');
+        DWORD got = 0;
+        ReadFile(err_.Get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr);
+        return text.substr(0, got);
+    }
+
+  private:
+    bool Write(const char* data, size_t size) {
+        DWORD done = 0;
+        return WriteFile(in_.Get(), data, static_cast<DWORD>(size), &done, nullptr) && done == size;
+    }
+    bool Read(char* data, size_t size) {
+        for (DWORD got = 0; size > 0; data += got, size -= got) {
+            if (!ReadFile(out_.Get(), data, static_cast<DWORD>(size), &got, nullptr) || got == 0)
+                return false;
+        }
+        return true;
+    }
+    HostProcess(const Pipes& p, const std::string& commandLine)
+        : in_(p.in), out_(p.out), err_(p.err), process_(Start(p, commandLine)) {}
+
+    FileHandle in_, out_, err_, process_;
+};
+
+std::string Padded(std::string json, size_t length) {
+    json.resize(length, ' ');
+    return json;
+}
+
+class NativeHost : public testing::Test {
+  protected:
+    ScopedConfigFile config{SelfDirectory()};
+    AgentSession agent;
+    std::string exe = CopyHost(SelfDirectory());
+};
+
+// One port for every case: the policy's refusals, the agent's answers, bad
+// input and a length whose bytes are 0x0A, 0x1A and 0x0D, each with its
+// reply; then stdin closes and the host ends with 0.
+TEST_F(NativeHost, AnswersEveryMessageOnOnePort) {
+    RunningAgent running;
+    // Past 1023 bytes of UTF-8 the link's text is cut before the "é".
+    const std::string text = "\xd0\xa4 \xf0\x9f\x98\x80" + std::string(1015, 't') + "\xc3\xa9";
+    const std::string exact = R"({"id":1,"url":"https://h\u00f6st/\u4e0b\u8f7d.zip","filename":)"
+                              R"("x.zip","referrer":"http://h/\u0101","cookie":"a=1; sid=\u00e9",)"
+                              R"("linkText":")" +
+                              text + R"("})";
+    struct Case {
+        const char* lines;   // [Monitor] of UserConfig.ini
+        const char* answer;  // the agent's
+        std::string message;
+        const char* reason;
+        size_t records;  // the agent's, after the case
+        bool bounded;    // answered within the bound plus the margin, not sooner
+    } cases[] = {
+        {"", "1", exact, "taken", 1, false},
+        {"MonitorIE=0", "1", R"({"url":"http://h/d.php","filename":"a.zip"})", "taken", 2, false},
+        {"MonitorBrowsers=0", "1", R"({"url":"http://h/a.zip"})", "switch-off", 2, false},
+        {"", "1", R"({"url":"blob:http://h/1","filename":"a.zip"})", "scheme", 2, false},
+        {"", "1", R"({"url":"http://h/a.zip","filename":"a.pdf"})", "not-in-list", 2, false},
+        {"", "0", R"({"url":"http://h/a.zip"})", "declined", 3, false},
+        {"", "slow:5500:1", R"({"url":"http://h/s.zip"})", "timed-out", 4, true},
+        {"", "1", "{\"url\":\"http://h/\xff.zip\"}", "bad-message", 4, false},
+        {"", "1", Padded(R"({"url":"data:,x"})", 0x0D1A0A), "scheme", 4, false},
+    };
+    HostProcess host(exe);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message.substr(0, 60));
+        config.WriteMonitor(c.lines);
+        agent.SetAnswer(Utf8ToWide(c.answer));
+        const DWORD start = GetTickCount();
+        ASSERT_TRUE(host.Send(c.message));
+        const std::string reply = host.Receive();
+        const DWORD elapsed = GetTickCount() - start;
+        EXPECT_NE(std::string::npos, reply.find(std::string("\"reason\":\"") + c.reason + "\""))
+            << reply;
+        const std::vector<AgentRecord> seen = agent.Records();
+        EXPECT_EQ(c.records, seen.size()) << (seen.empty() ? "" : WideToUtf8(seen.back().url.text));
+        EXPECT_LT(elapsed, c.bounded ? kOfferBoundMs + kReturnMarginMs : kOfferBoundMs);
+        if (c.bounded) {
+            EXPECT_GE(elapsed + 20, kOfferBoundMs);  // ticks step ~16 ms
+        }
+    }
+    host.CloseInput();
+    EXPECT_EQ(0, host.Wait(10000));
+
+    const std::vector<AgentRecord> records = agent.Records();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(AgentText::Of(L"https://h\u00f6st/\u4e0b\u8f7d.zip"), records[0].url);
+    EXPECT_EQ(AgentText::Of(Utf8ToWide(text.substr(0, 1022))), records[0].comment);
+    EXPECT_EQ(AgentText::Of(L"http://h/\u0101"), records[0].referrer);
+    EXPECT_EQ(AgentText::Of(L"a=1; sid=\u00e9"), records[0].cookie);
+    EXPECT_EQ(AgentText::Of(L"http://h/d.php"), records[1].url);
+}
+
+// The agent's registration names a program that is gone.
+TEST_F(NativeHost, AnAgentThatCannotBeStartedIsUnreachable) {
+    {
+        ScratchDir gone("gone-agent");
+        const std::string copy = gone.Sub("CorvaneAgent.exe");
+        ASSERT_TRUE(CopyFileA(AgentExePath().c_str(), copy.c_str(), FALSE));
+        ASSERT_EQ(0, RunProcess(copy, "/RegServer"));
+    }
+    HostProcess host(exe);
+    ASSERT_TRUE(host.Send(R"({"id":9,"url":"http://h/a.zip"})"));
+    const std::string reply = host.Receive();
+    ASSERT_EQ(0, RunProcess(AgentExePath(), "/RegServer"));
+    EXPECT_NE(std::string::npos, reply.find(R"("reason":"unreachable")")) << reply;
+    EXPECT_NE(std::string::npos, reply.find(R"("id":9)")) << reply;
+    host.CloseInput();
+    EXPECT_EQ(0, host.Wait(10000));
+}
+
+// Per-user registration with both browsers, in the prefix's own registry.
+// Another program's host beside ours stays, and so do the browsers' keys;
+// once ours was the last, the keys it needed go too, being empty. A host
+// without its manifest registers nothing.
+TEST(NativeHostRegistration, RegistersAndRemovesForTheUser) {
+    const std::string hosts[] = {"Software\\Google\\Chrome\\NativeMessagingHosts\\",
+                                 "Software\\Microsoft\\Edge\\NativeMessagingHosts\\"};
+    auto listing = [] {
+        RegistryListing all;
+        for (const char* maker : {"Software\\Google", "Software\\Microsoft\\Edge"}) {
+            RegKey key;
+            if (RegOpenKeyExA(HKEY_CURRENT_USER, maker, 0, KEY_READ, key.Receive()) == 0)
+                AddListing(key.Get(), maker, all);
+        }
+        return all;
+    };
+    for (const std::string& key : hosts) {
+        RegKey other;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExA(HKEY_CURRENT_USER, (key + "com.example.other").c_str(), 0,
+                                  nullptr, 0, KEY_READ, nullptr, other.Receive(), nullptr));
+    }
+    const RegistryListing before = listing();
+    ScratchDir folder("host-registration");
+    const std::string exe = CopyHost(folder.Path() + "\\");
+    ASSERT_EQ(0, RunProcess(exe, "--register-user"));
+    for (const std::string& key : hosts) {
+        char value[MAX_PATH] = {};
+        DWORD size = sizeof value;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegGetValueA(HKEY_CURRENT_USER, (key + "com.webcorvane.handoff").c_str(), nullptr,
+                               RRF_RT_REG_SZ, nullptr, value, &size))
+            << key;
+        EXPECT_EQ(folder.Path() + "\\" + kManifest, value);
+    }
+    ASSERT_EQ(0, RunProcess(exe, "--unregister-user"));
+    EXPECT_EQ(before, listing());
+    ASSERT_EQ(0, RunProcess(exe, "--unregister-user"));  // nothing left to remove
+
+    ScratchDir bare("host-without-manifest");
+    HostProcess lone(CopyHost(bare.Path() + "\\", false), "--register-user");
+    EXPECT_EQ(1, lone.Wait(30000));
+    EXPECT_NE(std::string::npos, lone.Errors().find("is missing")) << lone.Errors();
+    EXPECT_EQ(before, listing());
+
+    for (const std::string& key : hosts)
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegDeleteKeyA(HKEY_CURRENT_USER, (key + "com.example.other").c_str()));
+    ASSERT_EQ(0, RunProcess(exe, "--register-user"));
+    ASSERT_EQ(0, RunProcess(exe, "--unregister-user"));
+    for (const std::string& key : hosts) {
+        RegKey gone;
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+                  RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, gone.Receive()))
+            << key;
+    }
+}
+
+}  // namespace
