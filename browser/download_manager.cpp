@@ -109,6 +109,8 @@ STDMETHODIMP VDownloadManager::Download(IMoniker* pmk, IBindCtx* pbc, DWORD dwBi
         task.url = std::move(wideUrl);
         task.referrer = Utf8ToWide(decision.referrer);
         task.cookie = GetCookiesForUrl(task.url);
+        // Busy (an offer given up at the bound still runs, or this thread
+        // already waits for one further down its stack) is declined as well.
         return OfferToAgent(std::move(task)) ? S_OK : E_NOTIMPL;
     });
 }

@@ -108,6 +108,13 @@ void WriteCancel(VARIANT_BOOL* cancel, bool accepted) noexcept {
 // Asks the agent and writes the outcome. The policy decides first: the link
 // text and the cookie are read only for a URL it takes, since an ordinary
 // page would pay for a WinINet lookup and a walk of its document for nothing.
+//
+// While the offer waits, COM's modal loop dispatches calls and sent messages
+// on this thread, and so may deliver another event here. That event's
+// transition runs at once, in the order the events came, but it gets no offer
+// of its own: the agent client answers it at once as busy, and it writes
+// Cancel 0, so the browser handles that link itself. A second wait inside the
+// first would hold this thread until both ended, up to twice the bound.
 void HandOver(IWebBrowser2* browser, const std::string& url, const std::string& referrer,
               bool postData, VARIANT_BOOL* cancel) {
     bool accepted = false;
@@ -160,7 +167,10 @@ void WebCorvaneIEHelper::OnBeforeNavigate2(DISPPARAMS* params) {
     if (cancel == nullptr || params->rgvarg[5].vt != kByRefVariant)
         return;
 
-    const std::string page = GetPageUrl(browser.Get());
+    // The event keeps the browser it began with, whatever SetSite does while
+    // it waits for the agent.
+    const ComPtr<IWebBrowser2> shown = ComPtr<IWebBrowser2>::Share(browser.Get());
+    const std::string page = GetPageUrl(shown.Get());
     std::string url;
     if (!ReadUrlArgument(params->rgvarg[5], url))
         return;
@@ -170,7 +180,7 @@ void WebCorvaneIEHelper::OnBeforeNavigate2(DISPPARAMS* params) {
 
     const NavigationDecision decision = interceptState.Apply(
         [&](InterceptState& s) { return BeforeNavigate2Transition(s, page, url); });
-    Apply(decision, browser.Get(), url, cancel, postData);
+    Apply(decision, shown.Get(), url, cancel, postData);
 }
 
 void WebCorvaneIEHelper::OnNewWindow2(DISPPARAMS* params) {
@@ -180,15 +190,16 @@ void WebCorvaneIEHelper::OnNewWindow2(DISPPARAMS* params) {
     if (cancel == nullptr)
         return;
 
-    const std::string page = GetPageUrl(browser.Get());
+    const ComPtr<IWebBrowser2> shown = ComPtr<IWebBrowser2>::Share(browser.Get());
+    const std::string page = GetPageUrl(shown.Get());
     std::string url;
     if (!ReadUrlRecordingPage(
-            page, [&] { return GetFocusedLinkUrl(browser.Get()); }, url))
+            page, [&] { return GetFocusedLinkUrl(shown.Get()); }, url))
         return;
 
     const NavigationDecision decision =
         interceptState.Apply([&](InterceptState& s) { return NewWindow2Transition(s, page, url); });
-    Apply(decision, browser.Get(), url, cancel);
+    Apply(decision, shown.Get(), url, cancel);
 }
 
 void WebCorvaneIEHelper::OnNewWindow3(DISPPARAMS* params) {
@@ -204,9 +215,10 @@ void WebCorvaneIEHelper::OnNewWindow3(DISPPARAMS* params) {
         return;
     }
     VARIANT_BOOL* cancel = CancelFlag(params->rgvarg[3]);
+    const ComPtr<IWebBrowser2> shown = ComPtr<IWebBrowser2>::Share(browser.Get());
 
     const NavigationDecision decision = interceptState.Apply([&](InterceptState& s) {
         return NewWindow3Transition(s, context, url, cancel != nullptr);
     });
-    Apply(decision, browser.Get(), url, cancel);
+    Apply(decision, shown.Get(), url, cancel);
 }

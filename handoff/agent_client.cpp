@@ -33,9 +33,9 @@ namespace {
 constexpr LONG kAccepted = 1;
 
 // Every string and the agent itself are held, so that an error releases them.
-// `reached` is set once the agent exists: the offer's thread may outlive the
-// caller, so the caller reads it through a share of its own, and only after
-// the thread has ended.
+// `reached` is set once the agent exists: the offer may outlive the caller,
+// so the caller reads it through a share of its own, and only after the offer
+// has answered.
 bool AddTask(const AgentTask& task, volatile LONG& reached) {
     CLSID agentClass;
     if (FAILED(ResolveAgent(agentClass)))
@@ -63,7 +63,7 @@ bool AddTask(const AgentTask& task, volatile LONG& reached) {
 }  // namespace
 
 OfferOutcome OfferTaskToAgent(AgentTask task) noexcept {
-    // The offer runs on a thread of its own that may outlive this call, with
+    // The offer runs on a worker thread that may outlive this call, with
     // the task it owns. A failing AddTask, an agent that died during the call,
     // a string that could not be built, or an agent that did not answer within
     // the bound: nothing was taken, and the agent is released on the offer's
@@ -76,6 +76,8 @@ OfferOutcome OfferTaskToAgent(AgentTask task) noexcept {
                 return OfferOutcome::kTaken;
             case BoundedAnswer::kTimedOut:
                 return OfferOutcome::kTimedOut;
+            case BoundedAnswer::kBusy:
+                return OfferOutcome::kBusy;
             case BoundedAnswer::kNo:
                 break;
         }

@@ -27,11 +27,18 @@ enum class OfferOutcome {
     kDeclined,     // it answered anything else, failed the call or died in it
     kUnreachable,  // no agent: the ProgID resolves to nothing or it cannot be created
     kTimedOut,     // no answer within the bound
+    kBusy,         // an earlier offer still waits on the agent: this one never reached it
 };
 
 // Resolves the agent, creates it, calls AddTask once and releases it, on a
-// thread of its own for which the caller waits at most kOfferBoundMs. The
-// caller has applied the policy.
+// worker thread of the module's for which the caller waits at most
+// kOfferBoundMs. The caller has applied the policy.
+//
+// kBusy, at once and without a thread or a wait, while an offer given up at
+// the bound still waits on the agent (a hung agent costs one wait of the
+// bound, not one per click), and for an offer that COM's modal loop
+// dispatched on a thread that is itself waiting for an offer (a second wait
+// inside the first would hold that thread past the bound).
 OfferOutcome OfferTaskToAgent(AgentTask task) noexcept;
 
 // True exactly when the agent answered 1 within the bound; a failure

@@ -18,6 +18,8 @@ ReplyReason ReasonOf(OfferOutcome outcome) {
             return ReplyReason::kUnreachable;
         case OfferOutcome::kTimedOut:
             return ReplyReason::kTimedOut;
+        case OfferOutcome::kBusy:
+            return ReplyReason::kBusy;
         case OfferOutcome::kDeclined:
             break;
     }

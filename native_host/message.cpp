@@ -101,6 +101,8 @@ const char* ReasonName(ReplyReason reason) noexcept {
             return "unreachable";
         case ReplyReason::kTimedOut:
             return "timed-out";
+        case ReplyReason::kBusy:
+            return "busy";
         case ReplyReason::kBadMessage:
             break;
     }

@@ -48,11 +48,12 @@ enum class ReplyReason {
     kDeclined,
     kUnreachable,
     kTimedOut,
+    kBusy,
     kBadMessage,
 };
 
 // "taken", "switch-off", "scheme", "not-in-list", "declined", "unreachable",
-// "timed-out", "bad-message".
+// "timed-out", "busy", "bad-message".
 const char* ReasonName(ReplyReason reason) noexcept;
 
 struct Reply {

@@ -54,6 +54,11 @@ Reply OfferReply(ReplyReason outcome) {
         case ReplyReason::kTimedOut:
             reply.detail = "The download manager did not answer within 5 seconds.";
             break;
+        case ReplyReason::kBusy:
+            reply.detail =
+                "An earlier download still waits for the download manager, which has not "
+                "answered; the browser keeps this one.";
+            break;
         default:
             reply.reason = ReplyReason::kDeclined;
             reply.detail = "The download manager declined the download.";

@@ -10,6 +10,6 @@
 // The reply to a decision; "taken" is left to the offer.
 Reply RefusalReply(const PolicyDecision& decision);
 
-// The reply once the agent was asked: kTaken, kDeclined, kUnreachable or
-// kTimedOut.
+// The reply once the agent was asked: kTaken, kDeclined, kUnreachable,
+// kTimedOut or kBusy.
 Reply OfferReply(ReplyReason outcome);

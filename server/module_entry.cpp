@@ -1,4 +1,5 @@
 // DllMain and DllCanUnloadNow: the library's life in its host process.
+#include "common/bounded_call.h"
 #include "common/module_state.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID /*lpvReserved*/) {
@@ -17,6 +18,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID /*lpv
     return TRUE;
 }
 
+// Once no object lives, the idle offer worker ends here, before COM may free
+// the module: no thread of the module's outlives an answer of S_OK.
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return liveObjectCount != 0 ? S_FALSE : S_OK;
+    if (liveObjectCount != 0)
+        return S_FALSE;
+    return EndIdleBoundedWorkers() ? S_OK : S_FALSE;
 }

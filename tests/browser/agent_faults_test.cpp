@@ -1,15 +1,20 @@
 // Whatever becomes of the download agent, the browser's navigation goes on
 // (Cancel 0) within the offer's bound, and the next hand-off works once the
-// agent is back.
+// agent is back. A hung agent costs one wait of the bound and one thread, not
+// one per click; an event that arrives while an offer waits starts no wait.
+#include "common/win_handles.h"
+#include "tests/support/posted_action.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sited_helper.h"
 #include "tests/support/test_copy.h"
 #include "tools/support/process.h"
 
 #include <exdispid.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -27,12 +32,56 @@ VARIANT_BOOL TimedClick(IDispatch* helper, const wchar_t* url, DWORD& elapsedMs)
     return cancel;
 }
 
+// How many threads this process runs now.
+int CountThreads() {
+    FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    int count = 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot.Get(), &entry); more;
+         more = Thread32Next(snapshot.Get(), &entry)) {
+        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+    }
+    return count;
+}
+
+// What a browser's thread waits for an answer that comes "at once".
+constexpr DWORD kAtOnceMs = kOfferBoundMs / 10;
+
 class AgentFaults : public SitedHelper {
   protected:
     void TearDown() override {
         SitedHelper::TearDown();
         // Leave the agent registered from its own place, whatever happened.
         RunProcess(AgentExePath(), "/RegServer");
+    }
+    // Twenty clicks through `handOver` (true: handed over) while the agent
+    // hangs past the bound: the first waits the bound, the others are
+    // declined at once, and no more than one thread is added; once the agent
+    // has answered, the next click is handed over.
+    void ExpectAHungAgentCostsOneWait(const std::function<bool(int)>& handOver) {
+        // A first hand-off brings the process to its steady threads.
+        EXPECT_TRUE(handOver(0)) << "the warm-up click";
+        const int threadsBefore = CountThreads();
+        agent.SetAnswer(L"slow:" + std::to_wstring(kOfferBoundMs + 2000) + L":1");
+        DWORD start = GetTickCount();
+        EXPECT_FALSE(handOver(1));
+        EXPECT_LT(GetTickCount() - start, kOfferBoundMs + kReturnMarginMs);
+        int click = 2;
+        for (; click <= 20; ++click) {
+            start = GetTickCount();
+            EXPECT_FALSE(handOver(click)) << click;
+            const DWORD elapsed = GetTickCount() - start;
+            EXPECT_LT(elapsed, kAtOnceMs) << click;
+            EXPECT_LE(CountThreads() - threadsBefore, 1) << click;
+            if (elapsed > kOfferBoundMs / 2)
+                break;  // each would wait: twenty of them take minutes
+        }
+        EXPECT_EQ(21, click) << "clicks declined at once";
+        EXPECT_TRUE(OffersEnded());
+        agent.SetAnswer(L"1");
+        EXPECT_TRUE(handOver(21));
+        EXPECT_EQ(3u, agent.Records().size()) << "the warm-up, the hung click and the last one";
     }
     // A click on a new link: BeforeNavigate2 of a URL no event recorded.
     VARIANT_BOOL Click() {
@@ -104,6 +153,79 @@ TEST_F(AgentFaults, OneTabsStalledOfferHoldsUpNoOtherTab) {
     EXPECT_LT(stalledMs, kOfferBoundMs + kReturnMarginMs);
     EXPECT_TRUE(OffersEnded());
     EXPECT_EQ(2u, agent.Records().size());
+}
+
+TEST_F(AgentFaults, HungAgentCostsOneWaitAndOneThreadForTwentyClicks) {
+    ExpectAHungAgentCostsOneWait([&](int click) {
+        const std::wstring url = L"http://host/hung-" + std::to_wstring(click) + L".zip";
+        return Fire(DISPID_BEFORENAVIGATE2, BrowserEventArgs::BeforeNavigate2(url)) == 1;
+    });
+}
+
+// The same on the download manager's road, open where Windows reports XP.
+TEST_F(AgentFaults, HungAgentCostsOneWaitAndOneThreadForTwentyDownloadsOnXp) {
+    if (ReportedMajorVersion() >= 6)
+        GTEST_SKIP() << "runs in the copy that reports Windows XP";
+    ExpectAHungAgentCostsOneWait([&](int click) {
+        const std::wstring url = L"http://host/hung-download-" + std::to_wstring(click) + L".zip";
+        return Download(url.c_str()) == S_OK;
+    });
+}
+
+// An event that COM's wait dispatches while an offer of the same thread waits
+// for the agent: it is declined at once and starts no wait inside the first,
+// whose answer still comes when the agent gives it. Its transition counts in
+// the order the events came. The browser's SetSite and OnQuit in the same
+// wait leave the helper sound: the next click is taken.
+TEST_F(AgentFaults, AnEventDuringAnOffersWaitIsDeclinedAtOnceAndStartsNoWait) {
+    constexpr DWORD kAgentMs = 1500;
+    const RunningAgent running;
+    ShowPage(L"http://host/first.html");
+    agent.SetAnswer(L"slow:" + std::to_wstring(kAgentMs) + L":1");
+    ComPtr<FakeBrowser> firstBrowser = ComPtr<FakeBrowser>::Share(browser.Get());
+    VARIANT_BOOL nestedCancel = BrowserEventArgs::kUntouched;
+    DWORD nestedMs = 0;
+    ULONG nextBrowserRefs = 0;
+    HRESULT quit = E_FAIL;
+    DWORD outerMs = 0;
+    VARIANT_BOOL outerCancel = BrowserEventArgs::kUntouched;
+    {
+        PostedAction during(kAgentMs / 3, [&] {
+            // Were the event offered, its wait would hold the first one long past its answer.
+            agent.SetAnswer(L"slow:" + std::to_wstring(kOfferBoundMs - 1000) + L":1");
+            nestedCancel = TimedClick(helper, L"http://host/nested.zip", nestedMs);
+            ComPtr<FakeBrowser> next = MakeFake<FakeBrowser>(L"http://host/second.html");
+            ComPtr<FakeSite> nextSite = MakeFake<FakeSite>(next->AsBrowser());
+            const ULONG refs = next->RefCount();
+            helper->SetSite(nextSite.Get());
+            nextBrowserRefs = next->RefCount() - refs;
+            browser = std::move(next);
+            site = std::move(nextSite);
+            DISPPARAMS none = {nullptr, nullptr, 0, 0};
+            quit = helper->Invoke(DISPID_ONQUIT, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr,
+                                  nullptr, nullptr);
+        });
+        outerCancel = TimedClick(helper, L"http://host/outer.zip", outerMs);
+        ASSERT_TRUE(during.Ran()) << "the message was not dispatched during the offer's wait";
+    }
+    EXPECT_EQ(0, nestedCancel);
+    EXPECT_LT(nestedMs, kAtOnceMs);
+    EXPECT_EQ(1, outerCancel);
+    EXPECT_LT(outerMs, kAgentMs + kReturnMarginMs) << "a second wait inside the first";
+    EXPECT_EQ(1u, nextBrowserRefs) << "the helper keeps one reference on its new browser";
+    EXPECT_EQ(S_OK, quit);
+    EXPECT_EQ("http://host/nested.zip", CurrentInterceptState().navigateUrl);
+    // The browser the helper let go of is held by this test alone.
+    EXPECT_EQ(1u, firstBrowser->RefCount());
+
+    agent.SetAnswer(L"1");
+    DWORD afterMs = 0;
+    EXPECT_EQ(1, TimedClick(helper, L"http://host/after.zip", afterMs));
+    const std::vector<AgentRecord> records = agent.Records();
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(AgentText::Of(L"http://host/outer.zip"), records[0].url);
+    EXPECT_EQ(AgentText::Of(L"http://host/second.html"), records[1].referrer);
+    EXPECT_TRUE(OffersEnded());
 }
 
 }  // namespace

@@ -90,13 +90,14 @@ TEST(DownloadManagerOnWindows7, EveryRequestIsDeclinedWithoutTouchingTheMoniker)
 // Every case that needs Windows XP, where the download manager's road is
 // open, runs in one copy of this executable told that version: the
 // comparisons here, the click road and exact text, allocation faults and
-// resource use on the download road, and the random requests.
+// resource use on the download road, the random requests, and a hung agent.
 TEST(BrowserOnXp, OneCopyRunsEveryXpCase) {
     EXPECT_TRUE(CopyRanItsCases(
         RunCasesAsWindows(kWindowsXp, "browser_xp.exe",
                           "DownloadManagerOnXp.*:ClickRoadOnXp.*:ExactTextOnXp.*"
                           ":AllocationFaults.Download*:ResourceUse.CreateSiteFireRelease*"
-                          ":HostileDownloads.RandomMonikersAndArgumentsOnXp"),
+                          ":HostileDownloads.RandomMonikersAndArgumentsOnXp"
+                          ":AgentFaults.*OnXp"),
         &kWindowsXp));
 }
 

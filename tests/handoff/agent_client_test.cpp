@@ -2,6 +2,7 @@
 #include "handoff/agent_client.h"
 #include "handoff/handoff_policy.h"
 
+#include "common/module_state.h"
 #include "common/string_conversion.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/config_file.h"
@@ -49,6 +50,19 @@ TEST_F(AgentClient, OnlyAnAnswerOfExactlyOneWithinTheBoundIsAcceptance) {
             running.reset();
             RestartRpcss();
             running = std::make_unique<RunningAgent>();
+        }
+        if (c.delayMs > kOfferBoundMs) {
+            // Given up at the bound, the offer still waits on the agent: until
+            // it ends, a new offer is declined at once and reaches no agent.
+            const DWORD busyStart = GetTickCount();
+            EXPECT_EQ(OfferOutcome::kBusy,
+                      OfferTaskToAgent({L"http://host/busy.zip", L"", L"", L""}));
+            EXPECT_LT(GetTickCount() - busyStart, kOfferBoundMs / 10);
+            const DWORD waitStart = GetTickCount();
+            while (liveObjectCount != 0 && GetTickCount() - waitStart < 4 * kOfferBoundMs)
+                Sleep(20);
+            EXPECT_EQ(0, liveObjectCount);
+            EXPECT_EQ(i + 1, agent.Records().size());
         }
     }
 }
