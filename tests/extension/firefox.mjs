@@ -2,9 +2,8 @@
 // in it, driven through its built-in WebDriver BiDi: clicks are real input
 // events. The native host is found in $HOME/.mozilla, so HOME is a folder of
 // the test's. Everything that would reach beyond 127.0.0.1 is switched off.
-import { spawn } from 'node:child_process';
-import { execFileSync } from 'node:child_process';
-import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { execFileSync, spawn } from 'node:child_process';
+import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import WebSocket from 'ws';
@@ -189,5 +188,3 @@ class FirefoxTab {
                 { type: 'pointerUp', button: 0 }] }] });
   }
 }
-
-export const firefoxInstalled = () => existsSync('/usr/bin/firefox-esr');
