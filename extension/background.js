@@ -1,11 +1,13 @@
 // Offers each download to the WebCorvane download manager through its native
 // messaging host, and cancels it in the browser when the manager takes it.
-// Every listener is registered here at the top level, so that a worker
+// Chromium holds the download itself; Firefox, which cannot, holds the
+// response on its headers (the build for Firefox asks for blocking webRequest,
+// Chromium's does not). Every listener is registered here at the top level, so that a worker
 // started again for an event finds it; what must outlive the worker (the
 // clicked links, the downloads already offered, the problem on the badge)
 // lives in storage.session.
 import { OFFER_BOUND_MS, badgeFor, buildOffer, cookieString, fitsHost, limitText, linkTextFor,
-         problemAfter, readReply } from './offer.js';
+         problemAfter, readReply, responseDownload } from './offer.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
 const HOST = 'com.webcorvane.handoff';
@@ -15,9 +17,13 @@ const KEEP_OFFERED = 200;
 
 api.runtime.onMessage.addListener(rememberClick);
 api.tabs.onRemoved.addListener((tabId) => api.storage.session.remove(CLICK + tabId));
-// Browsers without a way to hold a download before it is saved take another
-// road to the host, not this one.
-if (api.downloads.onDeterminingFilename) api.downloads.onDeterminingFilename.addListener(holdDownload);
+if (api.downloads.onDeterminingFilename) {
+  api.downloads.onDeterminingFilename.addListener(holdDownload);
+} else if (api.webRequest?.onHeadersReceived) {
+  const pages = { urls: ['http://*/*', 'https://*/*'], types: ['main_frame', 'sub_frame'] };
+  api.webRequest.onBeforeRedirect.addListener(rememberRedirect, pages);
+  api.webRequest.onHeadersReceived.addListener(holdResponse, pages, ['blocking', 'responseHeaders']);
+}
 
 function rememberClick(message, sender) {
   if (message?.type !== 'link-click' || sender.tab === undefined || typeof message.url !== 'string') return;
@@ -38,14 +44,47 @@ function holdDownload(item, suggest) {
   return true;
 }
 
+// A response held until the host answers: cancelled when the manager takes
+// it, otherwise (another answer, an error, past the bound) let through as it
+// came. Anything the browser would not save passes unheld.
+function holdResponse(details) {
+  const firstUrl = redirectedFrom.get(details.requestId) ?? details.url;
+  if (details.statusCode >= 300 && details.statusCode < 400) return undefined; // decided on the final URL
+  redirectedFrom.delete(details.requestId);
+  const item = responseDownload(details, firstUrl, canPlay);
+  if (item === null) return undefined;
+  return offer(item, details.cookieStoreId)
+    .then((taken) => (taken ? { cancel: true } : {}))
+    .catch((error) => {
+      console.error('WebCorvane: response', item.finalUrl, 'kept:', error);
+      return {};
+    });
+}
+
+// The first URL of a redirected request, for the link text clicked on it.
+// Only for the few moments of the request: a background restarted in between
+// loses a link's text, never a download.
+const redirectedFrom = new Map(); // request id -> its first URL
+const KEEP_REDIRECTS = 100;
+
+function rememberRedirect(details) {
+  if (redirectedFrom.has(details.requestId)) return;
+  if (redirectedFrom.size >= KEEP_REDIRECTS) redirectedFrom.delete(redirectedFrom.keys().next().value);
+  redirectedFrom.set(details.requestId, details.url);
+}
+
+const player = globalThis.document?.createElement('video');
+const canPlay = (type) => player === undefined || player.canPlayType(type) !== '';
+
 async function drop(id) {
   await api.downloads.cancel(id);
   await api.downloads.erase({ id });
 }
 
-async function offer(item) {
+async function offer(item, storeId) {
   if (!(await firstOffer(item.id))) return false;
-  const [stored, cookie] = await Promise.all([api.storage.session.get(null), cookieFor(item.finalUrl || item.url)]);
+  const [stored, cookie] = await Promise.all([api.storage.session.get(null),
+                                              cookieFor(item.finalUrl || item.url, storeId)]);
   const clicks = Object.keys(stored).filter((key) => key.startsWith(CLICK)).map((key) => stored[key]);
   const message = buildOffer(item, linkTextFor(clicks, item), cookie);
   if (!fitsHost(message)) return false;
@@ -61,9 +100,10 @@ async function firstOffer(id) {
   return true;
 }
 
-async function cookieFor(url) {
+// storeId: Firefox's container or private window the request came from.
+async function cookieFor(url, storeId) {
   if (!/^https?:/i.test(url)) return '';
-  return cookieString(await api.cookies.getAll({ url }));
+  return cookieString(await api.cookies.getAll(storeId === undefined ? { url } : { url, storeId }));
 }
 
 // The host, over one port for as long as it stays up; a port that dropped is

@@ -101,3 +101,88 @@ export function badgeFor(problem) {
   }
   return { text: '!', title: `WebCorvane: the download manager cannot be reached (${problem.detail})` };
 }
+
+// Firefox has no hold on a download itself: there a response is judged on its
+// headers, before the browser decides to save it. A download is a response
+// the browser would save: one marked as an attachment, or of a type it does
+// not show. `canPlay(type)` says whether the browser plays a sound or video
+// type in the tab. Anything doubtful counts as shown, which leaves it to the
+// browser. Only GET: the manager fetches the URL again, without a body.
+const SHOWN_TYPES = new Set(['', 'application/xhtml+xml', 'application/xml', 'application/json', 'application/pdf',
+  'application/javascript', 'application/x-javascript', 'application/ecmascript', 'multipart/x-mixed-replace']);
+
+function shownInline(mime, canPlay) {
+  if (SHOWN_TYPES.has(mime) || mime.startsWith('text/') || mime.startsWith('image/')) return true;
+  if (/\+(xml|json)$/.test(mime)) return true;
+  if (mime.startsWith('audio/') || mime.startsWith('video/')) return canPlay(mime);
+  return false;
+}
+
+const header = (headers, name) =>
+  headers?.find((h) => h.name.toLowerCase() === name)?.value ?? null;
+
+// A header's bytes reach the extension one character each; servers mostly
+// send UTF-8 there.
+function fromHeaderBytes(text) {
+  if (!/^[\0-\xff]*$/.test(text)) return text;
+  try {
+    return new TextDecoder('utf-8', { fatal: true }).decode(Uint8Array.from(text, (c) => c.charCodeAt(0)));
+  } catch {
+    return text;
+  }
+}
+
+const baseName = (name) => name.split(/[/\\]/).pop().trim();
+
+// Content-Disposition: whether it says attachment, and the file name it
+// gives, filename* (RFC 5987) before filename.
+export function parseDisposition(value) {
+  if (typeof value !== 'string') return { attachment: false, filename: '' };
+  const attachment = value.split(';', 1)[0].trim().toLowerCase() === 'attachment';
+  const params = new Map();
+  for (const [, name, raw] of value.matchAll(/;\s*([^\s=;]+)\s*=\s*("(?:[^"\\]|\\.)*"|[^;]*)/g)) {
+    const key = name.toLowerCase();
+    if (!params.has(key)) params.set(key, raw.startsWith('"') ? raw.slice(1, -1).replace(/\\(.)/g, '$1') : raw.trim());
+  }
+  let filename = '';
+  const extended = params.get('filename*')?.match(/^([\w!#$%&+^`{}~-]*)'[^']*'(.*)$/);
+  if (extended) {
+    try {
+      filename = extended[1].toLowerCase() === 'utf-8' ? decodeURIComponent(extended[2])
+        : unescape(extended[2]); // ISO-8859-1: each escaped byte is its character
+    } catch { /* malformed: fall back to filename */ }
+  }
+  if (filename === '' && params.has('filename')) filename = fromHeaderBytes(params.get('filename'));
+  return { attachment, filename: baseName(filename) };
+}
+
+function nameFromUrl(url) {
+  try {
+    const last = new URL(url).pathname.split('/').pop();
+    try { return baseName(decodeURIComponent(last)); } catch { return last; }
+  } catch {
+    return '';
+  }
+}
+
+// The download a response is, in the shape of Chromium's download item, or
+// null when the browser would not save it. `firstUrl` is the URL before any
+// redirect.
+export function responseDownload(details, firstUrl, canPlay) {
+  if (details.method !== 'GET' || details.statusCode < 200 || details.statusCode > 299 ||
+      details.statusCode === 204 || details.statusCode === 205) return null;
+  const headers = details.responseHeaders;
+  const mime = (header(headers, 'content-type') ?? '').split(';', 1)[0].trim().toLowerCase();
+  const disposition = parseDisposition(header(headers, 'content-disposition'));
+  if (!disposition.attachment && shownInline(mime, canPlay)) return null;
+  const length = Number(header(headers, 'content-length') ?? -1);
+  return {
+    id: Number(details.requestId),
+    url: firstUrl,
+    finalUrl: details.url,
+    referrer: details.originUrl ?? '',
+    filename: disposition.filename || nameFromUrl(details.url),
+    mime,
+    totalBytes: Number.isSafeInteger(length) ? length : -1,
+  };
+}

@@ -1,5 +1,6 @@
 #include "native_host/download_handoff.h"
 
+#include "common/module_state.h"
 #include "common/string_conversion.h"
 #include "handoff/agent_client.h"
 #include "handoff/handoff_policy.h"
@@ -43,4 +44,11 @@ Reply DownloadHandOff::Handle(const DownloadMessage& message) {
     task.referrer = Utf8ToWide(message.referrer);
     task.cookie = Utf8ToWide(message.cookie);
     return OfferReply(ReasonOf(OfferTaskToAgent(std::move(task))));
+}
+
+void WaitForLateOffers(unsigned long maxMs) noexcept {
+    // Each offer's thread counts as one of the module's live objects.
+    const DWORD start = GetTickCount();
+    while (liveObjectCount > 0 && GetTickCount() - start < maxMs)
+        Sleep(20);
 }

@@ -22,6 +22,10 @@ namespace {
 
 enum class Command { kServe, kRegister, kUnregister };
 
+// A late answer comes within seconds of the bound or not at all; the browser,
+// having closed the port, waits for none of it.
+constexpr unsigned long kLateOfferWaitMs = 5000;
+
 Command CommandOf(const wchar_t* commandLine) {
     int count = 0;
     LPWSTR* args = CommandLineToArgvW(commandLine, &count);
@@ -57,6 +61,7 @@ int Serve() {
     StdoutSink out;
     DownloadHandOff handOff;
     const HostExit exit = ServeFrames(in, out, handOff);
+    WaitForLateOffers(kLateOfferWaitMs);
     CoUninitialize();
     return exit;
 }

@@ -4,7 +4,7 @@
 # and the format check. Ends with one summary line; a skipped test fails the
 # run. On a machine that runs no 32-bit programs the 32-bit tree is built and
 # its Wine tests are counted apart, as not runnable here, never as passed; so
-# are the browser extension's tests where Chromium cannot run.
+# are the browser extension's tests where Chromium or Firefox cannot run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -59,18 +59,19 @@ for preset in "${presets[@]}"; do
   else
     skip=$((skip + disabled))
   fi
-  # The extension's browser tests do not run where Chromium cannot (they say
-  # so and end as not run): counted apart when the probe agrees, else as
-  # skipped, which fails the run.
-  browser_notrun=$(grep -c '<testcase name="extension\.[^"]*".*status="notrun"' "$junit")
-  if [ "$browser_notrun" -ne 0 ]; then
-    chromium_why=$(bash tests/extension/chromium_probe.sh)
-    if [ -n "$chromium_why" ]; then
+  # The extension's browser tests do not run where their browser cannot
+  # (they say so and end as not run): counted apart when the browser's probe
+  # agrees, else as skipped, which fails the run.
+  for browser in chromium:Chromium firefox:Firefox; do
+    browser_notrun=$(grep -c "<testcase name=\"extension\\.${browser%%:*}\".*status=\"notrun\"" "$junit")
+    [ "$browser_notrun" -ne 0 ] || continue
+    browser_why=$(bash "tests/extension/${browser%%:*}_probe.sh")
+    if [ -n "$browser_why" ]; then
       skip=$((skip - browser_notrun))
       not_runnable=$((not_runnable + browser_notrun))
-      not_runnable_why+=("Chromium in $preset: $chromium_why")
+      not_runnable_why+=("${browser#*:} in $preset: $browser_why")
     fi
-  fi
+  done
   skipped=$((skipped + skip))
   [ "$skip" -ne 0 ] && status=1
 done
@@ -81,5 +82,5 @@ if [ "$not_runnable" -ne 0 ]; then
 fi
 echo "$summary"
 [ "$skipped" -ne 0 ] && echo "tests: a skipped test is a test that did not run: every test here must run"
-[ "$not_runnable" -ne 0 ] && echo "tests: NOT RUN here: the $not_runnable tests above need 32-bit Windows programs or Chromium; run the command on a machine that runs them before trusting the 32-bit DLL or the browser extension"
+[ "$not_runnable" -ne 0 ] && echo "tests: NOT RUN here: the $not_runnable tests above need 32-bit Windows programs, Chromium or Firefox; run the command on a machine that runs them before trusting the 32-bit DLL or the browser extension"
 exit $status

@@ -1,16 +1,17 @@
-// The extension end to end: Debian's Chromium clicks links on a local site,
-// the extension offers each download to the native host (run under Wine), and
-// the host to the reference agent. Each case checks what the agent recorded
-// and what the browser saved; one line per case says what happened.
+// The extension end to end: Debian's Chromium or Firefox ESR clicks links on
+// a local site, the extension offers each download to the native host (run
+// under Wine), and the host to the reference agent. Each case checks what the
+// agent recorded and what the browser saved; one line per case says what
+// happened.
 //
 //   node e2e.mjs --wine-run RUN --host HOST.exe --agent AGENT.exe --work DIR
-//                [--idle-seconds N]
+//                [--browser chromium|firefox] [--idle-seconds N]
 //
 // RUN runs a Windows program in the prefix where AGENT is registered; DIR is
 // made afresh. --idle-seconds measures the host's memory and CPU while it
-// waits, after the cases. Exits 77 where Chromium cannot run.
+// waits, after the cases. Exits 77 where the browser cannot run.
 import { spawnSync } from 'node:child_process';
-import { chmodSync, copyFileSync, mkdirSync, openSync, readdirSync, rmSync, statSync,
+import { chmodSync, copyFileSync, existsSync, mkdirSync, openSync, readdirSync, rmSync, statSync,
          writeFileSync } from 'node:fs';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -18,6 +19,7 @@ import { parseArgs } from 'node:util';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { Agent, windowsPath } from './agent.mjs';
 import { Chromium, makeProfile, registerHost, until } from './chromium.mjs';
+import { Firefox, makeFirefoxProfile, registerFirefoxHost } from './firefox.mjs';
 import { hostUsage } from './host_usage.mjs';
 import { FILE_BYTES, startSite } from './site.mjs';
 
@@ -31,9 +33,11 @@ const TEXT = 'Ünïcødé 文件 📦 a.zip';
 
 const { values: opt } = parseArgs({ options: {
   'wine-run': { type: 'string' }, host: { type: 'string' }, agent: { type: 'string' },
-  work: { type: 'string' }, 'idle-seconds': { type: 'string', default: '0' } } });
+  work: { type: 'string' }, browser: { type: 'string', default: 'chromium' },
+  'idle-seconds': { type: 'string', default: '0' } } });
+const firefox = opt.browser === 'firefox';
 
-const whyNot = spawnSync('bash', [join(here, 'chromium_probe.sh')]).stdout.toString().trim();
+const whyNot = spawnSync('bash', [join(here, `${opt.browser}_probe.sh`)]).stdout.toString().trim();
 if (whyNot !== '') {
   console.log(`not runnable here: ${whyNot}`);
   process.exit(77);
@@ -41,18 +45,25 @@ if (whyNot !== '') {
 
 // expect: 'taken' (the agent's record, nothing saved) or 'kept' (the file
 // saved as `file`); asked: whether the agent hears of a kept download;
-// withinMs: how long after the click the file may be saved at the latest.
+// withinMs: how long after the click the file may be saved at the latest;
+// badge: what the toolbar button says after it, where the test can read it
+// (Chromium).
 const cases = [
   { id: 'missing', what: 'host missing', href: '/files/missing.zip', expect: 'kept', file: 'missing.zip',
     asked: false, badge: /browser host is missing or failed \(Specified native messaging host not found/ },
   // A host that reads nothing and ends after a while: the extension's own
   // bound lets the download go, and the next one starts the real host.
   { id: 'silent', what: 'host never answers', href: '/files/silent.zip', expect: 'kept', file: 'silent.zip',
-    asked: false, withinMs: BOUND_MS + STALL_MARGIN_MS, before: (run) => registerHost(run.profile, run.silentHost),
-    after: (run) => until(async () => (/host has exited/.test(await badgeTitle(run)) ? true : undefined),
-                          SILENT_HOST_MS, 'the silent host to end', 100) },
+    asked: false, withinMs: BOUND_MS + STALL_MARGIN_MS, before: (run) => run.register(run.silentHost),
+    // Where the badge cannot be read, the port's end is given a moment.
+    after: async (run) => {
+      await until(async () => (existsSync(`${run.silentHost}.ended`) &&
+                               (firefox || /host has exited/.test(await badgeTitle(run))) ? true : undefined),
+                  SILENT_HOST_MS, 'the silent host to end', 100);
+      if (firefox) await sleep(1000);
+    } },
   { id: 'zip', what: '.zip link (host cold)', href: '/files/a.zip', text: TEXT, expect: 'taken', badge: '',
-    before: (run) => registerHost(run.profile, run.hostProgram) },
+    before: (run) => run.register(run.hostProgram) },
   { id: 'php', what: 'download.php as a.zip', href: '/download.php?file=a.zip', expect: 'taken' },
   { id: 'pdf', what: '.pdf attachment', href: '/files/report.pdf', expect: 'kept', file: 'report.pdf', asked: false },
   { id: 'blob', what: 'blob: made by the page', blob: 'made.zip', expect: 'kept', file: 'made.zip', asked: false },
@@ -75,14 +86,14 @@ const cases = [
     } },
 ];
 
-const badgeTitle = ({ chromium }) => chromium.askExtension('chrome.action.getTitle({})');
+const badgeTitle = ({ browser }) => browser.askExtension('chrome.action.getTitle({})');
 
 const failures = [];
 let failedCases = 0;
 const check = (ok, message) => { if (!ok) failures.push(message); return ok; };
 
 async function runCase(run, c) {
-  const { chromium, tab, site, agent, downloads } = run;
+  const { browser, tab, site, agent, downloads } = run;
   const before = agent.records().length;
   const files = new Set(readdirSync(downloads));
   const page = `${site.base}/page.html?${c.id}`;
@@ -95,10 +106,15 @@ async function runCase(run, c) {
     const ms = Math.round(performance.now() - clicked);
     const url = site.base + (c.final ?? c.href);
     // The cancelled download leaves the browser's list, and nothing on disk.
-    await until(async () => ((await chromium.askExtension(
-      `chrome.downloads.search({ finalUrl: ${JSON.stringify(url)} })`)).length === 0 ? true : undefined),
-    BOUND_MS, `the browser to drop ${url}`);
-    await sleep(300);
+    // Firefox never started one: its response was cancelled on the headers.
+    if (!firefox) {
+      await until(async () => ((await browser.askExtension(
+        `chrome.downloads.search({ finalUrl: ${JSON.stringify(url)} })`)).length === 0 ? true : undefined),
+      BOUND_MS, `the browser to drop ${url}`);
+    }
+    await sleep(firefox ? 1000 : 300);
+    const shown = await tab.evaluate('location.href');
+    check(shown === page, `${c.what}: the tab shows ${shown}, not the page of the link`);
     const records = agent.records().slice(before); // one download, one offer
     const left = readdirSync(downloads).filter((name) => !files.has(name));
     check(left.length === 0, `${c.what}: the browser saved ${left.join(', ')}`);
@@ -122,9 +138,9 @@ async function runCase(run, c) {
     if (c.withinMs !== undefined) check(ms <= c.withinMs, `${c.what}: saved after ${ms} ms, more than ${c.withinMs}`);
     line = `kept, saved ${ms} ms | agent: ${records.length === 0 ? 'not asked' : `answered "${records[0].answer}" to ${records[0].url}`}`;
   }
-  if (c.badge !== undefined) {
+  if (c.badge !== undefined && !firefox) {
     // The badge follows the download's release, which the browser saw first.
-    const read = () => chromium.askExtension('Promise.all([chrome.action.getBadgeText({}), chrome.action.getTitle({})])');
+    const read = () => browser.askExtension('Promise.all([chrome.action.getBadgeText({}), chrome.action.getTitle({})])');
     const fits = ([text, title]) => (c.badge === '' ? text === '' : text === '!' && c.badge.test(title));
     const [text, title] = await until(async () => { const badge = await read(); return fits(badge) ? badge : undefined; },
       BADGE_MS, 'the badge').catch(read);
@@ -139,7 +155,9 @@ async function main() {
   rmSync(work, { recursive: true, force: true });
   const profile = join(work, 'profile');
   const downloads = join(work, 'downloads');
-  makeProfile(profile, downloads);
+  const home = join(work, 'home');
+  if (firefox) makeFirefoxProfile(profile, downloads, home);
+  else makeProfile(profile, downloads);
 
   // A copy of the host with a configuration of its own, started through a
   // script that runs it under Wine.
@@ -151,24 +169,30 @@ async function main() {
   const hostProgram = join(hostDir, 'run-host.sh');
   writeFileSync(hostProgram, `#!/bin/sh\nexec '${resolve(opt['wine-run'])}' '${host}' "$@"\n`);
   const silentHost = join(hostDir, 'silent-host.sh');
-  writeFileSync(silentHost, `#!/bin/sh\nexec sleep ${SILENT_HOST_MS / 1000}\n`);
+  writeFileSync(silentHost, `#!/bin/sh\nsleep ${SILENT_HOST_MS / 1000}\ntouch "$0.ended"\n`);
   for (const script of [hostProgram, silentHost]) chmodSync(script, 0o755);
 
   const agent = new Agent(resolve(opt['wine-run']), resolve(opt.agent), join(work, 'agent-records.txt'));
   const site = await startSite(cases.map(({ id, href, blob, text }) => ({ id, href, blob, text: text ?? id })));
-  let chromium;
+  let browser;
   const started = performance.now();
   try {
     agent.set('RecordFile', windowsPath(agent.recordFile));
     agent.set('Answer', null);
     agent.set('Start', null);
-    chromium = await Chromium.launch({ extension: resolve(here, '../../extension'), profile,
-                                       log: openSync(join(work, 'chromium.log'), 'w') });
-    // A freshly installed extension's worker runs a moment after the browser
-    // starts; a download before its listeners are known is not held (seen
-    // in one run of five that clicked at once).
-    await until(() => chromium.askExtension('1').catch(() => undefined), 10000, "the extension's worker", 100);
-    const run = { chromium, tab: await chromium.openTab(), site, agent, downloads, profile, hostProgram, silentHost,
+    const log = openSync(join(work, `${opt.browser}.log`), 'w');
+    if (firefox) {
+      browser = await Firefox.launch({ profile, home, log });
+      await browser.extensionReady();
+    } else {
+      browser = await Chromium.launch({ extension: resolve(here, '../../extension'), profile, log });
+      // A freshly installed extension's worker runs a moment after the
+      // browser starts; a download before its listeners are known is not
+      // held (seen in one run of five that clicked at once).
+      await until(() => browser.askExtension('1').catch(() => undefined), 10000, "the extension's worker", 100);
+    }
+    const run = { browser, tab: await browser.openTab(), site, agent, downloads, hostProgram, silentHost,
+                  register: (program) => (firefox ? registerFirefoxHost(home, program) : registerHost(profile, program)),
                   timings: [] };
     for (const c of cases) {
       const failed = failures.length;
@@ -191,11 +215,11 @@ async function main() {
     const seconds = Number(opt['idle-seconds']);
     if (seconds > 0) console.log(await hostUsage('WebCorvaneHost.exe', seconds * 1000));
   } finally {
-    await chromium?.close();
+    await browser?.close();
     await site.close();
     agent.restore();
   }
-  console.log(`chromium run: ${cases.length} cases in ${Math.round((performance.now() - started) / 1000)} s`);
+  console.log(`${opt.browser} run: ${cases.length} cases in ${Math.round((performance.now() - started) / 1000)} s`);
 }
 
 try {

@@ -1,11 +1,13 @@
 // The extension's rules that need no browser: what an offer says, which click
-// gave a download its text, what the host's answer means, what the badge
-// warns of, and that the manifest's key gives the ID the host allows.
+// gave a download its text, which response Firefox would save and under what
+// name, what the host's answer means, what the badge warns of, and that the
+// manifest's key gives the ID the host allows.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createHash } from 'node:crypto';
 import { readFileSync } from 'node:fs';
-import { buildOffer, cookieString, fitsHost, limitText, linkTextFor, problemAfter, readReply } from '../../extension/offer.js';
+import { buildOffer, cookieString, fitsHost, limitText, linkTextFor, parseDisposition, problemAfter, readReply,
+         responseDownload } from '../../extension/offer.js';
 
 const source = (path) => readFileSync(new URL(`../../${path}`, import.meta.url), 'utf8');
 
@@ -50,6 +52,50 @@ test('an offer carries the final URL, and -1 for a size the browser does not kno
   const url = (length) => `data:,${'é'.repeat(length)}`;
   assert.equal(fitsHost(buildOffer({ ...item, finalUrl: url(500000) }, '', '')), true);
   assert.equal(fitsHost(buildOffer({ ...item, finalUrl: url(530000) }, '', '')), false);
+});
+
+test('Content-Disposition gives attachment and a base name, filename* first', () => {
+  for (const [value, attachment, filename] of [
+    [undefined, false, ''],
+    ['inline', false, ''],
+    ['Attachment', true, ''],
+    ['attachment; filename=a.zip', true, 'a.zip'],
+    ['attachment; filename="a; b.zip"', true, 'a; b.zip'],
+    ['attachment; filename="a \\"q\\".zip"', true, 'a "q".zip'],
+    ["attachment; filename=a.zip; filename*=UTF-8''%E6%96%87%E4%BB%B6.zip", true, '文件.zip'],
+    ["attachment; filename*=iso-8859-1''%E9t%E9.zip", true, 'été.zip'],
+    ["attachment; filename*=UTF-8''%ZZ.zip; filename=plain.zip", true, 'plain.zip'],
+    ['attachment; filename="\xc3\xa9t\xc3\xa9.zip"', true, 'été.zip'], // UTF-8 bytes as sent
+    ['attachment; filename="../../etc/a.zip"', true, 'a.zip'],
+    ['inline; filename=a.pdf', false, 'a.pdf'],
+  ]) assert.deepEqual(parseDisposition(value), { attachment, filename }, value);
+});
+
+test('Firefox hands over a response it would save, not one it shows', () => {
+  const response = (status, headers, method = 'GET') => ({
+    requestId: '42', method, statusCode: status, url: 'http://h/files/a%20b.zip', originUrl: 'http://h/page',
+    responseHeaders: Object.entries(headers).map(([name, value]) => ({ name, value })) });
+  const canPlay = (type) => type === 'video/mp4';
+  const offered = (filename, mime, totalBytes = -1) => ({ id: 42, url: 'http://h/go', finalUrl: 'http://h/files/a%20b.zip',
+    referrer: 'http://h/page', filename, mime, totalBytes });
+  for (const [status, headers, expected, method] of [
+    [200, { 'Content-Type': 'application/zip', 'Content-Length': '10' }, offered('a b.zip', 'application/zip', 10)],
+    [200, { 'content-type': 'text/html', 'content-disposition': 'attachment; filename=x.rar' }, offered('x.rar', 'text/html')],
+    [200, { 'Content-Type': 'Application/Octet-Stream; charset=binary' }, offered('a b.zip', 'application/octet-stream')],
+    [200, { 'Content-Type': 'video/x-msvideo' }, offered('a b.zip', 'video/x-msvideo')],
+    [200, { 'Content-Type': 'video/mp4' }, null],
+    [200, { 'Content-Type': 'text/html; charset=utf-8' }, null],
+    [200, { 'Content-Type': 'image/png' }, null],
+    [200, { 'Content-Type': 'application/pdf', 'Content-Disposition': 'inline' }, null],
+    [200, { 'Content-Type': 'application/rss+xml' }, null],
+    [200, {}, null],
+    [206, { 'Content-Type': 'application/zip' }, offered('a b.zip', 'application/zip')],
+    [204, { 'Content-Type': 'application/zip' }, null],
+    [404, { 'Content-Type': 'application/zip' }, null],
+    [302, { 'Content-Type': 'application/zip' }, null],
+    [200, { 'Content-Type': 'application/zip' }, null, 'POST'],
+  ]) assert.deepEqual(responseDownload(response(status, headers, method), 'http://h/go', canPlay), expected,
+    `${status} ${method ?? 'GET'} ${JSON.stringify(headers)}`);
 });
 
 test('only a plain "taken" from the host for this offer takes the download', () => {
