@@ -10,6 +10,12 @@
 
 #include <vector>
 
+// Windows XP SP3's enhanced AES provider hashes SHA-256; the headers name the
+// algorithm only for later versions than the XP this build targets.
+#ifndef CALG_SHA_256
+#define CALG_SHA_256 (ALG_CLASS_HASH | ALG_TYPE_ANY | 12)
+#endif
+
 namespace {
 
 // A server that stops answering fails the fetch instead of holding it.
