@@ -1,11 +1,14 @@
 // browser_host: the platform's own WebBrowser control with the Browser Helper
 // Objects that Internet Explorer would load, driven through a list of links.
 //
-//   browser_host [--download-dir DIR] [--timeout-ms N]
-//                [--new-window2 URL] [--new-window3 URL] [URL...]
+//   browser_host [--download-dir DIR] [--timeout-ms N] [--page URL]
+//                [--new-window2 URL] [--new-window3 URL] [[--post DATA] URL...]
 //
 // For each URL it prints one line:
 //   URL | helper: ... | download manager: ... | host downloaded: ...
+// With --page it shows that page before each URL, as a click on one of its
+// links leaves it: the page is then the URL's referrer. --post DATA sends the
+// next URL as a form does, with DATA as the POST's body.
 // Nothing of the library is linked in but its holders, its string conversion
 // and its identifiers: the helpers are found in the registry and created
 // through COM, as the browser does, so what runs is what is registered.
@@ -119,6 +122,10 @@ class HostEvents final : public IDispatch {
             case DISPID_NAVIGATECOMPLETE2:
             case DISPID_DOCUMENTCOMPLETE:
             case DISPID_NAVIGATEERROR:
+                // The end of the navigation before, come late, is not this
+                // one's: it ends only after its own BeforeNavigate2.
+                if (!navigation_->beforeNavigateSeen)
+                    break;
                 navigation_->ended = true;
                 navigation_->endedBy = id == DISPID_NAVIGATEERROR ? "NavigateError" : "complete";
                 break;
@@ -246,9 +253,11 @@ std::string FileNameFor(const std::string& url) {
 }
 
 // The custom download manager the browser is configured with: the user's
-// choice first, then the machine's. Asks it to take the download.
+// choice first, then the machine's. Asks it to take the download, with the
+// POST verb and its body when `postData` is not empty, as the browser does.
 // Answers "not asked" when no class is configured or it cannot be created.
-std::string AskDownloadManager(const std::string& url, HRESULT* answer) {
+std::string AskDownloadManager(const std::string& url, const std::string& postData,
+                               HRESULT* answer) {
     std::wstring clsidText = ReadString(HKEY_CURRENT_USER, kBrowserSettingsKey, L"DownloadUI");
     if (clsidText.empty())
         clsidText = ReadString(HKEY_LOCAL_MACHINE, kBrowserSettingsKey, L"DownloadUI");
@@ -270,22 +279,39 @@ std::string AskDownloadManager(const std::string& url, HRESULT* answer) {
         return "not asked (bind context " + HrText(hr) + ")";
     BINDINFO bindInfo = {};
     bindInfo.cbSize = sizeof bindInfo;
-    bindInfo.dwBindVerb = BINDVERB_GET;
-    *answer = manager->Download(moniker.Get(), bindContext.Get(), BINDVERB_GET,
+    bindInfo.dwBindVerb = postData.empty() ? BINDVERB_GET : BINDVERB_POST;
+    if (!postData.empty()) {
+        HGLOBAL body = GlobalAlloc(GMEM_FIXED, postData.size());
+        if (body == nullptr)
+            return "not asked (out of memory)";
+        std::memcpy(body, postData.data(), postData.size());
+        bindInfo.stgmedData.tymed = TYMED_HGLOBAL;
+        bindInfo.stgmedData.hGlobal = body;
+        bindInfo.cbstgmedData = static_cast<DWORD>(postData.size());
+    }
+    *answer = manager->Download(moniker.Get(), bindContext.Get(), bindInfo.dwBindVerb,
                                 BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE, &bindInfo, nullptr,
                                 nullptr, CP_ACP);
+    ReleaseBindInfo(&bindInfo);
     return HrText(*answer);
 }
+
+struct Link {
+    std::string url;
+    std::string postData;  // empty: a GET
+};
 
 struct Options {
     std::string downloadDir = ".";
     DWORD timeoutMs = 8000;
-    std::vector<std::string> urls;
+    std::string page;
+    std::vector<Link> links;
     std::vector<std::string> newWindow2;
     std::vector<std::string> newWindow3;
 };
 
 bool ParseOptions(int argc, char** argv, Options* options) {
+    std::string postData;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -293,40 +319,143 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             options->downloadDir = argv[++i];
         else if (arg == "--timeout-ms" && hasValue)
             options->timeoutMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
+        else if (arg == "--page" && hasValue)
+            options->page = argv[++i];
+        else if (arg == "--post" && hasValue && argv[i + 1][0] != '\0')
+            postData = argv[++i];
         else if (arg == "--new-window2" && hasValue)
             options->newWindow2.push_back(argv[++i]);
         else if (arg == "--new-window3" && hasValue)
             options->newWindow3.push_back(argv[++i]);
         else if (arg.compare(0, 2, "--") == 0)
             return false;
-        else
-            options->urls.push_back(arg);
+        else {
+            options->links.push_back({arg, postData});
+            postData.clear();
+        }
     }
-    return true;
+    // A --post with no URL after it.
+    return postData.empty();
 }
 
-void NavigateOne(IWebBrowser2* browser, Navigation* navigation, const std::string& url,
-                 const Options& options) {
+// A form's body as the control takes it: a SAFEARRAY of bytes.
+void SetPostData(Variant& variant, const std::string& data) {
+    SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(data.size()));
+    void* target = nullptr;
+    if (bytes == nullptr || FAILED(SafeArrayAccessData(bytes, &target)))
+        throw HResultError(E_OUTOFMEMORY);
+    std::memcpy(target, data.data(), data.size());
+    SafeArrayUnaccessData(bytes);
+    variant.Get()->vt = VT_ARRAY | VT_UI1;
+    variant.Get()->parray = bytes;
+}
+
+// Navigates and waits until the navigation ends or the time is up.
+void Navigate(IWebBrowser2* browser, Navigation* navigation, const Link& link,
+              const Options& options) {
     *navigation = Navigation{};
     Variant target;
     target.Get()->vt = VT_BSTR;
-    target.Get()->bstrVal = SysAllocString(Utf8ToWide(url).c_str());
+    target.Get()->bstrVal = SysAllocString(Utf8ToWide(link.url).c_str());
     Variant empty;
+    Variant postData;
+    Variant headers;
+    if (!link.postData.empty()) {
+        SetPostData(postData, link.postData);
+        headers.Get()->vt = VT_BSTR;
+        headers.Get()->bstrVal =
+            SysAllocString(L"Content-Type: application/x-www-form-urlencoded\r\n");
+    }
     const HRESULT hr =
-        browser->Navigate2(target.Get(), empty.Get(), empty.Get(), empty.Get(), empty.Get());
+        browser->Navigate2(target.Get(), empty.Get(), empty.Get(), postData.Get(), headers.Get());
     if (SUCCEEDED(hr))
         PumpUntil([&] { return navigation->ended; }, options.timeoutMs);
+}
+
+// A form's POST sent once more by the host, as the browser's own download of
+// it: the content type decides whether it is a page; a file is offered to the
+// download manager, and saved by the host when the manager declines.
+void DownloadPosted(const Link& link, const Options& options, std::string* managerText,
+                    std::string* downloadedText) {
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof parts;
+    char host[256] = {};
+    char path[2048] = {};
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = sizeof host;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = sizeof path;
+    if (!InternetCrackUrlA(link.url.c_str(), 0, 0, &parts)) {
+        *downloadedText = "failed (not a URL)";
+        return;
+    }
+    InternetHandle session(
+        InternetOpenA("browser_host", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    InternetHandle connection(session.Get() == nullptr
+                                  ? nullptr
+                                  : InternetConnectA(session.Get(), host, parts.nPort, nullptr,
+                                                     nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    InternetHandle request(
+        connection.Get() == nullptr
+            ? nullptr
+            : HttpOpenRequestA(connection.Get(), "POST", path, nullptr,
+                               options.page.empty() ? nullptr : options.page.c_str(), nullptr,
+                               INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    static const char kFormType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
+    if (request.Get() == nullptr ||
+        !HttpSendRequestA(request.Get(), kFormType, static_cast<DWORD>(sizeof kFormType - 1),
+                          const_cast<char*>(link.postData.data()),
+                          static_cast<DWORD>(link.postData.size()))) {
+        *downloadedText = "failed (no answer)";
+        return;
+    }
+    char type[256] = {};
+    DWORD size = sizeof type - 1;
+    if (!HttpQueryInfoA(request.Get(), HTTP_QUERY_CONTENT_TYPE, type, &size, nullptr) ||
+        IsPage(type))
+        return;
+    HRESULT answer = E_NOTIMPL;
+    *managerText = AskDownloadManager(link.url, link.postData, &answer);
+    if (answer == S_OK)
+        return;
+    const std::string file = options.downloadDir + "\\" + FileNameFor(link.url);
+    FileHandle out(CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out.Valid()) {
+        *downloadedText = "failed (cannot create the file)";
+        return;
+    }
+    char chunk[16384];
+    DWORD got = 0;
+    DWORD written = 0;
+    while (InternetReadFile(request.Get(), chunk, sizeof chunk, &got) && got != 0) {
+        if (!WriteFile(out.Get(), chunk, got, &written, nullptr) || written != got) {
+            *downloadedText = "failed (cannot write the file)";
+            return;
+        }
+    }
+    *downloadedText = got == 0 ? "yes" : "failed (reading)";
+}
+
+void NavigateOne(IWebBrowser2* browser, Navigation* navigation, const Link& link,
+                 const Options& options) {
+    if (!options.page.empty())
+        Navigate(browser, navigation, {options.page, ""}, options);
+    Navigate(browser, navigation, link, options);
+    const std::string& url = link.url;
 
     std::string helperText = navigation->cancelled ? "cancelled (handed over)" : "let through";
     if (!navigation->beforeNavigateSeen)
         helperText += " (no BeforeNavigate2)";
     std::string managerText = "not asked";
     std::string downloadedText = "no";
-    if (!navigation->cancelled) {
+    if (!navigation->cancelled && !link.postData.empty()) {
+        DownloadPosted(link, options, &managerText, &downloadedText);
+    } else if (!navigation->cancelled) {
         const std::string contentType = ContentTypeOf(url);
         if (!contentType.empty() && !IsPage(contentType)) {
             HRESULT answer = E_NOTIMPL;
-            managerText = AskDownloadManager(url, &answer);
+            managerText = AskDownloadManager(url, "", &answer);
             if (answer != S_OK) {
                 const std::string file = options.downloadDir + "\\" + FileNameFor(url);
                 const HRESULT got =
@@ -422,9 +551,9 @@ int Run(const Options& options) {
     }
 
     std::string lastPage;
-    for (const std::string& url : options.urls) {
-        NavigateOne(browser.Get(), &navigation, url, options);
-        lastPage = url;
+    for (const Link& link : options.links) {
+        NavigateOne(browser.Get(), &navigation, link, options);
+        lastPage = link.url;
     }
     for (const std::string& url : options.newWindow2)
         FireNewWindow(helpers, DISPID_NEWWINDOW2, url, lastPage);
@@ -471,8 +600,8 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
         std::fputs(
-            "usage: browser_host [--download-dir DIR] [--timeout-ms N]\n"
-            "                    [--new-window2 URL] [--new-window3 URL] [URL...]\n",
+            "usage: browser_host [--download-dir DIR] [--timeout-ms N] [--page URL]\n"
+            "                    [--new-window2 URL] [--new-window3 URL] [[--post DATA] URL...]\n",
             stderr);
         return 2;
     }
