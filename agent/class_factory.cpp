@@ -27,7 +27,11 @@ class AgentFactory final : public IClassFactory {
         *out = nullptr;
         if (outer != nullptr)
             return CLASS_E_NOAGGREGATION;
-        return CreateAgentObject(iid, out);
+        if (!HoldServerUnlessStopping())
+            return CO_E_SERVER_STOPPING;
+        const HRESULT hr = CreateAgentObject(iid, out);
+        ReleaseServer();
+        return hr;
     }
     STDMETHODIMP LockServer(BOOL lock) override {
         if (lock)

@@ -8,6 +8,9 @@
 #include <objbase.h>
 
 #include <cstdio>
+#include <mutex>
+
+#include "common/process_lock.h"
 
 namespace {
 // COM starts the agent for a client that asks for an object at once. Should
@@ -15,7 +18,12 @@ namespace {
 // agent would never see a last hold go: it gives up after this long.
 constexpr DWORD kFirstClientWaitMs = 10000;
 
-volatile LONG serverHolds = 0;
+// Holds and the decision to stop change together: an activation that comes
+// as the last hold goes is either served or refused, never given an object
+// of a process on its way out.
+ProcessLock holdLock;
+LONG serverHolds = 0;
+bool stopping = false;
 volatile LONG everHeld = 0;
 volatile LONG classRegistered = 0;
 DWORD classCookie = 0;
@@ -29,13 +37,27 @@ void StopTakingActivations() noexcept {
 }  // namespace
 
 void HoldServer() noexcept {
-    InterlockedIncrement(&serverHolds);
+    const std::lock_guard<ProcessLock> hold(holdLock);
+    ++serverHolds;
     InterlockedExchange(&everHeld, 1);
 }
 
+bool HoldServerUnlessStopping() noexcept {
+    const std::lock_guard<ProcessLock> hold(holdLock);
+    if (stopping)
+        return false;
+    ++serverHolds;
+    InterlockedExchange(&everHeld, 1);
+    return true;
+}
+
 void ReleaseServer() noexcept {
-    if (InterlockedDecrement(&serverHolds) != 0)
-        return;
+    {
+        const std::lock_guard<ProcessLock> hold(holdLock);
+        if (--serverHolds != 0)
+            return;
+        stopping = true;
+    }
     // Revoked at once, not after the wait: an activation from now on starts a
     // fresh agent instead of reaching this one on its way out.
     StopTakingActivations();
@@ -74,8 +96,14 @@ int RunLocalServer() noexcept {
     if (firstCame) {
         // The last hold went. A creation already under way then may have given
         // out an object since: serve it to its end.
-        while (serverHolds != 0)
+        for (;;) {
+            {
+                const std::lock_guard<ProcessLock> hold(holdLock);
+                if (serverHolds == 0)
+                    break;
+            }
             WaitForSingleObject(lastHoldGone, INFINITE);
+        }
     }
     StopTakingActivations();
     // No CoUninitialize: the call that let go of the last hold may still be

@@ -21,9 +21,35 @@ HRESULT ResolveAgent(CLSID& agentClass) noexcept {
     return CLSIDFromProgID(kAgentProgId, &agentClass);
 }
 
+namespace {
+
+// An agent that is not registered, or not an agent: asking again changes
+// nothing. Any other failure may be an agent that was ending as it was asked
+// (it refused with CO_E_SERVER_STOPPING, or was gone before it answered):
+// Windows' COM asks again itself on the first; Wine's does not.
+bool WorthAskingAgain(HRESULT hr) noexcept {
+    return FAILED(hr) && hr != REGDB_E_CLASSNOTREG && hr != E_NOINTERFACE &&
+           hr != CO_E_CLASSSTRING && hr != E_OUTOFMEMORY && hr != E_INVALIDARG;
+}
+
+// Asked again this many times at most, after a pause that lets the ending
+// agent withdraw its class: a fresh agent answers then. All within the bound.
+constexpr int kActivationAttempts = 3;
+constexpr DWORD kActivationRetryMs = 200;
+
+}  // namespace
+
 HRESULT CreateAgent(REFCLSID agentClass, IDownloadAgent** agent) noexcept {
-    const HRESULT hr = CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER,
-                                        IID_IDownloadAgent, reinterpret_cast<void**>(agent));
+    HRESULT hr = E_FAIL;
+    for (int attempt = 0; attempt < kActivationAttempts; ++attempt) {
+        if (attempt > 0)
+            Sleep(kActivationRetryMs);
+        *agent = nullptr;
+        hr = CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDownloadAgent,
+                              reinterpret_cast<void**>(agent));
+        if (!WorthAskingAgain(hr))
+            break;
+    }
     // Success without an interface is no agent either.
     return SUCCEEDED(hr) && *agent == nullptr ? E_NOINTERFACE : hr;
 }
