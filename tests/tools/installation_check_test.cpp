@@ -149,10 +149,26 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
             }
         };
     };
+    // Firefox's key names a manifest of its own, which allows our Firefox ID.
+    const char firefoxKey[] = "Software\\Mozilla\\NativeMessagingHosts\\com.webcorvane.handoff";
+    const std::string firefoxManifest = hostFolder + "\\com.webcorvane.handoff.firefox.json";
+    const std::string goodFirefoxManifest =
+        std::string("{\"name\": \"") + kNativeHostName +
+        "\", \"path\": \"WebCorvaneHost.exe\", \"type\": \"stdio\", \"allowed_extensions\": [\"" +
+        kFirefoxExtensionId + "\"]}";
+    const auto installFirefoxHost = [&](const std::string& file, const std::string& text) {
+        return [=] {
+            CreateDirectoryA(hostFolder.c_str(), nullptr);
+            WriteFileBytes(file, text);
+            CopyFileA(SelfPath().c_str(), (hostFolder + "\\WebCorvaneHost.exe").c_str(), FALSE);
+            PutString(HKEY_CURRENT_USER, firefoxKey, nullptr, file);
+        };
+    };
     const auto removeHost = [&] {
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
             for (const char* key : hostKeys)
                 SHDeleteKeyA(root, key);
+            SHDeleteKeyA(root, firefoxKey);
         }
         RemoveTree(hostFolder);
     };
@@ -370,6 +386,12 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
          removeHost, false, "problem: Chrome extension: ",
          std::string("\"allowed_origins\" lacks chrome-extension://") + kChromiumExtensionId + "/",
          2},
+        {"host registered for Firefox", installFirefoxHost(firefoxManifest, goodFirefoxManifest),
+         removeHost, false, "ok: Firefox extension: ",
+         std::string("the manifest allows our extension (") + kFirefoxExtensionId + ")", 0},
+        {"Firefox's key naming Chromium's manifest", installFirefoxHost(manifest, goodManifest),
+         removeHost, false, "problem: Firefox host manifest: ",
+         manifest + " is Chromium's (\"allowed_origins\"): Firefox refuses it", 2},
         {"browsers' switch off beside the host",
          [&] {
              installHost(goodManifest, true, {HKEY_CURRENT_USER})();
