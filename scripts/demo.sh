@@ -4,7 +4,7 @@
 # against a local web server and the reference agent: which links are handed
 # over, what the agent recorded, when the download manager is asked, and that
 # unregistration leaves nothing behind; then the same kinds of links in
-# Chromium, through the browser extension and the native host. Every decision
+# Chromium and Firefox, through the browser extension and the native host. Every decision
 # is compared with the one the configuration calls for; any difference makes
 # the script exit non-zero.
 #
@@ -265,38 +265,48 @@ out=$(wine "$bin/browser_host.exe" </dev/null 2>/dev/null | tr -d '\r')
 grep -q '^0 helpers$' <<<"$out" || fail "the host still finds a helper after unregistration"
 echo "  the host now loads: $(grep helpers <<<"$out")"
 
-# The same kinds of links in Chromium, through the browser extension and the
-# native host of the same bitness, against the same agent (registered again):
-# the extension's end-to-end test, run in this prefix, shows each decision and
-# what the agent received, and fails on any difference.
-echo
-echo "== Chromium: the browser extension and the $bits-bit native host"
+# The same kinds of links in Chromium and in Firefox, through the browser
+# extension and the native host of the same bitness, against the same agent
+# (registered again): the extension's end-to-end test, run in this prefix,
+# shows each decision and what the agent received, and fails on any
+# difference. A browser that cannot run here is said so and skipped.
 host_exe=$build/shipped/native_host/WebCorvaneHost.exe
-chromium_why=$(bash tests/extension/chromium_probe.sh)
-if [ -n "$chromium_why" ]; then
-  echo "  not shown: $chromium_why"
-  chromium_shown="Chromium not shown ($chromium_why)"
-elif [ ! -f "$host_exe" ]; then
-  fail "missing $host_exe: build the $preset preset first"
-  chromium_shown="Chromium not shown"
-else
-  cp "$host_exe" "$bin/"
-  wine "$bin/CorvaneAgent.exe" /RegServer </dev/null >/dev/null 2>&1 || fail "agent registration failed"
-  # How the test starts a Windows program in this prefix.
-  printf '#!/bin/sh\nexport WINEPREFIX=%q WINEARCH=%q WINEDEBUG=-all WINEDLLOVERRIDES=%q\nunset DISPLAY WAYLAND_DISPLAY\nexec env LC_ALL=en_US.UTF-8 %q "$@"\n' \
-    "$WINEPREFIX" "$arch" "mscoree,mshtml=" "$WINE" >"$work/wine-run"
-  chmod +x "$work/wine-run"
-  if node tests/extension/e2e.mjs --wine-run "$work/wine-run" --host "$bin/WebCorvaneHost.exe" \
-       --agent "$bin/CorvaneAgent.exe" --work "$work/chromium" | sed 's/^/  /'; then
-    chromium_shown="every Chromium case as expected"
-  else
-    fail "Chromium: see the cases above"
-    chromium_shown="Chromium cases differ"
+browsers_shown=()
+prepared=0
+for browser in chromium:Chromium firefox:Firefox; do
+  name=${browser#*:} browser=${browser%%:*}
+  echo
+  echo "== $name: the browser extension and the $bits-bit native host"
+  why=$(bash "tests/extension/${browser}_probe.sh")
+  if [ -n "$why" ]; then
+    echo "  not shown: $why"
+    browsers_shown+=("$name not shown ($why)")
+    continue
+  elif [ ! -f "$host_exe" ]; then
+    fail "missing $host_exe: build the $preset preset first"
+    browsers_shown+=("$name not shown")
+    continue
   fi
-fi
+  if [ $prepared = 0 ]; then
+    prepared=1
+    cp "$host_exe" "$bin/"
+    wine "$bin/CorvaneAgent.exe" /RegServer </dev/null >/dev/null 2>&1 || fail "agent registration failed"
+    # How the test starts a Windows program in this prefix.
+    printf '#!/bin/sh\nexport WINEPREFIX=%q WINEARCH=%q WINEDEBUG=-all WINEDLLOVERRIDES=%q\nunset DISPLAY WAYLAND_DISPLAY\nexec env LC_ALL=en_US.UTF-8 %q "$@"\n' \
+      "$WINEPREFIX" "$arch" "mscoree,mshtml=" "$WINE" >"$work/wine-run"
+    chmod +x "$work/wine-run"
+  fi
+  if node tests/extension/e2e.mjs --browser "$browser" --wine-run "$work/wine-run" --host "$bin/WebCorvaneHost.exe" \
+       --agent "$bin/CorvaneAgent.exe" --work "$work/$browser" | sed 's/^/  /'; then
+    browsers_shown+=("every $name case as expected")
+  else
+    fail "$name: see the cases above"
+    browsers_shown+=("$name cases differ")
+  fi
+done
 
 echo
-echo "== summary ($bits-bit DLL): $passes passes of ${#links[@]} links, $(ls "$work/downloads" | wc -l) file(s) the host downloaded itself, $chromium_shown, $(($(date +%s) - started)) s"
+echo "== summary ($bits-bit DLL): $passes passes of ${#links[@]} links, $(ls "$work/downloads" | wc -l) file(s) the host downloaded itself, $(IFS=','; echo "${browsers_shown[*]}" | sed 's/,/, /g'), $(($(date +%s) - started)) s"
 if [ "$failures" -ne 0 ]; then
   echo "$failures difference(s) from the expected decisions"
   exit 1
