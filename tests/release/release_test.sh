@@ -183,7 +183,9 @@ uninstall_x64
 
 # The extension: the folder to load unpacked keeps its "key" (our ID) and
 # takes the release's version; the stores' zip holds the same files with
-# manifest.json at its root and no "key", which the stores refuse.
+# manifest.json at its root and no "key", which the stores refuse. Firefox's
+# build holds the same files, with our Firefox ID and a background of scripts;
+# Firefox's host manifest beside each host names the same program for that ID.
 python3 - "$folder" "$(basename "$archive" .zip)" <<'PY' || fail "the extension is not as it should be"
 import json, os, sys, zipfile
 folder, name = sys.argv[1:]
@@ -205,6 +207,20 @@ for f in files:
         wrong.append(f"{f} differs between the folder and the zip")
     if f != "manifest.json" and store.read(f) != open(os.path.join("extension", f), "rb").read():
         wrong.append(f"{f} is not the source's")
+firefox = zipfile.ZipFile(os.path.join(folder, f"WebCorvane-firefox-{version}.xpi"))
+gecko = json.loads(firefox.read("manifest.json"))
+if sorted(firefox.namelist()) != files or any(firefox.read(f) != store.read(f) for f in files if f != "manifest.json"):
+    wrong.append(f"Firefox's build holds {sorted(firefox.namelist())}, not the extension's files")
+if ("key" in gecko or gecko["version"] != version or "webRequestBlocking" not in gecko["permissions"]
+        or gecko["background"].get("scripts") != [manifest["background"]["service_worker"]]
+        or gecko["browser_specific_settings"]["gecko"]["id"] != "webcorvane@corvane.com"):
+    wrong.append(f"Firefox's manifest is not Firefox's: {gecko}")
+for bits in ("x86", "x64"):
+    chromium = json.load(open(os.path.join(folder, bits, "com.webcorvane.handoff.json"), encoding="utf-8"))
+    host = json.load(open(os.path.join(folder, bits, "com.webcorvane.handoff.firefox.json"), encoding="utf-8"))
+    if host != dict({k: v for k, v in chromium.items() if k != "allowed_origins"},
+                    allowed_extensions=["webcorvane@corvane.com"]):
+        wrong.append(f"{bits}: Firefox's host manifest is {host}")
 for w in wrong:
     print("FAIL:", w)
 sys.exit(1 if wrong else 0)
