@@ -10,6 +10,13 @@
 
 #include <vector>
 
+// The headers name SHA-256 from XP SP3 on, whose provider brought it; the
+// 32-bit build targets XP, so it names it here. Without that provider the
+// fetch fails, saying so.
+#ifndef CALG_SHA_256
+#define CALG_SHA_256 (ALG_CLASS_HASH | ALG_TYPE_ANY | 12)
+#endif
+
 namespace {
 
 // A server that stops answering fails the fetch instead of holding it.
