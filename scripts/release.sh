@@ -65,9 +65,13 @@ with zipfile.ZipFile(store, "w", zipfile.ZIP_DEFLATED) as z:
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
 PY
-for f in install.cmd uninstall.cmd UserConfig.ini USER-GUIDE.txt; do
+for f in install.cmd uninstall.cmd USER-GUIDE.txt; do
   # Windows text files: CRLF line ends.
   sed 's/\r*$/\r/' "release/$f" >"$out/$name/$f"
+done
+# The settings beside each DLL and host: each reads the one in its own folder.
+for arch in x86 x64; do
+  sed 's/\r*$/\r/' release/UserConfig.ini >"$out/$name/$arch/UserConfig.ini"
 done
 (cd "$out" && python3 -m zipfile -c "$name.zip" "$name" >/dev/null)
 bash packaging/build_packages.sh "$out/$name" "$out" "$version" >&2
