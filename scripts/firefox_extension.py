@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""Builds the extension for Firefox from the one source in extension/, and the
-native host's manifest for Firefox from Chromium's.
+"""Builds the extension for Firefox from the one source in extension/.
 
     python3 scripts/firefox_extension.py xpi OUT.xpi [--version VERSION]
-    python3 scripts/firefox_extension.py host-manifest CHROMIUM.json OUT.json
 
 The source manifest is Chromium's. Firefox's differs in what this changes:
 the background runs as scripts, not a service worker; the ID is fixed by
@@ -11,10 +9,6 @@ browser_specific_settings, not by a "key" (which Firefox refuses); and
 downloads are held on the response's headers, through blocking webRequest,
 since Firefox has no downloads.onDeterminingFilename. The archive is the one
 the add-ons site takes and the one a test profile loads.
-
-Firefox refuses a host manifest with Chromium's "allowed_origins", and
-Chromium needs it: Firefox's manifest is a file of its own beside the host,
-allowing our ID by "allowed_extensions".
 """
 import argparse
 import json
@@ -51,15 +45,6 @@ def firefox_manifest(manifest, version=None):
     return manifest
 
 
-def host_manifest(chromium, out):
-    with open(chromium, encoding="utf-8") as f:
-        manifest = json.load(f)
-    manifest.pop("allowed_origins")
-    manifest["allowed_extensions"] = [gecko_id()]
-    with open(out, "w", encoding="utf-8") as f:
-        f.write(json.dumps(manifest, indent=2, ensure_ascii=False) + "\n")
-
-
 def xpi(out, version):
     with open(os.path.join(SOURCE, "manifest.json"), encoding="utf-8") as f:
         manifest = firefox_manifest(json.load(f), version)
@@ -77,14 +62,8 @@ def main():
     archive = commands.add_parser("xpi")
     archive.add_argument("out")
     archive.add_argument("--version")
-    host = commands.add_parser("host-manifest")
-    host.add_argument("chromium")
-    host.add_argument("out")
     args = parser.parse_args()
-    if args.command == "xpi":
-        xpi(args.out, args.version)
-    else:
-        host_manifest(args.chromium, args.out)
+    xpi(args.out, args.version)
 
 
 if __name__ == "__main__":

@@ -46,6 +46,13 @@ wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# The settings beside each DLL and host, which read the one in their own
+# folder; none at the root, where nothing reads it.
+for arch in x86 x64; do
+  tr -d '\r' <"$folder/$arch/UserConfig.ini" 2>/dev/null | cmp -s - <(tr -d '\r' <release/UserConfig.ini) ||
+    fail "$arch: no UserConfig.ini like the release's beside the DLL"
+done
+[ ! -e "$folder/UserConfig.ini" ] || fail "a UserConfig.ini at the archive's root, where nothing reads it"
 key='HKLM\Software\Classes\CLSID\{00000AAA-A363-466E-BEF5-9BB68697AA7F}\InprocServer32'
 server() {  # the registered DLL of one view, nothing, or "<unreadable>"
   local out
@@ -165,6 +172,8 @@ for arch in "${arches[@]}"; do
   [ "$(grep -c -v '^ok: ' "$scratch/check")" = 2 ] || fail "$arch check: more than the agent is wrong"
   grep -q "^ok: helper class: .*the one beside this program" "$scratch/check" ||
     fail "$arch check: the helper is not the DLL beside it"
+  grep -qiF "ok: settings: $win_folder\\$arch\\UserConfig.ini, read by $win_folder\\$arch\\" "$scratch/check" ||
+    fail "$arch check: the DLL does not read the UserConfig.ini beside it"
 done
 wine "$agent" /RegServer </dev/null >/dev/null 2>&1
 # The system processes started while the prefix was made do not activate an
