@@ -10,8 +10,9 @@
 
 #include <vector>
 
-// Windows XP SP3's enhanced AES provider hashes SHA-256; the headers name the
-// algorithm only for later versions than the XP this build targets.
+// The headers name SHA-256 from XP SP3 on, whose provider brought it; the
+// 32-bit build targets XP, so it names it here. Without that provider the
+// fetch fails, saying so.
 #ifndef CALG_SHA_256
 #define CALG_SHA_256 (ALG_CLASS_HASH | ALG_TYPE_ANY | 12)
 #endif

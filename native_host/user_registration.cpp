@@ -12,12 +12,14 @@ namespace {
 // Each browser's key and how far up an empty parent may be removed: never
 // past the maker's own key, and never HKCU\Software\Microsoft itself.
 struct BrowserKey {
-    const wchar_t* hosts;  // ...\NativeMessagingHosts
-    int emptyParents;      // parents of `hosts` that removal may take when empty
+    const wchar_t* hosts;           // ...\NativeMessagingHosts
+    int emptyParents;               // parents of `hosts` that removal may take when empty
+    const wchar_t* manifestEnding;  // after the host's name
 };
 const BrowserKey kBrowserKeys[] = {
-    {L"Software\\Google\\Chrome\\NativeMessagingHosts", 2},
-    {L"Software\\Microsoft\\Edge\\NativeMessagingHosts", 1},
+    {L"Software\\Google\\Chrome\\NativeMessagingHosts", 2, L".json"},
+    {L"Software\\Microsoft\\Edge\\NativeMessagingHosts", 1, L".json"},
+    {L"Software\\Mozilla\\NativeMessagingHosts", 1, L".firefox.json"},
 };
 
 std::wstring HostKey(const BrowserKey& browser) {
@@ -29,11 +31,11 @@ std::string Describe(const BrowserKey& browser, const char* what, LONG status) {
            std::to_string(status) + ")";
 }
 
-bool ManifestPath(std::wstring& path) {
+bool ManifestPath(const BrowserKey& browser, std::wstring& path) {
     std::wstring directory;
     if (!GetModuleDirectory(nullptr, directory))
         return false;
-    path = directory + Utf8ToWide(kNativeHostName) + L".json";
+    path = directory + Utf8ToWide(kNativeHostName) + browser.manifestEnding;
     return true;
 }
 
@@ -60,17 +62,23 @@ void RemoveEmptyParents(const BrowserKey& browser) {
 }  // namespace
 
 bool RegisterForUser(std::string& error) {
-    std::wstring manifest;
-    if (!ManifestPath(manifest)) {
-        error = "the host's own path cannot be had";
-        return false;
-    }
-    if (GetFileAttributesW(manifest.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        error = WideToUtf8(manifest) + " is missing: the browsers would find no host";
-        return false;
+    // Every manifest first: a key naming a missing one would leave that
+    // browser with a host it cannot start.
+    for (const BrowserKey& browser : kBrowserKeys) {
+        std::wstring manifest;
+        if (!ManifestPath(browser, manifest)) {
+            error = "the host's own path cannot be had";
+            return false;
+        }
+        if (GetFileAttributesW(manifest.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            error = WideToUtf8(manifest) + " is missing: the browsers would find no host";
+            return false;
+        }
     }
     bool ok = true;
     for (const BrowserKey& browser : kBrowserKeys) {
+        std::wstring manifest;
+        ManifestPath(browser, manifest);
         RegKey key;
         LONG status = RegCreateKeyExW(HKEY_CURRENT_USER, HostKey(browser).c_str(), 0, nullptr, 0,
                                       KEY_SET_VALUE, nullptr, key.Receive(), nullptr);

@@ -1,9 +1,12 @@
 #pragma once
 
 // The host registered for the current user: the key each browser reads,
-// HKCU\Software\Google\Chrome\NativeMessagingHosts\<name> and
-// HKCU\Software\Microsoft\Edge\NativeMessagingHosts\<name>, its default value
-// the full path of the host's manifest beside the program.
+// HKCU\Software\Google\Chrome\NativeMessagingHosts\<name>,
+// HKCU\Software\Microsoft\Edge\NativeMessagingHosts\<name> and
+// HKCU\Software\Mozilla\NativeMessagingHosts\<name>, its default value the
+// full path of the host's manifest beside the program: <name>.json for
+// Chromium's family, <name>.firefox.json (which allows the extension by its
+// Firefox ID) for Firefox.
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the two Windows Installer packages from a release folder (the layout
 # of the release archive: x86/ and x64/ with a DLL each, the explainer, the
-# native messaging host and its manifest; the settings and the user guide)
+# native messaging host with its manifest and the settings; the user guide)
 # and signs them with sign.sh:
 #   <output folder>/WebCorvaneBHO-<version>-x86.msi   32-bit Windows, the 32-bit host
 #   <output folder>/WebCorvaneBHO-<version>-x64.msi   64-bit Windows, both DLLs, the 64-bit host

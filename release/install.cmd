@@ -2,7 +2,7 @@
 rem Registers WebCorvaneBHO with the browsers: the 32-bit DLL for 32-bit
 rem Internet Explorer and Maxthon, and on 64-bit Windows the 64-bit DLL for
 rem 64-bit Internet Explorer; then the native messaging host of this Windows's
-rem bitness for Chrome and Edge, for the user who runs it. Run it as an
+rem bitness for Chrome, Edge and Firefox, for the user who runs it. Run it as an
 rem administrator.
 setlocal
 set "here=%~dp0"
@@ -25,7 +25,7 @@ if errorlevel 1 goto failed
 set "host=%here%x86\WebCorvaneHost.exe"
 
 :browsers
-rem Chrome and Edge find the host through this user's keys, which name the
+rem Chrome, Edge and Firefox find the host through this user's keys, which name the
 rem manifest beside it.
 "%host%" --register-user
 if errorlevel 1 goto failed

@@ -1,6 +1,6 @@
 @echo off
 rem Removes everything WebCorvaneBHO's registration wrote, for both DLLs, and
-rem this user's registration of the native messaging host for Chrome and Edge.
+rem this user's registration of the native messaging host for Chrome, Edge and Firefox.
 setlocal
 set "here=%~dp0"
 set "native=%windir%\System32"

@@ -5,9 +5,9 @@
 # over from the page of links, what the agent received, what it fetched with
 # that (and that the site's files arrive byte for byte), when the download
 # manager is asked, and that unregistration leaves nothing behind; then the
-# same kinds of links in Chromium, through the browser extension and the
-# native host. Every decision and every fetched file is compared with what it
-# should be; any difference makes the script exit non-zero.
+# same kinds of links in Chromium and Firefox, through the browser extension
+# and the native host. Every decision and every fetched file is compared with
+# what it should be; any difference makes the script exit non-zero.
 #
 # It shows the 32-bit DLL (the one Internet Explorer and Maxthon load by
 # default) where this machine runs 32-bit programs, and otherwise the 64-bit
@@ -302,7 +302,7 @@ run_pass() {
       "${referrer:-<none>}" "$([ -n "$cookie" ] && [ "$cookie" != '\N' ] && echo yes || echo no)"
     if [ -z "$comment" ] && [ "$said_no_text" -eq 0 ]; then
       echo "      (no link text: Wine's control has no HTML engine here, as Debian ships no Gecko"
-      echo "      for Wine, so no link can have the focus; the Chromium part shows real link texts)"
+      echo "      for Wine, so no link can have the focus; the browsers' parts below show real link texts)"
       said_no_text=1
     fi
     [ "$referrer" = "$page" ] || fail "$url: the referrer is not the page of links"
@@ -403,38 +403,48 @@ out=$(wine "$bin/browser_host.exe" </dev/null 2>/dev/null | tr -d '\r')
 grep -q '^0 helpers$' <<<"$out" || fail "the host still finds a helper after unregistration"
 echo "  the host now loads: $(grep helpers <<<"$out")"
 
-# The same kinds of links in Chromium, through the browser extension and the
-# native host of the same bitness, against the same agent (registered again):
-# the extension's end-to-end test, run in this prefix, shows each decision and
-# what the agent received, and fails on any difference.
-echo
-echo "== Chromium: the browser extension and the $bits-bit native host"
+# The same kinds of links in Chromium and in Firefox, through the browser
+# extension and the native host of the same bitness, against the same agent
+# (registered again): the extension's end-to-end test, run in this prefix,
+# shows each decision and what the agent received, and fails on any
+# difference. A browser that cannot run here is said so and skipped.
 host_exe=$build/shipped/native_host/WebCorvaneHost.exe
-chromium_why=$(bash tests/extension/chromium_probe.sh)
-if [ -n "$chromium_why" ]; then
-  echo "  not shown: $chromium_why"
-  chromium_shown="Chromium not shown ($chromium_why)"
-elif [ ! -f "$host_exe" ]; then
-  fail "missing $host_exe: build the $preset preset first"
-  chromium_shown="Chromium not shown"
-else
-  cp "$host_exe" "$bin/"
-  wine "$bin/CorvaneAgent.exe" /RegServer </dev/null >/dev/null 2>&1 || fail "agent registration failed"
-  # How the test starts a Windows program in this prefix.
-  printf '#!/bin/sh\nexport WINEPREFIX=%q WINEARCH=%q WINEDEBUG=-all WINEDLLOVERRIDES=%q\nunset DISPLAY WAYLAND_DISPLAY\nexec env LC_ALL=en_US.UTF-8 %q "$@"\n' \
-    "$WINEPREFIX" "$arch" "mscoree,mshtml=" "$WINE" >"$work/wine-run"
-  chmod +x "$work/wine-run"
-  if node tests/extension/e2e.mjs --wine-run "$work/wine-run" --host "$bin/WebCorvaneHost.exe" \
-       --agent "$bin/CorvaneAgent.exe" --work "$work/chromium" | sed 's/^/  /'; then
-    chromium_shown="every Chromium case as expected"
-  else
-    fail "Chromium: see the cases above"
-    chromium_shown="Chromium cases differ"
+browsers_shown=()
+prepared=0
+for browser in chromium:Chromium firefox:Firefox; do
+  name=${browser#*:} browser=${browser%%:*}
+  echo
+  echo "== $name: the browser extension and the $bits-bit native host"
+  why=$(bash "tests/extension/${browser}_probe.sh")
+  if [ -n "$why" ]; then
+    echo "  not shown: $why"
+    browsers_shown+=("$name not shown ($why)")
+    continue
+  elif [ ! -f "$host_exe" ]; then
+    fail "missing $host_exe: build the $preset preset first"
+    browsers_shown+=("$name not shown")
+    continue
   fi
-fi
+  if [ $prepared = 0 ]; then
+    prepared=1
+    cp "$host_exe" "$bin/"
+    wine "$bin/CorvaneAgent.exe" /RegServer </dev/null >/dev/null 2>&1 || fail "agent registration failed"
+    # How the test starts a Windows program in this prefix.
+    printf '#!/bin/sh\nexport WINEPREFIX=%q WINEARCH=%q WINEDEBUG=-all WINEDLLOVERRIDES=%q\nunset DISPLAY WAYLAND_DISPLAY\nexec env LC_ALL=en_US.UTF-8 %q "$@"\n' \
+      "$WINEPREFIX" "$arch" "mscoree,mshtml=" "$WINE" >"$work/wine-run"
+    chmod +x "$work/wine-run"
+  fi
+  if node tests/extension/e2e.mjs --browser "$browser" --wine-run "$work/wine-run" --host "$bin/WebCorvaneHost.exe" \
+       --agent "$bin/CorvaneAgent.exe" --work "$work/$browser" | sed 's/^/  /'; then
+    browsers_shown+=("every $name case as expected")
+  else
+    fail "$name: see the cases above"
+    browsers_shown+=("$name cases differ")
+  fi
+done
 
 echo
-echo "== summary ($bits-bit DLL): $passes passes over the page of links, $(ls "$work/downloads" | wc -l) file(s) the host downloaded itself, $fetched_files fetched by the agent, $chromium_shown, $(($(date +%s) - started)) s"
+echo "== summary ($bits-bit DLL): $passes passes over the page of links, $(ls "$work/downloads" | wc -l) file(s) the host downloaded itself, $fetched_files fetched by the agent, $(IFS=','; echo "${browsers_shown[*]}" | sed 's/,/, /g'), $(($(date +%s) - started)) s"
 if [ "$failures" -ne 0 ]; then
   echo "$failures difference(s) from the expected decisions"
   exit 1

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Builds the extension for Firefox from the one source in extension/.
 
-    python3 scripts/firefox_extension.py OUT.xpi [--version VERSION]
+    python3 scripts/firefox_extension.py xpi OUT.xpi [--version VERSION]
 
 The source manifest is Chromium's. Firefox's differs in what this changes:
 the background runs as scripts, not a service worker; the ID is fixed by
@@ -45,19 +45,25 @@ def firefox_manifest(manifest, version=None):
     return manifest
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("out")
-    parser.add_argument("--version")
-    args = parser.parse_args()
+def xpi(out, version):
     with open(os.path.join(SOURCE, "manifest.json"), encoding="utf-8") as f:
-        manifest = firefox_manifest(json.load(f), args.version)
+        manifest = firefox_manifest(json.load(f), version)
     files = sorted(f for f in os.listdir(SOURCE)
                    if not f.startswith(".") and f != "manifest.json" and os.path.isfile(os.path.join(SOURCE, f)))
-    with zipfile.ZipFile(args.out, "w", zipfile.ZIP_DEFLATED) as z:
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
         z.writestr("manifest.json", json.dumps(manifest, indent=2, ensure_ascii=False) + "\n")
         for name in files:
             z.write(os.path.join(SOURCE, name), name)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+    archive = commands.add_parser("xpi")
+    archive.add_argument("out")
+    archive.add_argument("--version")
+    args = parser.parse_args()
+    xpi(args.out, args.version)
 
 
 if __name__ == "__main__":

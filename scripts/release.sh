@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release archive: both DLLs, a URL explainer and the native
-# messaging host with its manifest beside each, the browser extension as a
-# folder (to load unpacked) and as a zip for the stores, the settings sample,
+# messaging host with its manifests (Chromium's and Firefox's) beside each, the
+# browser extension as a folder (to load unpacked), as a zip for the Chromium
+# stores and as Firefox's build for its add-ons site, the settings sample,
 # install and uninstall scripts and the user guide; and from the same files
 # the two Windows Installer packages (packaging/).
 #   bash scripts/release.sh        -> build/release/WebCorvaneBHO-6.0.0.5.zip
@@ -36,8 +37,11 @@ x86_64-w64-mingw32-strip -o "$out/$name/x64/url_explainer.exe" build/mingw-x86_6
 # names it relative to the manifest's folder.
 i686-w64-mingw32-strip -o "$out/$name/x86/WebCorvaneHost.exe" build/mingw-i686/shipped/native_host/WebCorvaneHost.exe
 x86_64-w64-mingw32-strip -o "$out/$name/x64/WebCorvaneHost.exe" build/mingw-x86_64/shipped/native_host/WebCorvaneHost.exe
-cp build/mingw-i686/shipped/native_host/com.webcorvane.handoff.json "$out/$name/x86/"
-cp build/mingw-x86_64/shipped/native_host/com.webcorvane.handoff.json "$out/$name/x64/"
+# Firefox refuses Chromium's manifest: its own names the same host.
+for manifest in com.webcorvane.handoff.json com.webcorvane.handoff.firefox.json; do
+  cp "build/mingw-i686/shipped/native_host/$manifest" "$out/$name/x86/"
+  cp "build/mingw-x86_64/shipped/native_host/$manifest" "$out/$name/x64/"
+done
 find "$out/$name" \( -name '*.dll' -o -name '*.exe' \) -print0 | xargs -0 bash packaging/sign.sh
 # The extension at the release's version: a folder to load unpacked, which
 # keeps its "key" and so our ID, and a zip for the stores, which refuse a
@@ -65,9 +69,15 @@ with zipfile.ZipFile(store, "w", zipfile.ZIP_DEFLATED) as z:
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
 PY
-for f in install.cmd uninstall.cmd UserConfig.ini USER-GUIDE.txt; do
+# Firefox's build of the same source, signed by the add-ons site.
+python3 scripts/firefox_extension.py xpi "$out/$name/WebCorvane-firefox-$version.xpi" --version "$version"
+for f in install.cmd uninstall.cmd USER-GUIDE.txt; do
   # Windows text files: CRLF line ends.
   sed 's/\r*$/\r/' "release/$f" >"$out/$name/$f"
+done
+# The settings beside each DLL and host: each reads the one in its own folder.
+for arch in x86 x64; do
+  sed 's/\r*$/\r/' release/UserConfig.ini >"$out/$name/$arch/UserConfig.ini"
 done
 (cd "$out" && python3 -m zipfile -c "$name.zip" "$name" >/dev/null)
 bash packaging/build_packages.sh "$out/$name" "$out" "$version" >&2

@@ -67,7 +67,7 @@ export function makeFirefoxProfile(profile, downloads, home) {
   mkdirSync(join(profile, 'extensions'), { recursive: true });
   mkdirSync(downloads, { recursive: true });
   mkdirSync(home, { recursive: true });
-  execFileSync('python3', [new URL('../../scripts/firefox_extension.py', import.meta.url).pathname,
+  execFileSync('python3', [new URL('../../scripts/firefox_extension.py', import.meta.url).pathname, 'xpi',
                            join(profile, 'extensions', `${GECKO_ID}.xpi`)]);
   const prefs = { ...PREFS, 'browser.download.dir': downloads };
   writeFileSync(join(profile, 'user.js'), Object.entries(prefs)

@@ -18,6 +18,7 @@ namespace {
 
 const std::string kHostExe = "WebCorvaneHost.exe";
 const std::string kManifest = "com.webcorvane.handoff.json";
+const std::string kFirefoxManifest = "com.webcorvane.handoff.firefox.json";
 
 std::string DirectoryOf(const std::string& path) {
     return path.substr(0, path.rfind('\\') + 1);
@@ -29,7 +30,9 @@ std::string CopyHost(const std::string& directory, bool withManifest = true) {
     const std::string from = DirectoryOf(built);
     EXPECT_TRUE(CopyFileA(built.c_str(), (directory + kHostExe).c_str(), FALSE));
     if (withManifest) {
-        EXPECT_TRUE(CopyFileA((from + kManifest).c_str(), (directory + kManifest).c_str(), FALSE));
+        for (const std::string& manifest : {kManifest, kFirefoxManifest})
+            EXPECT_TRUE(
+                CopyFileA((from + manifest).c_str(), (directory + manifest).c_str(), FALSE));
     }
     return directory + kHostExe;
 }
@@ -225,10 +228,12 @@ TEST_F(NativeHost, AnAgentThatCannotBeStartedIsUnreachable) {
 // without its manifest registers nothing.
 TEST(NativeHostRegistration, RegistersAndRemovesForTheUser) {
     const std::string hosts[] = {"Software\\Google\\Chrome\\NativeMessagingHosts\\",
-                                 "Software\\Microsoft\\Edge\\NativeMessagingHosts\\"};
+                                 "Software\\Microsoft\\Edge\\NativeMessagingHosts\\",
+                                 "Software\\Mozilla\\NativeMessagingHosts\\"};
     auto listing = [] {
         RegistryListing all;
-        for (const char* maker : {"Software\\Google", "Software\\Microsoft\\Edge"}) {
+        for (const char* maker :
+             {"Software\\Google", "Software\\Microsoft\\Edge", "Software\\Mozilla"}) {
             RegKey key;
             if (RegOpenKeyExA(HKEY_CURRENT_USER, maker, 0, KEY_READ, key.Receive()) == 0)
                 AddListing(key.Get(), maker, all);
@@ -248,11 +253,12 @@ TEST(NativeHostRegistration, RegistersAndRemovesForTheUser) {
     for (const std::string& key : hosts) {
         char value[MAX_PATH] = {};
         DWORD size = sizeof value;
-        ASSERT_EQ(ERROR_SUCCESS,
+        EXPECT_EQ(ERROR_SUCCESS,
                   RegGetValueA(HKEY_CURRENT_USER, (key + "com.webcorvane.handoff").c_str(), nullptr,
                                RRF_RT_REG_SZ, nullptr, value, &size))
             << key;
-        EXPECT_EQ(folder.Path() + "\\" + kManifest, value);
+        const bool firefox = key.find("Mozilla") != std::string::npos;
+        EXPECT_EQ(folder.Path() + "\\" + (firefox ? kFirefoxManifest : kManifest), value);
     }
     ASSERT_EQ(0, RunProcess(exe, "--unregister-user"));
     EXPECT_EQ(before, listing());

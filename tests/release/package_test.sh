@@ -6,8 +6,8 @@
 # the packages register must be exactly what regsvr32 registers from the same
 # DLLs in the same folders, and removal must leave what was there before.
 # Each package also puts the native messaging host of the machine's bitness
-# and its manifest beside that DLL, and names the manifest in Chrome's and
-# Edge's keys under HKLM, in that bitness's view; removal takes them away.
+# and its manifests beside that DLL, and names them in Chrome's, Edge's and
+# Firefox's keys under HKLM, in that bitness's view; removal takes them away.
 #
 # Where this machine runs no 32-bit programs, the x86 package is checked by
 # its files and tables only, and the x64 package's 32-bit DLL is installed but
@@ -200,27 +200,30 @@ nothing_left() {  # step; then folder, bits, tool
       fail "$1: the $3 check does not find the $class gone: $(grep "$class" "$scratch/check")"
   done
   ! grep -q "is ours" "$scratch/check" || fail "$1: the $3 check still finds ours: $(grep "is ours" "$scratch/check")"
-  for browser in Chrome Edge; do
+  for browser in Chrome Edge Firefox; do
     grep -q "^ok: $browser host: not registered" "$scratch/check" ||
       fail "$1: the $3 check still finds a host for $browser: $(grep "$browser host" "$scratch/check")"
   done
 }
 # The native messaging host lies beside the DLL of the machine's bitness
-# only, and the browsers' keys in that view name its manifest.
-HOST_KEYS=('HKLM\Software\Google\Chrome\NativeMessagingHosts\com.webcorvane.handoff'
-           'HKLM\Software\Microsoft\Edge\NativeMessagingHosts\com.webcorvane.handoff')
+# only, and the browsers' keys in that view name its manifests: Chromium's
+# for Chrome and Edge, Firefox's own for Firefox.
+HOST_KEYS=('HKLM\Software\Google\Chrome\NativeMessagingHosts\com.webcorvane.handoff|com.webcorvane.handoff.json'
+           'HKLM\Software\Microsoft\Edge\NativeMessagingHosts\com.webcorvane.handoff|com.webcorvane.handoff.json'
+           'HKLM\Software\Mozilla\NativeMessagingHosts\com.webcorvane.handoff|com.webcorvane.handoff.firefox.json')
 host_in_place() {  # step; then folder, bits, tool
-  local step=$1 folder=$2 bits=$3 f key named
+  local step=$1 folder=$2 bits=$3 f key manifest named
   if [ "$bits" != "$host_bits" ]; then
     [ ! -e "$folder/WebCorvaneHost.exe" ] || fail "$step: a host beside the $bits DLL"
     return 0
   fi
-  for f in WebCorvaneHost.exe com.webcorvane.handoff.json; do
+  for f in WebCorvaneHost.exe com.webcorvane.handoff.json com.webcorvane.handoff.firefox.json; do
     cmp -s "$folder/$f" "$release/$bits/$f" || fail "$step: ${folder#"$WINEPREFIX"/} holds no $f of the release's $bits"
   done
   for key in "${HOST_KEYS[@]}"; do
+    manifest=${key#*|} key=${key%|*}
     named=$(reg_ query "$key" /ve $arp_view | sed -n 's/^    .*    REG_SZ    //p')
-    [ "$named" = "$(win "$folder")\com.webcorvane.handoff.json" ] ||
+    [ "$named" = "$(win "$folder")\\$manifest" ] ||
       fail "$step: $key ${arp_view:-} names '$named', not the manifest beside the $bits DLL"
     [ -z "$arp_view" ] || ! reg_ query "$key" /reg:32 | grep -q "^HKEY_" ||
       fail "$step: $key is in the 32-bit view of 64-bit Windows"
@@ -233,6 +236,7 @@ host_snapshot() {
     echo "[$view]"
     reg_ query 'HKLM\Software\Google' /s $view
     reg_ query 'HKLM\Software\Microsoft\Edge' /s $view
+    reg_ query 'HKLM\Software\Mozilla' /s $view
   done
 }
 edit_settings() { sed -i 's/^MonitorIE=1/MonitorIE=0/' "$1/UserConfig.ini"; cp "$1/UserConfig.ini" "$scratch/settings-$2"; }
@@ -378,7 +382,8 @@ life() {  # x86 | x64
 x86_contents() {
   local msi=$scratch/release/WebCorvaneBHO-6.0.0.5-x86.msi f table
   msiextract -C "$scratch/x86-files" "$msi" >/dev/null || fail "x86: cannot unpack the package"
-  for f in WebCorvaneBHO.dll url_explainer.exe WebCorvaneHost.exe com.webcorvane.handoff.json; do
+  for f in WebCorvaneBHO.dll url_explainer.exe WebCorvaneHost.exe com.webcorvane.handoff.json \
+           com.webcorvane.handoff.firefox.json; do
     cmp -s "$(find "$scratch/x86-files" -name "$f" | head -1)" "$release/x86/$f" ||
       fail "x86: the package's $f is not the release's"
   done

@@ -46,6 +46,13 @@ wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# The settings beside each DLL and host, which read the one in their own
+# folder; none at the root, where nothing reads it.
+for arch in x86 x64; do
+  tr -d '\r' <"$folder/$arch/UserConfig.ini" 2>/dev/null | cmp -s - <(tr -d '\r' <release/UserConfig.ini) ||
+    fail "$arch: no UserConfig.ini like the release's beside the DLL"
+done
+[ ! -e "$folder/UserConfig.ini" ] || fail "a UserConfig.ini at the archive's root, where nothing reads it"
 key='HKLM\Software\Classes\CLSID\{00000AAA-A363-466E-BEF5-9BB68697AA7F}\InprocServer32'
 server() {  # the registered DLL of one view, nothing, or "<unreadable>"
   local out
@@ -165,6 +172,8 @@ for arch in "${arches[@]}"; do
   [ "$(grep -c -v '^ok: ' "$scratch/check")" = 2 ] || fail "$arch check: more than the agent is wrong"
   grep -q "^ok: helper class: .*the one beside this program" "$scratch/check" ||
     fail "$arch check: the helper is not the DLL beside it"
+  grep -qiF "ok: settings: $win_folder\\$arch\\UserConfig.ini, read by $win_folder\\$arch\\" "$scratch/check" ||
+    fail "$arch check: the DLL does not read the UserConfig.ini beside it"
 done
 wine "$agent" /RegServer </dev/null >/dev/null 2>&1
 # The system processes started while the prefix was made do not activate an
@@ -183,7 +192,9 @@ uninstall_x64
 
 # The extension: the folder to load unpacked keeps its "key" (our ID) and
 # takes the release's version; the stores' zip holds the same files with
-# manifest.json at its root and no "key", which the stores refuse.
+# manifest.json at its root and no "key", which the stores refuse. Firefox's
+# build holds the same files, with our Firefox ID and a background of scripts;
+# Firefox's host manifest beside each host names the same program for that ID.
 python3 - "$folder" "$(basename "$archive" .zip)" <<'PY' || fail "the extension is not as it should be"
 import json, os, sys, zipfile
 folder, name = sys.argv[1:]
@@ -205,6 +216,20 @@ for f in files:
         wrong.append(f"{f} differs between the folder and the zip")
     if f != "manifest.json" and store.read(f) != open(os.path.join("extension", f), "rb").read():
         wrong.append(f"{f} is not the source's")
+firefox = zipfile.ZipFile(os.path.join(folder, f"WebCorvane-firefox-{version}.xpi"))
+gecko = json.loads(firefox.read("manifest.json"))
+if sorted(firefox.namelist()) != files or any(firefox.read(f) != store.read(f) for f in files if f != "manifest.json"):
+    wrong.append(f"Firefox's build holds {sorted(firefox.namelist())}, not the extension's files")
+if ("key" in gecko or gecko["version"] != version or "webRequestBlocking" not in gecko["permissions"]
+        or gecko["background"].get("scripts") != [manifest["background"]["service_worker"]]
+        or gecko["browser_specific_settings"]["gecko"]["id"] != "webcorvane@corvane.com"):
+    wrong.append(f"Firefox's manifest is not Firefox's: {gecko}")
+for bits in ("x86", "x64"):
+    chromium = json.load(open(os.path.join(folder, bits, "com.webcorvane.handoff.json"), encoding="utf-8"))
+    host = json.load(open(os.path.join(folder, bits, "com.webcorvane.handoff.firefox.json"), encoding="utf-8"))
+    if host != dict({k: v for k, v in chromium.items() if k != "allowed_origins"},
+                    allowed_extensions=["webcorvane@corvane.com"]):
+        wrong.append(f"{bits}: Firefox's host manifest is {host}")
 for w in wrong:
     print("FAIL:", w)
 sys.exit(1 if wrong else 0)

@@ -149,10 +149,26 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
             }
         };
     };
+    // Firefox's key names a manifest of its own, which allows our Firefox ID.
+    const char firefoxKey[] = "Software\\Mozilla\\NativeMessagingHosts\\com.webcorvane.handoff";
+    const std::string firefoxManifest = hostFolder + "\\com.webcorvane.handoff.firefox.json";
+    const std::string goodFirefoxManifest =
+        std::string("{\"name\": \"") + kNativeHostName +
+        "\", \"path\": \"WebCorvaneHost.exe\", \"type\": \"stdio\", \"allowed_extensions\": [\"" +
+        kFirefoxExtensionId + "\"]}";
+    const auto installFirefoxHost = [&](const std::string& file, const std::string& text) {
+        return [=] {
+            CreateDirectoryA(hostFolder.c_str(), nullptr);
+            WriteFileBytes(file, text);
+            CopyFileA(SelfPath().c_str(), (hostFolder + "\\WebCorvaneHost.exe").c_str(), FALSE);
+            PutString(HKEY_CURRENT_USER, firefoxKey, nullptr, file);
+        };
+    };
     const auto removeHost = [&] {
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
             for (const char* key : hostKeys)
                 SHDeleteKeyA(root, key);
+            SHDeleteKeyA(root, firefoxKey);
         }
         RemoveTree(hostFolder);
     };
@@ -160,6 +176,25 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
         "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\chrome.exe";
     const std::string machineKey = sizeof(void*) == 8 ? "HKLM (64-bit view)'s" : "HKLM's";
 
+    // The DLL moved away after registration, with a trace of who installed it.
+    const auto moveDll = [&](std::function<void()> installedBy) {
+        return [=] {
+            MoveFileA(dll_.c_str(), (dll_ + ".moved").c_str());
+            installedBy();
+        };
+    };
+    const auto unmoveDll = [&](std::function<void()> undoInstalledBy) {
+        return [=] {
+            undoInstalledBy();
+            MoveFileA((dll_ + ".moved").c_str(), dll_.c_str());
+        };
+    };
+    const std::string productEntry =
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+        "{2B1C4E8A-0D3F-4A5B-8C7D-9E0F1A2B3C4D}";
+    const std::string repairPackage =
+        "repair WebCorvaneBHO in the installed programs (Programs and Features), or install its "
+        "package again.";
     struct Row {
         const char* name;
         std::function<void()> fault;
@@ -178,6 +213,21 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
         {"moved DLL", [&] { MoveFileA(dll_.c_str(), (dll_ + ".moved").c_str()); },
          [&] { MoveFileA((dll_ + ".moved").c_str(), dll_.c_str()); }, false,
          "problem: helper class: ", "does not exist (moved or deleted", 2},
+        // The fix names what put the DLL in place: the archive's install.cmd, or
+        // the package, known by its installed-programs or Active Setup entry.
+        {"moved DLL, installed by install.cmd", moveDll(none), unmoveDll(none), false,
+         "problem: helper class: ",
+         "after registration). Fix: run install.cmd of the release folder as an administrator.", 2},
+        {"moved DLL, the package's installed-programs entry", moveDll([&] {
+             PutString(HKEY_LOCAL_MACHINE, productEntry.c_str(), "DisplayName", "WebCorvaneBHO");
+         }),
+         unmoveDll([&] { SHDeleteKeyA(HKEY_LOCAL_MACHINE, productEntry.c_str()); }), false,
+         "problem: helper class: ", "after registration). Fix: " + repairPackage, 2},
+        {"moved DLL, the package's Active Setup entry", moveDll([&] {
+             PutString(HKEY_LOCAL_MACHINE, kActiveSetup.c_str(), "Version", "6,0,0,5");
+         }),
+         unmoveDll([&] { SHDeleteKeyA(HKEY_LOCAL_MACHINE, kActiveSetup.c_str()); }), false,
+         "problem: helper class: ", "after registration). Fix: " + repairPackage, 2},
         {"DLL of the other bitness",
          [&] {
              PutString(HKEY_CLASSES_ROOT, kInprocServer.c_str(), nullptr,
@@ -370,6 +420,12 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
          removeHost, false, "problem: Chrome extension: ",
          std::string("\"allowed_origins\" lacks chrome-extension://") + kChromiumExtensionId + "/",
          2},
+        {"host registered for Firefox", installFirefoxHost(firefoxManifest, goodFirefoxManifest),
+         removeHost, false, "ok: Firefox extension: ",
+         std::string("the manifest allows our extension (") + kFirefoxExtensionId + ")", 0},
+        {"Firefox's key naming Chromium's manifest", installFirefoxHost(manifest, goodManifest),
+         removeHost, false, "problem: Firefox host manifest: ",
+         manifest + " is Chromium's (\"allowed_origins\"): Firefox refuses it", 2},
         {"browsers' switch off beside the host",
          [&] {
              installHost(goodManifest, true, {HKEY_CURRENT_USER})();

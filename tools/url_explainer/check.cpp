@@ -1,6 +1,7 @@
 // The installation check's driver and its shared reading helpers; the two
 // small parts that need nothing else (Maxthon, the system) live here too.
 #include "tools/url_explainer/check_steps.h"
+#include "tools/url_explainer/installation_kind.h"
 
 #include "browser/download_manager.h"
 #include "common/guid_text.h"
@@ -79,7 +80,8 @@ void CheckMaxthon(std::vector<Finding>& findings) {
         findings.push_back({Finding::kOk, "Maxthon", "not installed (no " + where + "\")", ""});
         return;
     }
-    const std::string fix = "register the DLL again now that Maxthon is installed (install.cmd).";
+    const std::string fix =
+        RegisterAgainFix(FindInstallationKind()) + " now that Maxthon is installed.";
     const std::string folder = WideToUtf8(wideFolder);
     std::wstring pluginFolder;
     if (!FindPluginFolder(pluginFolder)) {

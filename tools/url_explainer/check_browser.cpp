@@ -2,6 +2,7 @@
 // classes, the Browser Helper Objects key, its add-on settings and
 // "DownloadUI". Names come from the registration that writes them.
 #include "tools/url_explainer/check_steps.h"
+#include "tools/url_explainer/installation_kind.h"
 
 #include "common/string_conversion.h"
 #include "common/guid_text.h"
@@ -13,8 +14,6 @@
 #include <vector>
 
 namespace {
-
-const char kRegisterFix[] = "run install.cmd of the release folder as an administrator.";
 
 std::string ClsidText(REFCLSID clsid) {
     std::string text;
@@ -94,15 +93,16 @@ Finding CheckClass(const char* subject, REFCLSID clsid, const Installation& inst
             return {Finding::kProblem, subject,
                     std::string("registered for ") + OtherBitness() + " browsers only (" +
                         otherView + "), not for " + ThisBitness() + " ones",
-                    "register " + thisDll + " too: " + kRegisterFix};
+                    "register " + thisDll + " too: " + RegisterFixHere()};
         }
-        return {Finding::kProblem, subject, "not registered (no HKCR\\" + key + ")", kRegisterFix};
+        return {Finding::kProblem, subject, "not registered (no HKCR\\" + key + ")",
+                RegisterFixHere()};
     }
     if (!FileExists(registered)) {
         return {Finding::kProblem, subject,
                 "HKCR\\" + key + " names " + registered +
                     ", which does not exist (moved or deleted after registration)",
-                "run install.cmd from the folder the DLL is in now."};
+                RegisterFixHere()};
     }
     const std::string kind = DllKind(registered);
     if (kind != ThisBitness()) {
@@ -110,7 +110,7 @@ Finding CheckClass(const char* subject, REFCLSID clsid, const Installation& inst
                 registered + " is " +
                     (kind.find("-bit") != std::string::npos ? "a " + kind + " DLL" : kind) +
                     ", which " + ThisBitness() + " browsers cannot load",
-                "register " + thisDll + ": " + kRegisterFix};
+                "register " + thisDll + ": " + RegisterFixHere()};
     }
     const std::string found = registered + ", " + kind + ", " + FileVersion(registered);
     const std::string beside = installation.toolDirectory + kLibraryFileName;
@@ -120,18 +120,18 @@ Finding CheckClass(const char* subject, REFCLSID clsid, const Installation& inst
         return {Finding::kOk, subject, found + " (there is none beside this program)", ""};
     return {Finding::kWarning, subject,
             found + ", not the one beside this program (" + beside + ")",
-            "run install.cmd beside the DLL the browser should load, or run this check from the "
-            "registered DLL's folder."};
+            RegisterAgainFix(FindInstallationKind()) +
+                ", or run this check from the registered DLL's folder."};
 }
 
 Finding CheckHelperKey() {
     char key[MAX_PATH];
     if (!FormatBrowserHelperKey(ClsidText(CLSID_WebCorvaneIEHelper).c_str(), key))
-        return {Finding::kProblem, "Browser Helper Objects", "no key name", kRegisterFix};
+        return {Finding::kProblem, "Browser Helper Objects", "no key name", RegisterFixHere()};
     if (!RegistryKeyExists(HKEY_LOCAL_MACHINE, key)) {
         return {Finding::kProblem, "Browser Helper Objects",
                 std::string("no HKLM\\") + key + ": Internet Explorer does not load the helper",
-                kRegisterFix};
+                RegisterFixHere()};
     }
     return {Finding::kOk, "Browser Helper Objects", std::string("HKLM\\") + key, ""};
 }
@@ -248,8 +248,8 @@ Finding CheckDownloadUI() {
         Finding::kWarning, "DownloadUI",
         found + ", so the browser's own downloads " +
             (used.empty() ? "reach no download manager of ours" : "go to another download manager"),
-        "register the DLL again (install.cmd) to name ours; clicks are handed over either "
-        "way."};
+        "to name ours, " + RegisterAgainFix(FindInstallationKind()) +
+            "; clicks are handed over either way."};
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// Chrome and Edge reach the download agent through our extension and the
-// native messaging host. Each browser finds the host through a registry key
-// naming the host's manifest; the manifest names the program and the
-// extensions allowed to start it. Any link of that chain missing, and every
-// download stays with the browser.
+// Chrome, Edge and Firefox reach the download agent through our extension and
+// the native messaging host. Each browser finds the host through a registry
+// key naming the host's manifest; the manifest names the program and the
+// extensions allowed to start it (Firefox's manifest is a file of its own: it
+// refuses Chromium's "allowed_origins", and allows by "allowed_extensions").
+// Any link of that chain missing, and every download stays with the browser.
 #include "tools/url_explainer/check_steps.h"
 
 #include "common/identifiers.h"
@@ -23,11 +24,23 @@ struct Browser {
     const char* name;
     const char* hostsKey;  // the browser's NativeMessagingHosts key, below HKCU and HKLM
     const char* program;   // its program's name under App Paths
+    bool gecko;            // Firefox's manifest and ID, not Chromium's
 };
 const Browser kBrowsers[] = {
-    {"Chrome", "Software\\Google\\Chrome\\NativeMessagingHosts", "chrome.exe"},
-    {"Edge", "Software\\Microsoft\\Edge\\NativeMessagingHosts", "msedge.exe"},
+    {"Chrome", "Software\\Google\\Chrome\\NativeMessagingHosts", "chrome.exe", false},
+    {"Edge", "Software\\Microsoft\\Edge\\NativeMessagingHosts", "msedge.exe", false},
+    {"Firefox", "Software\\Mozilla\\NativeMessagingHosts", "firefox.exe", true},
 };
+
+// The manifest's list of extensions allowed to start the host, and our
+// extension as that list names it.
+const char* AllowedKey(const Browser& browser) {
+    return browser.gecko ? "allowed_extensions" : "allowed_origins";
+}
+std::string OurExtension(const Browser& browser) {
+    return browser.gecko ? std::string(kFirefoxExtensionId)
+                         : std::string("chrome-extension://") + kChromiumExtensionId + "/";
+}
 
 const char kAppPaths[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 const char kRegisterFix[] =
@@ -35,8 +48,8 @@ const char kRegisterFix[] =
 // A host manifest is a few hundred bytes; anything past this is not one.
 constexpr DWORD kMaxManifestBytes = 64 * 1024;
 
-// Where a browser finds the host. Chromium reads the user's key first, then
-// the machine's, in the 32-bit view before the 64-bit one.
+// Where a browser finds the host. Chromium and Firefox read the user's key
+// first, then the machine's, in the 32-bit view before the 64-bit one.
 struct Registration {
     bool found = false;
     std::string where;     // the key the browser uses: "HKCU's", "HKLM (64-bit view)'s"
@@ -102,7 +115,7 @@ struct ManifestReading {
     bool ourOrigin = false;
 };
 
-ManifestReading ReadManifest(const std::string& text) {
+ManifestReading ReadManifest(const Browser& browser, const std::string& text) {
     ManifestReading reading;
     const nlohmann::json manifest = nlohmann::json::parse(text, nullptr, false);
     if (manifest.is_discarded() || !manifest.is_object()) {
@@ -119,12 +132,16 @@ ManifestReading ReadManifest(const std::string& text) {
         reading.problem = "names no program (\"path\")";
         return reading;
     }
+    if (browser.gecko && manifest.contains("allowed_origins")) {
+        reading.problem = "is Chromium's (\"allowed_origins\")";
+        return reading;
+    }
     reading.program = path->get<std::string>();
-    const std::string origin = std::string("chrome-extension://") + kChromiumExtensionId + "/";
-    const auto origins = manifest.find("allowed_origins");
-    if (origins != manifest.end() && origins->is_array()) {
-        for (const nlohmann::json& allowed : *origins)
-            reading.ourOrigin = reading.ourOrigin || (allowed.is_string() && allowed == origin);
+    const std::string ours = OurExtension(browser);
+    const auto allowedList = manifest.find(AllowedKey(browser));
+    if (allowedList != manifest.end() && allowedList->is_array()) {
+        for (const nlohmann::json& allowed : *allowedList)
+            reading.ourOrigin = reading.ourOrigin || (allowed.is_string() && allowed == ours);
     }
     return reading;
 }
@@ -189,7 +206,7 @@ void CheckBrowserHost(const Browser& browser, std::vector<Finding>& findings) {
              kRegisterFix});
         return;
     }
-    const ManifestReading reading = ReadManifest(text);
+    const ManifestReading reading = ReadManifest(browser, text);
     if (!reading.problem.empty()) {
         findings.push_back(
             {Finding::kProblem, manifestSubject,
@@ -213,14 +230,14 @@ void CheckBrowserHost(const Browser& browser, std::vector<Finding>& findings) {
              off.empty() ? "" : std::string("set ") + kBrowsersSwitchKey + "=1."});
     }
 
-    const std::string origin = std::string("chrome-extension://") + kChromiumExtensionId + "/";
+    const std::string ours = OurExtension(browser);
     if (reading.ourOrigin) {
         findings.push_back({Finding::kOk, name + " extension",
-                            "the manifest allows our extension (" + origin + ")", ""});
+                            "the manifest allows our extension (" + ours + ")", ""});
     } else {
         findings.push_back({Finding::kProblem, name + " extension",
-                            "the manifest's \"allowed_origins\" lacks " + origin + ": " + name +
-                                " refuses our extension the host",
+                            std::string("the manifest's \"") + AllowedKey(browser) + "\" lacks " +
+                                ours + ": " + name + " refuses our extension the host",
                             "put back the release's manifest."});
     }
 }

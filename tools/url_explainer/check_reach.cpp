@@ -2,6 +2,7 @@
 // Edge's Internet Explorer mode, and the per-user parts that Active Setup
 // writes for each user of a machine-wide install.
 #include "tools/url_explainer/check_steps.h"
+#include "tools/url_explainer/installation_kind.h"
 
 #include "common/guid_text.h"
 #include "common/identifiers.h"
@@ -17,7 +18,6 @@ namespace {
 const char kIeMain[] = "Software\\Microsoft\\Internet Explorer\\Main";
 const char kIePolicy[] = "Software\\Policies\\Microsoft\\Internet Explorer\\Main";
 const char kEdgePolicy[] = "SOFTWARE\\Policies\\Microsoft\\Edge";
-const char kRegisterFix[] = "register the DLL again (install.cmd, or repair the installation).";
 
 // A setting as the browser resolves it: the machine's policy, the user's
 // policy, then the user's own choice. `where` names the one that was found.
@@ -91,12 +91,12 @@ void CheckProtectedTabs(std::vector<Finding>& findings) {
             findings.push_back({Finding::kProblem, "protected tabs",
                                 "Enhanced Protected Mode is " + state + bits +
                                     ", and protected tabs skip the helper: " + found,
-                                kRegisterFix});
+                                RegisterFixHere()});
         } else {
             findings.push_back({Finding::kWarning, "protected tabs",
                                 "Enhanced Protected Mode is " + state + ", but " + found +
                                     ": once it is turned on, tabs skip the helper",
-                                kRegisterFix});
+                                RegisterFixHere()});
         }
         return;
     }
