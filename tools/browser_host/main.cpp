@@ -374,7 +374,9 @@ void Navigate(IWebBrowser2* browser, Navigation* navigation, const Link& link,
 
 // A form's POST sent once more by the host, as the browser's own download of
 // it: the content type decides whether it is a page; a file is offered to the
-// download manager, and saved by the host when the manager declines.
+// download manager, and saved by the host when the manager declines. It
+// sends and keeps no cookie: the session is the one the control's navigation
+// made.
 void DownloadPosted(const Link& link, const Options& options, std::string* managerText,
                     std::string* downloadedText) {
     URL_COMPONENTSA parts = {};
@@ -398,9 +400,11 @@ void DownloadPosted(const Link& link, const Options& options, std::string* manag
     InternetHandle request(
         connection.Get() == nullptr
             ? nullptr
-            : HttpOpenRequestA(connection.Get(), "POST", path, nullptr,
-                               options.page.empty() ? nullptr : options.page.c_str(), nullptr,
-                               INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+            : HttpOpenRequestA(
+                  connection.Get(), "POST", path, nullptr,
+                  options.page.empty() ? nullptr : options.page.c_str(), nullptr,
+                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES,
+                  0));
     static const char kFormType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
     if (request.Get() == nullptr ||
         !HttpSendRequestA(request.Get(), kFormType, static_cast<DWORD>(sizeof kFormType - 1),
