@@ -23,13 +23,15 @@ HRESULT ResolveAgent(CLSID& agentClass) noexcept {
 
 namespace {
 
-// An agent that is not registered, or not an agent: asking again changes
-// nothing. Any other failure may be an agent that was ending as it was asked
-// (it refused with CO_E_SERVER_STOPPING, or was gone before it answered):
-// Windows' COM asks again itself on the first; Wine's does not.
+// An agent that was ending as it was asked: it refused with
+// CO_E_SERVER_STOPPING, or its process was gone before it answered. Windows'
+// COM asks again itself on the first; Wine's does not. Any other failure (no
+// class, no program, an agent that never answers) stays as it is: asking
+// again would only keep a given-up offer running longer.
 bool WorthAskingAgain(HRESULT hr) noexcept {
-    return FAILED(hr) && hr != REGDB_E_CLASSNOTREG && hr != E_NOINTERFACE &&
-           hr != CO_E_CLASSSTRING && hr != E_OUTOFMEMORY && hr != E_INVALIDARG;
+    return hr == CO_E_SERVER_STOPPING || hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED ||
+           hr == RPC_E_SERVER_DIED_DNE || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED);
 }
 
 // Asked again this many times at most, after a pause that lets the ending
