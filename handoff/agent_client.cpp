@@ -23,21 +23,23 @@ HRESULT ResolveAgent(CLSID& agentClass) noexcept {
 
 namespace {
 
-// An agent that was ending as it was asked: it refused with
-// CO_E_SERVER_STOPPING, or its process was gone before it answered. Windows'
-// COM asks again itself on the first; Wine's does not. Any other failure (no
-// class, no program, an agent that never answers) stays as it is: asking
-// again would only keep a given-up offer running longer.
-bool WorthAskingAgain(HRESULT hr) noexcept {
-    return hr == CO_E_SERVER_STOPPING || hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED ||
-           hr == RPC_E_SERVER_DIED_DNE || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
-           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED);
-}
-
 // Asked again this many times at most, after a pause that lets the ending
 // agent withdraw its class: a fresh agent answers then. All within the bound.
 constexpr int kActivationAttempts = 3;
 constexpr DWORD kActivationRetryMs = 200;
+constexpr DWORD kQuickFailureMs = 1000;
+
+// An agent that was ending as it was asked refuses at once
+// (CO_E_SERVER_STOPPING), or is gone before it answers. Windows' COM asks
+// again itself on the first; Wine's does not. So a failure that came quickly
+// is asked again, unless it says there is no agent to ask. One that took long
+// (an agent that never answers) is not: asking again would only keep a
+// given-up offer running longer.
+bool WorthAskingAgain(HRESULT hr, DWORD tookMs) noexcept {
+    return FAILED(hr) && tookMs < kQuickFailureMs && hr != REGDB_E_CLASSNOTREG &&
+           hr != E_NOINTERFACE && hr != CO_E_CLASSSTRING && hr != E_OUTOFMEMORY &&
+           hr != E_INVALIDARG;
+}
 
 }  // namespace
 
@@ -47,9 +49,10 @@ HRESULT CreateAgent(REFCLSID agentClass, IDownloadAgent** agent) noexcept {
         if (attempt > 0)
             Sleep(kActivationRetryMs);
         *agent = nullptr;
+        const DWORD started = GetTickCount();
         hr = CoCreateInstance(agentClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDownloadAgent,
                               reinterpret_cast<void**>(agent));
-        if (!WorthAskingAgain(hr))
+        if (!WorthAskingAgain(hr, GetTickCount() - started))
             break;
     }
     // Success without an interface is no agent either.
