@@ -26,7 +26,7 @@ Reply RefusalReply(const PolicyDecision& decision) {
                            " in UserConfig.ini (1 turns it on).";
             break;
         case PolicyDecision::kNotInList:
-        case PolicyDecision::kTaken:
+        case PolicyDecision::kAllowed:
             reply.reason = ReplyReason::kNotInList;
             reply.detail = decision.extension.candidate.empty()
                                ? "The file has no extension the list could hold."
