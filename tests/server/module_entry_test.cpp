@@ -1,3 +1,4 @@
+#include "common/bounded_call.h"
 #include "common/module_state.h"
 
 #include "tests/support/scratch_dir.h"
@@ -8,6 +9,7 @@
 #include <string>
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow();
 
 namespace {
 // The library's DllMain as the loader calls it in a host: run in copies of
@@ -75,4 +77,32 @@ TEST(DllMain, RecordsAMaxthonHostFromItsExecutablePath) {
         CopyRanItsCases(RunAs("maxthon.exe folder", "host.exe", "DllMainInHost.InMaxthonOnly*")));
     EXPECT_TRUE(CopyRanItsCases(
         RunAs("Internet Explorer", "iexplore.exe", "DllMainInHost.ElsewhereProcessAttach*")));
+}
+
+namespace {
+// A worker whose thread takes long to end, as when another DLL's
+// thread-detach notification dawdles: this executable's TLS callback holds it.
+volatile DWORD slowThread = 0;
+constexpr DWORD kSlowEndMs = 1500;
+void NTAPI HoldTheSlowThreadsEnd(PVOID, DWORD reason, PVOID) {
+    if (reason == DLL_THREAD_DETACH && GetCurrentThreadId() == slowThread)
+        Sleep(kSlowEndMs);
+}
+__attribute__((section(".CRT$XLB"), used)) PIMAGE_TLS_CALLBACK slowEnd = HoldTheSlowThreadsEnd;
+}  // namespace
+
+// DllCanUnloadNow tells the idle worker to end and answers at once: the
+// worker's own reference on the module keeps its code until its thread ends.
+TEST(DllCanUnloadNow, AnswersWithoutWaitingForAWorkerToEnd) {
+    HANDLE worker = nullptr;
+    const auto markTheWorker = [&worker] {
+        slowThread = GetCurrentThreadId();
+        return (worker = OpenThread(SYNCHRONIZE, FALSE, slowThread)) != nullptr;
+    };
+    ASSERT_EQ(BoundedResult::kReturnedTrue, RunBounded(markTheWorker, 5000));
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(S_OK, DllCanUnloadNow());
+    EXPECT_LT(GetTickCount() - start, kSlowEndMs / 4);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker, 4 * kSlowEndMs));
+    CloseHandle(worker);
 }
