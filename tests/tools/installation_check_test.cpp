@@ -501,6 +501,12 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
               policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\NativeMessagingAllowlist", "1",
                      kNativeHostName)),
          removePolicies, false, "ok: Chrome policy: ", "none stops", 0},
+        // The machine's policy wins over the user's, as in the browsers.
+        {"native messaging blocked for every host by the user, for another by the machine",
+         both(policy(HKEY_CURRENT_USER, "Google\\Chrome\\NativeMessagingBlocklist", "1", "*"),
+              policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\NativeMessagingBlocklist", "1",
+                     "com.example.other")),
+         removePolicies, false, "ok: Chrome policy: ", "none stops", 0},
         {"our host blocked by the policy's older name, for the user",
          policy(HKEY_CURRENT_USER, "Microsoft\\Edge\\NativeMessagingBlacklist", "1",
                 kNativeHostName),
