@@ -264,7 +264,11 @@ TEST(NativeHostRegistration, RegistersAndRemovesForTheUser) {
     }
     for (const Browser& browser : kBrowsers) {
         const std::vector<HostKeyFound> found = FindHostKeys(browser);
-        ASSERT_FALSE(found.empty()) << browser.name << " finds no host";
+        // Not fatal: the removal below must still run.
+        if (found.empty()) {
+            ADD_FAILURE() << browser.name << " finds no host";
+            continue;
+        }
         EXPECT_TRUE(found[0].user) << browser.name;
         EXPECT_EQ(Utf8ToWide(folder.Path() + "\\") + ManifestFileName(browser), found[0].manifest)
             << browser.name;

@@ -101,8 +101,16 @@ std::vector<std::string> RegisteredPrograms() {
 // The program of `browser` among those Windows knows, or empty.
 std::string InstalledProgram(const Browser& browser, const std::vector<std::string>& programs) {
     for (const std::string& program : programs) {
-        if (Lower(program).find(browser.pathPart) != std::string::npos)
-            return program;
+        const std::string path = Lower(program);
+        const std::string parts = browser.pathPart;
+        for (size_t start = 0;;) {
+            const size_t end = parts.find('|', start);
+            if (path.find(parts.substr(start, end - start)) != std::string::npos)
+                return program;
+            if (end == std::string::npos)
+                break;
+            start = end + 1;
+        }
     }
     return "";
 }
