@@ -127,13 +127,23 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
     // Chrome and Edge by the user or the machine.
     const std::string hostFolder = SelfDirectory() + "host";
     const std::string manifest = hostFolder + "\\com.webcorvane.handoff.json";
-    const std::string goodManifest =
-        std::string("{\"name\": \"") + kNativeHostName +
-        "\", \"path\": \"WebCorvaneHost.exe\", \"type\": \"stdio\", \"allowed_origins\": "
-        "[\"chrome-extension://" +
-        kChromiumExtensionId + "/\"]}";
-    std::string otherOrigin = goodManifest;
-    otherOrigin.replace(otherOrigin.find(kChromiumExtensionId), 32, std::string(32, 'a'));
+    // Our IDs as the build has them: ours, and each store's when given.
+    std::string ours, origins, blockedSettings, idList;
+    for (const std::string& id : ChromiumExtensionIds()) {
+        const char* separator = ours.empty() ? "" : ", ";
+        ours += separator + id;
+        origins += separator + ("\"chrome-extension://" + id + "/\"");
+        blockedSettings += separator + ("\"" + id + "\": {\"installation_mode\": \"blocked\"}");
+        idList += separator + ("\"" + id + "\"");
+    }
+    const auto hostManifest = [](const std::string& allowed) {
+        return std::string("{\"name\": \"") + kNativeHostName +
+               "\", \"path\": \"WebCorvaneHost.exe\", \"type\": \"stdio\", \"allowed_origins\": [" +
+               allowed + "]}";
+    };
+    const std::string goodManifest = hostManifest(origins);
+    const std::string otherOrigin =
+        hostManifest("\"chrome-extension://" + std::string(32, 'a') + "/\"");
     const char* const hostKeys[] = {
         "Software\\Google\\Chrome\\NativeMessagingHosts\\com.webcorvane.handoff",
         "Software\\Microsoft\\Edge\\NativeMessagingHosts\\com.webcorvane.handoff"};
@@ -211,7 +221,6 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
         removeHost();
     };
     const auto userHost = installHost(goodManifest, true, {HKEY_CURRENT_USER});
-    const std::string ours = kChromiumExtensionId;
     const std::string hostKey = "\\NativeMessagingHosts\\com.webcorvane.handoff";
 
     // The DLL moved away after registration, with a trace of who installed it.
@@ -550,12 +559,18 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
          2},
         {"every extension blocked but ours, force-installed",
          both(policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\ExtensionInstallBlocklist", "1", "*"),
-              policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\ExtensionInstallForcelist", "1",
-                     ours + ";https://clients2.google.com/service/update2/crx")),
+              [&] {
+                  int number = 0;
+                  for (const std::string& id : ChromiumExtensionIds()) {
+                      policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\ExtensionInstallForcelist",
+                             std::to_string(++number).c_str(),
+                             id + ";https://clients2.google.com/service/update2/crx")();
+                  }
+              }),
          removePolicies, false, "ok: Chrome policy: ", "none stops", 0},
         {"our extension blocked by ExtensionSettings",
          policy(HKEY_LOCAL_MACHINE, "Microsoft\\Edge", "ExtensionSettings",
-                "{\"" + ours + "\": {\"installation_mode\": \"blocked\"}}"),
+                "{" + blockedSettings + "}"),
          removePolicies, false, "problem: Edge policy: ",
          "ExtensionSettings (HKLM\\Software\\Policies\\Microsoft\\Edge \"ExtensionSettings\") sets "
          "\"installation_mode\": \"blocked\" for it: Edge refuses our extension (" +
@@ -569,7 +584,7 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
                       "C:\\Users\\u\\AppData\\Local\\BraveSoftware\\Brave-Browser"
                       "\\Application\\brave.exe"),
               policy(HKEY_CURRENT_USER, "BraveSoftware\\Brave", "ExtensionInstallBlocklist",
-                     "[\"" + ours + "\"]")),
+                     "[" + idList + "]")),
          removePolicies, false, "problem: Brave policy: ",
          "ExtensionInstallBlocklist (HKCU\\Software\\Policies\\BraveSoftware\\Brave\\"
          "ExtensionInstallBlocklist) names it: Brave refuses our extension",
