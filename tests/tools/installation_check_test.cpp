@@ -128,13 +128,14 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
     const std::string hostFolder = SelfDirectory() + "host";
     const std::string manifest = hostFolder + "\\com.webcorvane.handoff.json";
     // Our IDs as the build has them: ours, and each store's when given.
-    std::string ours, origins, blockedSettings, idList;
+    std::string ours, origins, blockedSettings, idList, forced;
     for (const std::string& id : ChromiumExtensionIds()) {
         const char* separator = ours.empty() ? "" : ", ";
         ours += separator + id;
         origins += separator + ("\"chrome-extension://" + id + "/\"");
         blockedSettings += separator + ("\"" + id + "\": {\"installation_mode\": \"blocked\"}");
         idList += separator + ("\"" + id + "\"");
+        forced += separator + ("\"" + id + ";https://clients2.google.com/service/update2/crx\"");
     }
     const auto hostManifest = [](const std::string& allowed) {
         return std::string("{\"name\": \"") + kNativeHostName +
@@ -559,14 +560,8 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
          2},
         {"every extension blocked but ours, force-installed",
          both(policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\ExtensionInstallBlocklist", "1", "*"),
-              [&] {
-                  int number = 0;
-                  for (const std::string& id : ChromiumExtensionIds()) {
-                      policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\ExtensionInstallForcelist",
-                             std::to_string(++number).c_str(),
-                             id + ";https://clients2.google.com/service/update2/crx")();
-                  }
-              }),
+              policy(HKEY_LOCAL_MACHINE, "Google\\Chrome", "ExtensionInstallForcelist",
+                     "[" + forced + "]")),
          removePolicies, false, "ok: Chrome policy: ", "none stops", 0},
         {"our extension blocked by ExtensionSettings",
          policy(HKEY_LOCAL_MACHINE, "Microsoft\\Edge", "ExtensionSettings",
