@@ -4,8 +4,9 @@ set(PURE_HANDOFF_SOURCES ${CMAKE_SOURCE_DIR}/handoff/url_policy.cpp
                          ${CMAKE_SOURCE_DIR}/handoff/policy_decision.cpp)
 set(PURE_BROWSER_SOURCES ${CMAKE_SOURCE_DIR}/browser/intercept_state.cpp
                          ${CMAKE_SOURCE_DIR}/browser/shared_intercept_state.cpp)
-# The list lint serves the URL explainer alone.
-set(PURE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/tools/url_explainer/list_lint.cpp)
+# The list lint and the browsers' policies serve the URL explainer alone.
+set(PURE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/tools/url_explainer/list_lint.cpp
+                      ${CMAKE_SOURCE_DIR}/tools/url_explainer/browser_policies.cpp)
 # The native messaging host's frames, messages and loop.
 set(PURE_HOST_SOURCES ${CMAKE_SOURCE_DIR}/native_host/frame.cpp
                       ${CMAKE_SOURCE_DIR}/native_host/message.cpp

@@ -28,6 +28,14 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN=1 NOMINMAX=1 _WIN32_WINNT=${OLDEST_W
 
 include(cmake/widl.cmake)
 include(cmake/pure_sources.cmake)
+
+# The IDs the published extension has in each store, once a release names
+# them (cmake/extension_ids.cmake); checked here, so that a wrong one stops
+# the configuration of either tree.
+set(WEBCORVANE_CHROME_STORE_ID "" CACHE STRING "The extension's ID in the Chrome Web Store")
+set(WEBCORVANE_EDGE_STORE_ID "" CACHE STRING "The extension's ID in Edge Add-ons")
+include(cmake/extension_ids.cmake)
+webcorvane_extension_ids()
 add_subdirectory(interfaces)
 
 # One static library per subsystem, each made of the same code the DLL is
@@ -123,6 +131,8 @@ ExternalProject_Add(shipped
     CMAKE_GENERATOR ${CMAKE_GENERATOR}
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DMINGW_THREAD_MODEL=win32
                -DWEBCORVANE_SHIPPED_BUILD=ON -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+               -DWEBCORVANE_CHROME_STORE_ID=${WEBCORVANE_CHROME_STORE_ID}
+               -DWEBCORVANE_EDGE_STORE_ID=${WEBCORVANE_EDGE_STORE_ID}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
     BUILD_BYPRODUCTS ${SHIPPED_DLL} ${SHIPPED_EXPLAINER} ${SHIPPED_HOST})

@@ -21,3 +21,18 @@ const IID IID_ConnectionPointContainer = {
     0xB196B284, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
 const IID DIID_WebBrowserEvents2 = {
     0x34A715A0, 0x6587, 0x11D0, {0x92, 0x4A, 0x00, 0x20, 0xAF, 0xC7, 0xAC, 0x4D}};
+
+const char kChromeWebStoreExtensionId[] = WEBCORVANE_CHROME_STORE_ID;
+const char kEdgeAddOnsExtensionId[] = WEBCORVANE_EDGE_STORE_ID;
+
+std::vector<std::string> ChromiumExtensionIds() {
+    std::vector<std::string> ids{kChromiumExtensionId};
+    for (const char* store : {kChromeWebStoreExtensionId, kEdgeAddOnsExtensionId}) {
+        bool known = *store == '\0';
+        for (const std::string& id : ids)
+            known = known || id == store;
+        if (!known)
+            ids.push_back(store);
+    }
+    return ids;
+}

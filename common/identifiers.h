@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 // The library's own identifiers.
 extern const CLSID CLSID_WebCorvaneIEHelper;  // {00000AAA-A363-466E-BEF5-9BB68697AA7F}
 extern const CLSID CLSID_VDownloadManager;    // {15BD4A12-BEDA-4A4D-8FB1-04553F1FD1CB}
@@ -23,9 +26,16 @@ constexpr const char kAutomationMarshalerText[] = "{00020424-0000-0000-C000-0000
 
 // The browser extension for Chromium's family (Chrome, Edge and the rest) and
 // the native messaging host it talks to. The ID follows from the "key" of
-// extension/manifest.json; the host's manifest allows that ID alone.
+// extension/manifest.json (the extension loaded unpacked).
 constexpr const char kNativeHostName[] = "com.webcorvane.handoff";
 constexpr const char kChromiumExtensionId[] = "kcoknpeidlbnejabegefbjfpabheffnk";
+// The same extension as each store publishes it: a store gives the item an ID
+// of its own. Empty until a release names them (cmake/extension_ids.cmake).
+extern const char kChromeWebStoreExtensionId[];
+extern const char kEdgeAddOnsExtensionId[];
+// Every ID the host's manifest for Chromium's family allows: ours, then each
+// store's that was given, each once.
+std::vector<std::string> ChromiumExtensionIds();
 // The same extension in Firefox (browser_specific_settings.gecko.id), which a
 // host manifest for Firefox allows by "allowed_extensions".
 constexpr const char kFirefoxExtensionId[] = "webcorvane@corvane.com";

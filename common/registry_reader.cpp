@@ -22,6 +22,45 @@ bool RegistryKeyHasSubkeys(HKEY root, const std::wstring& path, REGSAM view) {
            subkeys != 0;
 }
 
+namespace {
+
+// Each subkey's (or value's) name by its index, until there is none.
+template <typename Enumerate>
+bool ReadNames(HKEY root, const std::wstring& path, REGSAM view, std::vector<std::wstring>& names,
+               Enumerate enumerate) {
+    RegKey key;
+    if (!OpenRegistryKey(root, path, KEY_READ, key, view))
+        return false;
+    names.clear();
+    // Names are at most 255 characters for keys and 16,383 for values.
+    std::wstring name(16384, L'\0');
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LONG status = enumerate(key.Get(), index, &name[0], &length);
+        if (status != ERROR_SUCCESS)
+            return status == ERROR_NO_MORE_ITEMS;
+        names.push_back(name.substr(0, length));
+    }
+}
+
+}  // namespace
+
+bool ReadRegistrySubkeyNames(HKEY root, const std::wstring& path, std::vector<std::wstring>& names,
+                             REGSAM view) {
+    return ReadNames(
+        root, path, view, names, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
+            return RegEnumKeyExW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+        });
+}
+
+bool ReadRegistryValueNames(HKEY root, const std::wstring& path, std::vector<std::wstring>& names,
+                            REGSAM view) {
+    return ReadNames(
+        root, path, view, names, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
+            return RegEnumValueW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+        });
+}
+
 bool ReadRegistryString(HKEY key, const wchar_t* name, std::wstring& text) {
     // The shell's reader (XP SP3 has it; RegGetValue came with Vista) ends a
     // string stored without its terminating zero, as "DownloadUI" is, where

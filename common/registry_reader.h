@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // The one registry reader of the library, its tools and the native host.
 // `view` is 0 for this program's own view of the registry, KEY_WOW64_32KEY or
@@ -18,6 +19,13 @@ bool OpenRegistryKey(HKEY root, const std::wstring& path, REGSAM access, RegKey&
 bool RegistryKeyExists(HKEY root, const std::wstring& path, REGSAM view = 0);
 // Whether the key exists and holds at least one subkey.
 bool RegistryKeyHasSubkeys(HKEY root, const std::wstring& path, REGSAM view = 0);
+
+// The names of a key's subkeys, or of its values, in the registry's order;
+// false when the key cannot be opened.
+bool ReadRegistrySubkeyNames(HKEY root, const std::wstring& path, std::vector<std::wstring>& names,
+                             REGSAM view = 0);
+bool ReadRegistryValueNames(HKEY root, const std::wstring& path, std::vector<std::wstring>& names,
+                            REGSAM view = 0);
 
 // A REG_SZ or REG_EXPAND_SZ value (left unexpanded) of any length, up to its
 // first zero, whether or not it was stored with its terminator. A null or

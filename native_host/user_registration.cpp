@@ -1,6 +1,7 @@
 #include "native_host/user_registration.h"
 
-#include "common/identifiers.h"
+#include "native_host/browser_keys.h"
+
 #include "common/module_path.h"
 #include "common/string_conversion.h"
 #include "common/win_handles.h"
@@ -9,33 +10,16 @@
 
 namespace {
 
-// Each browser's key and how far up an empty parent may be removed: never
-// past the maker's own key, and never HKCU\Software\Microsoft itself.
-struct BrowserKey {
-    const wchar_t* hosts;           // ...\NativeMessagingHosts
-    int emptyParents;               // parents of `hosts` that removal may take when empty
-    const wchar_t* manifestEnding;  // after the host's name
-};
-const BrowserKey kBrowserKeys[] = {
-    {L"Software\\Google\\Chrome\\NativeMessagingHosts", 2, L".json"},
-    {L"Software\\Microsoft\\Edge\\NativeMessagingHosts", 1, L".json"},
-    {L"Software\\Mozilla\\NativeMessagingHosts", 1, L".firefox.json"},
-};
-
-std::wstring HostKey(const BrowserKey& browser) {
-    return std::wstring(browser.hosts) + L"\\" + Utf8ToWide(kNativeHostName);
-}
-
-std::string Describe(const BrowserKey& browser, const char* what, LONG status) {
-    return WideToUtf8(L"HKCU\\" + HostKey(browser)) + ": " + what + " failed (error " +
+std::string Describe(const Browser& browser, const char* what, LONG status) {
+    return WideToUtf8(L"HKCU\\" + HostKey(browser.makers[0])) + ": " + what + " failed (error " +
            std::to_string(status) + ")";
 }
 
-bool ManifestPath(const BrowserKey& browser, std::wstring& path) {
+bool ManifestPath(const Browser& browser, std::wstring& path) {
     std::wstring directory;
     if (!GetModuleDirectory(nullptr, directory))
         return false;
-    path = directory + Utf8ToWide(kNativeHostName) + browser.manifestEnding;
+    path = directory + ManifestFileName(browser);
     return true;
 }
 
@@ -50,9 +34,9 @@ bool IsEmptyKey(const std::wstring& name) {
            subkeys == 0 && values == 0;
 }
 
-void RemoveEmptyParents(const BrowserKey& browser) {
-    std::wstring name = browser.hosts;
-    for (int level = 0; level <= browser.emptyParents; ++level) {
+void RemoveEmptyParents(const Browser& browser) {
+    std::wstring name = Utf8ToWide(std::string(browser.makers[0]) + "\\NativeMessagingHosts");
+    for (int level = 0; level <= browser.ownKeyParents; ++level) {
         if (!IsEmptyKey(name) || RegDeleteKeyW(HKEY_CURRENT_USER, name.c_str()) != ERROR_SUCCESS)
             return;
         name.resize(name.rfind(L'\\'));
@@ -64,7 +48,9 @@ void RemoveEmptyParents(const BrowserKey& browser) {
 bool RegisterForUser(std::string& error) {
     // Every manifest first: a key naming a missing one would leave that
     // browser with a host it cannot start.
-    for (const BrowserKey& browser : kBrowserKeys) {
+    for (const Browser& browser : kBrowsers) {
+        if (browser.ownKeyParents < 0)
+            continue;
         std::wstring manifest;
         if (!ManifestPath(browser, manifest)) {
             error = "the host's own path cannot be had";
@@ -76,12 +62,14 @@ bool RegisterForUser(std::string& error) {
         }
     }
     bool ok = true;
-    for (const BrowserKey& browser : kBrowserKeys) {
+    for (const Browser& browser : kBrowsers) {
+        if (browser.ownKeyParents < 0)
+            continue;
         std::wstring manifest;
         ManifestPath(browser, manifest);
         RegKey key;
-        LONG status = RegCreateKeyExW(HKEY_CURRENT_USER, HostKey(browser).c_str(), 0, nullptr, 0,
-                                      KEY_SET_VALUE, nullptr, key.Receive(), nullptr);
+        LONG status = RegCreateKeyExW(HKEY_CURRENT_USER, HostKey(browser.makers[0]).c_str(), 0,
+                                      nullptr, 0, KEY_SET_VALUE, nullptr, key.Receive(), nullptr);
         if (status == ERROR_SUCCESS) {
             status = RegSetValueExW(key.Get(), nullptr, 0, REG_SZ,
                                     reinterpret_cast<const BYTE*>(manifest.c_str()),
@@ -97,8 +85,10 @@ bool RegisterForUser(std::string& error) {
 
 bool UnregisterForUser(std::string& error) {
     bool ok = true;
-    for (const BrowserKey& browser : kBrowserKeys) {
-        const LONG status = RegDeleteKeyW(HKEY_CURRENT_USER, HostKey(browser).c_str());
+    for (const Browser& browser : kBrowsers) {
+        if (browser.ownKeyParents < 0)
+            continue;
+        const LONG status = RegDeleteKeyW(HKEY_CURRENT_USER, HostKey(browser.makers[0]).c_str());
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
             error += (error.empty() ? "" : "; ") + Describe(browser, "removing", status);
             ok = false;

@@ -1,9 +1,8 @@
 #pragma once
 
-// The host registered for the current user: the key each browser reads,
-// HKCU\Software\Google\Chrome\NativeMessagingHosts\<name>,
-// HKCU\Software\Microsoft\Edge\NativeMessagingHosts\<name> and
-// HKCU\Software\Mozilla\NativeMessagingHosts\<name>, its default value the
+// The host registered for the current user: the keys of our own that the
+// browsers read (native_host/browser_keys.h), Chrome's (which every other
+// Chromium browser reads too), Edge's and Mozilla's below HKCU, each naming the
 // full path of the host's manifest beside the program: <name>.json for
 // Chromium's family, <name>.firefox.json (which allows the extension by its
 // Firefox ID) for Firefox.

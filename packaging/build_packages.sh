@@ -7,6 +7,14 @@
 #   <output folder>/WebCorvaneBHO-<version>-x64.msi   64-bit Windows, both DLLs, the 64-bit host
 # It prints the two paths, one a line.
 #
+# Each package offers the extension to Chrome and Edge when the store IDs the
+# release was built with are given (WEBCORVANE_CHROME_STORE_ID,
+# WEBCORVANE_EDGE_STORE_ID, as scripts/release.sh gives them): Chrome the
+# Chrome Web Store's item, Edge the Edge Add-ons item, or the Chrome Web
+# Store's when that is the only one. Without a store ID nothing is offered:
+# the browsers fetch an offered item from its store, and our own key's ID is
+# in none.
+#
 # usage: build_packages.sh <release folder> <output folder> <version>
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,6 +30,25 @@ if ! [[ $version =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)(\.[0-9]+)?$ ]] ||
   [ "${BASH_REMATCH[3]}" -gt 65535 ]; then
   echo "packages: '$version' is no Windows Installer product version" >&2
   exit 1
+fi
+
+chrome_id=${WEBCORVANE_CHROME_STORE_ID:-}
+edge_id=${WEBCORVANE_EDGE_STORE_ID:-}
+for id in "$chrome_id" "$edge_id"; do
+  if [ -n "$id" ] && ! [[ $id =~ ^[a-p]{32}$ ]]; then
+    echo "packages: '$id' is no extension ID (32 letters a to p)" >&2
+    exit 1
+  fi
+done
+chrome_store=https://clients2.google.com/service/update2/crx
+edge_store=https://edge.microsoft.com/extensionwebstorebase/v1/crx
+offer=(-D OfferChrome="$([ -n "$chrome_id" ] && echo yes || echo no)" -D ChromeOfferId="$chrome_id")
+if [ -n "$edge_id" ]; then
+  offer+=(-D OfferEdge=yes -D EdgeOfferId="$edge_id" -D EdgeOfferUrl="$edge_store")
+elif [ -n "$chrome_id" ]; then
+  offer+=(-D OfferEdge=yes -D EdgeOfferId="$chrome_id" -D EdgeOfferUrl="$chrome_store")
+else
+  offer+=(-D OfferEdge=no -D EdgeOfferId= -D EdgeOfferUrl=)
 fi
 
 # The file version of a PE file from its version resource, or nothing.
@@ -63,19 +90,21 @@ for arch in x86 x64; do
   (cd "$release" && wixl -a "$arch" -o "$msi" \
     -D Arch="$arch" -D Version="$version" -D ProductCode="$product_code" \
     -D ActiveSetupVersion="${version//./,}" -D Win64="$([ $arch = x64 ] && echo yes || echo no)" \
-    -D UpgradeCode="$upgrade_code" "$here/webcorvane.wxs")
+    -D UpgradeCode="$upgrade_code" "${offer[@]}" "$here/webcorvane.wxs")
 
   # What wixl cannot say: each DLL registers itself (SelfReg; the standard
   # actions call its DllRegisterServer and DllUnregisterServer); the settings
   # are never overwritten once present (NeverOverwrite, 0x80; 0x100 marks a
   # 64-bit component); the upgrade's maximum version is included (0x200,
   # beside the minimum's 0x100; the attributes are part of the row's key, so
-  # the row is written anew).
+  # the row is written anew); the offer only while OFFER_EXTENSION is 1, a
+  # component condition.
   sql=(-q "CREATE TABLE \`SelfReg\` (\`File_\` CHAR(72) NOT NULL, \`Cost\` INT PRIMARY KEY \`File_\`)"
        -q "INSERT INTO \`SelfReg\` (\`File_\`, \`Cost\`) VALUES ('Dll32', 0)"
        -q "UPDATE \`Component\` SET \`Attributes\` = 128 WHERE \`Component\` = 'Config32'"
        -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WEBCORVANE_OLDER'"
-       -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('{$upgrade_code}', '0.0.0', '$version', 768, 'WEBCORVANE_OLDER')")
+       -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('{$upgrade_code}', '0.0.0', '$version', 768, 'WEBCORVANE_OLDER')"
+       -q "UPDATE \`Component\` SET \`Condition\` = 'OFFER_EXTENSION = \"1\"' WHERE \`Component\` = 'OfferChrome' OR \`Component\` = 'OfferEdge'")
   versioned Dll32 "$release/x86/WebCorvaneBHO.dll"
   versioned Explainer32 "$release/x86/url_explainer.exe"
   if [ $arch = x86 ]; then

@@ -10,6 +10,11 @@
 # It prints the archive's path. WEBCORVANE_VERSION sets the version (6.0.0.5),
 # WEBCORVANE_RELEASE_DIR the output folder (build/release); the binaries and
 # packages are signed when packaging/sign.sh is given a certificate.
+# WEBCORVANE_CHROME_STORE_ID and WEBCORVANE_EDGE_STORE_ID, the IDs the stores
+# gave the published extension, go to both trees (the hosts' manifests allow
+# them, the explainers check them) and to the packages (which offer the
+# extension); without them only our own key's ID is allowed, and nothing is
+# offered.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +22,9 @@ bash scripts/setup.sh >/dev/null
 mkdir -p build
 for preset in mingw-i686 mingw-x86_64; do
   # One build of a tree at a time: the tests build the release too.
-  flock "build/$preset.lock" cmake --preset "$preset" >/dev/null
+  flock "build/$preset.lock" cmake --preset "$preset" \
+    -DWEBCORVANE_CHROME_STORE_ID="${WEBCORVANE_CHROME_STORE_ID:-}" \
+    -DWEBCORVANE_EDGE_STORE_ID="${WEBCORVANE_EDGE_STORE_ID:-}" >/dev/null
   flock "build/$preset.lock" cmake --build --preset "$preset" --target shipped >/dev/null
 done
 

@@ -3,6 +3,7 @@
 // of it beside this executable reads the "UserConfig.ini" the cases write.
 #include "common/string_conversion.h"
 #include "common/win_handles.h"
+#include "native_host/browser_keys.h"
 #include "tests/support/agent_control.h"
 #include "tests/support/config_file.h"
 #include "tests/support/registry_sandbox.h"
@@ -282,7 +283,8 @@ TEST_F(NativeHost, AnAgentThatCannotBeStartedIsUnreachable) {
     EXPECT_EQ(0, host.Wait(10000));
 }
 
-// Per-user registration with both browsers, in the prefix's own registry.
+// Per-user registration in the prefix's own registry: Chrome's, Edge's and
+// Mozilla's keys, through which every browser finds the host as it searches.
 // Another program's host beside ours stays, and so do the browsers' keys;
 // once ours was the last, the keys it needed go too, being empty. A host
 // without its manifest registers nothing.
@@ -319,6 +321,17 @@ TEST(NativeHostRegistration, RegistersAndRemovesForTheUser) {
             << key;
         const bool firefox = key.find("Mozilla") != std::string::npos;
         EXPECT_EQ(folder.Path() + "\\" + (firefox ? kFirefoxManifest : kManifest), value);
+    }
+    for (const Browser& browser : kBrowsers) {
+        const std::vector<HostKeyFound> found = FindHostKeys(browser);
+        // Not fatal: the removal below must still run.
+        if (found.empty()) {
+            ADD_FAILURE() << browser.name << " finds no host";
+            continue;
+        }
+        EXPECT_TRUE(found[0].user) << browser.name;
+        EXPECT_EQ(Utf8ToWide(folder.Path() + "\\") + ManifestFileName(browser), found[0].manifest)
+            << browser.name;
     }
     ASSERT_EQ(0, RunProcess(exe, "--unregister-user"));
     EXPECT_EQ(before, listing());

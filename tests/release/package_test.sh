@@ -7,7 +7,11 @@
 # DLLs in the same folders, and removal must leave what was there before.
 # Each package also puts the native messaging host of the machine's bitness
 # and its manifests beside that DLL, and names them in Chrome's, Edge's and
-# Firefox's keys under HKLM, in that bitness's view; removal takes them away.
+# Firefox's keys under HKLM, in that bitness's view, through which every
+# Chromium browser finds the host too; removal takes them away. The later
+# packages are built with store IDs and offer the extension to Chrome and
+# Edge (their external-extension keys, in the 32-bit view); the release's,
+# built with none, offer nothing, and OFFER_EXTENSION=0 turns the offer off.
 #
 # Where this machine runs no 32-bit programs, the x86 package is checked by
 # its files and tables only, and the x64 package's 32-bit DLL is installed but
@@ -55,7 +59,10 @@ export WEBCORVANE_SIGN_CERT=$scratch/cert.pem WEBCORVANE_SIGN_KEY=$scratch/key.p
 WEBCORVANE_RELEASE_DIR=$scratch/release bash scripts/release.sh >/dev/null 2>"$scratch/release.log" ||
   { cat "$scratch/release.log"; echo "FAIL: the signed release was not built"; exit 1; }
 release=$scratch/release/WebCorvaneBHO-6.0.0.5
-bash packaging/build_packages.sh "$release" "$scratch/next" "$next_version" >/dev/null 2>&1 ||
+CHROME_STORE_ID=abcdefghijklmnopabcdefghijklmnop
+EDGE_STORE_ID=ponmlkjihgfedcbaponmlkjihgfedcba
+WEBCORVANE_CHROME_STORE_ID=$CHROME_STORE_ID WEBCORVANE_EDGE_STORE_ID=$EDGE_STORE_ID \
+  bash packaging/build_packages.sh "$release" "$scratch/next" "$next_version" >/dev/null 2>&1 ||
   { echo "FAIL: the $next_version packages were not built"; exit 1; }
 
 verify() {  # a file that must carry both signatures
@@ -190,6 +197,12 @@ checked() {  # step; then folder, bits, tool
   [ "$status" = 2 ] || fail "$1: the $3 check exits $status, not 2"
   grep -q '^problem: download agent: ' "$scratch/check" && [ "$(grep -c -v '^ok: ' "$scratch/check")" = 2 ] ||
     fail "$1: the $3 check finds more wrong than the agent: $(grep -v '^ok: ' "$scratch/check" | tr '\n' '|')"
+  local entry browser chrome_key='Software\Google\Chrome\NativeMessagingHosts\com.webcorvane.handoff'
+  for entry in "${OTHER_BROWSERS[@]}"; do
+    browser=${entry##*|}
+    grep -qF "ok: $browser host: uses $host_place\\$chrome_key (1 found" "$scratch/check" ||
+      fail "$1: the $3 check: $browser does not find the host: $(grep "$browser host" "$scratch/check")"
+  done
 }
 # After removal the release's own explainer finds none of the classes.
 nothing_left() {  # step; then folder, bits, tool
@@ -203,6 +216,11 @@ nothing_left() {  # step; then folder, bits, tool
   for browser in Chrome Edge Firefox; do
     grep -q "^ok: $browser host: not registered" "$scratch/check" ||
       fail "$1: the $3 check still finds a host for $browser: $(grep "$browser host" "$scratch/check")"
+  done
+  local entry
+  for entry in "${OTHER_BROWSERS[@]}"; do
+    grep -q "^problem: ${entry##*|} host: not registered" "$scratch/check" ||
+      fail "$1: the $3 check still finds a host for ${entry##*|}: $(grep "${entry##*|} host" "$scratch/check")"
   done
 }
 # The native messaging host lies beside the DLL of the machine's bitness
@@ -227,6 +245,38 @@ host_in_place() {  # step; then folder, bits, tool
       fail "$step: $key ${arp_view:-} names '$named', not the manifest beside the $bits DLL"
     [ -z "$arp_view" ] || ! reg_ query "$key" /reg:32 | grep -q "^HKEY_" ||
       fail "$step: $key is in the 32-bit view of 64-bit Windows"
+  done
+}
+# The extension offered to Chrome and Edge, each by its store's item and
+# address under its external-extension key, in the 32-bit view both read.
+OFFER_KEYS=("SOFTWARE\\Google\\Chrome\\Extensions\\$CHROME_STORE_ID|https://clients2.google.com/service/update2/crx"
+            "SOFTWARE\\Microsoft\\Edge\\Extensions\\$EDGE_STORE_ID|https://edge.microsoft.com/extensionwebstorebase/v1/crx")
+offered() {  # step, yes | no
+  local key url named view
+  for key in "${OFFER_KEYS[@]}"; do
+    url=${key#*|} key=${key%|*}
+    for view in "${offer_views[@]}"; do
+      named=$(reg_ query "HKLM\\$key" /v update_url $view | sed -n 's/^ *update_url *REG_SZ *//p')
+      if [ "$2" = yes ] && [ "$view" = "${offer_views[0]}" ]; then
+        [ "$named" = "$url" ] || fail "$1: $key ${view:-} names '$named', not $url"
+      else
+        [ -z "$named" ] || fail "$1: $key ${view:-} is there"
+      fi
+    done
+  done
+}
+# Chromium's other browsers, as Windows lists them: each finds the host
+# through Chrome's key.
+OTHER_BROWSERS=('HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\brave.exe|C:\Program Files\BraveSoftware\Brave-Browser\Application\brave.exe|Brave'
+                'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\vivaldi.exe|C:\Program Files\Vivaldi\Application\vivaldi.exe|Vivaldi'
+                'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\opera.exe|C:\Program Files\Opera\opera.exe|Opera'
+                'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\browser.exe|C:\Program Files\Yandex\YandexBrowser\Application\browser.exe|Yandex'
+                'HKLM\Software\Clients\StartMenuInternet\Chromium\shell\open\command|C:\Program Files\Chromium\Application\chrome.exe|Chromium')
+other_browsers() {
+  local entry
+  for entry in "${OTHER_BROWSERS[@]}"; do
+    IFS='|' read -r key path _ <<<"$entry"
+    reg_ add "$key" /ve /d "$path" /f >/dev/null
   done
 }
 # The browsers' makers' keys under HKLM, in every view.
@@ -289,10 +339,12 @@ life() {  # x86 | x64
   export WINEPREFIX=$scratch/prefix-$arch
   if [ "$arch" = x86 ]; then
     export WINEARCH=win32
-    views=("") arp_view="" host_bits=x86
+    views=("") arp_view="" host_bits=x86 host_place=HKLM offer_views=("")
   else
     export WINEARCH=win64
-    views=(/reg:32 /reg:64) arp_view=/reg:64 host_bits=x64
+    views=(/reg:32 /reg:64) arp_view=/reg:64 host_bits=x64 host_place="HKLM (64-bit view)"
+    # The offer in the view the browsers read, and not in the other.
+    offer_views=(/reg:32 /reg:64)
     # Nothing can write the 32-bit view here.
     [ "$runs32" = 1 ] || views=(/reg:64)
   fi
@@ -304,6 +356,7 @@ life() {  # x86 | x64
   # A Maxthon installation with its plug-in folder.
   mkdir -p "$WINEPREFIX/drive_c/Maxthon/Plugin"
   reg_ add 'HKCU\Software\Maxthon' /v Folder /d 'C:\Maxthon' /f >/dev/null
+  other_browsers
   took prefix
 
   # What regsvr32 writes for the same DLLs in the same places.
@@ -324,6 +377,7 @@ life() {  # x86 | x64
   same "$arch install: registration differs from regsvr32's" "$scratch/registered" "$scratch/now"
   each_dll files_in_place "$arch install"
   each_dll host_in_place "$arch install"
+  offered "$arch install (built without store IDs)" no
   each_dll checked "$arch install"
   while IFS='|' read -r folder bits tool; do
     active_setup "$arch install" "$folder" "$bits" 6.0.0.5
@@ -339,6 +393,7 @@ life() {  # x86 | x64
   same "$arch upgrade: registration differs from regsvr32's" "$scratch/registered" "$scratch/now"
   each_dll files_in_place "$arch upgrade"
   each_dll host_in_place "$arch upgrade"
+  offered "$arch upgrade" yes
   each_dll settings_kept "$arch upgrade"
   while IFS='|' read -r folder bits tool; do
     active_setup "$arch upgrade" "$folder" "$bits" "$next_version"
@@ -354,6 +409,7 @@ life() {  # x86 | x64
   same "$arch repair: registration differs from regsvr32's" "$scratch/registered" "$scratch/now"
   each_dll files_in_place "$arch repair"
   each_dll host_in_place "$arch repair"
+  offered "$arch repair" yes
   each_dll settings_kept "$arch repair"
   took repair
 
@@ -367,10 +423,19 @@ life() {  # x86 | x64
   no_active_setup "$arch removal"
   host_snapshot >"$scratch/now"
   same "$arch removal: the browsers' keys are not as before" "$scratch/hosts-before" "$scratch/now"
+  offered "$arch removal" no
   each_dll nothing_left "$arch removal"
   reg_ query "HKCR\\Installer\\Products\\$(packed "$next_code")" $arp_view | grep -q "^HKEY_" &&
     fail "$arch removal: Windows Installer still knows the product"
   took removal
+
+  # An administrator who deploys the extension by policy turns the offer off;
+  # the host is installed as ever.
+  msiexec_ "$arch install without the offer" /i "$(win "$next")" OFFER_EXTENSION=0
+  offered "$arch install without the offer" no
+  each_dll host_in_place "$arch install without the offer"
+  msiexec_ "$arch removal without the offer" /x "$(win "$next")"
+  took "install without the offer"
 
   stop_wine
   rm -rf "$WINEPREFIX"
@@ -401,6 +466,18 @@ x86_contents() {
   grep -q $'^NOT VersionNT64\t' "$scratch/x86-LaunchCondition" || fail "x86: no 32-bit Windows condition"
   grep -q $'\t768\t\tWEBCORVANE_OLDER$' "$scratch/x86-Upgrade" || fail "x86: the upgrade does not include its maximum"
   grep -qx $'ALLUSERS\t1' "$scratch/x86-Property" || fail "x86: not a per-machine package"
+  # The offer: none without store IDs; with them, each browser's key in the
+  # only view, while OFFER_EXTENSION is 1.
+  grep -q '^Offer' "$scratch/x86-Component" && fail "x86: built without store IDs, it offers the extension"
+  local next=$scratch/next/WebCorvaneBHO-$next_version-x86.msi key
+  msiinfo export "$next" Registry | tr -d '\r' >"$scratch/x86-next-Registry"
+  msiinfo export "$next" Component | tr -d '\r' >"$scratch/x86-next-Component"
+  for key in "${OFFER_KEYS[@]}"; do
+    grep -qF "$(printf '\t2\t%s\tupdate_url\t%s\tOffer' "${key%|*}" "${key#*|}")" "$scratch/x86-next-Registry" ||
+      fail "x86: the later package does not offer ${key%|*}"
+  done
+  [ "$(awk -F'\t' '$1 ~ /^Offer/ && $4 == 4 && $5 == "OFFER_EXTENSION = \"1\""' "$scratch/x86-next-Component" | wc -l)" = 2 ] ||
+    fail "x86: the offer's components are not 32-bit ones conditioned on OFFER_EXTENSION: $(grep '^Offer' "$scratch/x86-next-Component" | tr '\n' '|')"
   echo "package x86: files and tables checked"
 }
 

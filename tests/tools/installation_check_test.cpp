@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -126,13 +127,24 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
     // Chrome and Edge by the user or the machine.
     const std::string hostFolder = SelfDirectory() + "host";
     const std::string manifest = hostFolder + "\\com.webcorvane.handoff.json";
-    const std::string goodManifest =
-        std::string("{\"name\": \"") + kNativeHostName +
-        "\", \"path\": \"WebCorvaneHost.exe\", \"type\": \"stdio\", \"allowed_origins\": "
-        "[\"chrome-extension://" +
-        kChromiumExtensionId + "/\"]}";
-    std::string otherOrigin = goodManifest;
-    otherOrigin.replace(otherOrigin.find(kChromiumExtensionId), 32, std::string(32, 'a'));
+    // Our IDs as the build has them: ours, and each store's when given.
+    std::string ours, origins, blockedSettings, idList, forced;
+    for (const std::string& id : ChromiumExtensionIds()) {
+        const char* separator = ours.empty() ? "" : ", ";
+        ours += separator + id;
+        origins += separator + ("\"chrome-extension://" + id + "/\"");
+        blockedSettings += separator + ("\"" + id + "\": {\"installation_mode\": \"blocked\"}");
+        idList += separator + ("\"" + id + "\"");
+        forced += separator + ("\"" + id + ";https://clients2.google.com/service/update2/crx\"");
+    }
+    const auto hostManifest = [](const std::string& allowed) {
+        return std::string("{\"name\": \"") + kNativeHostName +
+               "\", \"path\": \"WebCorvaneHost.exe\", \"type\": \"stdio\", \"allowed_origins\": [" +
+               allowed + "]}";
+    };
+    const std::string goodManifest = hostManifest(origins);
+    const std::string otherOrigin =
+        hostManifest("\"chrome-extension://" + std::string(32, 'a') + "/\"");
     const char* const hostKeys[] = {
         "Software\\Google\\Chrome\\NativeMessagingHosts\\com.webcorvane.handoff",
         "Software\\Microsoft\\Edge\\NativeMessagingHosts\\com.webcorvane.handoff"};
@@ -172,9 +184,45 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
         }
         RemoveTree(hostFolder);
     };
-    const std::string chromeAppPath =
-        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\chrome.exe";
-    const std::string machineKey = sizeof(void*) == 8 ? "HKLM (64-bit view)'s" : "HKLM's";
+    const auto appPath = [](const std::string& program, const std::string& path) {
+        return [=] {
+            PutString(
+                HKEY_LOCAL_MACHINE,
+                ("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + program).c_str(),
+                nullptr, path);
+        };
+    };
+    const std::string firefoxFolder = SelfDirectory() + "firefox";
+    const std::string firefoxPolicies = firefoxFolder + "\\distribution\\policies.json";
+    const std::string machine = sizeof(void*) == 8 ? "HKLM (64-bit view)" : "HKLM";
+    // The browsers' policies, set for the machine or the user and all taken
+    // away again, with any host, App Paths entry and Firefox of a row.
+    const auto policy = [](HKEY root, const std::string& key, const char* name,
+                           const std::string& text) {
+        return [=] { PutString(root, ("Software\\Policies\\" + key).c_str(), name, text); };
+    };
+    const auto both = [](std::function<void()> first, std::function<void()> second) {
+        return [=] {
+            first();
+            second();
+        };
+    };
+    const auto removePolicies = [&] {
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            for (const char* key : {"Google", "Microsoft\\Edge", "Mozilla", "BraveSoftware"})
+                SHDeleteKeyA(root, (std::string("Software\\Policies\\") + key).c_str());
+        }
+        for (const char* program : {"chrome.exe", "brave.exe", "firefox.exe"}) {
+            SHDeleteKeyA(
+                HKEY_LOCAL_MACHINE,
+                (std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\") + program)
+                    .c_str());
+        }
+        RemoveTree(firefoxFolder);
+        removeHost();
+    };
+    const auto userHost = installHost(goodManifest, true, {HKEY_CURRENT_USER});
+    const std::string hostKey = "\\NativeMessagingHosts\\com.webcorvane.handoff";
 
     // The DLL moved away after registration, with a trace of who installed it.
     const auto moveDll = [&](std::function<void()> installedBy) {
@@ -387,22 +435,21 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
          false, "ok: per-user parts: ",
          "are in place; Active Setup ran for this user (version 6,0,0,5)", 0},
         {"Chrome installed, host not registered",
-         [&] { PutString(HKEY_LOCAL_MACHINE, chromeAppPath.c_str(), nullptr, "C:\\chrome.exe"); },
-         [&] { SHDeleteKeyA(HKEY_LOCAL_MACHINE, chromeAppPath.c_str()); }, false,
-         "problem: Chrome host: ",
+         appPath("chrome.exe", "C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe"),
+         removePolicies, false, "problem: Chrome host: ",
          "not registered (no HKCU or HKLM\\Software\\Google\\Chrome\\NativeMessagingHosts\\"
          "com.webcorvane.handoff): Chrome cannot start the host",
          2},
+        // Edge reads its own key, then Chrome's, the user's first.
         {"host registered for the user and the machine",
          installHost(goodManifest, true, {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}), removeHost,
          false, "ok: Edge host: ",
-         "HKCU's, " + machineKey +
-             "; Edge uses HKCU's (the user's first, then the machine's), "
-             "naming " +
-             manifest,
+         "uses HKCU\\Software\\Microsoft\\Edge" + hostKey +
+             " (4 found; the user's first, then the machine's), naming " + manifest,
          0},
         {"host registered for the machine", installHost(goodManifest, true, {HKEY_LOCAL_MACHINE}),
-         removeHost, false, "ok: Chrome host: ", "; Chrome uses " + machineKey, 0},
+         removeHost, false, "ok: Chrome host: ",
+         "uses " + machine + "\\Software\\Google\\Chrome" + hostKey + " (1 found", 0},
         {"host's manifest missing",
          [&] {
              installHost(goodManifest, true, {HKEY_CURRENT_USER})();
@@ -435,6 +482,151 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
          "UserConfig.ini sets MonitorBrowsers=0, off (only 1 is on): downloads stay with the "
          "browser. Fix: set MonitorBrowsers=1.",
          1},
+        // Other Chromium browsers read Chrome's key, and are checked where
+        // installed; the manifest is checked once.
+        {"Brave installed, host registered for the user",
+         both(userHost, appPath("brave.exe",
+                                "C:\\Program Files\\BraveSoftware\\Brave-Browser"
+                                "\\Application\\brave.exe")),
+         removePolicies, false, "ok: Brave host: ",
+         "uses HKCU\\Software\\Google\\Chrome" + hostKey +
+             " (1 found; the user's first, then "
+             "the machine's), naming " +
+             manifest + ", checked above",
+         0},
+        {"clean, policies", none, none, false, "ok: Chrome policy: ",
+         "none stops the host or our extension (HKLM and HKCU\\Software\\Policies\\Google\\Chrome)",
+         0},
+        // Each policy that stops a browser, set in turn: its problem and fix.
+        {"native messaging blocked for every host",
+         both(userHost,
+              policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\NativeMessagingBlocklist", "1", "*")),
+         removePolicies, false, "problem: Chrome policy: ",
+         "NativeMessagingBlocklist "
+         "(HKLM\\Software\\Policies\\Google\\Chrome\\NativeMessagingBlocklist) "
+         "names \"*\": Chrome refuses to start our host. Fix: ask your administrator to add "
+         "com.webcorvane.handoff to NativeMessagingAllowlist.",
+         2},
+        {"native messaging blocked for every host but ours",
+         both(policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\NativeMessagingBlocklist", "1", "*"),
+              policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\NativeMessagingAllowlist", "1",
+                     kNativeHostName)),
+         removePolicies, false, "ok: Chrome policy: ", "none stops", 0},
+        // The machine's policy wins over the user's, as in the browsers.
+        {"native messaging blocked for every host by the user, for another by the machine",
+         both(policy(HKEY_CURRENT_USER, "Google\\Chrome\\NativeMessagingBlocklist", "1", "*"),
+              policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\NativeMessagingBlocklist", "1",
+                     "com.example.other")),
+         removePolicies, false, "ok: Chrome policy: ", "none stops", 0},
+        {"our host blocked by the policy's older name, for the user",
+         policy(HKEY_CURRENT_USER, "Microsoft\\Edge\\NativeMessagingBlacklist", "1",
+                kNativeHostName),
+         removePolicies, false, "problem: Edge policy: ",
+         "NativeMessagingBlacklist (HKCU\\Software\\Policies\\Microsoft\\Edge\\"
+         "NativeMessagingBlacklist) names \"com.webcorvane.handoff\": Edge refuses to start our "
+         "host. Fix: ask your administrator to take com.webcorvane.handoff out of "
+         "NativeMessagingBlacklist.",
+         2},
+        {"user-level hosts off, host registered for the user alone",
+         both(userHost,
+              [&] {
+                  PutValue(HKEY_LOCAL_MACHINE, "Software\\Policies\\Google\\Chrome",
+                           "NativeMessagingUserLevelHosts", REG_DWORD, std::string(4, '\0'));
+              }),
+         removePolicies, false, "problem: Chrome host: ",
+         "registered for the user alone, and NativeMessagingUserLevelHosts (HKLM\\Software\\"
+         "Policies\\Google\\Chrome \"NativeMessagingUserLevelHosts\") turns hosts registered for "
+         "the "
+         "user off: Chrome cannot start the host, and every download stays with it. Fix: install "
+         "the package, which registers the host for the machine.",
+         2},
+        {"user-level hosts off, host registered for the user and the machine",
+         both(installHost(goodManifest, true, {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}),
+              [&] {
+                  PutValue(HKEY_LOCAL_MACHINE, "Software\\Policies\\Google\\Chrome",
+                           "NativeMessagingUserLevelHosts", REG_DWORD, std::string(4, '\0'));
+              }),
+         removePolicies, false, "ok: Chrome host: ",
+         "uses " + machine + "\\Software\\Google\\Chrome" + hostKey +
+             " (2 found; NativeMessagingUserLevelHosts turns the user's off)",
+         0},
+        {"every extension blocked from install",
+         policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\ExtensionInstallBlocklist", "1", "*"),
+         removePolicies, false, "problem: Chrome policy: ",
+         "ExtensionInstallBlocklist (HKLM\\Software\\Policies\\Google\\Chrome\\"
+         "ExtensionInstallBlocklist) names \"*\": Chrome refuses our extension (" +
+             ours + "). Fix: ask your administrator to add " + ours +
+             " to ExtensionInstallAllowlist, or to install it by ExtensionInstallForcelist.",
+         2},
+        {"every extension blocked but ours, force-installed",
+         both(policy(HKEY_LOCAL_MACHINE, "Google\\Chrome\\ExtensionInstallBlocklist", "1", "*"),
+              policy(HKEY_LOCAL_MACHINE, "Google\\Chrome", "ExtensionInstallForcelist",
+                     "[" + forced + "]")),
+         removePolicies, false, "ok: Chrome policy: ", "none stops", 0},
+        {"our extension blocked by ExtensionSettings",
+         policy(HKEY_LOCAL_MACHINE, "Microsoft\\Edge", "ExtensionSettings",
+                "{" + blockedSettings + "}"),
+         removePolicies, false, "problem: Edge policy: ",
+         "ExtensionSettings (HKLM\\Software\\Policies\\Microsoft\\Edge \"ExtensionSettings\") sets "
+         "\"installation_mode\": \"blocked\" for it: Edge refuses our extension (" +
+             ours +
+             "). Fix: ask your administrator to set \"installation_mode\": \"allowed\" for " +
+             ours + " in ExtensionSettings.",
+         2},
+        // A list policy may also be one string value holding a JSON array.
+        {"Brave installed, our extension blocked by a list in one value",
+         both(appPath("brave.exe",
+                      "C:\\Users\\u\\AppData\\Local\\BraveSoftware\\Brave-Browser"
+                      "\\Application\\brave.exe"),
+              policy(HKEY_CURRENT_USER, "BraveSoftware\\Brave", "ExtensionInstallBlocklist",
+                     "[" + idList + "]")),
+         removePolicies, false, "problem: Brave policy: ",
+         "ExtensionInstallBlocklist (HKCU\\Software\\Policies\\BraveSoftware\\Brave\\"
+         "ExtensionInstallBlocklist) names it: Brave refuses our extension",
+         2},
+        // Firefox's own: ExtensionSettings as JSON or a key per add-on, below
+        // HKLM or HKCU, or in policies.json beside Firefox; Extensions\Uninstall.
+        {"Firefox refuses every add-on",
+         policy(HKEY_LOCAL_MACHINE, "Mozilla\\Firefox", "ExtensionSettings",
+                "{\"*\": {\"installation_mode\": \"blocked\"}}"),
+         removePolicies, false, "problem: Firefox policy: ",
+         "ExtensionSettings (HKLM\\Software\\Policies\\Mozilla\\Firefox \"ExtensionSettings\") "
+         "sets "
+         "\"installation_mode\": \"blocked\" for \"*\": Firefox refuses our add-on (" +
+             std::string(kFirefoxExtensionId) +
+             "). Fix: ask your administrator to set \"installation_mode\": \"allowed\" for " +
+             kFirefoxExtensionId + " in ExtensionSettings.",
+         2},
+        {"Firefox refuses our add-on, by a key of its own",
+         policy(HKEY_CURRENT_USER,
+                std::string("Mozilla\\Firefox\\ExtensionSettings\\") + kFirefoxExtensionId,
+                "installation_mode", "blocked"),
+         removePolicies, false, "problem: Firefox policy: ",
+         "ExtensionSettings (HKCU\\Software\\Policies\\Mozilla\\Firefox\\ExtensionSettings) sets "
+         "\"installation_mode\": \"blocked\" for " +
+             std::string(kFirefoxExtensionId),
+         2},
+        {"Firefox removes our add-on",
+         policy(HKEY_LOCAL_MACHINE, "Mozilla\\Firefox\\Extensions\\Uninstall", "1",
+                kFirefoxExtensionId),
+         removePolicies, false, "problem: Firefox policy: ",
+         "Extensions\\Uninstall "
+         "(HKLM\\Software\\Policies\\Mozilla\\Firefox\\Extensions\\Uninstall) "
+         "names " +
+             std::string(kFirefoxExtensionId) + ": Firefox removes our add-on at every start",
+         2},
+        {"Firefox refuses our add-on in policies.json",
+         both(appPath("firefox.exe", firefoxFolder + "\\firefox.exe"),
+              [&] {
+                  CreateDirectoryA(firefoxFolder.c_str(), nullptr);
+                  CreateDirectoryA((firefoxFolder + "\\distribution").c_str(), nullptr);
+                  WriteFileBytes(firefoxPolicies,
+                                 std::string("{\"policies\": {\"ExtensionSettings\": {\"") +
+                                     kFirefoxExtensionId +
+                                     "\": {\"installation_mode\": \"blocked\"}}}}");
+              }),
+         removePolicies, false, "problem: Firefox policy: ",
+         "ExtensionSettings (" + firefoxPolicies + ") sets \"installation_mode\": \"blocked\"", 2},
         {"clean again", none, none, false,
          "ok: system: Windows 6.1: ", "the download manager's road is off", 0},
     };
@@ -453,6 +645,14 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
                           << report.text;
         EXPECT_EQ(row.status, report.exitStatus) << row.name << ":\n" << report.text;
     }
+
+    // The whole check, every browser's keys and policies included, stays
+    // quick: a user runs it while waiting for an answer.
+    const DWORD start = GetTickCount();
+    CheckInstallation(CheckOptions());
+    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_LT(elapsed, 1000u) << "the check took " << elapsed << " ms";
+    std::printf("installation check: %lu ms\n", static_cast<unsigned long>(elapsed));
 }
 
 }  // namespace

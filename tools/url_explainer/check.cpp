@@ -10,6 +10,7 @@
 #include "common/module_path.h"
 #include "common/registry_reader.h"
 #include "common/string_conversion.h"
+#include "native_host/browser_keys.h"
 #include "server/maxthon_plugin.h"
 
 #include <objbase.h>
@@ -47,11 +48,10 @@ std::string RootName(HKEY root) {
 }
 
 REGSAM OtherRegistryView() {
-    if (sizeof(void*) == 8)
-        return KEY_WOW64_32KEY;
     // A 32-bit system has one view only, and ignores the flag.
-    BOOL wow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+    if (!TwoRegistryViews())
+        return 0;
+    return sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 }
 
 const char* ThisBitness() {
@@ -65,6 +65,19 @@ const char* OtherBitness() {
 bool FileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool ReadSmallFile(const std::string& path, DWORD limit, std::string& text) {
+    FileHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
+    DWORD high = 0;
+    const DWORD size = file.Valid() ? GetFileSize(file.Get(), &high) : INVALID_FILE_SIZE;
+    if (size == INVALID_FILE_SIZE || high != 0 || size > limit)
+        return false;
+    text.assign(size, '\0');
+    DWORD read = 0;
+    return size == 0 || (ReadFile(file.Get(), &text[0], size, &read, nullptr) && read == size);
 }
 
 std::string HresultText(long hr) {
@@ -146,7 +159,7 @@ CheckReport CheckInstallation(const CheckOptions& options) {
     CheckProtectedTabs(report.findings);
     CheckIeMode(report.findings);
     CheckUserParts(installation, report.findings);
-    CheckChromiumBrowsers(report.findings);
+    CheckExtensionBrowsers(report.findings);
     CheckAgent(options.createAgent, report.findings);
     CheckSettings(installation, report.findings);
     CheckMaxthon(report.findings);

@@ -34,10 +34,11 @@ void CheckProtectedTabs(std::vector<Finding>& findings);
 void CheckIeMode(std::vector<Finding>& findings);
 void CheckUserParts(const Installation& installation, std::vector<Finding>& findings);
 void CheckSystem(std::vector<Finding>& findings);
-// Chrome and Edge: the native messaging host registered for each (user and
-// machine), its manifest readable, the program it names there with its
-// switch, our extension allowed.
-void CheckChromiumBrowsers(std::vector<Finding>& findings);
+// The browsers our extension serves: which are installed; for each, the
+// native messaging host it finds (user or machine), its manifest readable,
+// the program it names there with its switch, our extension allowed, and the
+// policies that stop the host or the extension.
+void CheckExtensionBrowsers(std::vector<Finding>& findings);
 
 // Registry reading for the parts. A view flag (KEY_WOW64_32KEY or
 // KEY_WOW64_64KEY) reads the other bitness's keys; 0 reads this program's.
@@ -56,5 +57,7 @@ const char* ThisBitness();
 const char* OtherBitness();
 
 bool FileExists(const std::string& path);
+// A whole file of at most `limit` bytes; false when it is larger or unreadable.
+bool ReadSmallFile(const std::string& path, DWORD limit, std::string& text);
 // "0x80040154".
 std::string HresultText(long hr);
