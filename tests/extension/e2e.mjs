@@ -18,8 +18,9 @@ import { fileURLToPath } from 'node:url';
 import { parseArgs } from 'node:util';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { Agent, windowsPath } from './agent.mjs';
-import { Chromium, makeProfile, registerHost, until } from './chromium.mjs';
-import { Firefox, makeFirefoxProfile, registerFirefoxHost } from './firefox.mjs';
+import { until } from './browser.mjs';
+import * as chromium from './chromium.mjs';
+import * as firefoxDriver from './firefox.mjs';
 import { hostUsage } from './host_usage.mjs';
 import { FILE_BYTES, startSite } from './site.mjs';
 
@@ -36,6 +37,7 @@ const { values: opt } = parseArgs({ options: {
   work: { type: 'string' }, browser: { type: 'string', default: 'chromium' },
   'idle-seconds': { type: 'string', default: '0' } } });
 const firefox = opt.browser === 'firefox';
+const driver = firefox ? firefoxDriver : chromium;
 
 const whyNot = spawnSync('bash', [join(here, `${opt.browser}_probe.sh`)]).stdout.toString().trim();
 if (whyNot !== '') {
@@ -153,11 +155,9 @@ async function runCase(run, c) {
 async function main() {
   const work = resolve(opt.work);
   rmSync(work, { recursive: true, force: true });
-  const profile = join(work, 'profile');
-  const downloads = join(work, 'downloads');
-  const home = join(work, 'home');
-  if (firefox) makeFirefoxProfile(profile, downloads, home);
-  else makeProfile(profile, downloads);
+  const places = { profile: join(work, 'profile'), downloads: join(work, 'downloads'), home: join(work, 'home') };
+  const { downloads } = places;
+  driver.makeProfile(places);
 
   // A copy of the host with a configuration of its own, started through a
   // script that runs it under Wine.
@@ -181,19 +181,9 @@ async function main() {
     agent.set('Answer', null);
     agent.set('Start', null);
     const log = openSync(join(work, `${opt.browser}.log`), 'w');
-    if (firefox) {
-      browser = await Firefox.launch({ profile, home, log });
-      await browser.extensionReady();
-    } else {
-      browser = await Chromium.launch({ extension: resolve(here, '../../extension'), profile, log });
-      // A freshly installed extension's worker runs a moment after the
-      // browser starts; a download before its listeners are known is not
-      // held (seen in one run of five that clicked at once).
-      await until(() => browser.askExtension('1').catch(() => undefined), 10000, "the extension's worker", 100);
-    }
+    browser = await (firefox ? driver.Firefox : driver.Chromium).launch({ ...places, log });
     const run = { browser, tab: await browser.openTab(), site, agent, downloads, hostProgram, silentHost,
-                  register: (program) => (firefox ? registerFirefoxHost(home, program) : registerHost(profile, program)),
-                  timings: [] };
+                  register: (program) => driver.registerHost(places, program), timings: [] };
     for (const c of cases) {
       const failed = failures.length;
       for (const step of [async () => {
