@@ -77,6 +77,15 @@ export class Chromium extends Browser {
     return evaluate(this.connection, this.worker.sessionId, expression);
   }
 
+  // Stops the extension's service worker, as the browser does when it ends
+  // one (closing its target is the way the protocol has).
+  async stopWorker() {
+    await this.askExtension('1');
+    const { targetId } = this.worker;
+    this.worker = undefined;
+    await this.connection.send('Target.closeTarget', { targetId });
+  }
+
   close() {
     return super.close(this.connection.send('Browser.close'));
   }

@@ -95,6 +95,10 @@ export class Firefox extends Browser {
     }, 60000, 'Firefox to start', 100);
     browser.connection = await Connection.open(`ws://127.0.0.1:${port}/session`, failure);
     await browser.connection.send('session.new', { capabilities: {} });
+    // A response the extension cancels ends in a fetch error.
+    browser.cancelledAt = new Map();
+    browser.connection.on('network.fetchError', ({ request }) => browser.cancelledAt.set(request.url, performance.now()));
+    await browser.connection.send('session.subscribe', { events: ['network.fetchError'] });
     // The extension installed and enabled, by the profile's record of it.
     await until(() => {
       try {
@@ -116,6 +120,11 @@ export class Firefox extends Browser {
       this.opened = true;
     }
     return new FirefoxTab(this.connection, context);
+  }
+
+  // When the response of `url` was cancelled.
+  cancelled(url, timeoutMs) {
+    return until(() => this.cancelledAt.get(url), timeoutMs, `Firefox to cancel ${url}`, 25);
   }
 
   close() {
