@@ -111,6 +111,6 @@ STDMETHODIMP VDownloadManager::Download(IMoniker* pmk, IBindCtx* pbc, DWORD dwBi
         task.cookie = GetCookiesForUrl(task.url);
         // Busy (an offer given up at the bound still runs, or this thread
         // already waits for one further down its stack) is declined as well.
-        return OfferToAgent(std::move(task)) ? S_OK : E_NOTIMPL;
+        return OfferTaskToAgent(std::move(task)) == OfferOutcome::kTaken ? S_OK : E_NOTIMPL;
     });
 }

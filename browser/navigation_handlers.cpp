@@ -124,7 +124,7 @@ void HandOver(IWebBrowser2* browser, const std::string& url, const std::string& 
         task.comment = Utf8ToWide(GetFocusedLinkText(browser));
         task.referrer = Utf8ToWide(referrer);
         task.cookie = GetCookiesForUrl(task.url);
-        accepted = OfferToAgent(std::move(task));
+        accepted = OfferTaskToAgent(std::move(task)) == OfferOutcome::kTaken;
     }
     WriteCancel(cancel, accepted);
 }

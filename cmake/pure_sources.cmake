@@ -9,6 +9,7 @@ set(PURE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/tools/url_explainer/list_lint.cpp)
 # The native messaging host's frames, messages and loop.
 set(PURE_HOST_SOURCES ${CMAKE_SOURCE_DIR}/native_host/frame.cpp
                       ${CMAKE_SOURCE_DIR}/native_host/message.cpp
+                      ${CMAKE_SOURCE_DIR}/native_host/offer_window.cpp
                       ${CMAKE_SOURCE_DIR}/native_host/reply_reasons.cpp
                       ${CMAKE_SOURCE_DIR}/native_host/host_loop.cpp)
 # How the reference agent names what it fetches.

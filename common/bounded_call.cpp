@@ -15,16 +15,15 @@ namespace {
 // An idle worker ends after this long without a body, so that a module its
 // host let go of without asking DllCanUnloadNow does not stay loaded for good.
 constexpr DWORD kIdleMs = 60000;
-// How long EndIdleBoundedWorkers waits for idle workers to end: they only
-// leave their apartment and exit.
-constexpr DWORD kEndWaitMs = 2000;
+// How often WaitForBoundedBodies looks again: it serves a program's end.
+constexpr DWORD kBodyPollMs = 20;
 
 enum class WorkerState {
     kIdle,      // waits for a body
     kRunning,   // runs a body its caller waits for
     kAnswered,  // the body's answer waits for its caller
     kGivenUp,   // runs a body whose caller stopped waiting at the bound
-    kEnding,    // on its way out: on the ended list until its thread is gone
+    kEnding,    // on its way out, on no list: its own thread deletes it
 };
 
 struct Worker {
@@ -32,20 +31,19 @@ struct Worker {
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
     ~Worker() {
-        for (HANDLE handle : {thread, wake, answered}) {
+        for (HANDLE handle : {wake, answered}) {
             if (handle != nullptr)
                 CloseHandle(handle);
         }
     }
 
-    HANDLE thread = nullptr;
     HANDLE wake = nullptr;      // auto-reset: a body, or the end, is there
-    HANDLE answered = nullptr;  // manual-reset: `yes` holds the body's answer
+    HANDLE answered = nullptr;  // manual-reset: `answer` holds the body's answer
     HMODULE module = nullptr;   // the thread's own reference on the module
     WorkerState state = WorkerState::kIdle;
     DWORD caller = 0;  // the thread that waits for the body
     std::unique_ptr<BoundedBody> body;
-    bool yes = false;
+    bool answer = false;
     // While a body is the worker's, the module counts a live object.
     std::optional<LiveObjectToken> busy;
     Worker* next = nullptr;
@@ -57,7 +55,6 @@ struct Worker {
 struct Pool {
     ProcessLock lock;
     Worker* workers = nullptr;  // every worker that is not ending
-    Worker* ended = nullptr;    // those ending, until their threads are gone
     LONG givenUp = 0;           // workers in kGivenUp
 };
 
@@ -79,11 +76,10 @@ void Unlink(Worker*& list, Worker* worker) noexcept {
     }
 }
 
+// From here on only the worker's own thread refers to it.
 void BeginEnd(Pool& pool, Worker* worker) noexcept {
     Unlink(pool.workers, worker);
     worker->state = WorkerState::kEnding;
-    worker->next = pool.ended;
-    pool.ended = worker;
     SetEvent(worker->wake);
 }
 
@@ -93,6 +89,14 @@ Worker* IdleWorker(const Pool& pool) noexcept {
             return worker;
     }
     return nullptr;
+}
+
+bool AllIdle(const Pool& pool) noexcept {
+    for (Worker* worker = pool.workers; worker != nullptr; worker = worker->next) {
+        if (worker->state != WorkerState::kIdle)
+            return false;
+    }
+    return true;
 }
 
 // One idle worker is enough: a second one, left from calls of several
@@ -117,19 +121,6 @@ bool WaitsForABody(const Pool& pool, DWORD thread) noexcept {
     return false;
 }
 
-void ReapEnded(Pool& pool) noexcept {
-    Worker** link = &pool.ended;
-    while (*link != nullptr) {
-        Worker* worker = *link;
-        if (WaitForSingleObject(worker->thread, 0) == WAIT_OBJECT_0) {
-            *link = worker->next;
-            delete worker;
-        } else {
-            link = &worker->next;
-        }
-    }
-}
-
 DWORD WINAPI WorkerThread(void* parameter) {
     Worker* const worker = static_cast<Worker*>(parameter);
     const HMODULE module = worker->module;
@@ -150,22 +141,35 @@ DWORD WINAPI WorkerThread(void* parameter) {
                 continue;  // a wake left over from a body already run
             body = std::move(worker->body);
         }
-        bool yes = false;
+        bool answer = false;
         if (SUCCEEDED(init))
-            yes = GuardBoundary(false, [&] { return body->Run(); });
+            answer = GuardBoundary(false, [&] { return body->Run(); });
+
+        bool late = false;
+        {
+            std::lock_guard<ProcessLock> hold(pool.lock);
+            // A caller that has not given up yet takes the answer, even one
+            // whose bound passed just now.
+            late = worker->state == WorkerState::kGivenUp;
+            if (!late) {
+                worker->answer = answer;
+                worker->state = WorkerState::kAnswered;
+                SetEvent(worker->answered);
+            }
+        }
+        // Still counted as given up: a program waiting for its bodies to
+        // end (WaitForBoundedBodies) sees the late answer delivered first.
+        if (late)
+            GuardBoundary([&] { body->EndedLate(answer); });
         // The body's copies go here, on this thread, whoever waits for it.
         body.reset();
-
-        std::lock_guard<ProcessLock> hold(pool.lock);
-        if (worker->state == WorkerState::kGivenUp) {
+        if (late) {
+            std::lock_guard<ProcessLock> hold(pool.lock);
             --pool.givenUp;
             GoIdle(pool, worker);
-        } else {
-            worker->yes = yes;
-            worker->state = WorkerState::kAnswered;
-            SetEvent(worker->answered);
         }
     }
+    delete worker;
     if (SUCCEEDED(init))
         CoUninitialize();
     // The module's code runs until the thread's very end: the thread holds a
@@ -185,11 +189,14 @@ Worker* StartWorker(Pool& pool) noexcept {
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                             reinterpret_cast<LPCWSTR>(&WorkerThread), &worker->module))
         return nullptr;
-    worker->thread = CreateThread(nullptr, 0, WorkerThread, worker.get(), 0, nullptr);
-    if (worker->thread == nullptr) {
+    const HANDLE thread = CreateThread(nullptr, 0, WorkerThread, worker.get(), 0, nullptr);
+    if (thread == nullptr) {
         FreeLibrary(worker->module);
         return nullptr;
     }
+    // Nobody waits for a worker's end: its reference on the module is what
+    // keeps its code.
+    CloseHandle(thread);
     worker->next = pool.workers;
     pool.workers = worker.get();
     return worker.release();
@@ -209,25 +216,24 @@ void WaitForAnswer(HANDLE answered, DWORD boundMs) noexcept {
 
 }  // namespace
 
-BoundedAnswer RunBounded(std::unique_ptr<BoundedBody> body, DWORD boundMs) noexcept {
+BoundedResult RunBounded(std::unique_ptr<BoundedBody> body, DWORD boundMs) noexcept {
     if (!body)
-        return BoundedAnswer::kNo;
+        return BoundedResult::kReturnedFalse;
     Pool& pool = ThePool();
     const DWORD self = GetCurrentThreadId();
     Worker* worker = nullptr;
     {
         std::lock_guard<ProcessLock> hold(pool.lock);
-        ReapEnded(pool);
         // A body given up at its bound may wait on an agent that hangs: one
         // such wait is enough for the user. A call dispatched into this
         // thread's own wait would hold the waiting caller past its bound.
         if (pool.givenUp != 0 || WaitsForABody(pool, self))
-            return BoundedAnswer::kBusy;
+            return BoundedResult::kBusy;
         worker = IdleWorker(pool);
         if (worker == nullptr)
             worker = StartWorker(pool);
         if (worker == nullptr)
-            return BoundedAnswer::kNo;
+            return BoundedResult::kReturnedFalse;
         worker->state = WorkerState::kRunning;
         worker->caller = self;
         worker->body = std::move(body);
@@ -240,45 +246,37 @@ BoundedAnswer RunBounded(std::unique_ptr<BoundedBody> body, DWORD boundMs) noexc
     WaitForAnswer(worker->answered, boundMs);
     std::lock_guard<ProcessLock> hold(pool.lock);
     if (worker->state == WorkerState::kAnswered) {
-        const bool yes = worker->yes;
+        const bool answer = worker->answer;
         GoIdle(pool, worker);
-        return yes ? BoundedAnswer::kYes : BoundedAnswer::kNo;
+        return answer ? BoundedResult::kReturnedTrue : BoundedResult::kReturnedFalse;
     }
     worker->state = WorkerState::kGivenUp;
     worker->caller = 0;
     ++pool.givenUp;
-    return BoundedAnswer::kTimedOut;
+    return BoundedResult::kTimedOut;
 }
 
 bool EndIdleBoundedWorkers() noexcept {
     Pool& pool = ThePool();
-    Worker* ending = nullptr;
-    {
-        std::lock_guard<ProcessLock> hold(pool.lock);
-        for (Worker* worker = pool.workers; worker != nullptr; worker = worker->next) {
-            if (worker->state != WorkerState::kIdle)
-                return false;
-        }
-        while (pool.workers != nullptr)
-            BeginEnd(pool, pool.workers);
-        ending = pool.ended;
-        pool.ended = nullptr;
-    }
-    const DWORD started = GetTickCount();
-    bool allEnded = true;
-    for (Worker* worker = ending; worker != nullptr; worker = worker->next) {
-        const DWORD spent = GetTickCount() - started;
-        if (WaitForSingleObject(worker->thread, spent < kEndWaitMs ? kEndWaitMs - spent : 0) !=
-            WAIT_OBJECT_0)
-            allEnded = false;
-    }
     std::lock_guard<ProcessLock> hold(pool.lock);
-    while (ending != nullptr) {
-        Worker* worker = ending;
-        ending = worker->next;
-        worker->next = pool.ended;
-        pool.ended = worker;
+    if (!AllIdle(pool))
+        return false;
+    while (pool.workers != nullptr)
+        BeginEnd(pool, pool.workers);
+    return true;
+}
+
+bool WaitForBoundedBodies(DWORD maxMs) noexcept {
+    Pool& pool = ThePool();
+    const DWORD started = GetTickCount();
+    for (;;) {
+        {
+            std::lock_guard<ProcessLock> hold(pool.lock);
+            if (AllIdle(pool))
+                return true;
+        }
+        if (GetTickCount() - started >= maxMs)
+            return false;
+        Sleep(kBodyPollMs);
     }
-    ReapEnded(pool);
-    return allEnded && pool.ended == nullptr && pool.workers == nullptr;
 }

@@ -9,18 +9,20 @@
 // bound: the body runs on a worker thread of the module's, in the process's
 // multithreaded apartment, while the caller waits in COM's modal loop, so a
 // browser's apartment keeps dispatching. Past the bound the caller goes on
-// without the answer; the body runs to its end unseen. Until then the module
-// counts one live object, so that DllCanUnloadNow keeps the code it runs.
+// without the answer; the body runs to its end, and its answer goes to the
+// body itself (BoundedBody::EndedLate). Until then the module counts one live
+// object, so that DllCanUnloadNow keeps the code it runs.
 //
 // The workers outlive the calls: a thread of its own for every call cost
 // more under Wine than the whole call to a running agent. Each holds a
-// reference on the module and ends with it, after a minute idle or once
-// EndIdleBoundedWorkers asks; so at most one idle worker waits for the next
-// call at any time.
+// reference on the module and lets go of it as its thread's very last act,
+// after a minute idle or once EndIdleBoundedWorkers asks; so at most one idle
+// worker waits for the next call at any time.
 
-enum class BoundedAnswer {
-    kYes,
-    kNo,
+enum class BoundedResult {
+    kReturnedTrue,
+    // The body returned false or threw, or no worker could be had for it.
+    kReturnedFalse,
     kTimedOut,
     // Not run: an earlier body still runs, either one given up at its bound
     // or one for which this very thread waits further down its stack (a call
@@ -34,32 +36,51 @@ class BoundedBody {
   public:
     virtual ~BoundedBody() = default;
     virtual bool Run() = 0;
+    // The answer of a Run whose caller stopped waiting at the bound (false
+    // for one that threw), on the worker's thread. A Run that ends as the
+    // caller gives up may still answer its caller: then this is not called.
+    virtual void EndedLate(bool /*answer*/) {}
 };
 
 // Runs `body`; answers its answer, or kTimedOut once `boundMs` passed first,
-// or kBusy at once without running it (see above). A body that throws
-// answers kNo; so does one for which no worker can be had.
-BoundedAnswer RunBounded(std::unique_ptr<BoundedBody> body, DWORD boundMs) noexcept;
+// or kBusy at once without running it (see above).
+BoundedResult RunBounded(std::unique_ptr<BoundedBody> body, DWORD boundMs) noexcept;
 
-// Ends every idle worker and waits (briefly) until each has ended. True when
-// no worker is left, so that nothing of the module runs on any thread; false
-// while a body still runs. DllCanUnloadNow asks it once no object lives.
+// Ends every idle worker, without waiting for their threads: each lets go
+// of the module only as its thread ends, so nothing unloads code it still
+// runs. True when every worker was idle; false while a body runs. Asked by
+// DllCanUnloadNow once no object lives.
 bool EndIdleBoundedWorkers() noexcept;
 
-template <typename Body>
-BoundedAnswer RunBounded(Body&& body, DWORD boundMs) noexcept {
+// Waits up to `maxMs` until no body runs, given up or not; true when none
+// does. A program that ends lets a given-up body deliver its late answer.
+bool WaitForBoundedBodies(DWORD maxMs) noexcept;
+
+namespace bounded_call_detail {
+struct NoLateAnswer {
+    void operator()(bool) const noexcept {}
+};
+}  // namespace bounded_call_detail
+
+// `body` returns bool; `late` takes the answer of a body given up at its
+// bound (see BoundedBody::EndedLate).
+template <typename Body, typename Late = bounded_call_detail::NoLateAnswer>
+BoundedResult RunBounded(Body&& body, DWORD boundMs, Late&& late = Late()) noexcept {
     class Holder final : public BoundedBody {
       public:
-        explicit Holder(Body&& b) : body_(std::forward<Body>(b)) {}
+        Holder(Body&& b, Late&& l) : body_(std::forward<Body>(b)), late_(std::forward<Late>(l)) {}
         bool Run() override { return body_(); }
+        void EndedLate(bool answer) override { late_(answer); }
 
       private:
         std::decay_t<Body> body_;
+        std::decay_t<Late> late_;
     };
     try {
-        return RunBounded(std::unique_ptr<BoundedBody>(new Holder(std::forward<Body>(body))),
+        return RunBounded(std::unique_ptr<BoundedBody>(
+                              new Holder(std::forward<Body>(body), std::forward<Late>(late))),
                           boundMs);
     } catch (...) {
-        return BoundedAnswer::kNo;  // no memory for the body's copy
+        return BoundedResult::kReturnedFalse;  // no memory for the body's copy
     }
 }

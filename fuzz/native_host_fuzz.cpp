@@ -1,14 +1,17 @@
 // Fuzzes the host's reader with the whole of stdin chosen by the input:
 // frames of any length, cut anywhere, holding any bytes. Every reply must be
 // a whole frame of JSON within the browser's limit, one for each frame read,
-// and only a well-formed message may reach the hand-off.
+// and only a well-formed message whose deadline leaves time may reach the
+// hand-off, with a bound the host allows.
 #include "native_host/host_loop.h"
+#include "native_host/offer_window.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -44,12 +47,20 @@ class Output final : public ByteSink {
 class Counter final : public MessageHandler {
   public:
     size_t handled = 0;
-    Reply Handle(const DownloadMessage& message) override {
+    Reply Handle(const DownloadMessage& message, const OfferTerms& terms) override {
         if (message.url.find('\0') != std::string::npos)
+            std::abort();
+        if (terms.boundMs < kShortestOfferMs || terms.boundMs > kLongestOfferMs)
             std::abort();
         ++handled;
         return Reply{"", ReplyReason::kTaken, message.url};
     }
+};
+
+// The seeds' deadlines lie around this moment.
+class FixedClock final : public Clock {
+  public:
+    std::int64_t NowMs() override { return 1765270000000; }
 };
 
 }  // namespace
@@ -58,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
     Output out;
     Counter handler;
-    const HostExit exit = ServeFrames(in, out, handler);
+    FixedClock clock;
+    const HostExit exit = ServeFrames(in, std::make_shared<ReplyChannel>(out), handler, clock);
     if (exit != kHostStreamEnded && exit != kHostStreamBroken)
         std::abort();
 

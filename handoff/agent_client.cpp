@@ -10,6 +10,7 @@
 
 #include <objbase.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -93,7 +94,8 @@ bool AddTask(const AgentTask& task, volatile LONG& reached) {
 
 }  // namespace
 
-OfferOutcome OfferTaskToAgent(AgentTask task) noexcept {
+OfferOutcome OfferTaskToAgent(AgentTask task, DWORD boundMs,
+                              std::function<void()> takenLate) noexcept {
     // The offer runs on a worker thread that may outlive this call, with
     // the task it owns. A failing AddTask, an agent that died during the call,
     // a string that could not be built, or an agent that did not answer within
@@ -101,15 +103,20 @@ OfferOutcome OfferTaskToAgent(AgentTask task) noexcept {
     // own thread.
     return GuardBoundary(OfferOutcome::kDeclined, [&] {
         auto reached = std::make_shared<volatile LONG>(0);
-        switch (RunBounded([task = std::move(task), reached] { return AddTask(task, *reached); },
-                           kOfferBoundMs)) {
-            case BoundedAnswer::kYes:
+        const BoundedResult result = RunBounded(
+            [task = std::move(task), reached] { return AddTask(task, *reached); }, boundMs,
+            [takenLate = std::move(takenLate)](bool taken) {
+                if (taken && takenLate)
+                    takenLate();
+            });
+        switch (result) {
+            case BoundedResult::kReturnedTrue:
                 return OfferOutcome::kTaken;
-            case BoundedAnswer::kTimedOut:
+            case BoundedResult::kTimedOut:
                 return OfferOutcome::kTimedOut;
-            case BoundedAnswer::kBusy:
+            case BoundedResult::kBusy:
                 return OfferOutcome::kBusy;
-            case BoundedAnswer::kNo:
+            case BoundedResult::kReturnedFalse:
                 break;
         }
         return *reached != 0 ? OfferOutcome::kDeclined : OfferOutcome::kUnreachable;

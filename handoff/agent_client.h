@@ -3,10 +3,12 @@
 // The download agent client: one URL offered to the agent, out of process,
 // created afresh for the one call and released after it.
 
+#include "handoff/offer_bound.h"
+
 #include <windows.h>
 
+#include <functional>
 #include <string>
-#include <utility>
 
 struct IDownloadAgent;
 
@@ -32,20 +34,19 @@ enum class OfferOutcome {
 
 // Resolves the agent, creates it, calls AddTask once and releases it, on a
 // worker thread of the module's for which the caller waits at most
-// kOfferBoundMs. The caller has applied the policy.
+// `boundMs`. The caller has applied the policy.
 //
 // kBusy, at once and without a thread or a wait, while an offer given up at
 // the bound still waits on the agent (a hung agent costs one wait of the
 // bound, not one per click), and for an offer that COM's modal loop
 // dispatched on a thread that is itself waiting for an offer (a second wait
 // inside the first would hold that thread past the bound).
-OfferOutcome OfferTaskToAgent(AgentTask task) noexcept;
-
-// True exactly when the agent answered 1 within the bound; a failure
-// anywhere, an exception included, and an agent too slow are a declined offer.
-inline bool OfferToAgent(AgentTask task) noexcept {
-    return OfferTaskToAgent(std::move(task)) == OfferOutcome::kTaken;
-}
+//
+// `takenLate`, when given, is called once, on the offer's own thread, when
+// an offer answered kTimedOut ends with the agent taking the task after all;
+// it owns what it uses. It must not throw.
+OfferOutcome OfferTaskToAgent(AgentTask task, DWORD boundMs = kOfferBoundMs,
+                              std::function<void()> takenLate = nullptr) noexcept;
 
 // The download agent as every offer reaches it: its ProgID resolved afresh,
 // then created in a process of its own for IDownloadAgent. Each answers the

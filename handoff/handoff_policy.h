@@ -2,7 +2,8 @@
 
 // The hand-off policy where the decision of policy_decision.h meets
 // "UserConfig.ini" beside the program (the library, the native messaging
-// host or the URL explainer: the module common's moduleInstance names). The
+// host or the URL explainer: the module common's moduleInstance names, the
+// program itself while it is unset). The
 // file is read afresh at every decision and never written. URLs are UTF-8
 // (common/string_conversion.h).
 

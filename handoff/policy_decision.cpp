@@ -35,6 +35,6 @@ PolicyDecision DecidePolicy(PolicyRoad road, const std::string& url, const std::
     decision.extensionSubject = decision.extensionFromFileName ? fileName : url;
     decision.extension = ExplainExtension(decision.extensionSubject.c_str(), decision.list.c_str());
     decision.allows = decision.extension.matches;
-    decision.reason = decision.allows ? PolicyDecision::kTaken : PolicyDecision::kNotInList;
+    decision.reason = decision.allows ? PolicyDecision::kAllowed : PolicyDecision::kNotInList;
     return decision;
 }

@@ -54,7 +54,7 @@ class PolicySettings {
 
 struct PolicyDecision {
     enum Reason {
-        kTaken,
+        kAllowed,
         kUnsupportedScheme,  // not a scheme the agent fetches (blob:, data:, file:, ...)
         kNoSettings,         // the settings file's path cannot be had
         kSwitchOff,

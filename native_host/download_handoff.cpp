@@ -1,10 +1,13 @@
 #include "native_host/download_handoff.h"
 
-#include "common/module_state.h"
 #include "common/string_conversion.h"
 #include "handoff/agent_client.h"
 #include "handoff/handoff_policy.h"
+#include "native_host/offer_window.h"
 #include "native_host/reply_reasons.h"
+
+static_assert(kUndatedOfferMs == kOfferBoundMs,
+              "a message without a deadline gets the library's bound");
 
 namespace {
 
@@ -29,7 +32,7 @@ ReplyReason ReasonOf(OfferOutcome outcome) {
 
 }  // namespace
 
-Reply DownloadHandOff::Handle(const DownloadMessage& message) {
+Reply DownloadHandOff::Handle(const DownloadMessage& message, const OfferTerms& terms) {
     const PolicyDecision decision =
         DecideHandOff(PolicyRoad::kBrowsers, message.url, message.fileName);
     if (!decision.allows)
@@ -43,12 +46,8 @@ Reply DownloadHandOff::Handle(const DownloadMessage& message) {
         message.linkText.substr(0, WholeCharacterPrefix(message.linkText, kMaxLinkTextBytes)));
     task.referrer = Utf8ToWide(message.referrer);
     task.cookie = Utf8ToWide(message.cookie);
-    return OfferReply(ReasonOf(OfferTaskToAgent(std::move(task))));
-}
-
-void WaitForLateOffers(unsigned long maxMs) noexcept {
-    // Each offer's thread counts as one of the module's live objects.
-    const DWORD start = GetTickCount();
-    while (liveObjectCount > 0 && GetTickCount() - start < maxMs)
-        Sleep(20);
+    const LateReply late = terms.late;
+    const OfferOutcome outcome =
+        OfferTaskToAgent(std::move(task), terms.boundMs, [late] { late.Taken(); });
+    return OfferReply(ReasonOf(outcome), terms.boundMs);
 }

@@ -28,6 +28,9 @@ class ByteSource {
 class ByteSink {
   public:
     virtual bool Write(const char* data, std::size_t size) = 0;
+    // Whether nobody reads any more (the browser closed the port), as far as
+    // the stream can tell before a write.
+    virtual bool ReaderGone() { return false; }
 
   protected:
     ~ByteSink() = default;

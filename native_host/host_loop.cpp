@@ -1,8 +1,37 @@
 #include "native_host/host_loop.h"
 
 #include "common/boundary.h"
+#include "native_host/offer_window.h"
+#include "native_host/reply_reasons.h"
 
+#include <mutex>
 #include <string>
+
+bool ReplyChannel::Send(const Reply& reply) {
+    const std::string json = ReplyJson(reply);
+    std::lock_guard<ProcessLock> hold(lock_);
+    return sink_ != nullptr && WriteFrame(*sink_, json);
+}
+
+bool ReplyChannel::ReaderGone() {
+    std::lock_guard<ProcessLock> hold(lock_);
+    return sink_ == nullptr || sink_->ReaderGone();
+}
+
+void ReplyChannel::Close() noexcept {
+    std::lock_guard<ProcessLock> hold(lock_);
+    sink_ = nullptr;
+}
+
+void LateReply::Taken() const noexcept {
+    if (!channel_)
+        return;
+    GuardBoundary([&] {
+        Reply reply = TakenLateReply();
+        reply.idText = idText_;
+        channel_->Send(reply);
+    });
+}
 
 namespace {
 
@@ -14,7 +43,8 @@ Reply BadMessage(std::string detail, std::string idText = std::string()) {
     return reply;
 }
 
-Reply Answer(const Frame& frame, MessageHandler& handler) {
+Reply Answer(const Frame& frame, const std::shared_ptr<ReplyChannel>& out, MessageHandler& handler,
+             Clock& clock) {
     if (frame.status == Frame::kTooLong) {
         return BadMessage("The message has " + std::to_string(frame.length) +
                           " bytes, more than the " + std::to_string(kMaxMessageBytes) +
@@ -25,22 +55,28 @@ Reply Answer(const Frame& frame, MessageHandler& handler) {
     ParsedMessage parsed = ParseMessage(frame.body);
     if (!parsed.ok)
         return BadMessage(parsed.error, parsed.idText);
+    const std::uint32_t boundMs = OfferWindowMs(parsed.message.deadline, clock.NowMs());
     Reply declined;
     declined.reason = ReplyReason::kDeclined;
     declined.detail = "The host failed while handing the download over.";
-    Reply reply = GuardBoundary(declined, [&] { return handler.Handle(parsed.message); });
+    Reply reply = boundMs == 0 ? NotAskedReply() : GuardBoundary(declined, [&] {
+        return handler.Handle(parsed.message, OfferTerms{boundMs, LateReply(out, parsed.idText)});
+    });
     reply.idText = parsed.idText;
     return reply;
 }
 
 }  // namespace
 
-HostExit ServeFrames(ByteSource& in, ByteSink& out, MessageHandler& handler) {
+HostExit ServeFrames(ByteSource& in, const std::shared_ptr<ReplyChannel>& out,
+                     MessageHandler& handler, Clock& clock) {
     for (;;) {
         const Frame frame = ReadFrame(in);
         if (frame.status == Frame::kEnd)
             return kHostStreamEnded;
-        if (!WriteFrame(out, ReplyJson(Answer(frame, handler))))
+        if (out->ReaderGone())
+            return kHostReplyFailed;
+        if (!out->Send(Answer(frame, out, handler, clock)))
             return kHostReplyFailed;
         if (frame.status == Frame::kCutOff)
             return kHostStreamBroken;

@@ -1,11 +1,11 @@
 // WebCorvaneHost.exe, the native messaging host of the browser extension for
-// Chrome, Edge and their family. The browser starts it with the extension's
-// origin (and on Windows "--parent-window=<n>") and talks to it in frames on
-// stdin and stdout until it closes the port. Run by a person or a script,
-// "--register-user" and "--unregister-user" write or remove this user's
-// registration of the host with both browsers.
+// Chrome, Edge, Firefox and their families. The browser starts it with the
+// extension's origin or ID (and on Windows "--parent-window=<n>") and talks to
+// it in frames on stdin and stdout until it closes the port. Run by a person
+// or a script, "--register-user" and "--unregister-user" write or remove this
+// user's registration of the host with every browser.
 #include "common/boundary.h"
-#include "common/module_state.h"
+#include "common/bounded_call.h"
 #include "native_host/download_handoff.h"
 #include "native_host/host_loop.h"
 #include "native_host/stdio_stream.h"
@@ -15,7 +15,9 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace {
@@ -23,8 +25,23 @@ namespace {
 enum class Command { kServe, kRegister, kUnregister };
 
 // A late answer comes within seconds of the bound or not at all; the browser,
-// having closed the port, waits for none of it.
-constexpr unsigned long kLateOfferWaitMs = 5000;
+// having closed the port, waits for none of it. Under Wine an agent whose
+// client ended inside a call is never let go, and the next activation hangs.
+constexpr DWORD kLateOfferWaitMs = 5000;
+
+// Milliseconds between the Unix epoch and 1601, FILETIME's origin.
+constexpr std::int64_t kFileTimeEpochMs = 11644473600000;
+
+class SystemClock final : public Clock {
+  public:
+    std::int64_t NowMs() override {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        const std::int64_t ticks = static_cast<std::int64_t>(
+            (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+        return ticks / 10000 - kFileTimeEpochMs;
+    }
+};
 
 Command CommandOf(const wchar_t* commandLine) {
     int count = 0;
@@ -59,9 +76,13 @@ int Serve() {
         return kHostFailed;
     StdinSource in;
     StdoutSink out;
+    const auto replies = std::make_shared<ReplyChannel>(out);
+    SystemClock clock;
     DownloadHandOff handOff;
-    const HostExit exit = ServeFrames(in, out, handOff);
-    WaitForLateOffers(kLateOfferWaitMs);
+    const HostExit exit = ServeFrames(in, replies, handOff, clock);
+    WaitForBoundedBodies(kLateOfferWaitMs);
+    // An offer still waiting on the agent writes nothing past this.
+    replies->Close();
     CoUninitialize();
     return exit;
 }
@@ -70,8 +91,6 @@ int Serve() {
 
 int main() {
     return GuardBoundary(static_cast<int>(kHostFailed), [] {
-        // The settings file is found beside the module common names.
-        moduleInstance = GetModuleHandleW(nullptr);
         switch (CommandOf(GetCommandLineW())) {
             case Command::kRegister:
                 return Register(true);

@@ -4,6 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+#include <cstdint>
+
 using nlohmann::json;
 
 namespace {
@@ -14,20 +17,26 @@ struct StringField {
 };
 
 const StringField kStringFields[] = {
-    {"url", &DownloadMessage::url},           {"firstUrl", &DownloadMessage::firstUrl},
-    {"referrer", &DownloadMessage::referrer}, {"cookie", &DownloadMessage::cookie},
-    {"linkText", &DownloadMessage::linkText}, {"filename", &DownloadMessage::fileName},
-    {"mime", &DownloadMessage::mime},
+    {"url", &DownloadMessage::url},           {"referrer", &DownloadMessage::referrer},
+    {"cookie", &DownloadMessage::cookie},     {"linkText", &DownloadMessage::linkText},
+    {"filename", &DownloadMessage::fileName},
 };
 
-// A size too large for the agent's counters is as good as unknown.
-std::int64_t SizeOf(const json& value) {
+// Any number is a moment: one past what 64 bits hold is as far off as the
+// largest they do, and the host bounds an offer in any case.
+std::int64_t MomentOf(const json& value) {
+    if (value.is_number_unsigned()) {
+        const std::uint64_t moment = value.get<std::uint64_t>();
+        return moment > INT64_MAX ? INT64_MAX : static_cast<std::int64_t>(moment);
+    }
     if (value.is_number_integer())
         return value.get<std::int64_t>();
-    if (value.is_number_unsigned())
-        return -1;
-    const double size = value.get<double>();
-    return size >= 0 && size < 9.0e18 ? static_cast<std::int64_t>(size) : -1;
+    const double moment = std::floor(value.get<double>());
+    if (moment >= 9.2e18)
+        return INT64_MAX;
+    if (moment <= -9.2e18)
+        return INT64_MIN;
+    return static_cast<std::int64_t>(moment);
 }
 
 }  // namespace
@@ -73,13 +82,13 @@ ParsedMessage ParseMessage(const std::string& body) {
         }
         parsed.message.*field.member = std::move(text);
     }
-    const auto size = value.find("size");
-    if (size != value.end()) {
-        if (!size->is_number()) {
-            parsed.error = "The field \"size\" is not a number.";
+    const auto deadline = value.find("deadline");
+    if (deadline != value.end()) {
+        if (!deadline->is_number()) {
+            parsed.error = "The field \"deadline\" is not a number.";
             return parsed;
         }
-        parsed.message.size = SizeOf(*size);
+        parsed.message.deadline = MomentOf(*deadline);
     }
     parsed.ok = true;
     return parsed;
@@ -116,6 +125,8 @@ std::string ReplyJson(const Reply& reply) {
     out["taken"] = reply.reason == ReplyReason::kTaken;
     out["reason"] = ReasonName(reply.reason);
     out["detail"] = reply.detail;
+    if (reply.late)
+        out["late"] = true;
     // A detail that quotes the message may hold anything: bytes that are not
     // UTF-8 become U+FFFD rather than an exception.
     std::string text = out.dump(-1, ' ', false, json::error_handler_t::replace);

@@ -2,28 +2,30 @@
 
 // The host's one message, one per download, and its reply, both UTF-8 JSON:
 //
-//   {"id": 7, "url": "<final URL>", "firstUrl": "...", "referrer": "...",
-//    "cookie": "a=1; b=2", "linkText": "...", "filename": "a.zip",
-//    "mime": "application/zip", "size": 1234}
+//   {"id": 7, "url": "<final URL>", "referrer": "...", "cookie": "a=1; b=2",
+//    "linkText": "...", "filename": "a.zip", "deadline": 1765270000000}
 //   {"id": 7, "taken": false, "reason": "not-in-list", "detail": "..."}
 //
-// "url" is required; every other field is optional (empty, or -1 for the
-// size). A present field of the wrong type is a bad message; unknown fields
-// are ignored. "id" is echoed so that the extension can match a reply to its
-// download.
+// "url" is required; every other field is optional (empty, or no deadline).
+// A present field of the wrong type is a bad message; unknown fields are
+// ignored. "id" is echoed so that the extension can match a reply to its
+// download. An offer given up at its bound that the agent takes after all
+// gets a second reply, {"id": 7, "taken": true, "reason": "taken", "late":
+// true, "detail": "..."}.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct DownloadMessage {
-    std::string url;  // after redirects: the one the decision and the agent see
-    std::string firstUrl;
-    std::string referrer;
-    std::string cookie;  // the final URL's cookies, HttpOnly ones included
+    std::string url;       // after redirects: the one the decision and the agent see
+    std::string referrer;  // the Referer header the browser sent with it
+    std::string cookie;    // the Cookie header the browser sent with it
     std::string linkText;
     std::string fileName;  // the browser's proposed base name
-    std::string mime;
-    std::int64_t size = -1;  // -1: unknown
+    // When the browser stops waiting and keeps the download: milliseconds
+    // since the Unix epoch (UTC), by this machine's clock.
+    std::optional<std::int64_t> deadline;
 };
 
 struct ParsedMessage {
@@ -60,6 +62,7 @@ struct Reply {
     std::string idText;  // echoed when not empty
     ReplyReason reason = ReplyReason::kBadMessage;
     std::string detail;  // a plain sentence for a person
+    bool late = false;   // taken after the reply to the same id said otherwise
 };
 
 // The reply's JSON, at most kMaxReplyBytes (frame.h): past that, without

@@ -2,6 +2,17 @@
 
 #include <string>
 
+namespace {
+
+// "5" or "11.5": tenths where there are any.
+std::string Seconds(std::uint32_t ms) {
+    const std::uint32_t tenths = (ms + 50) / 100;
+    return std::to_string(tenths / 10) +
+           (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : std::string());
+}
+
+}  // namespace
+
 Reply RefusalReply(const PolicyDecision& decision) {
     Reply reply;
     switch (decision.reason) {
@@ -26,7 +37,7 @@ Reply RefusalReply(const PolicyDecision& decision) {
                            " in UserConfig.ini (1 turns it on).";
             break;
         case PolicyDecision::kNotInList:
-        case PolicyDecision::kTaken:
+        case PolicyDecision::kAllowed:
             reply.reason = ReplyReason::kNotInList;
             reply.detail = decision.extension.candidate.empty()
                                ? "The file has no extension the list could hold."
@@ -39,7 +50,7 @@ Reply RefusalReply(const PolicyDecision& decision) {
     return reply;
 }
 
-Reply OfferReply(ReplyReason outcome) {
+Reply OfferReply(ReplyReason outcome, std::uint32_t boundMs) {
     Reply reply;
     reply.reason = outcome;
     switch (outcome) {
@@ -52,7 +63,8 @@ Reply OfferReply(ReplyReason outcome) {
                 "start.";
             break;
         case ReplyReason::kTimedOut:
-            reply.detail = "The download manager did not answer within 5 seconds.";
+            reply.detail = "The download manager did not answer within " + Seconds(boundMs) +
+                           " seconds, so the browser keeps the download.";
             break;
         case ReplyReason::kBusy:
             reply.detail =
@@ -64,5 +76,24 @@ Reply OfferReply(ReplyReason outcome) {
             reply.detail = "The download manager declined the download.";
             break;
     }
+    return reply;
+}
+
+Reply NotAskedReply() {
+    Reply reply;
+    reply.reason = ReplyReason::kTimedOut;
+    reply.detail =
+        "The browser had stopped waiting before the download manager could be asked, so the "
+        "browser keeps the download.";
+    return reply;
+}
+
+Reply TakenLateReply() {
+    Reply reply;
+    reply.reason = ReplyReason::kTaken;
+    reply.late = true;
+    reply.detail =
+        "The download manager took the download after the browser had stopped waiting for it: "
+        "the browser has kept it too.";
     return reply;
 }

@@ -7,9 +7,18 @@
 #include "handoff/policy_decision.h"
 #include "native_host/message.h"
 
+#include <cstdint>
+
 // The reply to a decision; "taken" is left to the offer.
 Reply RefusalReply(const PolicyDecision& decision);
 
-// The reply once the agent was asked: kTaken, kDeclined, kUnreachable,
-// kTimedOut or kBusy.
-Reply OfferReply(ReplyReason outcome);
+// The reply once the agent was asked, for at most `boundMs`: kTaken,
+// kDeclined, kUnreachable, kTimedOut or kBusy.
+Reply OfferReply(ReplyReason outcome, std::uint32_t boundMs);
+
+// "timed-out" for a message whose deadline left no time to ask the agent.
+Reply NotAskedReply();
+
+// The second reply, "taken" and late, once the agent took a download whose
+// offer was answered "timed-out".
+Reply TakenLateReply();

@@ -1,5 +1,7 @@
 #include "native_host/stdio_stream.h"
 
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -15,4 +17,13 @@ std::size_t StdinSource::Read(char* buffer, std::size_t size) {
 
 bool StdoutSink::Write(const char* data, std::size_t size) {
     return std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
+}
+
+bool StdoutSink::ReaderGone() {
+    // A write of nothing fails once the pipe's reader has closed it
+    // (ERROR_NO_DATA) and succeeds while it reads; measured under Wine. Every
+    // reply is flushed whole, so nothing of ours waits in the stream's buffer.
+    const HANDLE out = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
+    DWORD written = 0;
+    return WriteFile(out, "", 0, &written, nullptr) == FALSE;
 }

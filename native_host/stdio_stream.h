@@ -18,4 +18,5 @@ class StdoutSink final : public ByteSink {
   public:
     // Flushed at once: the browser waits for each reply.
     bool Write(const char* data, std::size_t size) override;
+    bool ReaderGone() override;
 };

@@ -120,10 +120,14 @@ class ComActivation : public testing::Test {
         return module;
     }
 
-    // After the last release the library says it may go, and COM frees it.
+    // After the last release the library says it may go, and COM frees it;
+    // the idle offer worker told to end lets go of it as its thread ends.
     void ExpectUnloadable(HMODULE module) {
         EXPECT_EQ(S_OK, CallExport(module, "DllCanUnloadNow"));
         CoFreeUnusedLibrariesEx(0, 0);
+        for (const DWORD start = GetTickCount();
+             GetModuleHandleA(copy_.c_str()) != nullptr && GetTickCount() - start < 5000;)
+            Sleep(10);
         EXPECT_EQ(nullptr, GetModuleHandleA(copy_.c_str()));
     }
 

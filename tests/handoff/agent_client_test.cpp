@@ -23,7 +23,8 @@ class AgentClient : public testing::Test {
     void TearDown() override { CoUninitialize(); }
     bool Send(const std::wstring& url, const std::wstring& comment = L"link",
               const std::wstring& referrer = L"http://p/") {
-        return PolicyAllows(WideToUtf8(url)) && OfferToAgent({url, comment, referrer, L"cookie=1"});
+        return PolicyAllows(WideToUtf8(url)) &&
+               OfferTaskToAgent({url, comment, referrer, L"cookie=1"}) == OfferOutcome::kTaken;
     }
     ScopedConfigFile config{SelfDirectory()};
     AgentSession agent;

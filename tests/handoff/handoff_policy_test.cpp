@@ -117,12 +117,12 @@ TEST_F(HandoffPolicy, BothRoadsDecideWithTheirReasons) {
         const char* subject;  // what the extension was looked for in
         int reads;
     } cases[] = {
-        {nullptr, ie, "http://host/a.zip", "", R::kTaken, "http://host/a.zip", 2},
+        {nullptr, ie, "http://host/a.zip", "", R::kAllowed, "http://host/a.zip", 2},
         {nullptr, ie, "blob:http://host/1", "", R::kUnsupportedScheme, "", 0},
         {"MonitorIE=0", ie, "http://host/a.zip", "", R::kSwitchOff, "", 1},
         // Each road reads its own switch.
-        {"MonitorIE=0", chromium, "http://host/x", "a.zip", R::kTaken, "a.zip", 2},
-        {"MonitorBrowsers=0", ie, "http://host/a.zip", "", R::kTaken, "http://host/a.zip", 2},
+        {"MonitorIE=0", chromium, "http://host/x", "a.zip", R::kAllowed, "a.zip", 2},
+        {"MonitorBrowsers=0", ie, "http://host/a.zip", "", R::kAllowed, "http://host/a.zip", 2},
         {"MonitorBrowsers=0", chromium, "http://host/a.zip", "a.zip", R::kSwitchOff, "", 1},
         {"MonitorBrowsers=2", chromium, "http://host/a.zip", "a.zip", R::kSwitchOff, "", 1},
         {nullptr, chromium, "data:application/zip;base64,AA==", "a.zip", R::kUnsupportedScheme, "",
@@ -130,12 +130,12 @@ TEST_F(HandoffPolicy, BothRoadsDecideWithTheirReasons) {
         {nullptr, chromium, "file:///c:/a.zip", "a.zip", R::kUnsupportedScheme, "", 0},
         // The proposed name reflects Content-Disposition; the URL's own
         // extension does not count.
-        {nullptr, chromium, "http://host/download.php?id=7", "a.zip", R::kTaken, "a.zip", 2},
+        {nullptr, chromium, "http://host/download.php?id=7", "a.zip", R::kAllowed, "a.zip", 2},
         {nullptr, chromium, "http://host/a.zip", "a.pdf", R::kNotInList, "a.pdf", 2},
-        {nullptr, chromium, "https://host/A.ZIP", "", R::kTaken, "https://host/A.ZIP", 2},
+        {nullptr, chromium, "https://host/A.ZIP", "", R::kAllowed, "https://host/A.ZIP", 2},
         {nullptr, chromium, "http://host/page", "", R::kNotInList, "http://host/page", 2},
-        {"ExtendNames=.pdf;", chromium, "http://host/a.zip", "a.pdf", R::kTaken, "a.pdf", 2},
-        {"ExtendNames=", chromium, "corvane://host/a", "a.pdf", R::kTaken, "corvane://host/a", 2},
+        {"ExtendNames=.pdf;", chromium, "http://host/a.zip", "a.pdf", R::kAllowed, "a.pdf", 2},
+        {"ExtendNames=", chromium, "corvane://host/a", "a.pdf", R::kAllowed, "corvane://host/a", 2},
     };
     for (const Case& c : cases) {
         const std::string trace =
@@ -148,7 +148,7 @@ TEST_F(HandoffPolicy, BothRoadsDecideWithTheirReasons) {
         const PolicyDecision d = DecideHandOff(c.road, c.url, c.fileName);
         EXPECT_EQ(c.reads, reads.Count()) << trace;
         EXPECT_EQ(c.reason, d.reason) << trace;
-        EXPECT_EQ(c.reason == R::kTaken, d.allows) << trace;
+        EXPECT_EQ(c.reason == R::kAllowed, d.allows) << trace;
         EXPECT_EQ(c.reason != R::kUnsupportedScheme, d.scheme != nullptr) << trace;
         EXPECT_EQ(c.reads >= 1, d.switchRead) << trace;
         EXPECT_EQ(c.reads == 2, d.listRead) << trace;

@@ -1,14 +1,19 @@
 // The host's frames and messages, natively: bytes in, the replies and the
-// messages the hand-off saw out.
+// messages the hand-off saw out, with the terms of each offer.
 #include "native_host/host_loop.h"
+#include "native_host/offer_window.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -45,13 +50,23 @@ class Input final : public ByteSource {
 class Output final : public ByteSink {
   public:
     bool refuse = false;
+    bool readerGone = false;
+    bool yields = false;
     std::string bytes;
     bool Write(const char* data, std::size_t size) override {
         if (refuse)
             return false;
-        bytes.append(data, size);
+        // A byte at a time, letting other threads in: a frame written by two
+        // threads at once comes out mixed.
+        for (std::size_t i = 0; yields && i < size; ++i) {
+            bytes += data[i];
+            std::this_thread::yield();
+        }
+        if (!yields)
+            bytes.append(data, size);
         return true;
     }
+    bool ReaderGone() override { return readerGone; }
     // Every reply, each a whole frame of JSON.
     std::vector<json> Replies() const {
         std::vector<json> replies;
@@ -69,20 +84,36 @@ class Output final : public ByteSink {
 class Recorder final : public MessageHandler {
   public:
     std::vector<DownloadMessage> seen;
+    std::vector<OfferTerms> terms;
     std::string detail = "ok";
     bool fails = false;
-    Reply Handle(const DownloadMessage& message) override {
+    Reply Handle(const DownloadMessage& message, const OfferTerms& offer) override {
         seen.push_back(message);
+        terms.push_back(offer);
         if (fails)
             throw std::runtime_error("hand-off failed");
         return Reply{"", ReplyReason::kTaken, detail};
     }
 };
 
+constexpr std::int64_t kNow = 1765270000000;
+
+class FixedClock final : public Clock {
+  public:
+    std::int64_t NowMs() override { return kNow; }
+};
+
+HostExit Serve(Input& in, Output& out, Recorder& handler) {
+    FixedClock clock;
+    return ServeFrames(in, std::make_shared<ReplyChannel>(out), handler, clock);
+}
+
+// The fields a message had before (the first URL, the type and the size) are
+// unknown ones now, and ignored.
 const std::string kAll =
     R"({"id":7,"url":"https://h/f\u00e9.zip","firstUrl":"http://h/r","referrer":"http://h/",)"
     R"("cookie":"a=1; b=2","linkText":"T\u00e9l\u00e9charger \ud83d\ude00","filename":"f.zip",)"
-    R"("mime":"application/zip","size":1234,"extra":[1]})";
+    R"("mime":"application/zip","size":"1234","extra":[1],"deadline":1765270012000})";
 
 TEST(HostLoop, EachInputGetsItsReply) {
     const std::string bad = "bad-message";
@@ -122,7 +153,13 @@ TEST(HostLoop, EachInputGetsItsReply) {
         {"no url", Frame(R"({"id":3,"filename":"a.zip"})"), {bad}, kHostStreamEnded, 0, "3"},
         {"url not a string", Frame(R"({"id":3,"url":5})"), {bad}, kHostStreamEnded, 0, "3"},
         {"cookie null", Frame(R"({"url":"u","cookie":null})"), {bad}, kHostStreamEnded, 0, ""},
-        {"size a string", Frame(R"({"url":"u","size":"1"})"), {bad}, kHostStreamEnded, 0, ""},
+        {"deadline a string",
+         Frame(R"({"url":"u","deadline":"1765270012000"})"),
+         {bad},
+         kHostStreamEnded,
+         0,
+         ""},
+        {"deadline null", Frame(R"({"url":"u","deadline":null})"), {bad}, kHostStreamEnded, 0, ""},
         {"id a string", Frame(R"({"id":"3","url":"u"})"), {bad}, kHostStreamEnded, 0, ""},
         {"a zero character",
          Frame(R"({"url":"http://h/a.zip\u0000.txt"})"),
@@ -156,7 +193,7 @@ TEST(HostLoop, EachInputGetsItsReply) {
         Input in(c.input);
         Output out;
         Recorder handler;
-        EXPECT_EQ(c.exit, ServeFrames(in, out, handler));
+        EXPECT_EQ(c.exit, Serve(in, out, handler));
         EXPECT_EQ(c.handled, handler.seen.size());
         const std::vector<json> replies = out.Replies();
         ASSERT_EQ(c.reasons.size(), replies.size());
@@ -174,11 +211,10 @@ TEST(HostLoop, TheHandOffSeesTheFieldsExactly) {
     Input in(Frame(kAll) + Frame(R"({"url":"http://h/"})"));
     Output out;
     Recorder handler;
-    ServeFrames(in, out, handler);
+    Serve(in, out, handler);
     ASSERT_EQ(2u, handler.seen.size());
     const DownloadMessage& m = handler.seen[0];
     EXPECT_EQ("https://h/f\xc3\xa9.zip", m.url);
-    EXPECT_EQ("http://h/r", m.firstUrl);
     EXPECT_EQ("http://h/", m.referrer);
     EXPECT_EQ("a=1; b=2", m.cookie);
     EXPECT_EQ(
@@ -186,11 +222,105 @@ TEST(HostLoop, TheHandOffSeesTheFieldsExactly) {
         "charger \xf0\x9f\x98\x80",
         m.linkText);
     EXPECT_EQ("f.zip", m.fileName);
-    EXPECT_EQ("application/zip", m.mime);
-    EXPECT_EQ(1234, m.size);
+    EXPECT_EQ(std::optional<std::int64_t>(1765270012000), m.deadline);
     const DownloadMessage& bare = handler.seen[1];
-    EXPECT_EQ("", bare.referrer + bare.cookie + bare.linkText + bare.fileName + bare.firstUrl);
-    EXPECT_EQ(-1, bare.size);
+    EXPECT_EQ("", bare.referrer + bare.cookie + bare.linkText + bare.fileName);
+    EXPECT_FALSE(bare.deadline.has_value());
+}
+
+// The offer ends a margin before the browser stops waiting; one with too
+// little time left never reaches the hand-off; a deadline far off or absurd
+// is held to the longest offer; none at all gives the library's bound.
+TEST(HostLoop, TheDeadlineBoundsTheOfferOrKeepsItFromTheAgent) {
+    struct Case {
+        std::string deadline;   // the field's JSON, "" for none
+        std::uint32_t boundMs;  // 0: answered "timed-out" unasked
+    } cases[] = {
+        {"", kUndatedOfferMs},
+        {std::to_string(kNow + 12000), 12000 - kReplyMarginMs},
+        {std::to_string(kNow + 12000) + ".9", 12000 - kReplyMarginMs},
+        {std::to_string(kNow + kReplyMarginMs + kShortestOfferMs), kShortestOfferMs},
+        {std::to_string(kNow + kReplyMarginMs + kShortestOfferMs - 1), 0},
+        {std::to_string(kNow), 0},
+        {std::to_string(kNow - 60000), 0},
+        {"-9223372036854775808", 0},
+        {"-1e300", 0},
+        {std::to_string(kNow + kReplyMarginMs + kLongestOfferMs), kLongestOfferMs},
+        {"9223372036854775807", kLongestOfferMs},
+        {"18446744073709551615", kLongestOfferMs},
+        {"1e300", kLongestOfferMs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.deadline);
+        Input in(Frame(R"({"id":4,"url":"http://h/a.zip")" +
+                       (c.deadline.empty() ? "" : ",\"deadline\":" + c.deadline) + "}"));
+        Output out;
+        Recorder handler;
+        EXPECT_EQ(kHostStreamEnded, Serve(in, out, handler));
+        const json reply = out.Replies().at(0);
+        EXPECT_EQ(4, reply.at("id"));
+        if (c.boundMs == 0) {
+            EXPECT_TRUE(handler.seen.empty());
+            EXPECT_EQ("timed-out", reply.at("reason"));
+        } else {
+            ASSERT_EQ(1u, handler.terms.size());
+            EXPECT_EQ(c.boundMs, handler.terms[0].boundMs);
+        }
+    }
+}
+
+// Late replies come from other threads while the loop answers: each is a
+// whole frame with its message's id, and none is written once the channel
+// closed or the browser went.
+TEST(HostLoop, ALateReplyIsAWholeFrameOfItsOwn) {
+    constexpr int kMessages = 20;
+    std::string frames;
+    for (int i = 0; i < kMessages; ++i)
+        frames += Frame(R"({"url":"http://h/a.zip","id":)" + std::to_string(i) + "}");
+    Input in(frames);
+    Output out;
+    out.yields = true;
+    std::vector<std::thread> late;
+    class LateTaker final : public MessageHandler {
+      public:
+        explicit LateTaker(std::vector<std::thread>& threads) : threads_(threads) {}
+        Reply Handle(const DownloadMessage&, const OfferTerms& terms) override {
+            threads_.emplace_back([late = terms.late] { late.Taken(); });
+            return Reply{"", ReplyReason::kTimedOut, "late"};
+        }
+
+      private:
+        std::vector<std::thread>& threads_;
+    } taker(late);
+    FixedClock clock;
+    const auto channel = std::make_shared<ReplyChannel>(out);
+    EXPECT_EQ(kHostStreamEnded, ServeFrames(in, channel, taker, clock));
+    for (std::thread& thread : late)
+        thread.join();
+    std::vector<int> answered, takenLate;
+    for (const json& reply : out.Replies()) {
+        if (reply.contains("late")) {
+            EXPECT_EQ(true, reply.at("late"));
+            EXPECT_EQ(true, reply.at("taken"));
+            EXPECT_EQ("taken", reply.at("reason"));
+            takenLate.push_back(reply.at("id"));
+        } else {
+            EXPECT_EQ("timed-out", reply.at("reason"));
+            answered.push_back(reply.at("id"));
+        }
+    }
+    EXPECT_EQ(static_cast<std::size_t>(kMessages), answered.size());
+    std::sort(takenLate.begin(), takenLate.end());
+    EXPECT_EQ(answered, takenLate);
+
+    const LateReply afterwards(channel, "3");
+    const std::size_t written = out.bytes.size();
+    out.refuse = true;
+    afterwards.Taken();  // the browser closed the port: the write fails, harmlessly
+    out.refuse = false;
+    channel->Close();
+    afterwards.Taken();
+    EXPECT_EQ(written, out.bytes.size());
 }
 
 TEST(HostLoop, AFailingHandOffOrReaderAndAnOversizedReply) {
@@ -198,7 +328,7 @@ TEST(HostLoop, AFailingHandOffOrReaderAndAnOversizedReply) {
     handler.fails = true;
     Input in(Frame(kAll));
     Output out;
-    EXPECT_EQ(kHostStreamEnded, ServeFrames(in, out, handler));
+    EXPECT_EQ(kHostStreamEnded, Serve(in, out, handler));
     EXPECT_EQ("declined", out.Replies().at(0).at("reason"));
 
     // Nobody reads: the host ends instead of spinning.
@@ -206,15 +336,25 @@ TEST(HostLoop, AFailingHandOffOrReaderAndAnOversizedReply) {
     Output closed;
     closed.refuse = true;
     Recorder quiet;
-    EXPECT_EQ(kHostReplyFailed, ServeFrames(again, closed, quiet));
+    EXPECT_EQ(kHostReplyFailed, Serve(again, closed, quiet));
     EXPECT_EQ(1u, quiet.seen.size());
+
+    // The browser closed the port with messages still in the pipe: none of
+    // them starts an offer.
+    Input queued(Frame(kAll) + Frame(kAll));
+    Output gone;
+    gone.readerGone = true;
+    Recorder unasked;
+    EXPECT_EQ(kHostReplyFailed, Serve(queued, gone, unasked));
+    EXPECT_TRUE(unasked.seen.empty());
+    EXPECT_TRUE(gone.bytes.empty());
 
     // A reply past the browser's limit goes without its detail.
     Recorder wordy;
     wordy.detail.assign(kMaxReplyBytes, 'x');
     Input one(Frame(kAll));
     Output big;
-    ServeFrames(one, big, wordy);
+    Serve(one, big, wordy);
     const json reply = big.Replies().at(0);
     EXPECT_EQ("taken", reply.at("reason"));
     EXPECT_EQ(7, reply.at("id"));

@@ -89,8 +89,18 @@ class HostProcess {
         return Write(reinterpret_cast<const char*>(&length), sizeof length) &&
                Write(body.data(), body.size());
     }
-    // One reply frame; empty when the stream ended.
-    std::string Receive() {
+    // One reply frame; empty when the stream ended, or when no frame began
+    // within `timeoutMs`.
+    std::string Receive(DWORD timeoutMs = INFINITE) {
+        for (const DWORD start = GetTickCount(); timeoutMs != INFINITE;) {
+            DWORD available = 0;
+            if (!PeekNamedPipe(out_.Get(), nullptr, 0, nullptr, &available, nullptr) ||
+                available > 0)
+                break;
+            if (GetTickCount() - start >= timeoutMs)
+                return std::string();
+            Sleep(10);
+        }
         UINT32 length = 0;
         std::string body;
         if (!Read(reinterpret_cast<char*>(&length), sizeof length))
@@ -99,6 +109,8 @@ class HostProcess {
         return Read(&body[0], length) ? body : std::string();
     }
     void CloseInput() { in_.Reset(); }
+    // As the browser closing the port leaves the host's replies unread.
+    void CloseOutput() { out_.Reset(); }
     // The exit code, or -2 when it had not ended within `timeoutMs`.
     int Wait(DWORD timeoutMs) {
         DWORD code = 0;
@@ -170,7 +182,7 @@ TEST_F(NativeHost, AnswersEveryMessageOnOnePort) {
         {"", "1", R"({"url":"blob:http://h/1","filename":"a.zip"})", "scheme", 2, false},
         {"", "1", R"({"url":"http://h/a.zip","filename":"a.pdf"})", "not-in-list", 2, false},
         {"", "0", R"({"url":"http://h/a.zip"})", "declined", 3, false},
-        {"", "slow:5500:1", R"({"url":"http://h/s.zip"})", "timed-out", 4, true},
+        {"", "slow:5500:0", R"({"url":"http://h/s.zip"})", "timed-out", 4, true},
         {"", "1", "{\"url\":\"http://h/\xff.zip\"}", "bad-message", 4, false},
         {"", "1", Padded(R"({"url":"data:,x"})", 0x0D1A0A), "scheme", 4, false},
     };
@@ -202,6 +214,68 @@ TEST_F(NativeHost, AnswersEveryMessageOnOnePort) {
     EXPECT_EQ(AgentText::Of(L"http://h/\u0101"), records[0].referrer);
     EXPECT_EQ(AgentText::Of(L"a=1; sid=\u00e9"), records[0].cookie);
     EXPECT_EQ(AgentText::Of(L"http://h/d.php"), records[1].url);
+}
+
+// The extension's clock: milliseconds since the Unix epoch.
+long long NowUnixMs() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<long long>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) |
+                                  now.dwLowDateTime) /
+               10000 -
+           11644473600000LL;
+}
+
+std::string Offer(int id, long long deadline) {
+    return R"({"id":)" + std::to_string(id) + R"(,"url":"http://h/)" + std::to_string(id) +
+           R"(.zip","deadline":)" + std::to_string(deadline) + "}";
+}
+
+// A stalled agent is answered "timed-out" before the extension stops
+// waiting, and its late "taken" follows as a frame of its own; a deadline
+// already passed is answered at once, the agent never asked.
+TEST_F(NativeHost, TheDeadlineBoundsTheOfferAndALateTakeFollows) {
+    RunningAgent running;
+    HostProcess host(exe);
+    agent.SetAnswer(L"slow:4000:1");
+    const DWORD start = GetTickCount();
+    ASSERT_TRUE(host.Send(Offer(1, NowUnixMs() + 2500)));
+    const std::string reply = host.Receive();
+    const DWORD replied = GetTickCount() - start;
+    EXPECT_NE(std::string::npos, reply.find(R"("reason":"timed-out")")) << reply;
+    EXPECT_LT(replied, 2500u);  // before the deadline, by the reply's margin
+    EXPECT_GE(replied + 20, 2000u);
+    const std::string late = host.Receive(10000);
+    EXPECT_GE(GetTickCount() - start + 20, 4000u);
+    EXPECT_NE(std::string::npos, late.find(R"("late":true)")) << late;
+    EXPECT_NE(std::string::npos, late.find(R"("taken":true)")) << late;
+    EXPECT_NE(std::string::npos, late.find(R"("id":1)")) << late;
+
+    const DWORD passedStart = GetTickCount();
+    ASSERT_TRUE(host.Send(Offer(2, NowUnixMs() - 1)));
+    const std::string passed = host.Receive();
+    EXPECT_LT(GetTickCount() - passedStart, 1000u);
+    EXPECT_NE(std::string::npos, passed.find(R"("reason":"timed-out")")) << passed;
+    EXPECT_EQ(1u, agent.Records().size());
+    host.CloseInput();
+    EXPECT_EQ(0, host.Wait(10000));
+}
+
+// Once the browser has closed the port, a message still in the pipe starts
+// no offer, and a late answer's frame, written to nobody, harms nothing.
+TEST_F(NativeHost, MessagesLeftWhenThePortClosedReachNoAgent) {
+    RunningAgent running;
+    HostProcess host(exe);
+    agent.SetAnswer(L"slow:2000:1");
+    ASSERT_TRUE(host.Send(Offer(1, NowUnixMs() + 1500)));
+    EXPECT_NE(std::string::npos, host.Receive().find(R"("reason":"timed-out")"));
+    host.CloseOutput();
+    Sleep(2500);  // the late answer came and went unread
+    agent.SetAnswer(L"1");
+    ASSERT_TRUE(host.Send(Offer(2, NowUnixMs() + 10000)));
+    host.CloseInput();
+    EXPECT_EQ(1, host.Wait(10000));
+    EXPECT_EQ(1u, agent.Records().size());
 }
 
 // The agent's registration names a program that is gone.

@@ -1,3 +1,4 @@
+#include "common/bounded_call.h"
 #include "common/module_state.h"
 
 #include "tests/support/scratch_dir.h"
@@ -8,6 +9,7 @@
 #include <string>
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow();
 
 namespace {
 // The library's DllMain as the loader calls it in a host: run in copies of
@@ -75,4 +77,36 @@ TEST(DllMain, RecordsAMaxthonHostFromItsExecutablePath) {
         CopyRanItsCases(RunAs("maxthon.exe folder", "host.exe", "DllMainInHost.InMaxthonOnly*")));
     EXPECT_TRUE(CopyRanItsCases(
         RunAs("Internet Explorer", "iexplore.exe", "DllMainInHost.ElsewhereProcessAttach*")));
+}
+
+namespace {
+// The thread whose end takes long, as when another DLL's thread-detach
+// notification dawdles; this executable's TLS callback holds it.
+volatile DWORD slowThread = 0;
+constexpr DWORD kSlowEndMs = 1500;
+
+void NTAPI HoldTheSlowThreadsEnd(PVOID, DWORD reason, PVOID) {
+    if (reason == DLL_THREAD_DETACH && GetCurrentThreadId() == slowThread)
+        Sleep(kSlowEndMs);
+}
+__attribute__((section(".CRT$XLB"), used)) PIMAGE_TLS_CALLBACK slowEndCallback =
+    HoldTheSlowThreadsEnd;
+}  // namespace
+
+// The browser's thread asks DllCanUnloadNow: it answers without waiting for
+// the idle offer worker it tells to end, whose own reference on the module
+// keeps the code it runs until its thread is gone.
+TEST(DllCanUnloadNow, AnswersWithoutWaitingForAWorkerToEnd) {
+    HANDLE worker = nullptr;
+    const auto markTheWorker = [&worker] {
+        slowThread = GetCurrentThreadId();
+        worker = OpenThread(SYNCHRONIZE, FALSE, slowThread);
+        return worker != nullptr;
+    };
+    ASSERT_EQ(BoundedResult::kReturnedTrue, RunBounded(markTheWorker, 5000));
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(S_OK, DllCanUnloadNow());
+    EXPECT_LT(GetTickCount() - start, kSlowEndMs / 4);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker, 4 * kSlowEndMs));
+    CloseHandle(worker);
 }

@@ -56,7 +56,8 @@ struct Samples {
 // agent client.
 bool SendToAgent() {
     return PolicyAllows(kUrl) &&
-           OfferToAgent({kWideUrl, L"file.zip", L"http://host.example.com/", L""});
+           OfferTaskToAgent({kWideUrl, L"file.zip", L"http://host.example.com/", L""}) ==
+               OfferOutcome::kTaken;
 }
 
 // The least a client does: no policy, the class already known.

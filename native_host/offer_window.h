@@ -1,0 +1,24 @@
+#pragma once
+
+// How long the host may wait for the download agent over one message. The
+// extension holds the download until the message's deadline and then lets
+// the browser keep it: an offer that ends after that would leave the file in
+// two places, so the offer ends, answered, a margin before it.
+
+#include <cstdint>
+#include <optional>
+
+// Without a deadline: the library's own bound, from the message's reading.
+constexpr std::uint32_t kUndatedOfferMs = 5000;
+// For the reply to reach the extension and the extension to act on it.
+constexpr std::int64_t kReplyMarginMs = 500;
+// A warm offer takes some tens of milliseconds: with less time than this it
+// would only be given up, and any answer the agent gave would come late.
+constexpr std::uint32_t kShortestOfferMs = 100;
+// However far off a deadline says the browser waits.
+constexpr std::uint32_t kLongestOfferMs = 30000;
+
+// The offer's bound for a message read at `nowMs` (milliseconds since the
+// Unix epoch, from a clock: far from the limits of 64 bits); 0 when the
+// agent must not be asked at all.
+std::uint32_t OfferWindowMs(const std::optional<std::int64_t>& deadline, std::int64_t nowMs);
