@@ -31,8 +31,9 @@ const here = dirname(fileURLToPath(import.meta.url));
 const SAVE_MARGIN_MS = 2500;
 // A host that never answers outlives the hold.
 const SILENT_HOST_MS = HOLD_MS + 1000;
-// An agent that answers after the hold, and one that is slow but in time.
+// An agent that answers after the hold, and ones that are slow but in time.
 const LATE_MS = HOLD_MS + 1500;
+const STALL_MS = 7000;
 const SLOW_MS = 2000;
 const BADGE_MS = 3000;
 const TEXT = 'Ünïcødé 文件 📦 a.zip';
@@ -109,10 +110,13 @@ const cases = [
   { id: 'burst', what: `three behind a ${SLOW_MS / 1000} s agent`, run: burst,
     links: ['burst1', 'burst2', 'burst3'].map((id) => ({ id, href: `/files/${id}.zip` })) },
   // Slow in AddTask, which stalls an agent that is running already as well
-  // as one that starts. The browser keeps the download at the hold's end;
+  // as one that starts: in time, the download is held until the agent takes
+  // it. Past the hold the browser keeps the download at the hold's end;
   // the agent takes it after: the one way left to two places, which the
   // button says. The host stays until the late answer came: an agent whose
   // client ended in a call is never let go under Wine.
+  { id: 'stalled', what: `agent stalls ${STALL_MS / 1000} s`, href: '/files/stalled.zip', expect: 'taken',
+    before: (run) => run.agent.set('Answer', `slow:${STALL_MS}:1`), after: (run) => run.agent.set('Answer', null) },
   { id: 'late', what: 'agent answers too late', href: '/files/late.zip', expect: 'kept', file: 'late.zip',
     asked: true, withinMs: HOLD_MS + SAVE_MARGIN_MS, before: (run) => run.agent.set('Answer', `slow:${LATE_MS}:1`),
     badge: /late\.zip was saved by the browser, and the download manager took it too/, badgeText: '2',
@@ -169,11 +173,14 @@ async function runCase(run, c) {
     const ms = Math.round(performance.now() - clicked);
     // The cancelled download leaves the browser's list, and nothing on disk.
     // Firefox never started one: its response was cancelled on the headers.
-    if (!firefox) {
+    if (firefox) {
+      await browser.cancelled(url, HOLD_MS);
+    } else {
       await until(async () => ((await browser.askExtension(
         `chrome.downloads.search({ finalUrl: ${JSON.stringify(url)} })`)).length === 0 ? true : undefined),
       HOLD_MS, `the browser to drop ${url}`);
     }
+    const answeredMs = Math.round(performance.now() - clicked);
     await sleep(firefox ? 1000 : 300);
     const shown = await tab.evaluate('location.href');
     check(shown === page, `${c.what}: the tab shows ${shown}, not the page of the link`);
@@ -191,7 +198,7 @@ async function runCase(run, c) {
     for (const field of Object.keys(want)) {
       check(got[field] === want[field], `${c.what}: ${field} ${JSON.stringify(got[field])}, expected ${JSON.stringify(want[field])}`);
     }
-    line = `taken ${ms} ms | agent: ${got.url} | text "${got.comment}" | referrer ${got.referrer} | cookie ${got.cookie}`;
+    line = `taken ${ms} ms, answered ${answeredMs} ms | agent: ${got.url} | text "${got.comment}" | referrer ${got.referrer} | cookie ${got.cookie}`;
     run.timings.push({ what: c.what, ms });
   } else {
     const saved = join(downloads, c.file);
