@@ -4,8 +4,11 @@
 // WebDriver BiDi), clicked with real input events, and closed. Each browser's
 // driver (chromium.mjs, firefox.mjs) adds what is its own.
 import { spawn } from 'node:child_process';
+import { mkdirSync, rmSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import WebSocket from 'ws';
+import { HOST_NAME } from './identifiers.mjs';
 
 // Waits for `probe` to answer something other than undefined.
 export async function until(probe, timeoutMs, what, stepMs = 10) {
@@ -16,6 +19,21 @@ export async function until(probe, timeoutMs, what, stepMs = 10) {
     if (Date.now() > end) throw new Error(`gave up after ${timeoutMs} ms waiting for ${what}`);
     await sleep(stepMs);
   }
+}
+
+// The host's manifest in `dir`, where the browser looks for it: `program` is
+// what it starts (null: no manifest), `allowed` names the extension as the
+// browser wants it.
+export function registerHostIn(dir, program, allowed) {
+  const manifest = join(dir, `${HOST_NAME}.json`);
+  if (program === null) {
+    rmSync(manifest, { force: true });
+    return;
+  }
+  mkdirSync(dir, { recursive: true });
+  writeFileSync(manifest, JSON.stringify({
+    name: HOST_NAME, description: 'WebCorvane download manager', path: program, type: 'stdio', ...allowed,
+  }));
 }
 
 // Calls over a WebSocket, each answered by a message with its id; `failure`

@@ -3,8 +3,8 @@
 // service worker answers questions about downloads and the toolbar button.
 import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { Browser, Connection, Tab, until } from './browser.mjs';
-import { EXTENSION_ID, HOST_NAME } from './identifiers.mjs';
+import { Browser, Connection, Tab, registerHostIn, until } from './browser.mjs';
+import { EXTENSION_ID } from './identifiers.mjs';
 
 const EXTENSION = new URL('../../extension', import.meta.url).pathname;
 const WORKER_URL = `chrome-extension://${EXTENSION_ID}/background.js`;
@@ -22,14 +22,10 @@ export function makeProfile({ profile, downloads }) {
 }
 
 // The host's manifest in the profile, where Chromium looks when given a
-// --user-data-dir; `program` is what it starts.
+// --user-data-dir; `program` is what it starts, or none (null).
 export function registerHost({ profile }, program) {
-  const dir = join(profile, 'NativeMessagingHosts');
-  mkdirSync(dir, { recursive: true });
-  writeFileSync(join(dir, `${HOST_NAME}.json`), JSON.stringify({
-    name: HOST_NAME, description: 'WebCorvane download manager', path: program, type: 'stdio',
-    allowed_origins: [`chrome-extension://${EXTENSION_ID}/`],
-  }));
+  registerHostIn(join(profile, 'NativeMessagingHosts'), program,
+    { allowed_origins: [`chrome-extension://${EXTENSION_ID}/`] });
 }
 
 const failure = (message) => message.error?.message;

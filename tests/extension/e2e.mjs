@@ -64,20 +64,21 @@ const recordsOf = (run, records, path) => records.filter((record) => record.url 
 // case tests what it is for. `run` replaces the one click of a case.
 const cases = [
   { id: 'missing', what: 'host missing', href: '/files/missing.zip', expect: 'kept', file: 'missing.zip',
-    asked: false, badge: /browser host is missing or failed \(Specified native messaging host not found/ },
+    asked: false, badge: /browser host is missing or failed \(Specified native messaging host not found/,
+    before: (run) => run.register(null), after: (run) => run.register(run.hostProgram) },
   // A host that reads nothing and ends after a while: the extension's own
   // hold lets the download go, and the next one starts the real host.
   { id: 'silent', what: 'host never answers', href: '/files/silent.zip', expect: 'kept', file: 'silent.zip',
     asked: false, withinMs: HOLD_MS + SAVE_MARGIN_MS, before: (run) => run.register(run.silentHost),
     // Where the badge cannot be read, the port's end is given a moment.
     after: async (run) => {
+      run.register(run.hostProgram);
       await until(async () => (existsSync(`${run.silentHost}.ended`) &&
                                (firefox || /host has exited/.test((await badgeOf(run))[1])) ? true : undefined),
                   SILENT_HOST_MS, 'the silent host to end', 100);
       if (firefox) await sleep(1000);
     } },
-  { id: 'zip', what: '.zip link (host cold)', href: '/files/a.zip', text: TEXT, expect: 'taken', badge: '',
-    before: (run) => run.register(run.hostProgram) },
+  { id: 'zip', what: '.zip link (host cold)', href: '/files/a.zip', text: TEXT, expect: 'taken', badge: '' },
   { id: 'php', what: 'download.php as a.zip', href: '/download.php?file=a.zip', expect: 'taken' },
   { id: 'pdf', what: '.pdf attachment', href: '/files/report.pdf', expect: 'kept', file: 'report.pdf', asked: false },
   { id: 'blob', what: 'blob: made by the page', blob: 'made.zip', expect: 'kept', file: 'made.zip', asked: false },
@@ -273,9 +274,15 @@ async function restart(run, c) {
   const files = new Set(readdirSync(run.downloads));
   run.agent.set('Answer', `slow:${SLOW_MS}:1`);
   await run.tab.load(`${run.site.base}/page.html?restart`);
-  for (const { id } of c.links) await run.tab.click(`#${id}`);
   const [first, second] = c.links.map(({ href }) => href);
+  // One click after the other's download began: a second navigation of the
+  // tab would cancel the first before it became a download.
+  await run.tab.click(`#${c.links[0].id}`);
   await until(() => (recordsOf(run, agent(run), first).length > 0 ? true : undefined), 15000, 'the first offer');
+  await run.tab.click(`#${c.links[1].id}`);
+  await until(async () => ((await run.browser.askExtension(`chrome.downloads.search({ finalUrl: ${
+    JSON.stringify(run.site.base + second)} })`)).length > 0 ? true : undefined), 5000, 'the second download');
+  await sleep(200); // handed over to the extension as it starts
   await run.browser.stopWorker();
   const stopped = performance.now();
   const names = c.links.map(({ id }) => `${id}.zip`).sort().join();
@@ -326,6 +333,7 @@ async function main() {
     run.agent.set('RecordFile', windowsPath(run.agent.recordFile));
     run.agent.set('Answer', null);
     run.agent.set('Start', null);
+    run.register(run.hostProgram);
     const log = openSync(join(work, `${opt.browser}.log`), 'w');
     run.browser = await (firefox ? driver.Firefox : driver.Chromium).launch({ ...places, log });
     run.tab = await run.browser.openTab();

@@ -5,8 +5,8 @@
 import { execFileSync } from 'node:child_process';
 import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { Browser, Connection, Tab, until } from './browser.mjs';
-import { GECKO_ID, HOST_NAME } from './identifiers.mjs';
+import { Browser, Connection, Tab, registerHostIn, until } from './browser.mjs';
+import { GECKO_ID } from './identifiers.mjs';
 
 const PREFS = {
   // The unsigned extension from the profile's folder, enabled at start.
@@ -72,14 +72,9 @@ export function makeProfile({ profile, downloads, home }) {
 }
 
 // The host's manifest where Firefox on Linux looks for it; `program` is what
-// it starts.
+// it starts, or none (null).
 export function registerHost({ home }, program) {
-  const dir = join(home, '.mozilla', 'native-messaging-hosts');
-  mkdirSync(dir, { recursive: true });
-  writeFileSync(join(dir, `${HOST_NAME}.json`), JSON.stringify({
-    name: HOST_NAME, description: 'WebCorvane download manager', path: program, type: 'stdio',
-    allowed_extensions: [GECKO_ID],
-  }));
+  registerHostIn(join(home, '.mozilla', 'native-messaging-hosts'), program, { allowed_extensions: [GECKO_ID] });
 }
 
 const failure = (message) => (message.type === 'error' ? `${message.error}: ${message.message}` : undefined);
