@@ -37,6 +37,7 @@ const STALL_MS = 7000;
 const SLOW_MS = 2000;
 const BADGE_MS = 3000;
 const TEXT = 'Ünïcødé 文件 📦 a.zip';
+const TWIN = '/files/twin.zip?wait=1000';
 
 const { values: opt } = parseArgs({ options: {
   'wine-run': { type: 'string' }, host: { type: 'string' }, agent: { type: 'string' },
@@ -106,8 +107,9 @@ const cases = [
       await sleep(500);
     },
     after: async (run) => { for (const tab of await run.tabs(4)) if (tab !== run.tab) await tab.load('about:blank'); } },
+  // Each answered late enough for both clicks to come before either download.
   { id: 'twin', what: 'two at once', run: twoAtOnce,
-    links: [['twin1', 'twin one'], ['twin2', 'twin two']].map(([id, text]) => ({ id, href: '/files/twin.zip', text })) },
+    links: [['twin1', 'twin one'], ['twin2', 'twin two']].map(([id, text]) => ({ id, href: TWIN, text })) },
   { id: 'burst', what: `three behind a ${SLOW_MS / 1000} s agent`, run: burst,
     links: ['burst1', 'burst2', 'burst3'].map((id) => ({ id, href: `/files/${id}.zip` })) },
   // Slow in AddTask, which stalls an agent that is running already as well
@@ -230,7 +232,7 @@ async function twoAtOnce(run, c) {
   await sleep(firefox ? 1000 : 500);
   const records = agent(run).slice(before);
   const texts = records.map((record) => record.comment).sort();
-  check(records.length === 2 && records.every((record) => record.url === `${run.site.base}/files/twin.zip`) &&
+  check(records.length === 2 && records.every((record) => record.url === run.site.base + TWIN) &&
         texts.join() === 'twin one,twin two', `${c.what}: the agent received ${JSON.stringify(records)}`);
   const left = newFiles(run, files);
   check(left.length === 0, `${c.what}: the browser saved ${left.join(', ')}`);

@@ -1,9 +1,9 @@
 // A small web site on loopback, as two sites: 127.0.0.1 and localhost. One
 // page of links (it sets an HttpOnly cookie and a SameSite=Strict and a
-// SameSite=Lax one), the files they lead to, a redirect, a script that names
-// its download in Content-Disposition, a form whose POST answers a file, and
-// a hostile page. Every request is logged with the cookie and referrer it
-// carried.
+// SameSite=Lax one), the files they lead to (`?wait=MS` answers that late),
+// a redirect, a script that names its download in Content-Disposition, a
+// form whose POST answers a file, and a hostile page. Every request is logged
+// with the cookie and referrer it carried.
 import { createServer } from 'node:http';
 import { randomBytes } from 'node:crypto';
 
@@ -76,7 +76,7 @@ export async function startSite(links) {
     } else if (url.pathname.endsWith('.pdf')) {
       file('application/pdf', { 'Content-Disposition': 'attachment' });
     } else if (url.pathname.startsWith('/files/')) {
-      file('application/zip');
+      setTimeout(() => file('application/zip'), Number(url.searchParams.get('wait') ?? 0));
     } else {
       response.writeHead(404);
       response.end();
