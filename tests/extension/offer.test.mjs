@@ -67,17 +67,12 @@ test("clicks: the user's on an http(s) link of bounded length, naming a download
     assert.equal(clickRecord(refused, limitText, 5), null, JSON.stringify(refused)?.slice(0, 40));
   }
   const request = { firstUrl: 'http://h/go?to=a', url: 'http://h/a.zip' };
-  const click = (url, at) => ({ url, text: 'text', at });
-  for (const [clicked, handedAt, text] of [
-    [undefined, 1000, ''],
-    [click('http://h/go?to=a', 1000), 1200, 'text'],
-    [click('http://h/a.zip#part', 1000), 1200, 'text'],
-    [click('http://h/other.zip', 1000), 1200, ''],
-    [click('http://h/a.zip', 1000), 1000 + CLICK_WINDOW_MS, 'text'],
-    [click('http://h/a.zip', 1000), 1001 + CLICK_WINDOW_MS, ''],
-    [click('http://h/a.zip', 1000), 999, ''],
-  ]) assert.equal(linkTextOf(clicked, request, handedAt), text, JSON.stringify([clicked, handedAt]));
-  assert.equal(linkTextOf(click('http://h/a.zip', 1), null, 1), '');
+  for (const [url, handedAt, text] of [
+    ['http://h/go?to=a', 1200, 'text'], ['http://h/a.zip#part', 1200, 'text'], ['http://h/other.zip', 1200, ''],
+    ['http://h/a.zip', 1000 + CLICK_WINDOW_MS, 'text'], ['http://h/a.zip', 1001 + CLICK_WINDOW_MS, ''],
+    ['http://h/a.zip', 999, ''],
+  ]) assert.equal(linkTextOf({ url, text: 'text', at: 1000 }, request, handedAt), text, `${url} at ${handedAt}`);
+  assert.equal(linkTextOf(undefined, request, 1), '');
   // What is remembered stays within its bound, the latest kept: a tab that
   // clicks again counts as new.
   const kept = new Map();
@@ -87,13 +82,9 @@ test("clicks: the user's on an http(s) link of bounded length, naming a download
 
 test('a download stays with the browser unless it was a plain GET of its own that the extension saw', () => {
   const get = { method: 'GET', resumes: false };
-  for (const [download, request, reason] of [
-    [{}, get, null],
-    [{ byExtensionId: 'other' }, get, Keep.OTHER_EXTENSION],
-    [{}, null, Keep.UNKNOWN_REQUEST],
-    [{}, { ...get, method: 'POST' }, Keep.NOT_GET],
-    [{}, { ...get, resumes: true }, Keep.RESUMED],
-  ]) assert.equal(keepReason(download, request), reason, JSON.stringify([download, request]));
+  assert.deepEqual([[{}, get], [{ byExtensionId: 'x' }, get], [{}, null], [{}, { ...get, method: 'POST' }],
+                    [{}, { ...get, resumes: true }]].map(([download, request]) => keepReason(download, request)),
+  [null, Keep.OTHER_EXTENSION, Keep.UNKNOWN_REQUEST, Keep.NOT_GET, Keep.RESUMED]);
 });
 
 test('an offer carries the final URL and what its request sent, and what the host would refuse stays', () => {
