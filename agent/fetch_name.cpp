@@ -100,25 +100,36 @@ std::string Latin1ToUtf8(const std::string& text) {
     return out;
 }
 
-// An ext-value (RFC 8187): charset'language'percent-encoded bytes.
+// An ext-value (RFC 8187): charset'language'percent-encoded bytes, the
+// charset UTF-8 or ISO-8859-1 (the two every browser reads), every other
+// character printable ASCII. Anything else, and a name that decodes to
+// nothing, leaves the plain filename to speak.
 bool DecodeExtendedValue(const std::string& value, std::string& name) {
     const std::size_t first = value.find('\'');
     const std::size_t second = first == std::string::npos ? first : value.find('\'', first + 1);
     if (second == std::string::npos)
         return false;
     const std::string charset = value.substr(0, first);
-    const std::string bytes = PercentDecode(value.substr(second + 1));
+    const std::string encoded = value.substr(second + 1);
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(encoded[i]);
+        if (byte < 0x21 || byte > 0x7E)
+            return false;
+        if (byte == '%' && (i + 2 >= encoded.size() || HexValue(encoded[i + 1]) < 0 ||
+                            HexValue(encoded[i + 2]) < 0))
+            return false;
+    }
+    const std::string bytes = PercentDecode(encoded);
     if (EqualsIgnoringCase(charset, "utf-8")) {
         if (!IsUtf8(bytes))
             return false;
         name = bytes;
-        return true;
-    }
-    if (EqualsIgnoringCase(charset, "iso-8859-1")) {
+    } else if (EqualsIgnoringCase(charset, "iso-8859-1")) {
         name = Latin1ToUtf8(bytes);
-        return true;
+    } else {
+        return false;
     }
-    return false;
+    return !name.empty();
 }
 
 bool IsSpace(char c) {
@@ -152,7 +163,7 @@ bool IsReservedDeviceName(const std::string& name) {
 
 std::string FileNameFromContentDisposition(const std::string& header) {
     std::string plain, extended;
-    bool haveExtended = false;
+    bool havePlain = false, haveExtended = false;
     std::size_t i = header.find(';');
     while (i != std::string::npos && i < header.size()) {
         ++i;  // past the ";"
@@ -167,7 +178,8 @@ std::string FileNameFromContentDisposition(const std::string& header) {
             ++i;
         std::string value;
         if (i < header.size() && header[i] == '"') {
-            // A quoted string: a backslash takes the next character as it is.
+            // A quoted string, to its closing quote or the header's end: a
+            // backslash takes the next character as it is.
             for (++i; i < header.size() && header[i] != '"'; ++i) {
                 if (header[i] == '\\' && i + 1 < header.size())
                     ++i;
@@ -179,17 +191,18 @@ std::string FileNameFromContentDisposition(const std::string& header) {
             value = Trimmed(header.substr(i, end == std::string::npos ? end : end - i));
             i = end;
         }
-        if (EqualsIgnoringCase(name, "filename*")) {
-            std::string decoded;
-            if (DecodeExtendedValue(value, decoded)) {
-                extended = decoded;
-                haveExtended = true;
-            }
-        } else if (EqualsIgnoringCase(name, "filename")) {
-            plain = value;
+        // A parameter given twice counts the first time, as in Chromium.
+        if (EqualsIgnoringCase(name, "filename*") && !haveExtended) {
+            haveExtended = DecodeExtendedValue(value, extended);
+        } else if (EqualsIgnoringCase(name, "filename") && !havePlain) {
+            havePlain = true;
+            // The header's own bytes: UTF-8 as servers mostly send them, or
+            // else ISO-8859-1, as HTTP reads them.
+            plain = IsUtf8(value) ? value : Latin1ToUtf8(value);
         }
     }
-    return haveExtended ? extended : plain;
+    const std::string named = haveExtended ? extended : plain;
+    return Trimmed(named.substr(named.find_last_of("/\\") + 1));
 }
 
 std::string LastPathSegment(const std::string& url) {

@@ -1,14 +1,17 @@
 #pragma once
 
 // The name a fetched file is saved under: the server's Content-Disposition
-// name (RFC 6266: "filename*" in UTF-8 or ISO-8859-1 before "filename"), or
-// else the last path segment of the URL it came from, made safe for a
-// Windows file name. Platform-free: strings are UTF-8 bytes.
+// name (RFC 6266: a valid "filename*" in UTF-8 or ISO-8859-1 before
+// "filename", the first of each), or else the last path segment of the URL
+// it came from, made safe for a Windows file name. Platform-free: strings
+// are UTF-8 bytes.
 
 #include <string>
 
-// The name the header gives, as the server spelled it (still unsafe); empty
-// when it names none or spells it in a character set it does not support.
+// The name the header gives (its last path component, without surrounding
+// blanks, in UTF-8, still unsafe for Windows); empty when it names none.
+// The extension reads the header the same way (extension/offer.js), so that
+// the policy judges the name the agent saves under.
 std::string FileNameFromContentDisposition(const std::string& header);
 
 // The URL's last path segment, percent-decoded, without query or fragment;

@@ -22,8 +22,11 @@ struct FetchResult {
     std::string detail;            // why it failed; empty when done
 };
 
-// Fetches `request.url`, following redirects, into `folder` (which ends in a
-// backslash). The file is named by the server's Content-Disposition or the
-// final URL (fetch_name.h), never overwriting one already there. Only a
-// complete 2xx body counts as done; a failed fetch leaves no file.
+// Fetches `request.url` into `folder` (which ends in a backslash), following
+// redirects as a browser does: the cookie only to the host it was handed for,
+// the referrer as the browser's default policy allows it to each new URL. The
+// body goes to a file of the fetch's own, then takes the name the server's
+// Content-Disposition or the final URL gives (fetch_name.h), never replacing
+// a file already there. Only a complete 2xx body counts as done; a failed
+// fetch leaves no file.
 FetchResult FetchIntoFolder(const FetchRequest& request, const std::wstring& folder) noexcept;

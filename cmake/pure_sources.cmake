@@ -24,3 +24,13 @@ set(PURE_TESTS ${CMAKE_SOURCE_DIR}/tests/handoff/url_policy_test.cpp
                ${CMAKE_SOURCE_DIR}/tests/browser/intercept_threads_test.cpp
                ${CMAKE_SOURCE_DIR}/tests/tools/list_lint_test.cpp
                ${CMAKE_SOURCE_DIR}/tests/native_host/host_loop_test.cpp)
+
+# The Content-Disposition cases the reference agent's reader shares with the
+# extension's, compiled into the tests that read them: a test that Wine runs
+# finds no file by the build machine's path.
+set(CONTENT_DISPOSITION_CASES ${CMAKE_SOURCE_DIR}/tests/content_disposition_cases.json)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CONTENT_DISPOSITION_CASES})
+file(READ ${CONTENT_DISPOSITION_CASES} cases)
+set(PURE_TESTS_GENERATED ${CMAKE_BINARY_DIR}/generated)
+file(CONFIGURE OUTPUT ${PURE_TESTS_GENERATED}/content_disposition_cases.inc
+     CONTENT "R\"cases(${cases})cases\"\n" @ONLY)

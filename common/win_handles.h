@@ -51,14 +51,16 @@ class FileHandle {
 class InternetHandle {
   public:
     explicit InternetHandle(HINTERNET handle = nullptr) noexcept : handle_(handle) {}
-    ~InternetHandle() {
-        if (handle_ != nullptr)
-            InternetCloseHandle(handle_);
-    }
+    ~InternetHandle() { Reset(); }
     InternetHandle(const InternetHandle&) = delete;
     InternetHandle& operator=(const InternetHandle&) = delete;
 
     HINTERNET Get() const noexcept { return handle_; }
+    void Reset(HINTERNET handle = nullptr) noexcept {
+        if (handle_ != nullptr)
+            InternetCloseHandle(handle_);
+        handle_ = handle;
+    }
 
   private:
     HINTERNET handle_;

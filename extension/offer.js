@@ -145,26 +145,41 @@ function fromHeaderBytes(text) {
   }
 }
 
-const baseName = (name) => name.split(/[/\\]/).pop().trim();
+// The last path component, without surrounding spaces or tabs.
+const baseName = (name) => name.split(/[/\\]/).pop().replace(/^[ \t]+|[ \t]+$/g, '');
+
+// An ext-value (RFC 8187): charset'language'percent-encoded bytes, in UTF-8
+// or ISO-8859-1, every other character printable ASCII. '' when invalid.
+function extendedValue(value) {
+  const parts = /^([^']*)'[^']*'((?:[\x21-\x24\x26-\x7e]|%[0-9A-Fa-f]{2})*)$/.exec(value);
+  if (parts === null) return '';
+  const charset = parts[1].toLowerCase();
+  try {
+    if (charset === 'utf-8') return decodeURIComponent(parts[2]);
+  } catch {
+    return ''; // not UTF-8
+  }
+  if (charset !== 'iso-8859-1') return '';
+  return parts[2].replace(/%([0-9A-Fa-f]{2})/g, (_, hex) => String.fromCharCode(parseInt(hex, 16)));
+}
 
 // Content-Disposition: whether it says attachment, and the file name it
-// gives, filename* (RFC 5987) before filename.
+// gives, read as the reference agent reads it (agent/fetch_name.cpp; both
+// answer tests/content_disposition_cases.json alike): a valid filename*
+// before filename, the first of each, the last path component.
 export function parseDisposition(value) {
   if (typeof value !== 'string') return { attachment: false, filename: '' };
   const attachment = value.split(';', 1)[0].trim().toLowerCase() === 'attachment';
   const params = new Map();
-  for (const [, name, raw] of value.matchAll(/;\s*([^\s=;]+)\s*=\s*("(?:[^"\\]|\\.)*"|[^;]*)/g)) {
+  // A quoted value runs to its closing quote or the header's end.
+  const param = /;[ \t]*([^ \t=;]+)[ \t]*=[ \t]*(?:"((?:[^"\\]|\\[^]|\\$)*)"?|([^;]*))/g;
+  for (const [, name, quoted, token] of value.matchAll(param)) {
     const key = name.toLowerCase();
-    if (!params.has(key)) params.set(key, raw.startsWith('"') ? raw.slice(1, -1).replace(/\\(.)/g, '$1') : raw.trim());
+    if (params.has(key)) continue;
+    params.set(key, quoted !== undefined ? quoted.replace(/\\([^])/g, '$1')
+      : token.replace(/^[ \t]+|[ \t]+$/g, ''));
   }
-  let filename = '';
-  const extended = params.get('filename*')?.match(/^([\w!#$%&+^`{}~-]*)'[^']*'(.*)$/);
-  if (extended) {
-    try {
-      filename = extended[1].toLowerCase() === 'utf-8' ? decodeURIComponent(extended[2])
-        : unescape(extended[2]); // ISO-8859-1: each escaped byte is its character
-    } catch { /* malformed: fall back to filename */ }
-  }
+  let filename = extendedValue(params.get('filename*') ?? '');
   if (filename === '' && params.has('filename')) filename = fromHeaderBytes(params.get('filename'));
   return { attachment, filename: baseName(filename) };
 }

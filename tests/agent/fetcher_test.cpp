@@ -10,6 +10,7 @@
 
 #include <set>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -46,31 +47,65 @@ class AgentFetch : public testing::Test {
                        "abc"});
         server.Answer("/secret.zip", {"403 Forbidden", "", "no"});
         server.Answer("/cut.zip", {"200 OK", "", std::string(1000, 'x'), 10});
+        // Three bytes of a length past what 32 bits hold.
+        server.Answer("/huge.zip", {"200 OK", "", "abc", std::string::npos, "4294967299"});
     }
     FetchResult Fetch(const std::wstring& url) {
-        return FetchIntoFolder({url, L"plain=1; sid=2", L"http://127.0.0.1/page.html"}, folder);
+        return FetchIntoFolder({url, L"plain=1; sid=2", page}, folder);
     }
 
     TinyHttpServer server;
+    const std::wstring page = server.Url(L"/page.html");
     ScratchDir scratch{"fetch"};
     const std::wstring folder = Utf8ToWide(scratch.Path()) + L"\\";
 };
 
-TEST_F(AgentFetch, SendsTheCookieAndTheReferrerAndFollowsARedirect) {
-    for (const char* path : {"/files/a.zip", "/old/a.zip"}) {
-        SCOPED_TRACE(path);
-        const FetchResult result = Fetch(server.Url(Utf8ToWide(path)));
+// The cookie and the referrer as handed over, also after a redirect on the
+// same site; a redirect to another host gets no cookie and, as from the
+// browser, only the page's origin.
+TEST_F(AgentFetch, SendsTheCookieAndTheReferrerAsTheBrowserWould) {
+    // Another name for the same server: another host to the agent.
+    std::wstring elsewhere = server.Url(L"/other/a.zip");
+    elsewhere.replace(elsewhere.find(L"127.0.0.1"), 9, L"localhost");
+    server.Answer("/away/a.zip", {"302 Found", "Location: " + WideToUtf8(elsewhere) + "\r\n", ""});
+    server.Answer("/other/a.zip", {"200 OK", "", "abc"});
+    const std::string origin = WideToUtf8(server.Url(L"/"));
+    struct Case {
+        const char* path;
+        const char* servedBy;
+        bool cookie;
+        std::string referrer;
+    } cases[] = {
+        {"/files/a.zip", "/files/a.zip", true, WideToUtf8(page)},
+        {"/old/a.zip", "/files/a.zip", true, WideToUtf8(page)},
+        {"/away/a.zip", "/other/a.zip", false, origin},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const FetchResult result = Fetch(server.Url(Utf8ToWide(c.path)));
         EXPECT_TRUE(result.done) << result.detail;
         EXPECT_EQ(200u, result.httpStatus);
         EXPECT_EQ(3u, result.bytes);
         EXPECT_EQ(kAbcSha256, result.sha256);
-        const std::string sent = server.LastHeaders("/files/a.zip");
-        EXPECT_NE(std::string::npos, sent.find("\r\nCookie: plain=1; sid=2\r\n")) << sent;
-        EXPECT_NE(std::string::npos, sent.find("\r\nReferer: http://127.0.0.1/page.html\r\n"))
+        const std::string sent = server.LastHeaders(c.servedBy);
+        EXPECT_EQ(c.cookie, sent.find("\r\nCookie: plain=1; sid=2\r\n") != std::string::npos)
             << sent;
+        EXPECT_NE(std::string::npos, sent.find("\r\nReferer: " + c.referrer + "\r\n")) << sent;
     }
     EXPECT_EQ(1, server.Requests("/old/a.zip"));
-    // The second is named beside the first, never over it.
+    // Each is named beside the one before, never over it.
+    EXPECT_EQ((std::set<std::wstring>{L"a.zip", L"a (2).zip", L"a (3).zip"}), FilesIn(folder));
+}
+
+// Two fetches of one name at once, each body arriving slowly: both land.
+TEST_F(AgentFetch, TwoFetchesOfOneNameBothLand) {
+    server.Answer("/slow/a.zip", {"200 OK", "", "abc", std::string::npos, "", 500});
+    FetchResult results[2];
+    std::thread other([&] { results[1] = Fetch(server.Url(L"/slow/a.zip")); });
+    results[0] = Fetch(server.Url(L"/slow/a.zip"));
+    other.join();
+    for (const FetchResult& result : results)
+        EXPECT_TRUE(result.done) << result.detail;
     EXPECT_EQ((std::set<std::wstring>{L"a.zip", L"a (2).zip"}), FilesIn(folder));
 }
 
@@ -85,18 +120,20 @@ TEST_F(AgentFetch, RecordsAFailureAndLeavesNoFile) {
     struct Case {
         std::wstring url;
         DWORD status;
+        const char* detail;  // what it says, in part
     };
     const Case cases[] = {
-        {server.Url(L"/secret.zip"), 403},
-        {L"http://127.0.0.1:1/refused.zip", 0},  // nothing listens there
-        {server.Url(L"/cut.zip"), 200},          // ten bytes of a thousand
+        {server.Url(L"/secret.zip"), 403, "403"},
+        {L"http://127.0.0.1:1/refused.zip", 0, "connecting"},  // nothing listens there
+        {server.Url(L"/cut.zip"), 200, "10 of 1000 bytes"},
+        {server.Url(L"/huge.zip"), 200, "3 of 4294967299 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(WideToUtf8(c.url));
         const FetchResult result = Fetch(c.url);
         EXPECT_FALSE(result.done);
         EXPECT_EQ(c.status, result.httpStatus);
-        EXPECT_FALSE(result.detail.empty());
+        EXPECT_NE(std::string::npos, result.detail.find(c.detail)) << result.detail;
         EXPECT_TRUE(result.sha256.empty());
         EXPECT_TRUE(result.fileName.empty());
     }

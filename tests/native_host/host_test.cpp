@@ -233,7 +233,8 @@ std::string Offer(int id, long long deadline) {
 
 // A stalled agent is answered "timed-out" before the extension stops
 // waiting, and its late "taken" follows as a frame of its own; a deadline
-// already passed is answered at once, the agent never asked.
+// already passed is answered at once, the agent never asked; and once the
+// browser has closed the port, a message still in the pipe starts no offer.
 TEST_F(NativeHost, TheDeadlineBoundsTheOfferAndALateTakeFollows) {
     RunningAgent running;
     HostProcess host(exe);
@@ -247,34 +248,19 @@ TEST_F(NativeHost, TheDeadlineBoundsTheOfferAndALateTakeFollows) {
     EXPECT_GE(replied + 20, 2000u);
     const std::string late = host.Receive(10000);
     EXPECT_GE(GetTickCount() - start + 20, 4000u);
-    EXPECT_NE(std::string::npos, late.find(R"("late":true)")) << late;
-    EXPECT_NE(std::string::npos, late.find(R"("taken":true)")) << late;
-    EXPECT_NE(std::string::npos, late.find(R"("id":1)")) << late;
+    EXPECT_NE(std::string::npos, late.find(R"("id":1,"late":true,"reason":"taken","taken":true)"))
+        << late;
 
     const DWORD passedStart = GetTickCount();
     ASSERT_TRUE(host.Send(Offer(2, NowUnixMs() - 1)));
-    const std::string passed = host.Receive();
-    EXPECT_LT(GetTickCount() - passedStart, 1000u);
-    EXPECT_NE(std::string::npos, passed.find(R"("reason":"timed-out")")) << passed;
-    EXPECT_EQ(1u, agent.Records().size());
-    host.CloseInput();
-    EXPECT_EQ(0, host.Wait(10000));
-}
-
-// Once the browser has closed the port, a message still in the pipe starts
-// no offer, and a late answer's frame, written to nobody, harms nothing.
-TEST_F(NativeHost, MessagesLeftWhenThePortClosedReachNoAgent) {
-    RunningAgent running;
-    HostProcess host(exe);
-    agent.SetAnswer(L"slow:2000:1");
-    ASSERT_TRUE(host.Send(Offer(1, NowUnixMs() + 1500)));
     EXPECT_NE(std::string::npos, host.Receive().find(R"("reason":"timed-out")"));
-    host.CloseOutput();
-    Sleep(2500);  // the late answer came and went unread
+    EXPECT_LT(GetTickCount() - passedStart, 1000u);
+
     agent.SetAnswer(L"1");
-    ASSERT_TRUE(host.Send(Offer(2, NowUnixMs() + 10000)));
+    host.CloseOutput();
+    ASSERT_TRUE(host.Send(Offer(3, NowUnixMs() + 10000)));
     host.CloseInput();
-    EXPECT_EQ(1, host.Wait(10000));
+    EXPECT_EQ(1, host.Wait(10000));  // nobody read its replies
     EXPECT_EQ(1u, agent.Records().size());
 }
 

@@ -80,28 +80,24 @@ TEST(DllMain, RecordsAMaxthonHostFromItsExecutablePath) {
 }
 
 namespace {
-// The thread whose end takes long, as when another DLL's thread-detach
-// notification dawdles; this executable's TLS callback holds it.
+// A worker whose thread takes long to end, as when another DLL's
+// thread-detach notification dawdles: this executable's TLS callback holds it.
 volatile DWORD slowThread = 0;
 constexpr DWORD kSlowEndMs = 1500;
-
 void NTAPI HoldTheSlowThreadsEnd(PVOID, DWORD reason, PVOID) {
     if (reason == DLL_THREAD_DETACH && GetCurrentThreadId() == slowThread)
         Sleep(kSlowEndMs);
 }
-__attribute__((section(".CRT$XLB"), used)) PIMAGE_TLS_CALLBACK slowEndCallback =
-    HoldTheSlowThreadsEnd;
+__attribute__((section(".CRT$XLB"), used)) PIMAGE_TLS_CALLBACK slowEnd = HoldTheSlowThreadsEnd;
 }  // namespace
 
-// The browser's thread asks DllCanUnloadNow: it answers without waiting for
-// the idle offer worker it tells to end, whose own reference on the module
-// keeps the code it runs until its thread is gone.
+// DllCanUnloadNow tells the idle worker to end and answers at once: the
+// worker's own reference on the module keeps its code until its thread ends.
 TEST(DllCanUnloadNow, AnswersWithoutWaitingForAWorkerToEnd) {
     HANDLE worker = nullptr;
     const auto markTheWorker = [&worker] {
         slowThread = GetCurrentThreadId();
-        worker = OpenThread(SYNCHRONIZE, FALSE, slowThread);
-        return worker != nullptr;
+        return (worker = OpenThread(SYNCHRONIZE, FALSE, slowThread)) != nullptr;
     };
     ASSERT_EQ(BoundedResult::kReturnedTrue, RunBounded(markTheWorker, 5000));
     const DWORD start = GetTickCount();

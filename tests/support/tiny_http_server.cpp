@@ -60,9 +60,13 @@ void TinyHttpServer::Serve(DWORD end) {
         SOCKET client = accept(listener_, nullptr, nullptr);
         if (client == INVALID_SOCKET)
             continue;
-        Reply(client);
-        closesocket(client);
+        clients_.emplace_back([this, client] {
+            Reply(client);
+            closesocket(client);
+        });
     }
+    for (std::thread& client : clients_)
+        client.join();
 }
 
 void TinyHttpServer::Reply(SOCKET client) {
@@ -96,9 +100,12 @@ void TinyHttpServer::Reply(SOCKET client) {
         if (it != responses_.end())
             response = it->second;
     }
-    std::string reply = "HTTP/1.0 " + response.status + "\r\n" + response.headers +
-                        "Content-Length: " + std::to_string(response.body.size()) +
-                        "\r\nConnection: close\r\n\r\n";
-    reply += response.body.substr(0, response.sendOnly);
-    send(client, reply.data(), static_cast<int>(reply.size()), 0);
+    const std::string head =
+        "HTTP/1.0 " + response.status + "\r\n" + response.headers + "Content-Length: " +
+        (response.length.empty() ? std::to_string(response.body.size()) : response.length) +
+        "\r\nConnection: close\r\n\r\n";
+    const std::string body = response.body.substr(0, response.sendOnly);
+    send(client, head.data(), static_cast<int>(head.size()), 0);
+    Sleep(response.pauseMs);
+    send(client, body.data(), static_cast<int>(body.size()), 0);
 }

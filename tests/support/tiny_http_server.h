@@ -1,9 +1,10 @@
 #pragma once
 
 // A small HTTP/1.0 server of a test's own on 127.0.0.1, on a thread of its
-// own: it answers each path as told (200 and a small page by default),
-// counts requests by path (query included) and keeps the headers of the
-// last request to each. Ends by itself after `lifetimeMs` at the latest.
+// own and one more for each connection: it answers each path as told (200
+// and a small page by default), counts requests by path (query included)
+// and keeps the headers of the last request to each. Ends by itself after
+// `lifetimeMs` at the latest.
 
 #include <winsock2.h>
 #include <windows.h>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class TinyHttpServer {
   public:
@@ -23,6 +25,10 @@ class TinyHttpServer {
         // Sends only this many bytes of the body, then closes: a cut-off
         // transfer whose Content-Length promised more.
         std::size_t sendOnly = std::string::npos;
+        // The Content-Length sent, when not the body's own.
+        std::string length{};
+        // Between the headers and the body: a transfer that takes a while.
+        DWORD pauseMs = 0;
     };
 
     explicit TinyHttpServer(DWORD lifetimeMs = 60000);
@@ -46,6 +52,7 @@ class TinyHttpServer {
     unsigned short port_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;
+    std::vector<std::thread> clients_;  // the serving thread's alone
     std::mutex mutex_;
     std::map<std::string, int> counts_;
     std::map<std::string, std::string> headers_;
