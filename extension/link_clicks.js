@@ -1,10 +1,12 @@
 // Tells the extension which link each click lands on, so that the download it
 // starts carries the link's text. In the capture phase, so that a page that
 // stops the click's propagation still lets us see it; through the event's
-// path, so that a link inside a shadow root is found too.
+// path, so that a link inside a shadow root is found too. Only the user's own
+// clicks: a page's script can click any link it likes.
 (() => {
   const api = globalThis.browser ?? globalThis.chrome;
   const tell = (event) => {
+    if (!event.isTrusted) return;
     const link = event.composedPath().find(
       (node) => (node instanceof HTMLAnchorElement || node instanceof HTMLAreaElement) && node.href !== '');
     if (link === undefined) return;

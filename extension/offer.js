@@ -2,13 +2,17 @@
 // answer means. No browser API here: the same rules serve every browser and
 // run under Node's test runner.
 
-// The bound of one offer, as in the Internet Explorer helper: with no answer
-// by then the browser keeps the download. Chromium itself lets a held
-// download go after about 15 s, well past it.
-export const OFFER_BOUND_MS = 5000;
+// How long a download is held while the host is asked: past it the browser
+// keeps the download. Chromium lets a held download go by itself about 15 s
+// after handing it over, Firefox a held response after about 60 s; the host
+// is told this deadline and answers before it.
+export const HOLD_MS = 12000;
+
+// The native messaging host's name, as the host's manifest registers it.
+export const HOST_NAME = 'com.webcorvane.handoff';
 
 // Link text travels at most this many bytes of UTF-8, cut at a whole
-// character, like the helper's.
+// character, as the host cuts it for the agent.
 export const MAX_LINK_TEXT_BYTES = 1023;
 
 export function limitText(text, maxBytes = MAX_LINK_TEXT_BYTES) {
@@ -23,39 +27,18 @@ export function limitText(text, maxBytes = MAX_LINK_TEXT_BYTES) {
   return text.slice(0, end);
 }
 
-// The Cookie header the browser would send, from cookies.getAll's answer
-// (which already puts the longest path first, as the header does).
-export function cookieString(cookies) {
-  return cookies.map(({ name, value }) => (name === '' ? value : `${name}=${value}`)).join('; ');
-}
-
-const withoutFragment = (url) => (typeof url === 'string' ? url.split('#', 1)[0] : '');
-
-// The text of the link whose click started the download: the latest click,
-// in any tab, on the download's first or final URL.
-export function linkTextFor(clicks, item) {
-  const urls = new Set([withoutFragment(item.url), withoutFragment(item.finalUrl)]);
-  let best = null;
-  for (const click of clicks) {
-    if (urls.has(withoutFragment(click.url)) && (best === null || click.at >= best.at)) best = click;
-  }
-  return best === null ? '' : best.text;
-}
-
-// Unknown sizes are -1 in the offer; the browser says 0 or -1.
-const knownSize = (n) => (Number.isSafeInteger(n) && n > 0 ? n : -1);
-
-export function buildOffer(item, linkText, cookie) {
+// The offer of `download` ({id, finalUrl, filename}), fetched by `request`
+// (its final request: the cookie and referrer the browser sent with it), to
+// be answered by `deadline` (ms since the epoch).
+export function buildOffer(download, request, linkText, deadline) {
   return {
-    id: item.id,
-    url: item.finalUrl || item.url,
-    firstUrl: item.url,
-    referrer: item.referrer || '',
-    cookie,
+    id: download.id,
+    url: download.finalUrl,
+    referrer: request.referrer,
+    cookie: request.cookie,
     linkText: limitText(linkText),
-    filename: item.filename || '',
-    mime: item.mime || '',
-    size: knownSize(item.totalBytes) !== -1 ? knownSize(item.totalBytes) : knownSize(item.fileSize),
+    filename: download.filename || '',
+    deadline,
   };
 }
 
@@ -66,40 +49,70 @@ export const MAX_MESSAGE_BYTES = 1024 * 1024;
 export const fitsHost = (message) => new TextEncoder().encode(JSON.stringify(message)).length <= MAX_MESSAGE_BYTES;
 
 // The host's answer to the offer with this id: taken only when it says so
-// plainly; anything else keeps the download in the browser.
+// plainly; anything else keeps the download in the browser. `late`: the
+// agent took it after the host had answered "timed-out".
 export function readReply(reply, id) {
   if (reply === null || typeof reply !== 'object' || reply.id !== id) return null;
   return {
     taken: reply.taken === true,
     reason: typeof reply.reason === 'string' ? reply.reason : 'bad-message',
     detail: typeof reply.detail === 'string' ? reply.detail : '',
+    late: reply.late === true,
   };
 }
 
 // What the toolbar button warns of, after an event: the host's answer
-// ({reason, detail}) or its port dropping ({dropped: error text}). A problem
-// is {what: 'host' | 'agent', detail} or null when all is well.
+// ({reason, detail}), its port dropping ({dropped: error text}), a download
+// in two places ({twice: name}) or perhaps in two places ({maybeTwice: name},
+// its offer cut off by a stop of the extension). A problem is {what, detail}
+// or null when all is well. A download in two places stays on the button
+// until a failure of the host or the agent, which the user must see first.
 export function problemAfter(problem, event) {
   if ('dropped' in event) return { what: 'host', detail: event.dropped };
+  if ('twice' in event) return { what: 'twice', detail: event.twice };
+  if ('maybeTwice' in event) return { what: 'maybe-twice', detail: event.maybeTwice };
+  const lasting = problem !== null && (problem.what === 'twice' || problem.what === 'maybe-twice') ? problem : null;
   switch (event.reason) {
     case 'unreachable':
     case 'timed-out':
       return { what: 'agent', detail: event.detail };
     case 'taken':
     case 'declined':
-      return null;
+      return lasting;
     default:
       // The host answered, which says nothing about the agent.
-      return problem !== null && problem.what === 'agent' ? problem : null;
+      return problem !== null && problem.what !== 'host' ? problem : null;
   }
 }
 
-export function badgeFor(problem) {
-  if (problem === null) return { text: '', title: 'WebCorvane: downloads are offered to the download manager' };
-  if (problem.what === 'host') {
-    return { text: '!', title: `WebCorvane: the download manager's browser host is missing or failed (${problem.detail})` };
+const TITLE = 'WebCorvane: downloads are offered to the download manager';
+const shown = (name) => (name.length > 80 ? `${name.slice(0, 79)}…` : name);
+
+const OFFERING = '#1565c0';
+const WARNING = '#c62828';
+
+// The button: `offering` names the downloads held for more than a moment,
+// which it shows while they last; then the problem, if any.
+export function badgeFor(problem, offering = []) {
+  if (offering.length > 0) {
+    const what = offering.length === 1 ? shown(offering[0]) : `${offering.length} downloads`;
+    return { text: '…', title: `WebCorvane: offering ${what} to the download manager`, color: OFFERING };
   }
-  return { text: '!', title: `WebCorvane: the download manager cannot be reached (${problem.detail})` };
+  return { ...warning(problem), color: WARNING };
+}
+
+function warning(problem) {
+  if (problem === null) return { text: '', title: TITLE };
+  switch (problem.what) {
+    case 'host':
+      return { text: '!', title: `WebCorvane: the download manager's browser host is missing or failed (${problem.detail})` };
+    case 'twice':
+      return { text: '2', title: `WebCorvane: ${shown(problem.detail)} was saved by the browser, and the download manager took it too, after the browser had stopped waiting for it` };
+    case 'maybe-twice':
+      return { text: '2?', title: `WebCorvane: ${shown(problem.detail)} was being offered when the extension was stopped; the browser saved it, and the download manager may have taken it too` };
+    default:
+      return { text: '!', title: `WebCorvane: the download manager cannot be reached (${problem.detail})` };
+  }
 }
 
 // Firefox has no hold on a download itself: there a response is judged on its
@@ -181,23 +194,17 @@ function nameFromUrl(url) {
 }
 
 // The download a response is, in the shape of Chromium's download item, or
-// null when the browser would not save it. `firstUrl` is the URL before any
-// redirect.
-export function responseDownload(details, firstUrl, canPlay) {
+// null when the browser would not save it.
+export function responseDownload(details, canPlay) {
   if (details.method !== 'GET' || details.statusCode < 200 || details.statusCode > 299 ||
       details.statusCode === 204 || details.statusCode === 205) return null;
   const headers = details.responseHeaders;
   const mime = (header(headers, 'content-type') ?? '').split(';', 1)[0].trim().toLowerCase();
   const disposition = parseDisposition(header(headers, 'content-disposition'));
   if (!disposition.attachment && shownInline(mime, canPlay)) return null;
-  const length = Number(header(headers, 'content-length') ?? -1);
   return {
     id: Number(details.requestId),
-    url: firstUrl,
     finalUrl: details.url,
-    referrer: details.originUrl ?? '',
     filename: disposition.filename || nameFromUrl(details.url),
-    mime,
-    totalBytes: Number.isSafeInteger(length) ? length : -1,
   };
 }

@@ -407,7 +407,12 @@ echo "  the host now loads: $(grep helpers <<<"$out")"
 # extension and the native host of the same bitness, against the same agent
 # (registered again): the extension's end-to-end test, run in this prefix,
 # shows each decision and what the agent received, and fails on any
-# difference. A browser that cannot run here is said so and skipped.
+# difference. A browser that cannot run here is said so and skipped. Its
+# cases of a user's clicks: the form's POST kept by the browser; a burst and
+# an agent that stalls 7 s, each download held until the agent takes it; an
+# agent past the browser's hold, the file kept and the button saying it is in
+# two places. The test command runs the rest (a missing or silent host, pages
+# that click by script, a stopped worker).
 host_exe=$build/shipped/native_host/WebCorvaneHost.exe
 browsers_shown=()
 prepared=0
@@ -435,7 +440,8 @@ for browser in chromium:Chromium firefox:Firefox; do
     chmod +x "$work/wine-run"
   fi
   if node tests/extension/e2e.mjs --browser "$browser" --wine-run "$work/wine-run" --host "$bin/WebCorvaneHost.exe" \
-       --agent "$bin/CorvaneAgent.exe" --work "$work/$browser" | sed 's/^/  /'; then
+       --agent "$bin/CorvaneAgent.exe" --work "$work/$browser" \
+       --cases zip,php,pdf,blob,post,declined,redirect,cross,burst,stalled,late | sed 's/^/  /'; then
     browsers_shown+=("every $name case as expected")
   else
     fail "$name: see the cases above"

@@ -6,8 +6,9 @@
 The source manifest is Chromium's. Firefox's differs in what this changes:
 the background runs as scripts, not a service worker; the ID is fixed by
 browser_specific_settings, not by a "key" (which Firefox refuses); and
-downloads are held on the response's headers, through blocking webRequest,
-since Firefox has no downloads.onDeterminingFilename. The archive is the one
+downloads are held on the response's headers, through blocking webRequest
+(Chromium's build reads requests without blocking them), since Firefox has
+no downloads.onDeterminingFilename. The archive is the one
 the add-ons site takes and the one a test profile loads.
 """
 import argparse
@@ -38,7 +39,8 @@ def firefox_manifest(manifest, version=None):
         manifest.pop(chromium_only, None)
     background = manifest["background"]
     manifest["background"] = {"scripts": [background["service_worker"]], "type": background.get("type", "classic")}
-    manifest["permissions"] = manifest["permissions"] + ["webRequest", "webRequestBlocking"]
+    manifest["permissions"] = manifest["permissions"] + [
+        p for p in ("webRequest", "webRequestBlocking") if p not in manifest["permissions"]]
     manifest["browser_specific_settings"] = {"gecko": {"id": gecko_id(), "strict_min_version": MIN_VERSION}}
     if version is not None:
         manifest["version"] = version

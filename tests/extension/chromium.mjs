@@ -1,30 +1,18 @@
-// Debian's Chromium, headless in a profile of its own, driven through the
-// DevTools protocol: clicks are real input events, and the extension's
+// Debian's Chromium, headless in a profile of its own with the extension
+// loaded unpacked, driven through the DevTools protocol; the extension's
 // service worker answers questions about downloads and the toolbar button.
-import { spawn } from 'node:child_process';
 import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { setTimeout as sleep } from 'node:timers/promises';
-import WebSocket from 'ws';
+import { Browser, Connection, Tab, registerHostIn, until } from './browser.mjs';
+import { EXTENSION_ID } from './identifiers.mjs';
 
-export const EXTENSION_ID = 'kcoknpeidlbnejabegefbjfpabheffnk';
-export const HOST_NAME = 'com.webcorvane.handoff';
-
-// Waits for `probe` to answer something other than undefined.
-export async function until(probe, timeoutMs, what, stepMs = 10) {
-  const end = Date.now() + timeoutMs;
-  for (;;) {
-    const value = await probe();
-    if (value !== undefined) return value;
-    if (Date.now() > end) throw new Error(`gave up after ${timeoutMs} ms waiting for ${what}`);
-    await sleep(stepMs);
-  }
-}
+const EXTENSION = new URL('../../extension', import.meta.url).pathname;
+const WORKER_URL = `chrome-extension://${EXTENSION_ID}/background.js`;
 
 // A profile that saves downloads into `downloads` without asking. Download
 // behaviour is set here, not through the protocol, which would stop the
 // extension from holding downloads.
-export function makeProfile(profile, downloads) {
+export function makeProfile({ profile, downloads }) {
   mkdirSync(join(profile, 'Default'), { recursive: true });
   mkdirSync(downloads, { recursive: true });
   writeFileSync(join(profile, 'Default', 'Preferences'), JSON.stringify({
@@ -34,130 +22,103 @@ export function makeProfile(profile, downloads) {
 }
 
 // The host's manifest in the profile, where Chromium looks when given a
-// --user-data-dir; `program` is what it starts.
-export function registerHost(profile, program) {
-  const dir = join(profile, 'NativeMessagingHosts');
-  mkdirSync(dir, { recursive: true });
-  writeFileSync(join(dir, `${HOST_NAME}.json`), JSON.stringify({
-    name: HOST_NAME, description: 'WebCorvane download manager', path: program, type: 'stdio',
-    allowed_origins: [`chrome-extension://${EXTENSION_ID}/`],
-  }));
+// --user-data-dir; `program` is what it starts, or none (null).
+export function registerHost({ profile }, program) {
+  registerHostIn(join(profile, 'NativeMessagingHosts'), program,
+    { allowed_origins: [`chrome-extension://${EXTENSION_ID}/`] });
 }
 
-class Protocol {
-  constructor(socket) {
-    this.socket = socket;
-    this.next = 1;
-    this.calls = new Map();
-    socket.on('message', (data) => {
-      const message = JSON.parse(data);
-      const call = this.calls.get(message.id);
-      if (call === undefined) return;
-      this.calls.delete(message.id);
-      if (message.error) call.reject(new Error(`${call.method}: ${message.error.message}`));
-      else call.resolve(message.result);
-    });
-  }
+const failure = (message) => message.error?.message;
 
-  send(method, params = {}, sessionId = undefined) {
-    const id = this.next++;
-    return new Promise((resolve, reject) => {
-      this.calls.set(id, { method, resolve, reject });
-      this.socket.send(JSON.stringify({ id, method, params, sessionId }));
-    });
-  }
-
-  // The value of a script in a target, awaited when it is a promise.
-  async evaluate(sessionId, expression) {
-    const { result, exceptionDetails } = await this.send('Runtime.evaluate',
-      { expression, awaitPromise: true, returnByValue: true }, sessionId);
-    if (exceptionDetails) throw new Error(`${expression}: ${exceptionDetails.exception?.description}`);
-    return result.value;
-  }
-}
-
-export class Chromium {
-  static async launch({ extension, profile, log }) {
+export class Chromium extends Browser {
+  static async launch({ profile, log }) {
     const flags = [
       '--headless=new', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run',
       '--no-default-browser-check', '--disable-background-networking', '--disable-component-update',
       '--disable-sync', '--disable-default-apps', '--disable-domain-reliability',
       '--password-store=basic', `--user-data-dir=${profile}`, '--remote-debugging-port=0',
       // Debian's wrapper passes an empty --load-extension of its own first.
-      `--load-extension=${extension}`, `--disable-extensions-except=${extension}`, 'about:blank',
+      `--load-extension=${EXTENSION}`, `--disable-extensions-except=${EXTENSION}`, 'about:blank',
     ];
     if (process.getuid?.() === 0) flags.unshift('--no-sandbox');
-    const browser = spawn('chromium', flags, { stdio: ['ignore', log, log], detached: true });
-    const exited = new Promise((resolve) => browser.once('exit', resolve));
+    const browser = new Chromium('chromium', flags, { log });
     const portFile = join(profile, 'DevToolsActivePort');
     const [port, path] = await until(() => (existsSync(portFile)
       ? readFileSync(portFile, 'utf8').split('\n') : undefined), 30000, 'Chromium to start', 50);
-    const socket = new WebSocket(`ws://127.0.0.1:${port}${path}`);
-    await new Promise((resolve, reject) => socket.once('open', resolve).once('error', reject));
-    return new Chromium(browser, exited, new Protocol(socket));
-  }
-
-  constructor(process, exited, protocol) {
-    this.process = process;
-    this.exited = exited;
-    this.cdp = protocol;
+    browser.connection = await Connection.open(`ws://127.0.0.1:${port}${path}`, failure);
+    // A freshly installed extension's worker runs a moment after the
+    // browser starts; a download before its listeners are known is not
+    // held (seen in one run of five that clicked at once).
+    await until(() => browser.askExtension('1').catch(() => undefined), 10000, "the extension's worker", 100);
+    return browser;
   }
 
   async openTab() {
-    const { targetId } = await this.cdp.send('Target.createTarget', { url: 'about:blank' });
-    const { sessionId } = await this.cdp.send('Target.attachToTarget', { targetId, flatten: true });
-    return new Tab(this.cdp, sessionId);
+    const { targetId } = await this.connection.send('Target.createTarget', { url: 'about:blank' });
+    const { sessionId } = await this.connection.send('Target.attachToTarget', { targetId, flatten: true });
+    return new ChromiumTab(this.connection, sessionId);
   }
 
-  // A question to the extension's service worker, which is started first
-  // when it is not running.
+  // The value of an expression in the extension's service worker, which
+  // Chromium starts again when it is not running.
   async askExtension(expression) {
     if (this.worker === undefined) {
-      const url = `chrome-extension://${EXTENSION_ID}/background.js`;
-      const { targetInfos } = await this.cdp.send('Target.getTargets');
-      const target = targetInfos.find((info) => info.url === url);
+      const { targetInfos } = await this.connection.send('Target.getTargets');
+      const target = targetInfos.find((info) => info.url === WORKER_URL);
       if (target === undefined) throw new Error('the extension has no running service worker');
-      this.worker = (await this.cdp.send('Target.attachToTarget',
-        { targetId: target.targetId, flatten: true })).sessionId;
+      const { sessionId } = await this.connection.send('Target.attachToTarget',
+        { targetId: target.targetId, flatten: true });
+      this.worker = { targetId: target.targetId, sessionId };
     }
-    return this.cdp.evaluate(this.worker, expression);
+    return evaluate(this.connection, this.worker.sessionId, expression);
   }
 
-  // Closing the browser closes the host's port, and so its standard input.
-  async close() {
-    await Promise.race([this.cdp.send('Browser.close').catch(() => {}), sleep(5000)]);
-    this.cdp.socket.close();
-    if (await Promise.race([this.exited.then(() => true), sleep(10000).then(() => false)])) return;
-    process.kill(-this.process.pid, 'SIGKILL');
-    await this.exited;
+  // Stops the extension's service worker, as the browser does when it ends
+  // one (closing its target is the way the protocol has).
+  async stopWorker() {
+    await this.askExtension('1');
+    const { targetId } = this.worker;
+    this.worker = undefined;
+    await this.connection.send('Target.closeTarget', { targetId });
+  }
+
+  close() {
+    return super.close(this.connection.send('Browser.close'));
   }
 }
 
-export class Tab {
-  constructor(cdp, sessionId) {
-    this.cdp = cdp;
+// The value of a script in a target, awaited when it is a promise.
+async function evaluate(connection, sessionId, expression) {
+  const { result, exceptionDetails } = await connection.send('Runtime.evaluate',
+    { expression, awaitPromise: true, returnByValue: true }, { sessionId });
+  if (exceptionDetails) throw new Error(`${expression}: ${exceptionDetails.exception?.description}`);
+  return result.value;
+}
+
+class ChromiumTab extends Tab {
+  constructor(connection, sessionId) {
+    super();
+    this.connection = connection;
     this.session = sessionId;
   }
 
   evaluate(expression) {
-    return this.cdp.evaluate(this.session, expression);
+    return evaluate(this.connection, this.session, expression);
   }
 
   async load(url) {
-    await this.cdp.send('Page.navigate', { url }, this.session);
+    await this.connection.send('Page.navigate', { url }, { sessionId: this.session });
     await until(async () => ((await this.evaluate(`location.href === ${JSON.stringify(url)} &&
       document.readyState === 'complete'`)) ? true : undefined), 10000, `${url} to load`);
   }
 
-  // A left click in the middle of the element, as the user's mouse gives it.
-  async click(selector) {
-    const { x, y } = await this.evaluate(`(() => {
-      const box = document.querySelector(${JSON.stringify(selector)}).getBoundingClientRect();
-      return { x: box.left + box.width / 2, y: box.top + box.height / 2 };
-    })()`);
+  async press(x, y) {
     const mouse = { x, y, button: 'left', clickCount: 1 };
-    await this.cdp.send('Input.dispatchMouseEvent', { type: 'mouseMoved', x, y }, this.session);
-    await this.cdp.send('Input.dispatchMouseEvent', { type: 'mousePressed', ...mouse }, this.session);
-    await this.cdp.send('Input.dispatchMouseEvent', { type: 'mouseReleased', ...mouse }, this.session);
+    const input = (params) => this.connection.send('Input.dispatchMouseEvent', params, { sessionId: this.session });
+    // A tab behind others starts what a click does seconds late.
+    await this.connection.send('Page.bringToFront', {}, { sessionId: this.session });
+    await input({ type: 'mouseMoved', x, y });
+    await input({ type: 'mousePressed', ...mouse });
+    await input({ type: 'mouseReleased', ...mouse });
   }
 }

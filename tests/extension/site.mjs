@@ -1,19 +1,43 @@
-// A small web site on 127.0.0.1: one page of links (it sets an HttpOnly
-// cookie), the files they lead to, a redirect and a script that names its
-// download in Content-Disposition. Every request is logged with the cookie
-// and referrer it carried.
+// A small web site on loopback, as two sites: 127.0.0.1 and localhost. One
+// page of links (it sets an HttpOnly cookie and a SameSite=Strict and a
+// SameSite=Lax one), the files they lead to (`?wait=MS` answers that late),
+// a redirect, a script that names its download in Content-Disposition, a
+// form whose POST answers a file, and a hostile page. Every request is logged
+// with the cookie and referrer it carried.
 import { createServer } from 'node:http';
 import { randomBytes } from 'node:crypto';
 
 export const FILE_BYTES = 64 * 1024;
-export const COOKIES = ['session=c00k1e-s3cret; Path=/; HttpOnly', 'theme=dark; Path=/'];
+const COOKIES = ['session=c00k1e-s3cret; Path=/; HttpOnly', 'theme=dark; Path=/',
+                 'strict=s; Path=/; SameSite=Strict', 'lax=l; Path=/; SameSite=Lax'];
 
 const escapeHtml = (text) => text.replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
 
+// A page that clicks links by script, as any page can: links to the file
+// the test clicks next (`forged`) with a text of its own, and links whose
+// URLs are near Chromium's most, 2 MB. Its own handler keeps the clicks from
+// navigating.
+const hostile = (forged) => `<!doctype html><meta charset="utf-8"><title>hostile</title><script>
+  const link = (href, text) => {
+    const a = document.createElement('a');
+    a.href = href;
+    a.textContent = text;
+    a.addEventListener('click', (event) => event.preventDefault());
+    document.documentElement.append(a);
+    return a;
+  };
+  const forged = link(${JSON.stringify(forged)}, 'forged');
+  for (let i = 0; i < 3; i += 1) link('/files/huge.zip?' + String(i).repeat((2 << 20) - 1000), 'huge').click();
+  setInterval(() => forged.dispatchEvent(new MouseEvent('click', { bubbles: true, cancelable: true })), 50);
+</script>`;
+
+// links: [{id, href, text, blob, post, other}]: `blob` makes a file of that
+// name in the page, `post` a form that posts to `href`, `other` a link to
+// the other site.
 export async function startSite(links) {
   const body = randomBytes(FILE_BYTES);
   const requests = [];
-  const page = `<!doctype html><meta charset="utf-8"><title>downloads</title>
+  const page = (other) => `<!doctype html><meta charset="utf-8"><title>downloads</title>
     <script>
       function makeBlob(name) {
         const link = document.createElement('a');
@@ -23,20 +47,27 @@ export async function startSite(links) {
         link.click();
       }
     </script>
-    ${links.map(({ id, href, text, blob }) => (blob
+    ${links.map(({ id, href, text, blob, post, other: elsewhere }) => (blob
       ? `<p><button id="${id}" onclick="makeBlob('${blob}')">${escapeHtml(text)}</button>`
-      : `<p><a id="${id}" href="${escapeHtml(href)}">${escapeHtml(text)}</a>`)).join('\n')}`;
+      : post ? `<form method="post" action="${escapeHtml(href)}"><button id="${id}" name="format" value="zip">${
+        escapeHtml(text)}</button></form>`
+        : `<p><a id="${id}" href="${escapeHtml((elsewhere ? other : '') + href)}">${escapeHtml(text)}</a>`)).join('\n')}`;
 
   const server = createServer((request, response) => {
     const url = new URL(request.url, 'http://site');
-    requests.push({ path: request.url, cookie: request.headers.cookie ?? '', referrer: request.headers.referer ?? '' });
+    requests.push({ path: request.url, method: request.method, host: request.headers.host,
+                    cookie: request.headers.cookie ?? '', referrer: request.headers.referer ?? '' });
+    request.resume();
     const file = (type, extra = {}) => {
       response.writeHead(200, { 'Content-Type': type, 'Content-Length': body.length, ...extra });
       response.end(body);
     };
     if (url.pathname === '/page.html') {
       response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8', 'Set-Cookie': COOKIES });
-      response.end(page);
+      response.end(page(site.other));
+    } else if (url.pathname === '/hostile.html') {
+      response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
+      response.end(hostile(url.searchParams.get('forged')));
     } else if (url.pathname === '/go') {
       response.writeHead(302, { Location: url.searchParams.get('to') });
       response.end();
@@ -45,16 +76,21 @@ export async function startSite(links) {
     } else if (url.pathname.endsWith('.pdf')) {
       file('application/pdf', { 'Content-Disposition': 'attachment' });
     } else if (url.pathname.startsWith('/files/')) {
-      file('application/zip');
+      setTimeout(() => file('application/zip'), Number(url.searchParams.get('wait') ?? 0));
     } else {
       response.writeHead(404);
       response.end();
     }
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  return {
-    base: `http://127.0.0.1:${server.address().port}`,
+  const { port } = server.address();
+  const site = {
+    base: `http://127.0.0.1:${port}`,
+    other: `http://localhost:${port}`,
     requests,
+    // What the site saw of the last request for `path`.
+    sawLast: (path) => requests.findLast((request) => request.path === path),
     close: () => new Promise((resolve) => server.close(resolve)),
   };
+  return site;
 }
