@@ -53,31 +53,10 @@ find "$out/$name" \( -name '*.dll' -o -name '*.exe' \) -print0 | xargs -0 bash p
 # The extension at the release's version: a folder to load unpacked, which
 # keeps its "key" and so our ID, and a zip for the stores, which refuse a
 # "key" (the store's own key gives the item its ID).
-python3 - extension "$out/$name/extension" "$out/$name/WebCorvane-extension-$version.zip" "$version" <<'PY'
-import json, os, sys, zipfile
-source, folder, store, version = sys.argv[1:]
-os.makedirs(folder)
-files = sorted(f for f in os.listdir(source)
-               if not f.startswith(".") and os.path.isfile(os.path.join(source, f)))
-with open(os.path.join(source, "manifest.json"), encoding="utf-8") as f:
-    manifest = json.load(f)
-manifest["version"] = version
-with zipfile.ZipFile(store, "w", zipfile.ZIP_DEFLATED) as z:
-    for name in files:
-        with open(os.path.join(source, name), "rb") as f:
-            data = f.read()
-        if name == "manifest.json":
-            data = (json.dumps(manifest, indent=2, ensure_ascii=False) + "\n").encode()
-            store_manifest = dict(manifest)
-            store_manifest.pop("key", None)
-            z.writestr(name, json.dumps(store_manifest, indent=2, ensure_ascii=False) + "\n")
-        else:
-            z.writestr(name, data)
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(data)
-PY
+python3 scripts/build_extension.py chromium "$out/$name/extension" \
+  "$out/$name/WebCorvane-extension-$version.zip" --version "$version"
 # Firefox's build of the same source, signed by the add-ons site.
-python3 scripts/firefox_extension.py xpi "$out/$name/WebCorvane-firefox-$version.xpi" --version "$version"
+python3 scripts/build_extension.py xpi "$out/$name/WebCorvane-firefox-$version.xpi" --version "$version"
 for f in install.cmd uninstall.cmd USER-GUIDE.txt; do
   # Windows text files: CRLF line ends.
   sed 's/\r*$/\r/' "release/$f" >"$out/$name/$f"

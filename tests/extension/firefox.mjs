@@ -64,7 +64,7 @@ export function makeProfile({ profile, downloads, home }) {
   mkdirSync(join(profile, 'extensions'), { recursive: true });
   mkdirSync(downloads, { recursive: true });
   mkdirSync(home, { recursive: true });
-  execFileSync('python3', [new URL('../../scripts/firefox_extension.py', import.meta.url).pathname, 'xpi',
+  execFileSync('python3', [new URL('../../scripts/build_extension.py', import.meta.url).pathname, 'xpi',
                            join(profile, 'extensions', `${GECKO_ID}.xpi`)]);
   const prefs = { ...PREFS, 'browser.download.dir': downloads };
   writeFileSync(join(profile, 'user.js'), Object.entries(prefs)

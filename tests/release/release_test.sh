@@ -200,9 +200,14 @@ import json, os, sys, zipfile
 folder, name = sys.argv[1:]
 version = name.split("-", 1)[1]
 unpacked = os.path.join(folder, "extension")
-files = sorted(os.listdir(unpacked))
+def tree(top):
+    return sorted(os.path.relpath(os.path.join(d, f), top).replace(os.sep, "/")
+                  for d, _, names in os.walk(top) for f in names)
+files = tree(unpacked)
 store = zipfile.ZipFile(os.path.join(folder, f"WebCorvane-extension-{version}.zip"))
 wrong = []
+if files != tree("extension"):
+    wrong.append(f"the folder holds {files}, the source {tree('extension')}")
 if sorted(store.namelist()) != files:
     wrong.append(f"the zip holds {sorted(store.namelist())}, the folder {files}")
 manifest = json.load(open(os.path.join(unpacked, "manifest.json"), encoding="utf-8"))
