@@ -10,6 +10,7 @@ import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, clickRecord, keepReason, linkText
          requestRecord } from '../../extension/decision.js';
 import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, badgeFor, buildOffer, fitsHost, limitText,
          parseDisposition, problemAfter, readReply, responseDownload } from '../../extension/offer.js';
+import { KEEP_RECENT, recentAfter } from '../../extension/recent.js';
 import { EXTENSION_ID, HOST_NAME } from './identifiers.mjs';
 
 const source = (path) => readFileSync(new URL(`../../${path}`, import.meta.url), 'utf8');
@@ -143,6 +144,17 @@ test('only a plain "taken" from the host for this offer takes the download', () 
     ['taken', null],
     [null, null],
   ]) assert.deepEqual(readReply(reply, 3), answer, JSON.stringify(reply));
+});
+
+test('the recent list: newest first, an answer replaces its entry in place, the oldest fall off', () => {
+  let list = [];
+  for (let n = 0; n < KEEP_RECENT + 3; n += 1) list = recentAfter(list, { key: `d:${n}`, where: 'browser' });
+  assert.equal(list.length, KEEP_RECENT);
+  assert.equal(list[0].key, `d:${KEEP_RECENT + 2}`);
+  list = recentAfter(list, { key: 'd:10', where: 'both', reason: 'taken-late' });
+  assert.equal(list.length, KEEP_RECENT);
+  assert.deepEqual(list.find((e) => e.key === 'd:10'), { key: 'd:10', where: 'both', reason: 'taken-late' });
+  assert.equal(list[0].key, `d:${KEEP_RECENT + 2}`);
 });
 
 test('the badge shows an offer under way, and warns of the host, the agent and a download in two places', () => {

@@ -1,0 +1,51 @@
+// The last downloads the extension saw, newest first: where each went and
+// why, for the toolbar popup. Kept in storage.session, which lasts while the
+// browser runs and outlives a stopped worker; bounded, as a page can make the
+// browser start as many downloads as it likes.
+
+export const RECENT_KEY = 'recent';
+export const KEEP_RECENT = 20;
+
+// Where a download ended: with the download manager, with the browser, in
+// both (the manager took it after the browser had saved it, or the user sent
+// the browser's copy on), or nowhere (a link the user sent that the manager
+// did not take: the browser never had it).
+export const Where = Object.freeze({ MANAGER: 'manager', BROWSER: 'browser', BOTH: 'both', NONE: 'none' });
+
+// The list after `entry` ({key, name, url, where, reason, at}): an entry of
+// the same key is replaced in place (a download's answer after its hold, say),
+// any other goes first; the oldest fall off.
+export function recentAfter(list, entry) {
+  const at = list.findIndex((e) => e.key === entry.key);
+  if (at !== -1) return list.map((e, i) => (i === at ? { ...e, ...entry } : e));
+  return [entry, ...list].slice(0, KEEP_RECENT);
+}
+
+// The list in `area` (storage.session), changed one entry at a time: each
+// change reads what the one before wrote, so that none is lost.
+export function recentLog(area) {
+  let work = Promise.resolve();
+  return {
+    note(entry) {
+      work = work.then(async () => {
+        const list = (await area.get(RECENT_KEY))[RECENT_KEY] ?? [];
+        await area.set({ [RECENT_KEY]: recentAfter(list, entry) });
+      }).catch((error) => console.error('WebCorvane: the list of downloads:', error));
+      return work;
+    },
+  };
+}
+
+// What the browser sent for the downloads it kept, by their entry's key, so
+// that the user can send one on as the browser fetched it: {url, referrer,
+// cookie, filename}. In memory only (it holds cookies), as many as the list.
+const sendable = new Map();
+
+export function rememberSendable(key, request) {
+  sendable.delete(key);
+  sendable.set(key, request);
+  while (sendable.size > KEEP_RECENT) sendable.delete(sendable.keys().next().value);
+}
+
+// The request kept for `key`, or undefined (gone with a stopped worker).
+export const sendableOf = (key) => sendable.get(key);
