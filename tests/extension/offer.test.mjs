@@ -1,16 +1,18 @@
 // The extension's rules that need no browser: which request and click a
-// download came from and whether it stays with the browser, what an offer
-// says, which response Firefox would save and under what name, what the
-// host's answer means, what the badge warns of, and that the extension names
-// the host, its ID and the link text's limit as the host does.
+// download came from and whether it stays with the browser, the user's
+// settings as read, what an offer says, which response Firefox would save and
+// under what name, what the host's answer means, what the badge warns of,
+// and that the extension names the host, its ID and the link text's limit as
+// the host does.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
-import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, clickRecord, keepReason, linkTextOf, remember, requestOf,
-         requestRecord } from '../../extension/decision.js';
+import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReason, linkTextOf, remember,
+         requestOf, requestRecord } from '../../extension/decision.js';
 import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, badgeFor, buildOffer, fitsHost, limitText,
          parseDisposition, problemAfter, readReply, responseDownload } from '../../extension/offer.js';
-import { KEEP_RECENT, recentAfter } from '../../extension/recent.js';
+import { KEEP_RECENT, MAX_SHOWN_CHARS, recentAfter } from '../../extension/recent.js';
+import { DEFAULTS, MAX_SITES, readSettings, siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
 import { EXTENSION_ID, HOST_NAME } from './identifiers.mjs';
 
 const source = (path) => readFileSync(new URL(`../../${path}`, import.meta.url), 'utf8');
@@ -31,12 +33,16 @@ const sent = (url, pairs, more = {}) => ({ url, method: 'GET', tabId: 4, request
 const browserHeaders = { 'User-Agent': 'Chromium', Referer: 'http://h/page', Cookie: 'lax=1' };
 
 test("a download's request: what its final hop sent, unless a page made it too large or hid it", () => {
-  const first = requestRecord(sent('http://h/go', browserHeaders), undefined);
-  assert.deepEqual(first, { tabId: 4, firstUrl: 'http://h/go', url: 'http://h/go', method: 'GET', cookie: 'lax=1',
-                            referrer: 'http://h/page', resumes: false, respondedAt: null });
-  // A redirect to another site: its own cookie (none here) and referrer.
-  assert.deepEqual(requestRecord(sent('http://o/a.zip', { 'User-Agent': 'C', Referer: 'http://h/' }), first),
-    { ...first, url: 'http://o/a.zip', cookie: '', referrer: 'http://h/' });
+  const first = requestRecord(sent('http://h/go', browserHeaders, { initiator: 'http://p.h:81' }), undefined);
+  assert.deepEqual(first, { tabId: 4, firstUrl: 'http://h/go', pageHost: 'p.h', url: 'http://h/go', method: 'GET',
+                            cookie: 'lax=1', referrer: 'http://h/page', resumes: false, respondedAt: null });
+  // A redirect to another site: its own cookie (none here) and referrer; the
+  // page is the one that started the first hop.
+  assert.deepEqual(requestRecord(sent('http://o/a.zip', { 'User-Agent': 'C', Referer: 'http://h/' },
+    { initiator: 'http://h' }), first), { ...first, url: 'http://o/a.zip', cookie: '', referrer: 'http://h/' });
+  // Firefox's full page URL; none for an address typed in.
+  assert.equal(requestRecord(sent('http://h/a', browserHeaders, { originUrl: 'https://f.h/p?q' })).pageHost, 'f.h');
+  assert.equal(requestRecord(sent('http://h/a', browserHeaders)).pageHost, '');
   assert.equal(requestRecord(sent('http://h/a.zip', { ...browserHeaders, Range: 'bytes=10-' }), undefined).resumes, true);
   for (const [details, why] of [
     [sent('http://h/a.zip', {}), 'no headers shown (Chromium, an <a download> link)'],
@@ -60,9 +66,9 @@ test("a Chromium download's request: its final URL, its response started nearest
 });
 
 test("clicks: the user's on an http(s) link of bounded length, naming a download of its tab soon after", () => {
-  const message = (url, text) => ({ type: 'link-click', url, text });
-  assert.deepEqual(clickRecord(message('http://h/a.zip', 'a'.repeat(2000)), limitText, 5),
-    { url: 'http://h/a.zip', text: 'a'.repeat(MAX_LINK_TEXT_BYTES), at: 5 });
+  const message = (url, text, keys) => ({ type: 'link-click', url, text, keys });
+  assert.deepEqual(clickRecord(message('http://h/a.zip', 'a'.repeat(2000), { alt: true, shift: 1, ctrl: false }),
+    limitText, 5), { url: 'http://h/a.zip', text: 'a'.repeat(MAX_LINK_TEXT_BYTES), keys: ['alt'], at: 5 });
   for (const refused of [message('javascript:alert(1)', 'x'), message(`http://h/${'a'.repeat(MAX_URL_BYTES)}`, 'x'),
     { type: 'other', url: 'http://h/a.zip' }, message(7, 'x'), null]) {
     assert.equal(clickRecord(refused, limitText, 5), null, JSON.stringify(refused)?.slice(0, 40));
@@ -81,11 +87,76 @@ test("clicks: the user's on an http(s) link of bounded length, naming a download
   assert.deepEqual([...kept], [[1, 'c'], [3, 'd']]);
 });
 
-test('a download stays with the browser unless it was a plain GET of its own that the extension saw', () => {
-  const get = { method: 'GET', resumes: false };
-  assert.deepEqual([[{}, get], [{ byExtensionId: 'x' }, get], [{}, null], [{}, { ...get, method: 'POST' }],
-                    [{}, { ...get, resumes: true }]].map(([download, request]) => keepReason(download, request)),
-  [null, Keep.OTHER_EXTENSION, Keep.UNKNOWN_REQUEST, Keep.NOT_GET, Keep.RESUMED]);
+test("a download stays with the browser when the user says so, or unless it was a plain GET of its own the " +
+     'extension saw', () => {
+  const get = { method: 'GET', resumes: false, pageHost: 'page.example', firstUrl: 'http://go.example/a' };
+  const file = { url: 'http://go.example/a', finalUrl: 'http://dl.files.example/a.zip', totalBytes: 1000 };
+  const user = (more) => ({ ...DEFAULTS, ...more });
+  const sites = (...skippedSites) => user({ skippedSites });
+  for (const [download, request, settings, bypassed, reason] of [
+    [file, get, DEFAULTS, false, null],
+    [{ ...file, byExtensionId: 'x' }, get, user({ paused: true }), true, Keep.OTHER_EXTENSION],
+    [file, null, user({ paused: true }), true, Keep.PAUSED],
+    [file, { ...get, method: 'POST' }, sites('page.example'), true, Keep.BYPASSED],
+    // The page's site, the link's host, the file's: a site covers its subdomains.
+    [file, get, sites('other.example', 'page.example'), false, Keep.SITE_SKIPPED],
+    [file, null, sites('go.example'), false, Keep.SITE_SKIPPED],
+    [file, null, sites('files.example'), false, Keep.SITE_SKIPPED],
+    [file, get, sites('example'), false, Keep.SITE_SKIPPED],
+    [file, get, sites('les.example', 'ge.example', 'xample'), false, null],
+    [file, get, user({ minimumSizeBytes: 1001 }), false, Keep.TOO_SMALL],
+    [file, get, user({ minimumSizeBytes: 1000 }), false, null],
+    [{ ...file, totalBytes: -1 }, get, user({ minimumSizeBytes: 1001 }), false, null], // size unknown
+    [file, null, user({ minimumSizeBytes: 1001 }), false, Keep.TOO_SMALL],
+    [{ ...file, finalUrl: 'blob:http://h/6c1e' }, null, DEFAULTS, false, Keep.SCHEME],
+    [file, null, DEFAULTS, false, Keep.UNKNOWN_REQUEST],
+    [file, { ...get, method: 'POST' }, DEFAULTS, false, Keep.NOT_GET],
+    [file, { ...get, resumes: true }, DEFAULTS, false, Keep.RESUMED],
+  ]) {
+    assert.equal(keepReason(download, request, settings, bypassed), reason,
+      JSON.stringify([download.byExtensionId, request?.method, settings, bypassed]));
+  }
+});
+
+test("the bypass: a click with the user's key on the download's link, in any tab, shortly before", () => {
+  const download = { url: 'http://h/go', finalUrl: 'http://o/a.zip' };
+  const click = (url, keys, at = 1000) => ({ url, keys, at });
+  for (const [clicks, key, request, handedAt, bypassed] of [
+    [[click('http://h/go#x', ['alt'])], 'alt', null, 1200, true], // Chromium's own download: no request
+    [[click('http://h/x', []), click('http://o/a.zip', ['shift', 'alt'])], 'shift', null, 1200, true],
+    [[click('http://h/first', ['ctrl'])], 'ctrl', { firstUrl: 'http://h/first', url: 'http://o/a.zip' }, 1200, true],
+    [[click('http://h/go', ['alt'])], 'alt', null, 1000 + CLICK_WINDOW_MS, true],
+    [[click('http://h/go', ['alt'])], 'alt', null, 1001 + CLICK_WINDOW_MS, false],
+    [[click('http://h/go', ['alt'])], 'alt', null, 999, false],
+    [[click('http://h/go', ['alt'])], 'shift', null, 1200, false],
+    [[click('http://h/go', [])], 'alt', null, 1200, false],
+    [[click('http://h/other', ['alt'])], 'alt', null, 1200, false],
+    [[click('http://h/go', ['alt'])], 'none', null, 1200, false],
+  ]) assert.equal(bypassedBy(clicks, key, download, request, handedAt), bypassed, JSON.stringify([clicks, key, handedAt]));
+});
+
+test('settings as read: each checked, anything unusable its default; sites as host names', () => {
+  assert.deepEqual(readSettings(undefined), DEFAULTS);
+  assert.deepEqual(readSettings({ paused: 'yes', skippedSites: 'a.example', minimumSizeBytes: -5, bypassKey: 'meta' }),
+    DEFAULTS);
+  assert.deepEqual(readSettings({ paused: true, skippedSites: ['B.example', 'b.example', 7, 'no site', '*.c.example'],
+                                  minimumSizeBytes: 1024, bypassKey: 'shift' }),
+  { paused: true, skippedSites: ['b.example', 'c.example'], minimumSizeBytes: 1024, bypassKey: 'shift' });
+  for (const minimum of [1.5, 2 ** 41, Infinity, '1024']) assert.equal(readSettings({ minimumSizeBytes: minimum }).minimumSizeBytes, 0);
+  const many = Array.from({ length: 3 * MAX_SITES }, (_, i) => `s${i}.example`);
+  assert.deepEqual(readSettings({ skippedSites: many }).skippedSites, many.slice(0, MAX_SITES));
+  for (const [input, site] of [
+    ['Example.COM', 'example.com'], [' www.example.com. ', 'www.example.com'], ['*.example.com', 'example.com'],
+    ['https://dl.example.com:8443/a/b.zip?x#y', 'dl.example.com'], ['Bücher.example', 'xn--bcher-kva.example'],
+    ['127.0.0.1', '127.0.0.1'], ['localhost', 'localhost'], ['http://[::1]:80/', '[::1]'],
+    ['', null], ['example.com/path', null], ['user@example.com', null], ['a b.example', null],
+    ['exa_mple.com', null], ['-a.example', null], ['javascript:alert(1)', null], ['file:///etc/passwd', null],
+    [`${'a'.repeat(64)}.example`, null], [42, null],
+  ]) assert.equal(siteOfInput(input), site, String(input));
+  // The popup's switch: the tab's site without "www.", off again for any site covering the tab's host.
+  assert.equal(siteOfTab('www.example.com'), 'example.com');
+  assert.deepEqual(withoutHost(['example.com', 'dl.example.com', 'other.example', 'ample.com'], 'dl.example.com'),
+    ['other.example', 'ample.com']);
 });
 
 test('an offer carries the final URL and what its request sent, and what the host would refuse stays', () => {
@@ -112,9 +183,11 @@ test('Firefox hands over a response it would save, not one it shows', () => {
     requestId: '42', method, statusCode: status, url: 'http://h/files/a%20b.zip', originUrl: 'http://h/page',
     responseHeaders: Object.entries(headers).map(([name, value]) => ({ name, value })) });
   const canPlay = (type) => type === 'video/mp4';
-  const offered = (filename) => ({ id: 42, finalUrl: 'http://h/files/a%20b.zip', filename });
+  const offered = (filename, totalBytes = -1) => ({ id: 42, url: 'http://h/files/a%20b.zip',
+                                                     finalUrl: 'http://h/files/a%20b.zip', filename, totalBytes });
   for (const [status, headers, expected, method] of [
-    [200, { 'Content-Type': 'application/zip', 'Content-Length': '10' }, offered('a b.zip')],
+    [200, { 'Content-Type': 'application/zip', 'Content-Length': '10' }, offered('a b.zip', 10)],
+    [200, { 'Content-Type': 'application/zip', 'Content-Length': '1e3' }, offered('a b.zip')],
     [200, { 'content-type': 'text/html', 'content-disposition': 'attachment; filename=x.rar' }, offered('x.rar')],
     [200, { 'Content-Type': 'Application/Octet-Stream; charset=binary' }, offered('a b.zip')],
     [200, { 'Content-Type': 'video/x-msvideo' }, offered('a b.zip')],
@@ -155,6 +228,11 @@ test('the recent list: newest first, an answer replaces its entry in place, the 
   assert.equal(list.length, KEEP_RECENT);
   assert.deepEqual(list.find((e) => e.key === 'd:10'), { key: 'd:10', where: 'both', reason: 'taken-late' });
   assert.equal(list[0].key, `d:${KEEP_RECENT + 2}`);
+  // A page names its files and makes its URLs as long as it likes.
+  const [long] = recentAfter([], { key: 'd:x', name: `${'n'.repeat(MAX_SHOWN_CHARS - 2)}📦📦`,
+                                   url: `data:,${'u'.repeat(2 << 20)}` });
+  assert.equal(long.name, `${'n'.repeat(MAX_SHOWN_CHARS - 2)}…`);
+  assert.equal(long.url.length, MAX_SHOWN_CHARS);
 });
 
 test('the badge shows an offer under way, and warns of the host, the agent and a download in two places', () => {
@@ -179,16 +257,19 @@ test('the badge shows an offer under way, and warns of the host, the agent and a
     [maybe, { reason: 'declined' }, maybe],
     [twice, { reason: 'timed-out', detail: 'gone' }, agent],
   ]) assert.deepEqual(problemAfter(before, event), after, `${JSON.stringify(before)} ${JSON.stringify(event)}`);
-  for (const [problem, offering, text, title] of [
-    [null, [], '', /downloads are offered/],
-    [twice, ['c.zip'], '…', /offering c\.zip to/],
-    [null, ['c.zip', 'd.zip'], '…', /offering 2 downloads/],
-    [twice, [], '2', /a\.zip was saved by the browser, and the download manager took it too/],
-    [maybe, [], '2?', /b\.zip was being offered when the extension was stopped/],
-    [{ what: 'twice', detail: 'x'.repeat(200) }, [], '2', /x{79}…/],
+  for (const [problem, offering, paused, text, title] of [
+    [null, [], false, '', ['actionTitle']],
+    [null, [], true, '', ['badge_paused']],
+    [twice, ['c.zip'], true, '…', ['badge_offering_one', 'c.zip']],
+    [null, ['c.zip', 'd.zip'], false, '…', ['badge_offering_many', '2']],
+    [twice, [], true, '2', ['badge_twice', 'a.zip']],
+    [maybe, [], false, '2?', ['badge_maybe_twice', 'b.zip']],
+    [host, [], false, '!', ['badge_host', 'not found']],
+    [agent, [], false, '!', ['badge_agent', 'gone']],
+    [{ what: 'twice', detail: 'x'.repeat(200) }, [], false, '2', ['badge_twice', `${'x'.repeat(79)}…`]],
   ]) {
-    const badge = badgeFor(problem, offering);
-    assert.ok(badge.text === text && title.test(badge.title), `${JSON.stringify([problem, offering])}: ${JSON.stringify(badge)}`);
+    const badge = badgeFor(problem, offering, paused);
+    assert.deepEqual([badge.text, badge.title], [text, title], JSON.stringify([problem, offering, paused]));
   }
 });
 
@@ -198,3 +279,4 @@ test('the extension names the host, its own ID and the link text\'s limit as the
   assert.equal(MAX_LINK_TEXT_BYTES,
     Number(source('native_host/download_handoff.cpp').match(/kMaxLinkTextBytes = (\d+);/)[1]));
 });
+
