@@ -2,8 +2,8 @@
 // download came from and whether it stays with the browser, the user's
 // settings as read, what an offer says, which response Firefox would save and
 // under what name, what the host's answer means, what the badge warns of,
-// and that the extension names the host, its ID and the link text's limit as
-// the host does.
+// that every word has both languages, and that the extension names the host,
+// its ID and the link text's limit as the host does.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
@@ -11,8 +11,8 @@ import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReas
          requestOf, requestRecord } from '../../extension/decision.js';
 import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, badgeFor, buildOffer, fitsHost, limitText,
          parseDisposition, problemAfter, readReply, responseDownload } from '../../extension/offer.js';
-import { KEEP_RECENT, MAX_SHOWN_CHARS, recentAfter } from '../../extension/recent.js';
-import { DEFAULTS, MAX_SITES, readSettings, siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
+import { KEEP_RECENT, MAX_SHOWN_CHARS, Where, recentAfter } from '../../extension/recent.js';
+import { BYPASS_KEYS, DEFAULTS, MAX_SITES, readSettings, siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
 import { EXTENSION_ID, HOST_NAME } from './identifiers.mjs';
 
 const source = (path) => readFileSync(new URL(`../../${path}`, import.meta.url), 'utf8');
@@ -280,3 +280,42 @@ test('the extension names the host, its own ID and the link text\'s limit as the
     Number(source('native_host/download_handoff.cpp').match(/kMaxLinkTextBytes = (\d+);/)[1]));
 });
 
+// Every word the extension shows, in both languages: the same keys in each,
+// each key the code, the pages and the manifest use present, every reason a
+// download can have worded, and the same placeholders in both, each one used.
+test('every word in English and Simplified Chinese', () => {
+  const catalog = (locale) => JSON.parse(source(`extension/_locales/${locale}/messages.json`));
+  const [en, zh] = [catalog('en'), catalog('zh_CN')];
+  assert.deepEqual(Object.keys(zh).sort(), Object.keys(en).sort());
+  const used = new Set();
+  const scan = (path, pattern) => { for (const [, key] of source(path).matchAll(pattern)) used.add(key); };
+  for (const path of ['popup.js', 'options.js', 'words.js', 'background.js']) scan(`extension/${path}`, /\bword\('(\w+)'/g);
+  for (const path of ['popup.html', 'options.html']) scan(`extension/${path}`, /data-i18n(?:-[a-z-]+)?="(\w+)"/g);
+  scan('extension/manifest.json', /__MSG_(\w+)__/g);
+  const hostReasons = [...source('native_host/message.cpp').matchAll(/return "([a-z-]+)";/g)].map(([, code]) => code);
+  assert.ok(hostReasons.includes('not-in-list') && hostReasons.includes('bad-message'), hostReasons.join());
+  for (const code of [...hostReasons, ...Object.values(Keep), 'host-missing', 'taken-late', 'unknown']) {
+    used.add(`reason_${code.replaceAll('-', '_')}`);
+  }
+  for (const where of Object.values(Where)) used.add(`where_${where}`);
+  const problems = [null, { what: 'host', detail: 'd' }, { what: 'agent', detail: 'd' }, { what: 'twice', detail: 'n' },
+                    { what: 'maybe-twice', detail: 'n' }];
+  const titles = [['a'], ['a', 'b']].flatMap((offering) => [badgeFor(null, offering).title])
+    .concat(problems.flatMap((problem) => [false, true].map((paused) => badgeFor(problem, [], paused).title)));
+  for (const [key, ...substitutions] of titles) {
+    used.add(key);
+    assert.equal(Object.keys(en[key]?.placeholders ?? {}).length, substitutions.length, key);
+  }
+  const missing = [...used].filter((key) => !(key in en));
+  assert.deepEqual(missing, [], `not in _locales: ${missing.join(', ')}`);
+  for (const key of Object.keys(en)) {
+    for (const [locale, messages] of [['en', en], ['zh_CN', zh]]) {
+      const { message, placeholders = {} } = messages[key];
+      assert.ok(typeof message === 'string' && message.trim() !== '', `${locale} ${key}: empty`);
+      const named = [...message.matchAll(/\$(\w+)\$/g)].map(([, name]) => name.toLowerCase()).sort();
+      assert.deepEqual([...new Set(named)], Object.keys(placeholders).sort(), `${locale} ${key}: placeholders`);
+    }
+    assert.deepEqual(zh[key].placeholders, en[key].placeholders, `${key}: placeholders differ`);
+  }
+  for (const key of BYPASS_KEYS) assert.match(source('extension/options.html'), new RegExp(`<option value="${key}"`));
+});
