@@ -2,17 +2,22 @@
 // a local site, the extension offers each download to the native host (run
 // under Wine), and the host to the reference agent. Each case checks what the
 // agent recorded and what the browser saved; one line per case says what
-// happened.
+// happened. The extension's pages are opened in a tab, as the popup and the
+// options page show them, to change the user's settings and read the list of
+// downloads.
 //
 //   node e2e.mjs --wine-run RUN --host HOST.exe --agent AGENT.exe --work DIR
 //                [--browser chromium|firefox] [--idle-seconds N] [--cases ID,...]
+//                [--pictures DIR]
 //
 // RUN runs a Windows program in the prefix where AGENT is registered; DIR is
 // made afresh. --idle-seconds measures the host's memory and CPU while it
-// waits, after the cases; --cases runs only the cases of these ids. Exits 77
-// where the browser cannot run.
+// waits, after the cases; --cases runs only the cases of these ids;
+// --pictures makes the pictures of the popup and the options page in English
+// and Simplified Chinese into that folder (Chromium). Exits 77 where the
+// browser cannot run.
 import { spawnSync } from 'node:child_process';
-import { chmodSync, copyFileSync, existsSync, mkdirSync, openSync, readdirSync, rmSync, statSync,
+import { chmodSync, copyFileSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, statSync,
          writeFileSync } from 'node:fs';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -42,7 +47,7 @@ const TWIN = '/files/twin.zip?wait=1000';
 const { values: opt } = parseArgs({ options: {
   'wine-run': { type: 'string' }, host: { type: 'string' }, agent: { type: 'string' },
   work: { type: 'string' }, browser: { type: 'string', default: 'chromium' },
-  'idle-seconds': { type: 'string', default: '0' }, cases: { type: 'string' } } });
+  'idle-seconds': { type: 'string', default: '0' }, cases: { type: 'string' }, pictures: { type: 'string' } } });
 const firefox = opt.browser === 'firefox';
 const driver = firefox ? firefoxDriver : chromium;
 
@@ -51,6 +56,32 @@ if (whyNot !== '') {
   console.log(`not runnable here: ${whyNot}`);
   process.exit(77);
 }
+
+// What the extension says, in English: the browsers here run in English but
+// for the pictures' second language.
+const english = JSON.parse(readFileSync(join(here, '../../extension/_locales/en/messages.json'), 'utf8'));
+const sentence = (key) => english[key].message;
+const reasonSentence = (code) => sentence(`reason_${code.replaceAll('-', '_')}`);
+const KB = 1024;
+const MB = 1024 * 1024;
+// The popup shows its list within POPUP_MS of its opening, the median of
+// five openings; the test fails only when clearly slower, at POPUP_BROKEN_MS
+// (a loaded machine takes longer), and prints the figures.
+const POPUP_MS = 100;
+const POPUP_BROKEN_MS = 3 * POPUP_MS;
+// Paused, a download is saved as fast as with no extension: the medians of
+// this many clicks each, side by side. The test fails only when clearly
+// broken, at SLOWER_AT_MOST; the figure is printed.
+const TIMED_CLICKS = 20;
+const SLOWER_AT_MOST = 1.5;
+// The pictures' downloads: two the manager takes, one it leaves (not in its
+// list), one the user keeps with Alt.
+const PICTURED = [
+  { id: 'photos', href: '/files/holiday-photos-2026.zip', text: 'Holiday photos 2026 (ZIP, 64 KB)' },
+  { id: 'report', href: '/files/annual-report-2025.pdf', text: 'Annual report 2025 (PDF)' },
+  { id: 'driver', href: '/files/printer-driver-setup.zip', text: 'Printer driver', keys: ['alt'] },
+  { id: 'backup', href: '/files/project-backup.rar', text: 'Project backup (RAR)' },
+];
 
 const badgeOf = ({ browser }) => browser.askExtension('Promise.all([chrome.action.getBadgeText({}), chrome.action.getTitle({})])');
 // The agent's records of `path` on the site.
@@ -62,15 +93,18 @@ const recordsOf = (run, records, path) => records.filter((record) => record.url 
 // badge: what the toolbar button says after it, where the test can read it
 // (Chromium): '' for nothing, else the title, with `badgeText` ('!' unless
 // said). `sameSite`: the cookies the site must have seen, to show that the
-// case tests what it is for. `run` replaces the one click of a case.
+// case tests what it is for. `keys`: modifier keys held on the click.
+// `reason`: why the popup's list says the download went where it went (the
+// manager when taken, the browser when kept, or `where`). `run` replaces the
+// one click of a case.
 const cases = [
   { id: 'missing', what: 'host missing', href: '/files/missing.zip', expect: 'kept', file: 'missing.zip',
-    asked: false, badge: /browser host is missing or failed \(Specified native messaging host not found/,
+    asked: false, reason: 'host-missing', badge: /browser host is missing or failed \(Specified native messaging host not found/,
     before: (run) => run.register(null), after: (run) => run.register(run.hostProgram) },
   // A host that reads nothing and ends after a while: the extension's own
   // hold lets the download go, and the next one starts the real host.
   { id: 'silent', what: 'host never answers', href: '/files/silent.zip', expect: 'kept', file: 'silent.zip',
-    asked: false, withinMs: HOLD_MS + SAVE_MARGIN_MS, before: (run) => run.register(run.silentHost),
+    asked: false, reason: 'timed-out', withinMs: HOLD_MS + SAVE_MARGIN_MS, before: (run) => run.register(run.silentHost),
     // Where the badge cannot be read, the port's end is given a moment.
     after: async (run) => {
       run.register(run.hostProgram);
@@ -79,17 +113,20 @@ const cases = [
                   SILENT_HOST_MS, 'the silent host to end', 100);
       if (firefox) await sleep(1000);
     } },
-  { id: 'zip', what: '.zip link (host cold)', href: '/files/a.zip', text: TEXT, expect: 'taken', badge: '' },
+  { id: 'zip', what: '.zip link (host cold)', href: '/files/a.zip', text: TEXT, expect: 'taken', badge: '',
+    reason: 'taken' },
   { id: 'php', what: 'download.php as a.zip', href: '/download.php?file=a.zip', expect: 'taken' },
-  { id: 'pdf', what: '.pdf attachment', href: '/files/report.pdf', expect: 'kept', file: 'report.pdf', asked: false },
-  { id: 'blob', what: 'blob: made by the page', blob: 'made.zip', expect: 'kept', file: 'made.zip', asked: false },
+  { id: 'pdf', what: '.pdf attachment', href: '/files/report.pdf', expect: 'kept', file: 'report.pdf', asked: false,
+    reason: 'not-in-list' },
+  { id: 'blob', what: 'blob: made by the page', blob: 'made.zip', expect: 'kept', file: 'made.zip', asked: false,
+    reason: 'scheme' },
   // The manager would fetch the form's URL with a GET: something else.
   { id: 'post', what: "a form's POST", href: '/files/post.zip', post: true, expect: 'kept', file: 'post.zip',
-    asked: false },
+    asked: false, reason: 'not-get' },
   { id: 'declined', what: 'agent declines', href: '/files/declined.zip', expect: 'kept', file: 'declined.zip',
-    asked: true, before: (run) => run.agent.set('Answer', '0'), after: (run) => run.agent.set('Answer', null) },
+    asked: true, reason: 'declined', before: (run) => run.agent.set('Answer', '0'), after: (run) => run.agent.set('Answer', null) },
   { id: 'absent', what: 'agent not registered', href: '/files/absent.zip', expect: 'kept', file: 'absent.zip',
-    asked: false, badge: /cannot be reached/, before: (run) => run.agent.register(false),
+    asked: false, reason: 'unreachable', badge: /cannot be reached/, before: (run) => run.agent.register(false),
     after: (run) => run.agent.register(true) },
   { id: 'redirect', what: 'redirect to a .zip', href: '/go?to=/files/moved.zip', final: '/files/moved.zip',
     expect: 'taken', badge: '' },
@@ -107,6 +144,22 @@ const cases = [
       await sleep(500);
     },
     after: async (run) => { for (const tab of await run.tabs(4)) if (tab !== run.tab) await tab.load('about:blank'); } },
+  // The user's own say, each set where the user sets it and in effect on the
+  // next click: the download stays with the browser, the host is never asked
+  // (the agent, which takes every .zip, has no record of it), and the popup
+  // says why. The links lead from this site to the other.
+  { id: 'paused', what: 'paused in the popup', href: '/files/paused.zip', expect: 'kept', file: 'paused.zip',
+    asked: false, reason: 'paused', before: (run) => setPaused(run, true), after: (run) => setPaused(run, false) },
+  { id: 'skippage', what: "the page's site skipped", href: '/files/skippage.zip', other: true, expect: 'kept',
+    file: 'skippage.zip', asked: false, reason: 'site-skipped', before: (run) => addSite(run, `${run.site.base}/`),
+    after: (run) => removeSite(run, '127.0.0.1') },
+  { id: 'skipfile', what: "the file's host skipped", href: '/files/skipfile.zip', other: true, expect: 'kept',
+    file: 'skipfile.zip', asked: false, reason: 'site-skipped', before: (run) => addSite(run, ' LocalHost '),
+    after: (run) => removeSite(run, 'localhost') },
+  { id: 'alt', what: 'Alt+click', href: '/files/alt.zip', keys: ['alt'], expect: 'kept', file: 'alt.zip',
+    asked: false, reason: 'bypassed' },
+  { id: 'small', what: 'under the minimum size', href: '/files/small.zip', expect: 'kept', file: 'small.zip',
+    asked: false, reason: 'too-small', before: (run) => setMinimum(run, 1, MB), after: (run) => setMinimum(run, 0, KB) },
   // Each answered late enough for both clicks to come before either download.
   { id: 'twin', what: 'two at once', run: twoAtOnce,
     links: [['twin1', 'twin one'], ['twin2', 'twin two']].map(([id, text]) => ({ id, href: TWIN, text })) },
@@ -123,12 +176,18 @@ const cases = [
   { id: 'late', what: 'agent answers too late', href: '/files/late.zip', expect: 'kept', file: 'late.zip',
     asked: true, withinMs: HOLD_MS + SAVE_MARGIN_MS, before: (run) => run.agent.set('Answer', `slow:${LATE_MS}:1`),
     badge: /late\.zip was saved by the browser, and the download manager took it too/, badgeText: '2',
+    reason: 'taken-late', where: 'both',
     badgeMs: LATE_MS - HOLD_MS + BADGE_MS, after: async (run) => {
       run.agent.set('Answer', null);
       await sleep(run.clicked + LATE_MS + 1000 - performance.now());
     } },
   { id: 'restart', what: 'worker stopped in an offer', run: restart, chromiumOnly: true,
     links: ['restart1', 'restart2'].map((id) => ({ id, href: `/files/${id}.zip` })) },
+  { id: 'popup', what: 'the popup', run: popup, links: [{ id: 'resend', href: '/files/resend.pdf' }] },
+  { id: 'options', what: 'the options page', run: options },
+  { id: 'pictures', what: 'pictures of the pages', run: pictures, chromiumOnly: true, links: PICTURED },
+  { id: 'timing', what: 'paused, and no extension', run: sideBySide,
+    links: [{ id: 'timing', href: '/files/timing.zip' }] },
 ];
 
 const ran = cases.filter((c) => !(firefox && c.chromiumOnly) && (opt.cases?.split(',').includes(c.id) ?? true));
@@ -167,7 +226,7 @@ async function runCase(run, c) {
   await tab.load(page);
   const clicked = performance.now();
   run.clicked = clicked;
-  await tab.click(`#${c.id}`);
+  await tab.click(`#${c.id}`, c.keys);
   let line;
   const path = c.final ?? c.href;
   const url = (c.other ? site.other : site.base) + path;
@@ -217,7 +276,91 @@ async function runCase(run, c) {
     // The badge follows the download's release, which the browser saw first.
     line += await checkBadge(run, c.what, c.badge === '' ? '' : c.badgeText ?? '!', c.badge, c.badgeMs);
   }
+  if (c.reason !== undefined) {
+    const where = c.where ?? (c.expect === 'taken' ? 'manager' : 'browser');
+    line += await checkListed(run, c.what, c.file ?? path.split('/').pop(), where, c.reason);
+  }
   return line;
+}
+
+// One of the extension's pages in the tab kept for them, opened afresh, once
+// its script has shown what it shows (the mark each page sets then).
+const PAGE_SHOWN = { 'popup.html': 'recent-shown', 'options.html': 'settings-shown' };
+
+async function openPage(run, name, tab = undefined) {
+  run.pageTab ??= await run.browser.openTab();
+  const page = tab ?? run.pageTab;
+  await page.load(driver.extensionPage(name));
+  await until(async () => ((await page.evaluate(`performance.getEntriesByName('${PAGE_SHOWN[name]}').length`)) > 0
+    ? true : undefined), 5000, `${name} to show`);
+  return page;
+}
+
+// The popup's list as it shows it: each line's name, where, why, and
+// whether it offers "Send to WebCorvane".
+async function listed(run, tab = undefined) {
+  const popup = await openPage(run, 'popup.html', tab);
+  return popup.evaluate(`[...document.querySelectorAll('#recent li')].map((li) => ({
+    name: li.querySelector('.name').textContent, where: li.querySelector('.where').textContent,
+    why: li.querySelector('.why').textContent, send: !li.querySelector('.send').hidden }))`);
+}
+
+// The download of this name, newest first, listed as gone `where` for
+// `reason`, in the user's words.
+async function checkListed(run, what, name, where, reason) {
+  const want = { where: sentence(`where_${where}`), why: reasonSentence(reason) };
+  let entry;
+  await until(async () => {
+    entry = (await listed(run)).find((e) => e.name === name);
+    return entry?.where === want.where && entry?.why === want.why ? true : undefined;
+  }, 3000, `the popup to list ${name}`, 100).catch(() => {});
+  check(entry?.where === want.where && entry?.why === want.why,
+    `${what}: the popup lists ${name} as ${JSON.stringify(entry)}, not ${JSON.stringify(want)}`);
+  return ` | popup: ${entry?.where}: ${entry?.why}`;
+}
+
+// The settings, as the pages read them from storage.
+const settingsIn = (page) => page.evaluate(`import(new URL('settings.js', location.href).href)
+  .then(async (m) => (await m.openSettings((globalThis.browser ?? chrome).storage)).settings)`);
+
+async function settled(page, what, holds) {
+  await until(async () => (holds(await settingsIn(page)) ? true : undefined), 3000, what);
+}
+
+// The pause, switched in the popup as the user switches it.
+async function setPaused(run, paused) {
+  const popup = await openPage(run, 'popup.html');
+  if ((await popup.evaluate("document.getElementById('paused').checked")) !== paused) await popup.click('#paused');
+  await settled(popup, `the pause ${paused}`, (settings) => settings.paused === paused);
+}
+
+// A site typed into the options page and added, and one removed there.
+async function addSite(run, text) {
+  const page = await openPage(run, 'options.html');
+  await page.evaluate(`document.getElementById('site').value = ${JSON.stringify(text)}`);
+  await page.click('#add-site button');
+  await settled(page, `${text} on the list`, (settings) => settings.skippedSites.length > 0);
+}
+
+async function removeSite(run, site) {
+  const page = await openPage(run, 'options.html');
+  const at = await page.evaluate(`[...document.querySelectorAll('#sites .host')]
+    .findIndex((host) => host.textContent === ${JSON.stringify(site)})`);
+  check(at >= 0, `the options page lists no ${site}`);
+  await page.click(`#sites li:nth-child(${at + 1}) button`);
+  await settled(page, `${site} off the list`, (settings) => !settings.skippedSites.includes(site));
+}
+
+// The minimum size as typed in the options page, in the unit chosen there.
+async function setMinimum(run, amount, unit) {
+  const page = await openPage(run, 'options.html');
+  await page.evaluate(`(() => {
+    document.getElementById('unit').value = '${unit}';
+    const minimum = document.getElementById('minimum');
+    minimum.value = '${amount}';
+    minimum.dispatchEvent(new Event('change'));
+  })()`);
+  await settled(page, `the minimum ${amount * unit}`, (settings) => settings.minimumSizeBytes === amount * unit);
 }
 
 // Two tabs click a link to the same file at once: each download is offered
@@ -304,6 +447,182 @@ async function restart(run, c) {
 }
 
 const agent = (run) => run.agent.records();
+const median = (values) => [...values].sort((a, b) => a - b)[Math.floor((values.length - 1) / 2)];
+const savedFile = (folder, name) => {
+  try { return statSync(join(folder, name)).size === FILE_BYTES ? true : undefined; } catch { return undefined; }
+};
+
+// Every element that names a message shows it: no word missing, no
+// placeholder left.
+const missingWords = (page) => page.evaluate(`[...document.querySelectorAll('*')].flatMap((element) => [
+  ...(element.dataset.i18n !== undefined && element.textContent.trim() === '' ? [element.dataset.i18n] : []),
+  ...['title', 'aria-label', 'placeholder'].filter((name) => element.hasAttribute('data-i18n-' + name) &&
+    !element.getAttribute(name)).map((name) => element.getAttribute('data-i18n-' + name)),
+  ...[...element.childNodes].some((node) => node.nodeType === 3 && node.data.includes('__MSG_')) ? ['__MSG_'] : []])`);
+
+// The popup, opened afresh: its list within POPUP_MS of the opening, a mix
+// of downloads the manager took and the browser kept, no word missing; and a
+// kept one, a .pdf outside the manager's type list, sent on with "Send to
+// WebCorvane": the agent receives it once, with the cookie the browser sent,
+// the browser's copy stays, and the list says it is in both places.
+async function popup(run, c) {
+  const times = [];
+  for (let i = 0; i < 5; i += 1) {
+    const page = await openPage(run, 'popup.html');
+    times.push(await page.evaluate("performance.getEntriesByName('recent-shown')[0].startTime"));
+  }
+  const shownMs = median(times);
+  check(shownMs <= POPUP_BROKEN_MS, `${c.what}: its list shown ${shownMs.toFixed(1)} ms after opening`);
+  const wheres = new Set((await listed(run)).map((entry) => entry.where));
+  check(wheres.has(sentence('where_manager')) && wheres.has(sentence('where_browser')),
+    `${c.what}: lists only ${[...wheres].join(', ')}`);
+  const missing = await missingWords(run.pageTab);
+  check(missing.length === 0, `${c.what}: words missing: ${missing.join(', ')}`);
+
+  const before = agent(run).length;
+  await run.tab.load(`${run.site.base}/page.html?popup`);
+  await run.tab.click('#resend');
+  await until(() => savedFile(run.downloads, 'resend.pdf'), 10000, 'the browser to save resend.pdf');
+  await checkListed(run, c.what, 'resend.pdf', 'browser', 'not-in-list');
+  const page = run.pageTab;
+  const at = (await listed(run)).findIndex((entry) => entry.name === 'resend.pdf' && entry.send);
+  check(at >= 0, `${c.what}: no "Send to WebCorvane" on resend.pdf`);
+  if (at < 0) return 'FAILED';
+  await page.click(`#recent li:nth-child(${at + 1}) .send button`);
+  const said = await until(async () => {
+    const text = await page.evaluate(`document.querySelectorAll('#recent li')[${at}].querySelector('.said').textContent`);
+    return text !== '' && text !== sentence('popup_sending') ? text : undefined;
+  }, 15000, 'the answer to the send');
+  check(said === sentence('popup_sent'), `${c.what}: the send answered "${said}"`);
+  const records = agent(run).slice(before);
+  const url = `${run.site.base}/files/resend.pdf`;
+  check(records.length === 1 && records[0].url === url && records[0].cookie === run.site.sawLast('/files/resend.pdf').cookie,
+    `${c.what}: the agent received ${JSON.stringify(records)}`);
+  check(savedFile(run.downloads, 'resend.pdf') === true, `${c.what}: the browser's copy is gone`);
+  const listedAfter = await checkListed(run, c.what, 'resend.pdf', 'both', 'taken');
+  return `list shown ${times.map((ms) => ms.toFixed(1)).join(', ')} ms after opening (median ${
+    shownMs.toFixed(1)}, ${shownMs <= POPUP_MS ? 'within' : 'over'} ${POPUP_MS}) | sent: "${said}"${listedAfter}`;
+}
+
+// The pictures of the popup and the options page in English and in
+// Simplified Chinese, after the downloads a user might have made (PICTURED),
+// with no word missing in either language. Chromium's language is the
+// process's: the second one runs in a browser of its own.
+async function pictures(run) {
+  if (opt.pictures === undefined) return 'none asked for (--pictures)';
+  mkdirSync(opt.pictures, { recursive: true });
+  const lines = [await picture(run, run.browser, run.tab, 'en')];
+  const places = { profile: join(run.work, 'profile-zh'), downloads: join(run.work, 'downloads-zh'),
+                   home: join(run.work, 'home-zh') };
+  driver.makeProfile(places);
+  driver.registerHost(places, run.hostProgram);
+  const browser = await driver.Chromium.launch({ ...places, log: run.log, language: 'zh-CN' });
+  try {
+    lines.push(await picture(run, browser, await browser.openTab(), 'zh_CN'));
+  } finally {
+    await browser.close();
+  }
+  return lines.join(' | ');
+}
+
+// The popup opened behind the site's tab, which it shows the site of.
+async function picture(run, browser, tab, locale) {
+  const pages = await browser.openTab(true);
+  const catalog = JSON.parse(readFileSync(join(here, `../../extension/_locales/${locale}/messages.json`), 'utf8'));
+  await openPage(run, 'popup.html', pages);
+  await pages.evaluate("chrome.storage.session.remove('recent')");
+  for (const { id, href, keys } of PICTURED) {
+    await tab.load(`${run.site.base}/page.html?pictures`);
+    await tab.click(`#${id}`, keys);
+    const name = href.split('/').pop();
+    await until(async () => ((await pages.evaluate("chrome.storage.session.get('recent')")).recent
+      ?.some((entry) => entry.name === name) ? true : undefined), 15000, `${name} in the list`);
+  }
+  const made = [];
+  for (const [name, width] of [['popup.html', 400], ['options.html', 700]]) {
+    await openPage(run, name, pages);
+    if (name === 'options.html') {
+      for (const site of ['intranet.example.com', 'ads.example.net']) {
+        await pages.evaluate(`document.getElementById('site').value = '${site}';
+          document.querySelector('#add-site button').click()`);
+      }
+      await until(() => pages.evaluate("document.querySelectorAll('#sites li').length === 2 || undefined"), 3000,
+        'the sites');
+      await until(() => pages.evaluate("document.getElementById('host-settings').hidden ? undefined : true"), 10000,
+        "the host's settings").catch(() => {});
+    }
+    const missing = await missingWords(pages);
+    const title = await pages.evaluate("document.querySelector('h1').textContent");
+    const want = catalog[name === 'popup.html' ? 'extName' : 'options_title'].message;
+    check(missing.length === 0 && title === want, `${locale} ${name}: words missing: ${missing.join(', ')}; "${title}"`);
+    const file = join(opt.pictures, `${name.replace('.html', '')}-${locale}.png`);
+    const png = await pages.screenshot(width);
+    check(png.length > 1000, `${locale} ${name}: a picture of ${png.length} bytes`);
+    writeFileSync(file, png);
+    made.push(`${file.split('/').slice(-2).join('/')} (${Math.round(png.length / 1024)} KB)`);
+  }
+  // The sites go again; the rest of the run skips none.
+  await pages.evaluate("chrome.storage.sync.set({ skippedSites: [] })");
+  return `${locale}: ${made.join(', ')}`;
+}
+
+// Paused, a download is saved as fast as with no extension at all: the same
+// link clicked in this browser, paused, and in a second browser of the same
+// build without the extension, one after the other, each first in turn.
+// From the click to the whole file under its name in the download folder.
+async function sideBySide(run) {
+  await setPaused(run, true);
+  await run.pageTab.load('about:blank'); // an open popup redraws for every download
+  const places = { profile: join(run.work, 'plain-profile'), downloads: join(run.work, 'plain-downloads'),
+                   home: join(run.work, 'plain-home') };
+  driver.makeProfile({ ...places, extension: false });
+  const plain = await (firefox ? driver.Firefox : driver.Chromium).launch({ ...places, log: run.log, extension: false });
+  const before = agent(run).length;
+  const sides = [{ name: 'paused', tab: run.tab, downloads: run.downloads, ms: [] },
+                 { name: 'none', tab: await plain.openTab(), downloads: places.downloads, ms: [] }];
+  try {
+    for (const side of sides) {
+      await side.tab.load(`${run.site.base}/page.html?timing`);
+      side.point = await side.tab.pointOf('#timing');
+    }
+    for (let i = -1; i < TIMED_CLICKS; i += 1) { // a first click each, not counted
+      for (const side of i % 2 === 0 ? sides : [...sides].reverse()) {
+        const name = `timing-${side.name}-${i + 1}.zip`;
+        await side.tab.evaluate(`document.getElementById('timing').href = '/files/${name}'`);
+        const clicked = performance.now();
+        await side.tab.press(side.point.x, side.point.y);
+        await until(() => savedFile(side.downloads, name), 10000, `${name} to be saved`, 2);
+        if (i >= 0) side.ms.push(performance.now() - clicked);
+      }
+    }
+  } finally {
+    await plain.close();
+    await setPaused(run, false);
+  }
+  const [paused, none] = sides.map((side) => median(side.ms));
+  const asked = agent(run).length - before;
+  check(asked === 0, `paused: the agent was asked ${asked} times`);
+  check(paused <= SLOWER_AT_MOST * none, `paused: saved in ${paused.toFixed(1)} ms, no extension ${none.toFixed(1)} ms`);
+  return `click to saved, medians of ${TIMED_CLICKS} each, interleaved: paused ${paused.toFixed(1)} ms, ` +
+    `no extension ${none.toFixed(1)} ms, ratio ${(paused / none).toFixed(3)} | paused ${
+      sides[0].ms.map(Math.round).join(' ')} | none ${sides[1].ms.map(Math.round).join(' ')}`;
+}
+
+// The options page shows the download manager's own settings as the host
+// reads them from its UserConfig.ini.
+async function options(run, c) {
+  const page = await openPage(run, 'options.html');
+  const shown = await until(() => page.evaluate(`document.getElementById('host-settings').hidden ? undefined
+    : ['switch', 'types', 'config'].map((id) => document.getElementById(id).textContent)`), 10000,
+  "the host's settings").catch(() => page.evaluate("document.getElementById('host-status').textContent"));
+  const [onOff, types, config] = Array.isArray(shown) ? shown : [shown];
+  check(onOff === `${sentence('options_switch_on')} (MonitorBrowsers=1)` && types === '.zip .rar' &&
+        config?.toLowerCase() === windowsPath(run.hostConfig).toLowerCase(),
+  `${c.what}: shows ${JSON.stringify(shown)}`);
+  const missing = await missingWords(page);
+  check(missing.length === 0, `${c.what}: words missing: ${missing.join(', ')}`);
+  return `${onOff} | ${types} | ${config}`;
+}
 
 async function main() {
   const work = resolve(opt.work);
@@ -324,11 +643,12 @@ async function main() {
   writeFileSync(silentHost, `#!/bin/sh\nsleep ${SILENT_HOST_MS / 1000}\ntouch "$0.ended"\n`);
   for (const script of [hostProgram, silentHost]) chmodSync(script, 0o755);
 
-  const run = { downloads: places.downloads, hostProgram, silentHost, timings: [],
+  const run = { work, downloads: places.downloads, hostProgram, silentHost, timings: [],
+                hostConfig: join(hostDir, 'UserConfig.ini'),
                 agent: new Agent(resolve(opt['wine-run']), resolve(opt.agent), join(work, 'agent-records.txt')),
                 register: (program) => driver.registerHost(places, program) };
-  const links = cases.flatMap(({ id, href, blob, text, post, other, links: more }) =>
-    more ?? [{ id, href, blob, text: text ?? id, post, other }]);
+  const links = cases.flatMap(({ id, href, blob, text, post, other, run: own, links: more }) =>
+    more ?? (own ? [] : [{ id, href, blob, text: text ?? id, post, other }]));
   run.site = await startSite(links.map((link) => ({ text: link.id, ...link })));
   const started = performance.now();
   try {
@@ -337,6 +657,7 @@ async function main() {
     run.agent.set('Start', null);
     run.register(run.hostProgram);
     const log = openSync(join(work, `${opt.browser}.log`), 'w');
+    run.log = log;
     run.browser = await (firefox ? driver.Firefox : driver.Chromium).launch({ ...places, log });
     run.tab = await run.browser.openTab();
     const tabs = [run.tab];
