@@ -10,7 +10,7 @@ import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, clickRecord, keepReason, linkText
          requestRecord } from '../../extension/decision.js';
 import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, badgeFor, buildOffer, fitsHost, limitText,
          parseDisposition, problemAfter, readReply, responseDownload } from '../../extension/offer.js';
-import { KEEP_RECENT, recentAfter } from '../../extension/recent.js';
+import { KEEP_RECENT, recentAfter, recentLog } from '../../extension/recent.js';
 import { EXTENSION_ID, HOST_NAME } from './identifiers.mjs';
 
 const source = (path) => readFileSync(new URL(`../../${path}`, import.meta.url), 'utf8');
@@ -155,6 +155,13 @@ test('the recent list: newest first, an answer replaces its entry in place, the 
   assert.equal(list.length, KEEP_RECENT);
   assert.deepEqual(list.find((e) => e.key === 'd:10'), { key: 'd:10', where: 'both', reason: 'taken-late' });
   assert.equal(list[0].key, `d:${KEEP_RECENT + 2}`);
+});
+
+test('two callers of the recent list lose neither change', async () => {
+  const stored = {};
+  const area = { get: async (key) => ({ [key]: stored[key] }), set: async (items) => Object.assign(stored, items) };
+  await Promise.all([recentLog(area).note({ key: 'd:1' }), recentLog(area).note({ key: 's:1' })]);
+  assert.deepEqual(stored.recent.map((e) => e.key), ['s:1', 'd:1']);
 });
 
 test('the badge shows an offer under way, and warns of the host, the agent and a download in two places', () => {
