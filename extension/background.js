@@ -15,6 +15,8 @@ import { KEEP_CLICKS, KEEP_REQUESTS, clickRecord, keepReason, linkTextOf, rememb
          requestRecord } from './decision.js';
 import { HOLD_MS, HOST_NAME, badgeFor, buildOffer, fitsHost, limitText, problemAfter, readReply,
          responseDownload } from './offer.js';
+import { Where, recentLog, rememberSendable } from './recent.js';
+import { answeredLate, createMenu, downloadWith, pageMessage, useHost } from './send.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
 const pages = { urls: ['http://*/*', 'https://*/*'], types: ['main_frame', 'sub_frame'] };
@@ -23,6 +25,9 @@ const extraHeaders = Object.values(api.webRequest.OnSendHeadersOptions ?? {}).in
   ? ['extraHeaders'] : [];
 
 api.runtime.onMessage.addListener(rememberClick);
+api.runtime.onMessage.addListener(pageMessage);
+api.runtime.onInstalled.addListener(createMenu);
+api.contextMenus.onClicked.addListener(downloadWith);
 api.tabs.onRemoved.addListener((tabId) => clicks.delete(tabId));
 api.webRequest.onSendHeaders.addListener(rememberRequest, pages, ['requestHeaders', ...extraHeaders]);
 if (api.downloads.onDeterminingFilename) {
@@ -32,6 +37,9 @@ if (api.downloads.onDeterminingFilename) {
 } else {
   api.webRequest.onHeadersReceived.addListener(holdResponse, pages, ['blocking', 'responseHeaders']);
 }
+// A headless browser shows no menu: its tests call the menu's handler here,
+// with the tab and frame of a real page, once it is there.
+globalThis.downloadWith = downloadWith;
 
 const clicks = new Map(); // tab id -> its latest click on a link
 const requests = new Map(); // request id -> what it sent
@@ -118,12 +126,16 @@ function offer(download, request, linkText, handedAt) {
     offering.set(download.id, download.filename || download.finalUrl);
     updateButton();
   }, OFFERING_SHOWN_AFTER_MS);
-  const answered = turn.then(() => offerInTurn(message));
-  turn = answered.catch(() => {});
-  return answered.then((answer) => answer?.taken === true).finally(() => {
+  return inTurn(() => offerInTurn(message)).then((answer) => answer?.taken === true).finally(() => {
     clearTimeout(shown);
     if (offering.delete(download.id)) updateButton();
   });
+}
+
+function inTurn(work) {
+  const done = turn.then(work);
+  turn = done.catch(() => {});
+  return done;
 }
 
 // While an offer is with the host its key holds the download's name: a
@@ -144,9 +156,23 @@ async function offerInTurn(message) {
     answer = await ask(message);
   } finally {
     await api.storage.session.remove(key);
-    if (answer?.taken !== true) remember(keptNames, message.id, name, KEEP_NAMES);
+    if (answer?.taken !== true) {
+      remember(keptNames, message.id, name, KEEP_NAMES);
+      keptAfterOffer(message, answer);
+    }
   }
   return answer;
+}
+
+// A download offered and kept by the browser, in the list with what its
+// request sent, so that the user can send it on.
+function keptAfterOffer(message, answer) {
+  const key = `d:${message.id}`;
+  rememberSendable(key, { url: message.url, referrer: message.referrer, cookie: message.cookie,
+                          filename: message.filename });
+  recentLog(api.storage.session).note({ key, name: message.filename || message.url, url: message.url,
+                                        where: Where.BROWSER, reason: answer?.reason ?? 'host-missing',
+                                        at: Date.now() });
 }
 
 // A download the browser let go while its offer was with the host: the
@@ -165,9 +191,9 @@ async function downloadEnded(delta) {
 let port = null;
 const waiting = new Map(); // offer id -> function taking the reply or null
 
-function ask(message) {
+function ask(message, waitMs = message.deadline - Date.now()) {
   return new Promise((resolve) => {
-    const timer = setTimeout(() => settle(message.id, null), message.deadline - Date.now());
+    const timer = setTimeout(() => settle(message.id, null), waitMs);
     waiting.set(message.id, (reply) => {
       clearTimeout(timer);
       resolve(reply);
@@ -190,6 +216,7 @@ function settle(id, reply) {
 function connect() {
   const opened = api.runtime.connectNative(HOST_NAME);
   opened.onMessage.addListener((message) => {
+    if (message?.settings !== undefined) return settle(message.id, message);
     const answer = readReply(message, message?.id);
     if (answer === null) return;
     if (waiting.has(message.id)) {
@@ -198,12 +225,16 @@ function connect() {
     } else if (answer.taken && keptNames.has(message.id)) {
       // Taken after the browser had kept it: now in both places.
       updateButton({ twice: keptNames.get(message.id) });
+    } else {
+      answeredLate(message.id, answer);
     }
   });
   opened.onDisconnect.addListener((gone) =>
     hostGone(gone, api.runtime.lastError?.message ?? gone.error?.message ?? 'the host ended'));
   return opened;
 }
+
+useHost({ inTurn, ask });
 
 function hostGone(gone, why) {
   if (gone !== port) return;

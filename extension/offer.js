@@ -184,7 +184,7 @@ export function parseDisposition(value) {
   return { attachment, filename: baseName(filename) };
 }
 
-function nameFromUrl(url) {
+export function nameFromUrl(url) {
   try {
     const last = new URL(url).pathname.split('/').pop();
     try { return baseName(decodeURIComponent(last)); } catch { return last; }
