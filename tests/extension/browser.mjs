@@ -97,17 +97,18 @@ export class Browser {
 }
 
 // A tab: `evaluate(expression)` gives an expression's value and
-// `press(x, y)` clicks the left button at a point of the viewport.
+// `press(x, y, right)` clicks the left (or right) button at a point of the
+// viewport.
 export class Tab {
-  // A left click in the middle of the element, brought into view, as the
-  // user's mouse gives it.
-  async click(selector) {
+  // A click in the middle of the element, brought into view, as the user's
+  // mouse gives it.
+  async click(selector, right = false) {
     const { x, y } = await this.evaluate(`(() => {
       const element = document.querySelector(${JSON.stringify(selector)});
       element.scrollIntoView({ block: 'center' });
       const box = element.getBoundingClientRect();
       return { x: Math.round(box.left + box.width / 2), y: Math.round(box.top + box.height / 2) };
     })()`);
-    await this.press(x, y);
+    await this.press(x, y, right);
   }
 }

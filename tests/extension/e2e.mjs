@@ -5,10 +5,12 @@
 // happened.
 //
 //   node e2e.mjs --wine-run RUN --host HOST.exe --agent AGENT.exe --work DIR
-//                [--browser chromium|firefox] [--idle-seconds N] [--cases ID,...]
+//                [--agent-holder HOLDER.exe] [--browser chromium|firefox]
+//                [--idle-seconds N] [--cases ID,...]
 //
 // RUN runs a Windows program in the prefix where AGENT is registered; DIR is
-// made afresh. --idle-seconds measures the host's memory and CPU while it
+// made afresh; HOLDER keeps an agent running for the 200 links, without it
+// each reaches an agent started for it. --idle-seconds measures the host's memory and CPU while it
 // waits, after the cases; --cases runs only the cases of these ids. Exits 77
 // where the browser cannot run.
 import { spawnSync } from 'node:child_process';
@@ -16,7 +18,7 @@ import { chmodSync, copyFileSync, existsSync, mkdirSync, openSync, readdirSync, 
          writeFileSync } from 'node:fs';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { parseArgs } from 'node:util';
+import { isDeepStrictEqual, parseArgs } from 'node:util';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { HOLD_MS } from '../../extension/offer.js';
 import { Agent, windowsPath } from './agent.mjs';
@@ -41,7 +43,7 @@ const TWIN = '/files/twin.zip?wait=1000';
 
 const { values: opt } = parseArgs({ options: {
   'wine-run': { type: 'string' }, host: { type: 'string' }, agent: { type: 'string' },
-  work: { type: 'string' }, browser: { type: 'string', default: 'chromium' },
+  work: { type: 'string' }, browser: { type: 'string', default: 'chromium' }, 'agent-holder': { type: 'string' },
   'idle-seconds': { type: 'string', default: '0' }, cases: { type: 'string' } } });
 const firefox = opt.browser === 'firefox';
 const driver = firefox ? firefoxDriver : chromium;
@@ -129,6 +131,32 @@ const cases = [
     } },
   { id: 'restart', what: 'worker stopped in an offer', run: restart, chromiumOnly: true,
     links: ['restart1', 'restart2'].map((id) => ({ id, href: `/files/${id}.zip` })) },
+  // "Download with WebCorvane": a headless browser shows no menu, so its
+  // handler is called as the menu calls it, on the page's tab and top frame.
+  // A .pdf link with MonitorBrowsers off, right-clicked first so that its
+  // text is known; a selection holding a javascript: link, duplicates and a
+  // link to another site, whose Strict cookie stays back; 200 links.
+  // The options page's host settings are those of this case.
+  { id: 'menulink', what: '"Download with" a .pdf link', run: downloadWith,
+    links: [{ id: 'menulink', href: '/files/manual.pdf', text: 'the manual' }],
+    settings: { ok: true, monitorBrowsers: 0, switchOn: false, extendNames: ['.zip'], configFound: true },
+    before: (run) => run.config('MonitorBrowsers=0\r\nExtendNames=.zip;'), after: (run) => run.config(null) },
+  { id: 'menusel', what: '"Download with" a selection', run: downloadWith,
+    links: [['sel1', '/files/sel1.dat'], ['sel2', 'javascript:alert(1)'], ['sel3', '/files/sel2.dat'],
+            ['sel4', '/files/sel1.dat'], ['sel5', '/files/sel3.dat', true], ['sel6', '/files/sel2.dat#again']]
+      .map(([id, href, other]) => ({ id, href, other })),
+    sent: ['sel1', 'sel3', 'sel5'] },
+  // A download clicked once ten of the 200 reached the agent waits behind
+  // one of them, not all the rest: the manager takes it.
+  { id: 'menu200', what: '"Download with" 200 links', run: downloadWith, clickDuring: 'during',
+    links: [{ id: 'during', href: '/files/during.zip' },
+            ...Array.from({ length: 200 }, (_, i) => ({ id: `many${i}`, href: `/files/many${i}.dat` }))],
+    before: async (run) => {
+      if (opt['agent-holder']) run.release = await run.agent.hold(resolve(opt['agent-holder']));
+    },
+    after: async (run) => { await run.release?.(); } },
+  { id: 'sendkept', what: 'a kept .pdf, then sent on', href: '/files/kept.pdf', expect: 'kept', file: 'kept.pdf',
+    asked: false, after: sendOn },
 ];
 
 const ran = cases.filter((c) => !(firefox && c.chromiumOnly) && (opt.cases?.split(',').includes(c.id) ?? true));
@@ -304,6 +332,94 @@ async function restart(run, c) {
 }
 
 const agent = (run) => run.agent.records();
+// What an extension page's `api` answers.
+const inPage = async (run, expression) => (await run.browser.extensionTab())
+  .evaluate(`((api) => ${expression})(globalThis.browser ?? chrome)`);
+const recentList = (run) => inPage(run, "api.storage.session.get('recent').then((items) => items.recent ?? [])");
+
+// The links the user sends go with the page as referrer (only its origin to
+// another site) and the cookies the browser would send with them: a page of
+// its own site's (the page loaded twice, the second time with them), another
+// site's without its Strict one.
+async function downloadWith(run, c) {
+  const before = agent(run).length;
+  if (c.links.some((link) => link.other)) await run.tab.load(`${run.site.other}/page.html?${c.id}`);
+  const page = `${run.site.base}/page.html?${c.id}`;
+  for (const _ of [1, 2]) await run.tab.load(page);
+  const info = { menuItemId: 'download-with', frameId: 0, pageUrl: page };
+  const links = c.links.filter((link) => link.id !== c.clickDuring);
+  const sent = links.filter((link) => c.sent?.includes(link.id) ?? true);
+  if (links.length === 1) {
+    await run.tab.click(`#${links[0].id}`, true);
+    info.linkUrl = run.site.base + links[0].href;
+  } else {
+    info.selectionText = await run.tab.evaluate(`(() => {
+      const range = document.createRange();
+      range.setStartBefore(document.getElementById('${links[0].id}'));
+      range.setEndAfter(document.getElementById('${links.at(-1).id}'));
+      getSelection().addRange(range);
+      return getSelection().toString();
+    })()`);
+  }
+  const clicked = performance.now();
+  // The menu is there (an update of a missing item fails).
+  const answered = run.browser.inBackground(`async (api, background) => {
+    await api.contextMenus.update('download-with', {});
+    const tab = (await api.tabs.query({})).find((each) => each.url === ${JSON.stringify(page)});
+    return background.downloadWith(${JSON.stringify(info)}, tab);
+  }`);
+  let during = '';
+  const duringUrl = c.clickDuring && `${run.site.base}/files/${c.clickDuring}.zip`;
+  if (c.clickDuring) {
+    await until(() => (agent(run).length >= before + 10 ? true : undefined), 30000, 'ten links to reach the agent', 20);
+    await run.tab.click(`#${c.clickDuring}`);
+    const at = (await answered, agent(run).slice(before).findIndex((record) => record.url === duringUrl));
+    check(at >= 0 && at < sent.length / 2 && !existsSync(join(run.downloads, `${c.clickDuring}.zip`)),
+      `${c.what}: the download clicked meanwhile was offered at ${at}`);
+    during = ` | the download clicked after 10 was offered after ${at}`;
+  }
+  const answers = await answered;
+  const ms = Math.round(performance.now() - clicked);
+  const records = agent(run).slice(before).filter((record) => record.url !== duringUrl);
+  check(answers.length === sent.length && answers.every((answer) => answer.taken) && records.length === sent.length,
+    `${c.what}: answered ${JSON.stringify(answers)}, the agent received ${records.map((r) => r.url).join(', ')}`);
+  const ownCookie = run.site.sawLast(`/page.html?${c.id}`).cookie;
+  for (const [i, link] of sent.entries()) {
+    const { url, comment, referrer, cookie } = records[i] ?? {};
+    const want = { url: (link.other ? run.site.other : run.site.base) + link.href, comment: link.text ?? link.id,
+                   referrer: link.other ? `${run.site.base}/` : page };
+    check(isDeepStrictEqual({ url, comment, referrer }, want) &&
+          (link.other ? /\blax=l\b/.test(cookie) && !/\bstrict=/.test(cookie) : cookie === ownCookie),
+    `${c.what}: ${JSON.stringify(records[i])}, expected ${JSON.stringify(want)}, the cookie ${link.other ? 'Lax, not Strict' : ownCookie}`);
+  }
+  if (c.settings) {
+    const { configFile, ...settings } = await inPage(run, "api.runtime.sendMessage({ type: 'host-settings' })");
+    check(isDeepStrictEqual(settings, c.settings) && /\\host\\UserConfig\.ini$/.test(configFile),
+      `${c.what}: the host's settings ${JSON.stringify({ configFile, ...settings })}`);
+  }
+  const [entry] = await recentList(run);
+  check(entry?.url === records.at(-1)?.url && entry.where === 'manager', `${c.what}: the list starts ${JSON.stringify(entry)}`);
+  return `${records.length} taken, each once in order, the last answered ${ms} ms after the call (${
+    (ms / sent.length).toFixed(1)} ms a link)${during} | first: ${records[0]?.url} | referrer ${
+    records[0]?.referrer} | cookie ${records[0]?.cookie}`;
+}
+
+// A download the browser kept, sent on from the popup's list with what the
+// browser sent for it; the browser's copy stays.
+async function sendOn(run) {
+  const url = `${run.site.base}/files/kept.pdf`;
+  const key = await until(async () => (await recentList(run)).find((entry) => entry.url === url)?.key, 5000, 'kept.pdf in the list');
+  const before = agent(run).length;
+  const answer = await inPage(run, `api.runtime.sendMessage({ type: 'send-to-manager', key: ${JSON.stringify(key)} })`);
+  const [record, more] = agent(run).slice(before);
+  const sent = run.site.sawLast('/files/kept.pdf');
+  const entry = (await recentList(run)).find((each) => each.key === key);
+  check(answer?.taken && record?.url === url && record.cookie === sent.cookie && record.referrer === sent.referrer &&
+        more === undefined && entry?.where === 'both' && existsSync(join(run.downloads, 'kept.pdf')),
+  `sent on: answered ${JSON.stringify(answer)}, the agent received ${JSON.stringify(record)}, the site saw ${
+    JSON.stringify(sent)}, the list says ${JSON.stringify(entry)}`);
+  console.log(`${'"Send to WebCorvane"'.padEnd(28)} taken | referrer ${record?.referrer} | cookie ${record?.cookie}`);
+}
 
 async function main() {
   const work = resolve(opt.work);
@@ -317,14 +433,17 @@ async function main() {
   mkdirSync(hostDir);
   const host = join(hostDir, 'WebCorvaneHost.exe');
   copyFileSync(opt.host, host);
-  writeFileSync(join(hostDir, 'UserConfig.ini'), '[Monitor]\r\nMonitorBrowsers=1\r\nExtendNames=.zip;.rar;\r\n');
+  // The host reads its settings afresh for each offer; null: as at the start.
+  const config = (lines) => writeFileSync(join(hostDir, 'UserConfig.ini'),
+    `[Monitor]\r\n${lines ?? 'MonitorBrowsers=1\r\nExtendNames=.zip;.rar;'}\r\n`);
+  config(null);
   const hostProgram = join(hostDir, 'run-host.sh');
   writeFileSync(hostProgram, `#!/bin/sh\nexec '${resolve(opt['wine-run'])}' '${host}' "$@"\n`);
   const silentHost = join(hostDir, 'silent-host.sh');
   writeFileSync(silentHost, `#!/bin/sh\nsleep ${SILENT_HOST_MS / 1000}\ntouch "$0.ended"\n`);
   for (const script of [hostProgram, silentHost]) chmodSync(script, 0o755);
 
-  const run = { downloads: places.downloads, hostProgram, silentHost, timings: [],
+  const run = { downloads: places.downloads, hostProgram, silentHost, timings: [], config,
                 agent: new Agent(resolve(opt['wine-run']), resolve(opt.agent), join(work, 'agent-records.txt')),
                 register: (program) => driver.registerHost(places, program) };
   const links = cases.flatMap(({ id, href, blob, text, post, other, links: more }) =>

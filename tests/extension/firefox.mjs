@@ -66,7 +66,8 @@ export function makeProfile({ profile, downloads, home }) {
   mkdirSync(home, { recursive: true });
   execFileSync('python3', [new URL('../../scripts/build_extension.py', import.meta.url).pathname, 'xpi',
                            join(profile, 'extensions', `${GECKO_ID}.xpi`)]);
-  const prefs = { ...PREFS, 'browser.download.dir': downloads };
+  const prefs = { ...PREFS, 'browser.download.dir': downloads,
+                  'extensions.webextensions.uuids': JSON.stringify({ [GECKO_ID]: EXTENSION_UUID }) };
   writeFileSync(join(profile, 'user.js'), Object.entries(prefs)
     .map(([name, value]) => `user_pref(${JSON.stringify(name)}, ${JSON.stringify(value)});\n`).join(''));
 }
@@ -79,9 +80,15 @@ export function registerHost({ home }, program) {
 
 const failure = (message) => (message.type === 'error' ? `${message.error}: ${message.message}` : undefined);
 
+// The extension's origin, moz-extension://<UUID>/, fixed by the profile (it
+// is random otherwise), so that a tab can open one of its pages.
+const EXTENSION_UUID = '5d0f1c9e-7a43-4b8e-9c61-2f3e8a7b4d10';
+
 export class Firefox extends Browser {
   static async launch({ profile, home, log }) {
-    const flags = ['--headless', '--no-remote', '--profile', profile, '--remote-debugging-port', '0', 'about:blank'];
+    // System access lets the browser's own window open a page of the
+    // extension (extensionTab), which no navigation of a tab may.
+    const flags = ['--headless', '--remote-allow-system-access', '--no-remote', '--profile', profile, '--remote-debugging-port', '0', 'about:blank'];
     const browser = new Firefox('firefox-esr', flags,
       { log, env: { ...process.env, HOME: home, MOZ_CRASHREPORTER_DISABLE: '1' } });
     const portFile = join(profile, 'WebDriverBiDiServer.json');
@@ -117,6 +124,29 @@ export class Firefox extends Browser {
     return new FirefoxTab(this.connection, context);
   }
 
+  // A tab on one of the extension's files, opened by the browser's window: a
+  // page of the extension, whose API answers there as in its popup.
+  async extensionTab() {
+    if (this.extension === undefined) {
+      const url = `moz-extension://${EXTENSION_UUID}/offer.js`;
+      const { contexts: [window] } = await this.connection.send('browsingContext.getTree',
+        { 'moz:scope': 'chrome', maxDepth: 0 });
+      await this.connection.send('script.evaluate', { expression: `void gBrowser.addTrustedTab(${JSON.stringify(url)})`,
+                                                      target: { context: window.context }, awaitPromise: false });
+      const context = await until(async () => (await this.connection.send('browsingContext.getTree', { maxDepth: 0 }))
+        .contexts.find((tab) => tab.url === url)?.context, 10000, 'the extension page', 100);
+      this.extension = new FirefoxTab(this.connection, context);
+    }
+    return this.extension;
+  }
+
+  // `body`, an async function's source, called with the extension's API and
+  // its background page's global.
+  async inBackground(body) {
+    return (await this.extensionTab()).evaluate(
+      `browser.runtime.getBackgroundPage().then((background) => (${body})(browser, background))`);
+  }
+
   // When the response of `url` was cancelled.
   cancelled(url, timeoutMs) {
     return until(() => this.cancelledAt.get(url), timeoutMs, `Firefox to cancel ${url}`, 25);
@@ -134,10 +164,11 @@ class FirefoxTab extends Tab {
     this.context = context;
   }
 
-  // The value of an expression, through JSON.
+  // The value of an expression, awaited when it is a promise, through JSON.
   async evaluate(expression) {
     const answer = await this.connection.send('script.evaluate', {
-      expression: `JSON.stringify(${expression})`, target: { context: this.context }, awaitPromise: true });
+      expression: `(async () => JSON.stringify(await (${expression})))()`, target: { context: this.context },
+      awaitPromise: true });
     if (answer.type !== 'success') throw new Error(`${expression}: ${answer.exceptionDetails?.text}`);
     return answer.result.value === undefined ? undefined : JSON.parse(answer.result.value);
   }
@@ -146,10 +177,11 @@ class FirefoxTab extends Tab {
     await this.connection.send('browsingContext.navigate', { context: this.context, url, wait: 'complete' });
   }
 
-  async press(x, y) {
+  async press(x, y, right = false) {
+    const button = right ? 2 : 0;
     await this.connection.send('input.performActions', { context: this.context, actions: [{
       type: 'pointer', id: 'mouse', parameters: { pointerType: 'mouse' },
-      actions: [{ type: 'pointerMove', x, y, origin: 'viewport' }, { type: 'pointerDown', button: 0 },
-                { type: 'pointerUp', button: 0 }] }] });
+      actions: [{ type: 'pointerMove', x, y, origin: 'viewport' }, { type: 'pointerDown', button },
+                { type: 'pointerUp', button }] }] });
   }
 }
