@@ -18,6 +18,8 @@ import { HOLD_MS, HOST_NAME, badgeFor, buildOffer, fitsHost, limitText, nameFrom
          responseDownload } from './offer.js';
 import { Where, recentLog, rememberSendable } from './recent.js';
 import { DEFAULTS, loadSettings, openSettings, readSettings } from './settings.js';
+import { answeredLate, createMenu, downloadWith, pageMessage, useHost } from './send.js';
+import { referrerFor } from './send_rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
 const pages = { urls: ['http://*/*', 'https://*/*'], types: ['main_frame', 'sub_frame'] };
@@ -29,6 +31,9 @@ const chromium = api.downloads.onDeterminingFilename !== undefined;
 
 api.runtime.onMessage.addListener(rememberClick);
 api.storage.onChanged.addListener(followSettings);
+api.runtime.onMessage.addListener(pageMessage);
+api.runtime.onInstalled.addListener(createMenu);
+api.contextMenus.onClicked.addListener(downloadWith);
 api.tabs.onRemoved.addListener((tabId) => clicks.delete(tabId));
 api.downloads.onCreated.addListener(noteUnheld);
 if (chromium) api.downloads.onChanged.addListener(downloadChanged);
@@ -53,6 +58,9 @@ function followPause() {
     else if (!event.hasListener(listener)) event.addListener(listener, ...options);
   }
 }
+// A headless browser shows no menu: its tests call the menu's handler here,
+// with the tab and frame of a real page, once it is there.
+globalThis.downloadWith = downloadWith;
 
 const clicks = new Map(); // tab id -> its latest click on a link
 const requests = new Map(); // request id -> what it sent
@@ -69,14 +77,13 @@ function rememberClick(message, sender) {
 // Chromium saves a link clicked with Alt held down by itself; Firefox does
 // nothing at all with such a click (unless its browser.altClickSave is set).
 // Where Alt is the bypass key, the browser is asked to save the link, as the
-// user meant, sent from the page it was clicked on.
-const referrerHeader = (page) => (typeof page === 'string' && /^https?:/.test(page)
-  ? [{ name: 'Referer', value: page }] : []);
-
+// user meant, with the referrer a click on the page would send.
 async function saveBypassed(click, page) {
   const entry = { name: nameFromUrl(click.url) || click.url, url: click.url, at: click.at };
+  const referrer = referrerFor(page ?? '', click.url);
   try {
-    const id = await api.downloads.download({ url: click.url, headers: referrerHeader(page) });
+    const id = await api.downloads.download({ url: click.url,
+                                              headers: referrer === '' ? [] : [{ name: 'Referer', value: referrer }] });
     recent.note({ key: `b:${id}`, ...entry, where: Where.BROWSER, reason: Keep.BYPASSED });
   } catch (error) {
     console.error('WebCorvane: saving', click.url, 'in the browser:', error);
@@ -258,12 +265,16 @@ function offer(download, request, linkText, handedAt) {
     offering.set(download.id, download.filename || download.finalUrl);
     updateButton();
   }, OFFERING_SHOWN_AFTER_MS);
-  const answered = turn.then(() => offerInTurn(message));
-  turn = answered.catch(() => {});
-  return answered.finally(() => {
+  return inTurn(() => offerInTurn(message)).finally(() => {
     clearTimeout(shown);
     if (offering.delete(download.id)) updateButton();
   });
+}
+
+function inTurn(work) {
+  const done = turn.then(work);
+  turn = done.catch(() => {});
+  return done;
 }
 
 // While an offer is with the host its key holds the download's name: a
@@ -287,7 +298,8 @@ async function offerInTurn(message) {
     await api.storage.session.remove(key);
     if (answer?.taken !== true) remember(keptNames, message.id, name, KEEP_NAMES);
   }
-  return answer;
+  // No answer: the port failed (and was dropped), or the hold ran out.
+  return answer ?? gaveUp(port === null ? 'host-missing' : 'timed-out');
 }
 
 // A download noted unheld, now named by the browser; or one the browser let
@@ -319,11 +331,11 @@ const cutOff = api.storage.session.get(null).then((stored) => new Map(Object.ent
 let port = null;
 const waiting = new Map(); // offer id -> function taking the reply or null
 
-const gaveUp = (reason, detail = '') => ({ taken: false, reason, detail, late: false });
+const gaveUp = (reason) => ({ taken: false, reason, detail: '', late: false });
 
-function ask(message) {
+function ask(message, waitMs = message.deadline - Date.now()) {
   return new Promise((resolve) => {
-    const timer = setTimeout(() => settle(message.id, gaveUp('timed-out')), message.deadline - Date.now());
+    const timer = setTimeout(() => settle(message.id, null), waitMs);
     waiting.set(message.id, (reply) => {
       clearTimeout(timer);
       resolve(reply);
@@ -346,6 +358,7 @@ function settle(id, reply) {
 function connect() {
   const opened = api.runtime.connectNative(HOST_NAME);
   opened.onMessage.addListener((message) => {
+    if (message?.settings !== undefined) return settle(message.id, message);
     const answer = readReply(message, message?.id);
     if (answer === null) return;
     if (waiting.has(message.id)) {
@@ -355,6 +368,8 @@ function connect() {
       // Taken after the browser had kept it: now in both places.
       updateButton({ twice: keptNames.get(message.id) });
       recent.note({ key: keyOf(message.id), where: Where.BOTH, reason: 'taken-late' });
+    } else {
+      answeredLate(message.id, answer);
     }
   });
   opened.onDisconnect.addListener((gone) =>
@@ -362,10 +377,12 @@ function connect() {
   return opened;
 }
 
+useHost({ inTurn, ask });
+
 function hostGone(gone, why) {
   if (gone !== port) return;
   port = null;
-  for (const id of [...waiting.keys()]) settle(id, gaveUp('host-missing', why));
+  for (const id of [...waiting.keys()]) settle(id, null);
   updateButton({ dropped: why });
 }
 

@@ -31,8 +31,17 @@ export function recentAfter(list, change) {
 }
 
 // The list in `area` (storage.session), changed one entry at a time: each
-// change reads what the one before wrote, so that none is lost.
+// change reads what the one before wrote, so that none is lost. One log per
+// area, however many callers ask for it: two would each read the list before
+// the other's change was written.
+const logs = new WeakMap();
+
 export function recentLog(area) {
+  if (!logs.has(area)) logs.set(area, newLog(area));
+  return logs.get(area);
+}
+
+function newLog(area) {
   let work = Promise.resolve();
   return {
     note(entry) {

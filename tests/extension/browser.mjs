@@ -97,14 +97,14 @@ export class Browser {
 }
 
 // A tab: `evaluate(expression)` gives an expression's value and
-// `press(x, y, keys)` clicks the left button at a point of the viewport with
-// the modifier keys (alt, shift, ctrl) held down.
+// `press(x, y, {keys, button})` clicks a button ('left' unless said) at a
+// point of the viewport with the modifier keys (alt, shift, ctrl) held down.
 export class Tab {
-  // A left click in the middle of the element, brought into view, as the
-  // user's mouse gives it.
-  async click(selector, keys = []) {
+  // A click in the middle of the element, brought into view, as the user's
+  // mouse gives it.
+  async click(selector, how = {}) {
     const { x, y } = await this.pointOf(selector);
-    await this.press(x, y, keys);
+    await this.press(x, y, how);
   }
 
   // The middle of the element, brought into view.

@@ -57,8 +57,12 @@ export class Chromium extends Browser {
     browser.connection = await Connection.open(`ws://127.0.0.1:${port}${path}`, failure);
     // A freshly installed extension's worker runs a moment after the
     // browser starts; a download before its listeners are known is not
-    // held (seen in one run of five that clicked at once).
-    if (extension) await until(() => browser.askExtension('1').catch(() => undefined), 10000, "the extension's worker", 100);
+    // held (seen in one run of five that clicked at once). Its target can
+    // be there before its script ran: the script's last global tells.
+    if (extension) {
+      await until(async () => ((await browser.askExtension('typeof downloadWith').catch(() => undefined)) === 'function'
+        ? true : undefined), 30000, "the extension's worker", 100);
+    }
     return browser;
   }
 
@@ -82,6 +86,22 @@ export class Chromium extends Browser {
       this.worker = { targetId: target.targetId, sessionId };
     }
     return evaluate(this.connection, this.worker.sessionId, expression);
+  }
+
+  // `body`, an async function's source, called with the extension's API and
+  // its background's global.
+  inBackground(body) {
+    return this.askExtension(`(${body})(chrome, globalThis)`);
+  }
+
+  // A tab on one of the extension's files: a page of the extension, whose
+  // API answers there as in its popup.
+  async extensionTab() {
+    if (this.extension === undefined) {
+      this.extension = await this.openTab();
+      await this.extension.load(`chrome-extension://${EXTENSION_ID}/manifest.json`);
+    }
+    return this.extension;
   }
 
   // Stops the extension's service worker, as the browser does when it ends
@@ -123,9 +143,9 @@ class ChromiumTab extends Tab {
       document.readyState === 'complete'`)) ? true : undefined), 10000, `${url} to load`);
   }
 
-  async press(x, y, keys = []) {
+  async press(x, y, { keys = [], button = 'left' } = {}) {
     const modifiers = keys.reduce((bits, key) => bits | { alt: 1, ctrl: 2, shift: 8 }[key], 0);
-    const mouse = { x, y, button: 'left', clickCount: 1, modifiers };
+    const mouse = { x, y, button, clickCount: 1, modifiers };
     const input = (params) => this.connection.send('Input.dispatchMouseEvent', params, { sessionId: this.session });
     // A tab behind others starts what a click does seconds late.
     await this.connection.send('Page.bringToFront', {}, { sessionId: this.session });

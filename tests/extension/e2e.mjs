@@ -7,21 +7,22 @@
 // downloads.
 //
 //   node e2e.mjs --wine-run RUN --host HOST.exe --agent AGENT.exe --work DIR
-//                [--browser chromium|firefox] [--idle-seconds N] [--cases ID,...]
-//                [--pictures DIR]
+//                [--agent-holder HOLDER.exe] [--browser chromium|firefox]
+//                [--idle-seconds N] [--cases ID,...] [--pictures DIR]
 //
 // RUN runs a Windows program in the prefix where AGENT is registered; DIR is
-// made afresh. --idle-seconds measures the host's memory and CPU while it
-// waits, after the cases; --cases runs only the cases of these ids;
-// --pictures makes the pictures of the popup and the options page in English
-// and Simplified Chinese into that folder (Chromium). Exits 77 where the
-// browser cannot run.
+// made afresh; HOLDER keeps an agent running for the 200 links, without it
+// each reaches an agent started for it. --idle-seconds measures the host's
+// memory and CPU while it waits, after the cases; --cases runs only the
+// cases of these ids; --pictures makes the pictures of the popup and the
+// options page in English and Simplified Chinese into that folder
+// (Chromium). Exits 77 where the browser cannot run.
 import { spawnSync } from 'node:child_process';
 import { chmodSync, copyFileSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, statSync,
          writeFileSync } from 'node:fs';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { parseArgs } from 'node:util';
+import { isDeepStrictEqual, parseArgs } from 'node:util';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { HOLD_MS } from '../../extension/offer.js';
 import { Agent, windowsPath } from './agent.mjs';
@@ -46,7 +47,7 @@ const TWIN = '/files/twin.zip?wait=1000';
 
 const { values: opt } = parseArgs({ options: {
   'wine-run': { type: 'string' }, host: { type: 'string' }, agent: { type: 'string' },
-  work: { type: 'string' }, browser: { type: 'string', default: 'chromium' },
+  work: { type: 'string' }, browser: { type: 'string', default: 'chromium' }, 'agent-holder': { type: 'string' },
   'idle-seconds': { type: 'string', default: '0' }, cases: { type: 'string' }, pictures: { type: 'string' } } });
 const firefox = opt.browser === 'firefox';
 const driver = firefox ? firefoxDriver : chromium;
@@ -185,6 +186,32 @@ const cases = [
     links: ['restart1', 'restart2'].map((id) => ({ id, href: `/files/${id}.zip` })) },
   { id: 'popup', what: 'the popup', run: popup, links: [{ id: 'resend', href: '/files/resend.pdf' }] },
   { id: 'options', what: 'the options page', run: options },
+  // "Download with WebCorvane": a headless browser shows no menu, so its
+  // handler is called as the menu calls it, on the page's tab and top frame.
+  // A .pdf link with MonitorBrowsers off, right-clicked first so that its
+  // text is known; a selection holding a javascript: link, duplicates and a
+  // link to another site, whose Strict cookie stays back; 200 links.
+  // The options page's host settings are those of this case.
+  { id: 'menulink', what: '"Download with" a .pdf link', run: downloadWith,
+    links: [{ id: 'menulink', href: '/files/manual.pdf', text: 'the manual' }],
+    settings: { ok: true, monitorBrowsers: 0, switchOn: false, extendNames: ['.zip'], configFound: true },
+    before: (run) => run.config('MonitorBrowsers=0\r\nExtendNames=.zip;'), after: (run) => run.config(null) },
+  { id: 'menusel', what: '"Download with" a selection', run: downloadWith,
+    links: [['sel1', '/files/sel1.dat'], ['sel2', 'javascript:alert(1)'], ['sel3', '/files/sel2.dat'],
+            ['sel4', '/files/sel1.dat'], ['sel5', '/files/sel3.dat', true], ['sel6', '/files/sel2.dat#again']]
+      .map(([id, href, other]) => ({ id, href, other })),
+    sent: ['sel1', 'sel3', 'sel5'] },
+  // A download clicked once ten of the 200 reached the agent waits behind
+  // one of them, not all the rest: the manager takes it.
+  { id: 'menu200', what: '"Download with" 200 links', run: downloadWith, clickDuring: 'during',
+    links: [{ id: 'during', href: '/files/during.zip' },
+            ...Array.from({ length: 200 }, (_, i) => ({ id: `many${i}`, href: `/files/many${i}.dat` }))],
+    before: async (run) => {
+      if (opt['agent-holder']) run.release = await run.agent.hold(resolve(opt['agent-holder']));
+    },
+    after: async (run) => { await run.release?.(); } },
+  { id: 'sendkept', what: 'a kept .pdf, then sent on', href: '/files/kept.pdf', expect: 'kept', file: 'kept.pdf',
+    asked: false, after: sendOn },
   { id: 'pictures', what: 'pictures of the pages', run: pictures, chromiumOnly: true, links: PICTURED },
   { id: 'timing', what: 'paused, and no extension', run: sideBySide,
     links: [{ id: 'timing', href: '/files/timing.zip' }] },
@@ -226,7 +253,7 @@ async function runCase(run, c) {
   await tab.load(page);
   const clicked = performance.now();
   run.clicked = clicked;
-  await tab.click(`#${c.id}`, c.keys);
+  await tab.click(`#${c.id}`, { keys: c.keys });
   let line;
   const path = c.final ?? c.href;
   const url = (c.other ? site.other : site.base) + path;
@@ -302,7 +329,7 @@ async function listed(run, tab = undefined) {
   const popup = await openPage(run, 'popup.html', tab);
   return popup.evaluate(`[...document.querySelectorAll('#recent li')].map((li) => ({
     name: li.querySelector('.name').textContent, where: li.querySelector('.where').textContent,
-    why: li.querySelector('.why').textContent, send: !li.querySelector('.send').hidden }))`);
+    why: li.querySelector('.why').textContent, send: !li.querySelector('.send button').hidden }))`);
 }
 
 // The download of this name, newest first, listed as gone `where` for
@@ -319,49 +346,35 @@ async function checkListed(run, what, name, where, reason) {
   return ` | popup: ${entry?.where}: ${entry?.why}`;
 }
 
-// The settings, as the pages read them from storage.
-const settingsIn = (page) => page.evaluate(`import(new URL('settings.js', location.href).href)
-  .then(async (m) => (await m.openSettings((globalThis.browser ?? chrome).storage)).settings)`);
-
-async function settled(page, what, holds) {
-  await until(async () => (holds(await settingsIn(page)) ? true : undefined), 3000, what);
+// A setting changed in the page where the user changes it (the pause in the
+// popup, the rest in the options page), once stored as the pages read it.
+async function change(run, name, act, what, holds) {
+  const page = await openPage(run, name);
+  await act(page);
+  await until(async () => (holds(await page.evaluate(`import(new URL('settings.js', location.href).href)
+    .then(async (m) => (await m.openSettings((globalThis.browser ?? chrome).storage)).settings)`)) ? true : undefined),
+  3000, what);
 }
 
-// The pause, switched in the popup as the user switches it.
-async function setPaused(run, paused) {
-  const popup = await openPage(run, 'popup.html');
-  if ((await popup.evaluate("document.getElementById('paused').checked")) !== paused) await popup.click('#paused');
-  await settled(popup, `the pause ${paused}`, (settings) => settings.paused === paused);
-}
+const setPaused = (run, paused) => change(run, 'popup.html', async (page) => {
+  if ((await page.evaluate("document.getElementById('paused').checked")) !== paused) await page.click('#paused');
+}, `the pause ${paused}`, (settings) => settings.paused === paused);
 
-// A site typed into the options page and added, and one removed there.
-async function addSite(run, text) {
-  const page = await openPage(run, 'options.html');
+const addSite = (run, text) => change(run, 'options.html', async (page) => {
   await page.evaluate(`document.getElementById('site').value = ${JSON.stringify(text)}`);
   await page.click('#add-site button');
-  await settled(page, `${text} on the list`, (settings) => settings.skippedSites.length > 0);
-}
+}, `${text} on the list`, (settings) => settings.skippedSites.length > 0);
 
-async function removeSite(run, site) {
-  const page = await openPage(run, 'options.html');
-  const at = await page.evaluate(`[...document.querySelectorAll('#sites .host')]
-    .findIndex((host) => host.textContent === ${JSON.stringify(site)})`);
-  check(at >= 0, `the options page lists no ${site}`);
-  await page.click(`#sites li:nth-child(${at + 1}) button`);
-  await settled(page, `${site} off the list`, (settings) => !settings.skippedSites.includes(site));
-}
+const removeSite = (run, site) => change(run, 'options.html', async (page) => page.click(`#sites li:nth-child(${1 +
+  await page.evaluate(`[...document.querySelectorAll('#sites .host')].findIndex((host) => host.textContent === '${site}')`)
+}) button`), `${site} off the list`, (settings) => !settings.skippedSites.includes(site));
 
 // The minimum size as typed in the options page, in the unit chosen there.
-async function setMinimum(run, amount, unit) {
-  const page = await openPage(run, 'options.html');
-  await page.evaluate(`(() => {
-    document.getElementById('unit').value = '${unit}';
-    const minimum = document.getElementById('minimum');
-    minimum.value = '${amount}';
-    minimum.dispatchEvent(new Event('change'));
-  })()`);
-  await settled(page, `the minimum ${amount * unit}`, (settings) => settings.minimumSizeBytes === amount * unit);
-}
+const setMinimum = (run, amount, unit) => change(run, 'options.html', (page) => page.evaluate(`(() => {
+  document.getElementById('unit').value = '${unit}';
+  document.getElementById('minimum').value = '${amount}';
+  document.getElementById('minimum').dispatchEvent(new Event('change'));
+})()`), `the minimum ${amount * unit}`, (settings) => settings.minimumSizeBytes === amount * unit);
 
 // Two tabs click a link to the same file at once: each download is offered
 // once, with the text of its own tab's link.
@@ -462,9 +475,10 @@ const missingWords = (page) => page.evaluate(`[...document.querySelectorAll('*')
 
 // The popup, opened afresh: its list within POPUP_MS of the opening, a mix
 // of downloads the manager took and the browser kept, no word missing; and a
-// kept one, a .pdf outside the manager's type list, sent on with "Send to
-// WebCorvane": the agent receives it once, with the cookie the browser sent,
-// the browser's copy stays, and the list says it is in both places.
+// kept one, a .pdf outside the manager's type list, sent on with its "Send to
+// WebCorvane" button: the agent receives it once (with what the browser sent:
+// sendOn), the browser's copy stays, the popup says so and lists it in both
+// places.
 async function popup(run, c) {
   const times = [];
   for (let i = 0; i < 5; i += 1) {
@@ -496,8 +510,7 @@ async function popup(run, c) {
   check(said === sentence('popup_sent'), `${c.what}: the send answered "${said}"`);
   const records = agent(run).slice(before);
   const url = `${run.site.base}/files/resend.pdf`;
-  check(records.length === 1 && records[0].url === url && records[0].cookie === run.site.sawLast('/files/resend.pdf').cookie,
-    `${c.what}: the agent received ${JSON.stringify(records)}`);
+  check(records.length === 1 && records[0].url === url, `${c.what}: the agent received ${JSON.stringify(records)}`);
   check(savedFile(run.downloads, 'resend.pdf') === true, `${c.what}: the browser's copy is gone`);
   const listedAfter = await checkListed(run, c.what, 'resend.pdf', 'both', 'taken');
   return `list shown ${times.map((ms) => ms.toFixed(1)).join(', ')} ms after opening (median ${
@@ -533,7 +546,7 @@ async function picture(run, browser, tab, locale) {
   await pages.evaluate("chrome.storage.session.remove('recent')");
   for (const { id, href, keys } of PICTURED) {
     await tab.load(`${run.site.base}/page.html?pictures`);
-    await tab.click(`#${id}`, keys);
+    await tab.click(`#${id}`, { keys });
     const name = href.split('/').pop();
     await until(async () => ((await pages.evaluate("chrome.storage.session.get('recent')")).recent
       ?.some((entry) => entry.name === name) ? true : undefined), 15000, `${name} in the list`);
@@ -624,6 +637,95 @@ async function options(run, c) {
   return `${onOff} | ${types} | ${config}`;
 }
 
+// What an extension page's `api` answers.
+const inPage = async (run, expression) => (await run.browser.extensionTab())
+  .evaluate(`((api) => ${expression})(globalThis.browser ?? chrome)`);
+const recentList = (run) => inPage(run, "api.storage.session.get('recent').then((items) => items.recent ?? [])");
+
+// The links the user sends go with the page as referrer (only its origin to
+// another site) and the cookies the browser would send with them: a page of
+// its own site's (the page loaded twice, the second time with them), another
+// site's without its Strict one.
+async function downloadWith(run, c) {
+  const before = agent(run).length;
+  if (c.links.some((link) => link.other)) await run.tab.load(`${run.site.other}/page.html?${c.id}`);
+  const page = `${run.site.base}/page.html?${c.id}`;
+  for (const _ of [1, 2]) await run.tab.load(page);
+  const info = { menuItemId: 'download-with', frameId: 0, pageUrl: page };
+  const links = c.links.filter((link) => link.id !== c.clickDuring);
+  const sent = links.filter((link) => c.sent?.includes(link.id) ?? true);
+  if (links.length === 1) {
+    await run.tab.click(`#${links[0].id}`, { button: 'right' });
+    info.linkUrl = run.site.base + links[0].href;
+  } else {
+    info.selectionText = await run.tab.evaluate(`(() => {
+      const range = document.createRange();
+      range.setStartBefore(document.getElementById('${links[0].id}'));
+      range.setEndAfter(document.getElementById('${links.at(-1).id}'));
+      getSelection().addRange(range);
+      return getSelection().toString();
+    })()`);
+  }
+  const clicked = performance.now();
+  // The menu is there (an update of a missing item fails).
+  const answered = run.browser.inBackground(`async (api, background) => {
+    await api.contextMenus.update('download-with', {});
+    const tab = (await api.tabs.query({})).find((each) => each.url === ${JSON.stringify(page)});
+    return background.downloadWith(${JSON.stringify(info)}, tab);
+  }`);
+  let during = '';
+  const duringUrl = c.clickDuring && `${run.site.base}/files/${c.clickDuring}.zip`;
+  if (c.clickDuring) {
+    await until(() => (agent(run).length >= before + 10 ? true : undefined), 30000, 'ten links to reach the agent', 20);
+    await run.tab.click(`#${c.clickDuring}`);
+    const at = (await answered, agent(run).slice(before).findIndex((record) => record.url === duringUrl));
+    check(at >= 0 && at < sent.length / 2 && !existsSync(join(run.downloads, `${c.clickDuring}.zip`)),
+      `${c.what}: the download clicked meanwhile was offered at ${at}`);
+    during = ` | the download clicked after 10 was offered after ${at}`;
+  }
+  const answers = await answered;
+  const ms = Math.round(performance.now() - clicked);
+  const records = agent(run).slice(before).filter((record) => record.url !== duringUrl);
+  check(answers.length === sent.length && answers.every((answer) => answer.taken) && records.length === sent.length,
+    `${c.what}: answered ${JSON.stringify(answers)}, the agent received ${records.map((r) => r.url).join(', ')}`);
+  const ownCookie = run.site.sawLast(`/page.html?${c.id}`).cookie;
+  for (const [i, link] of sent.entries()) {
+    const { url, comment, referrer, cookie } = records[i] ?? {};
+    const want = { url: (link.other ? run.site.other : run.site.base) + link.href, comment: link.text ?? link.id,
+                   referrer: link.other ? `${run.site.base}/` : page };
+    check(isDeepStrictEqual({ url, comment, referrer }, want) &&
+          (link.other ? /\blax=l\b/.test(cookie) && !/\bstrict=/.test(cookie) : cookie === ownCookie),
+    `${c.what}: ${JSON.stringify(records[i])}, expected ${JSON.stringify(want)}, the cookie ${link.other ? 'Lax, not Strict' : ownCookie}`);
+  }
+  if (c.settings) {
+    const { configFile, ...settings } = await inPage(run, "api.runtime.sendMessage({ type: 'host-settings' })");
+    check(isDeepStrictEqual(settings, c.settings) && /\\host\\UserConfig\.ini$/.test(configFile),
+      `${c.what}: the host's settings ${JSON.stringify({ configFile, ...settings })}`);
+  }
+  const [entry] = await recentList(run);
+  check(entry?.url === records.at(-1)?.url && entry.where === 'manager', `${c.what}: the list starts ${JSON.stringify(entry)}`);
+  return `${records.length} taken, each once in order, the last answered ${ms} ms after the call (${
+    (ms / sent.length).toFixed(1)} ms a link)${during} | first: ${records[0]?.url} | referrer ${
+    records[0]?.referrer} | cookie ${records[0]?.cookie}`;
+}
+
+// A download the browser kept, sent on from the popup's list with what the
+// browser sent for it; the browser's copy stays.
+async function sendOn(run) {
+  const url = `${run.site.base}/files/kept.pdf`;
+  const key = await until(async () => (await recentList(run)).find((entry) => entry.url === url)?.key, 5000, 'kept.pdf in the list');
+  const before = agent(run).length;
+  const answer = await inPage(run, `api.runtime.sendMessage({ type: 'send-to-manager', key: ${JSON.stringify(key)} })`);
+  const [record, more] = agent(run).slice(before);
+  const sent = run.site.sawLast('/files/kept.pdf');
+  const entry = (await recentList(run)).find((each) => each.key === key);
+  check(answer?.taken && record?.url === url && record.cookie === sent.cookie && record.referrer === sent.referrer &&
+        more === undefined && entry?.where === 'both' && existsSync(join(run.downloads, 'kept.pdf')),
+  `sent on: answered ${JSON.stringify(answer)}, the agent received ${JSON.stringify(record)}, the site saw ${
+    JSON.stringify(sent)}, the list says ${JSON.stringify(entry)}`);
+  console.log(`${'"Send to WebCorvane"'.padEnd(28)} taken | referrer ${record?.referrer} | cookie ${record?.cookie}`);
+}
+
 async function main() {
   const work = resolve(opt.work);
   rmSync(work, { recursive: true, force: true });
@@ -636,14 +738,17 @@ async function main() {
   mkdirSync(hostDir);
   const host = join(hostDir, 'WebCorvaneHost.exe');
   copyFileSync(opt.host, host);
-  writeFileSync(join(hostDir, 'UserConfig.ini'), '[Monitor]\r\nMonitorBrowsers=1\r\nExtendNames=.zip;.rar;\r\n');
+  // The host reads its settings afresh for each offer; null: as at the start.
+  const config = (lines) => writeFileSync(join(hostDir, 'UserConfig.ini'),
+    `[Monitor]\r\n${lines ?? 'MonitorBrowsers=1\r\nExtendNames=.zip;.rar;'}\r\n`);
+  config(null);
   const hostProgram = join(hostDir, 'run-host.sh');
   writeFileSync(hostProgram, `#!/bin/sh\nexec '${resolve(opt['wine-run'])}' '${host}' "$@"\n`);
   const silentHost = join(hostDir, 'silent-host.sh');
   writeFileSync(silentHost, `#!/bin/sh\nsleep ${SILENT_HOST_MS / 1000}\ntouch "$0.ended"\n`);
   for (const script of [hostProgram, silentHost]) chmodSync(script, 0o755);
 
-  const run = { work, downloads: places.downloads, hostProgram, silentHost, timings: [],
+  const run = { work, downloads: places.downloads, hostProgram, silentHost, timings: [], config,
                 hostConfig: join(hostDir, 'UserConfig.ini'),
                 agent: new Agent(resolve(opt['wine-run']), resolve(opt.agent), join(work, 'agent-records.txt')),
                 register: (program) => driver.registerHost(places, program) };

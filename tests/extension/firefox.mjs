@@ -89,10 +89,10 @@ const failure = (message) => (message.type === 'error' ? `${message.error}: ${me
 
 export class Firefox extends Browser {
   static async launch({ profile, home, log, extension = true }) {
-    // Firefox 153 lets WebDriver open the extension's own pages only with
-    // system access.
-    const flags = ['--headless', '--no-remote', '--profile', profile, '--remote-debugging-port', '0',
-                   '--remote-allow-system-access', 'about:blank'];
+    // System access lets the browser's own window open a page of the
+    // extension (extensionTab), which no navigation of a tab may.
+    const flags = ['--headless', '--remote-allow-system-access', '--no-remote', '--profile', profile,
+                   '--remote-debugging-port', '0', 'about:blank'];
     const browser = new Firefox('firefox-esr', flags,
       { log, env: { ...process.env, HOME: home, MOZ_CRASHREPORTER_DISABLE: '1' } });
     const portFile = join(profile, 'WebDriverBiDiServer.json');
@@ -128,6 +128,29 @@ export class Firefox extends Browser {
     return new FirefoxTab(this.connection, context);
   }
 
+  // A tab on one of the extension's files, opened by the browser's window: a
+  // page of the extension, whose API answers there as in its popup.
+  async extensionTab() {
+    if (this.extension === undefined) {
+      const url = `moz-extension://${EXTENSION_UUID}/offer.js`;
+      const { contexts: [window] } = await this.connection.send('browsingContext.getTree',
+        { 'moz:scope': 'chrome', maxDepth: 0 });
+      await this.connection.send('script.evaluate', { expression: `void gBrowser.addTrustedTab(${JSON.stringify(url)})`,
+                                                      target: { context: window.context }, awaitPromise: false });
+      const context = await until(async () => (await this.connection.send('browsingContext.getTree', { maxDepth: 0 }))
+        .contexts.find((tab) => tab.url === url)?.context, 10000, 'the extension page', 100);
+      this.extension = new FirefoxTab(this.connection, context);
+    }
+    return this.extension;
+  }
+
+  // `body`, an async function's source, called with the extension's API and
+  // its background page's global.
+  async inBackground(body) {
+    return (await this.extensionTab()).evaluate(
+      `browser.runtime.getBackgroundPage().then((background) => (${body})(browser, background))`);
+  }
+
   // When the response of `url` was cancelled.
   cancelled(url, timeoutMs) {
     return until(() => this.cancelledAt.get(url), timeoutMs, `Firefox to cancel ${url}`, 25);
@@ -160,16 +183,17 @@ class FirefoxTab extends Tab {
 
   // The modifier keys go down in the first tick, with the move, and up
   // after the button.
-  async press(x, y, keys = []) {
+  async press(x, y, { keys = [], button = 'left' } = {}) {
     const codes = keys.map((key) => ({ alt: '\uE00A', ctrl: '\uE009', shift: '\uE008' })[key]);
     const keyboard = codes.length === 0 ? [] : [{ type: 'key', id: 'keyboard', actions: [
       ...codes.map((value) => ({ type: 'keyDown', value })), { type: 'pause' }, { type: 'pause' },
       ...codes.map((value) => ({ type: 'keyUp', value }))] }];
     const pause = Array.from({ length: Math.max(codes.length - 1, 0) }, () => ({ type: 'pause' }));
+    const pressed = { left: 0, right: 2 }[button];
     await this.connection.send('input.performActions', { context: this.context, actions: [...keyboard, {
       type: 'pointer', id: 'mouse', parameters: { pointerType: 'mouse' },
-      actions: [...pause, { type: 'pointerMove', x, y, origin: 'viewport' }, { type: 'pointerDown', button: 0 },
-                { type: 'pointerUp', button: 0 }] }] });
+      actions: [...pause, { type: 'pointerMove', x, y, origin: 'viewport' }, { type: 'pointerDown', button: pressed },
+                { type: 'pointerUp', button: pressed }] }] });
     if (codes.length > 0) await this.connection.send('input.releaseActions', { context: this.context });
   }
 }

@@ -2,7 +2,8 @@
 // download came from and whether it stays with the browser, the user's
 // settings as read, what an offer says, which response Firefox would save and
 // under what name, what the host's answer means, what the badge warns of,
-// that every word has both languages, and that the extension names the host,
+// which links a user sends with which referrer and cookies, that every word
+// has both languages, and that the extension names the host,
 // its ID and the link text's limit as the host does.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
@@ -11,8 +12,10 @@ import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReas
          requestOf, requestRecord } from '../../extension/decision.js';
 import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, badgeFor, buildOffer, fitsHost, limitText,
          parseDisposition, problemAfter, readReply, responseDownload } from '../../extension/offer.js';
-import { KEEP_RECENT, MAX_SHOWN_CHARS, Where, recentAfter } from '../../extension/recent.js';
+import { KEEP_RECENT, MAX_SHOWN_CHARS, Where, recentAfter, recentLog } from '../../extension/recent.js';
 import { BYPASS_KEYS, DEFAULTS, MAX_SITES, readSettings, siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
+import { MAX_SENT_LINKS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend,
+         referrerFor } from '../../extension/send_rules.js';
 import { EXTENSION_ID, HOST_NAME } from './identifiers.mjs';
 
 const source = (path) => readFileSync(new URL(`../../${path}`, import.meta.url), 'utf8');
@@ -233,6 +236,63 @@ test('the recent list: newest first, an answer replaces its entry in place, the 
                                    url: `data:,${'u'.repeat(2 << 20)}` });
   assert.equal(long.name, `${'n'.repeat(MAX_SHOWN_CHARS - 2)}…`);
   assert.equal(long.url.length, MAX_SHOWN_CHARS);
+});
+
+test('two callers of the recent list lose neither change', async () => {
+  const stored = {};
+  const area = { get: async (key) => ({ [key]: stored[key] }), set: async (items) => Object.assign(stored, items) };
+  await Promise.all([recentLog(area).note({ key: 'd:1' }), recentLog(area).note({ key: 's:1' })]);
+  assert.deepEqual(stored.recent.map((e) => e.key), ['s:1', 'd:1']);
+});
+
+test("the links a user sends: a selection's http(s) links once each in page order, else the menu's link", () => {
+  const link = (url, text = '') => ({ url, text });
+  const selection = { selectionText: 'x' };
+  for (const [info, found, sent] of [
+    [selection, { selection: [link('http://h/a'), link('javascript:alert(1)'), link('http://h/b#1'), link('http://h/a#2'),
+      link('mailto:x@h'), link(`http://h/${'a'.repeat(MAX_URL_BYTES)}`), link('HTTPS://h/c'), 7] }, ['http://h/a', 'http://h/b#1', 'HTTPS://h/c']],
+    [{ ...selection, linkUrl: 'http://h/l' }, { selection: [link('ftp://h/x')], link: link('http://h/l', 'its text') }, ['http://h/l its text']],
+    [{ linkUrl: 'http://h/l' }, { selection: [link('http://h/a')], link: link('http://h/other', 'forged') }, ['http://h/l']],
+    [{ linkUrl: 'javascript:alert(1)' }, null, []],
+    [selection, null, []],
+    [selection, { selection: Array.from({ length: MAX_SENT_LINKS + 5 }, (_, i) => link(`http://h/${i}`)) }, MAX_SENT_LINKS],
+  ]) {
+    const links = linksToSend(info, found);
+    if (typeof sent === 'number') assert.equal(links.length, sent);
+    else assert.deepEqual(links.map((l) => (l.text ? `${l.url} ${l.text}` : l.url)), sent, JSON.stringify(info));
+  }
+  assert.equal(linksToSend({ linkUrl: 'http://h/l' }, { link: link('http://h/l', 'é'.repeat(600)) })[0].text.length, 511);
+});
+
+test("a sent link's referrer and cookies: what a navigation from its page carries, no Strict cookie from another site", () => {
+  for (const [page, target, referrer] of [
+    ['http://h/p?q#f', 'http://h/a.zip', 'http://h/p?q'], ['http://u:p@h/p', 'http://h/a', 'http://h/p'],
+    ['http://h/p', 'http://o/a', 'http://h/'], ['https://h/p', 'http://h/a', ''], ['http://h/p', 'https://h/a', 'http://h/'],
+    ['file:///c:/p.html', 'http://h/a', ''], ['', 'http://h/a', ''],
+  ]) assert.equal(referrerFor(page, target), referrer, `${page} -> ${target}`);
+  const cookie = (name, sameSite, domain, hostOnly = true) => ({ name, value: name[0], sameSite, domain, hostOnly });
+  const cookies = [cookie('plain', 'unspecified', 'dl.h.com'), cookie('lax', 'lax', 'dl.h.com'), cookie('none', 'no_restriction', '.h.com', false),
+                   cookie('strict', 'strict', 'dl.h.com'), cookie('wide', 'strict', '.h.com', false)];
+  for (const [pages, header] of [
+    [['http://dl.h.com/p'], 'plain=p; lax=l; none=n; strict=s; wide=w'],
+    [['http://www.h.com/p'], 'plain=p; lax=l; none=n; wide=w'],
+    [['http://www.h.com/frame', 'http://other.com/top'], 'plain=p; lax=l; none=n'],
+    [['https://dl.h.com/p'], 'plain=p; lax=l; none=n'],
+    [['http://h.co/p'], 'plain=p; lax=l; none=n'],
+    [['not a URL'], 'plain=p; lax=l; none=n'],
+  ]) assert.equal(cookieHeader(cookies, 'http://dl.h.com/a.zip', pages), header, pages.join());
+  const isolated = [{ name: 'a', firstPartyDomain: 'h.com' }, { name: 'b', firstPartyDomain: 'other.com' }, { name: 'c', firstPartyDomain: '' }];
+  assert.deepEqual(firstPartyOf(isolated, 'http://dl.h.com/a').map((c) => c.name), ['a']);
+});
+
+test("the options page's host settings: the host's as it sent them, or why not", () => {
+  const settings = { monitorBrowsers: null, switchOn: true, extendNames: ['.zip'], configFile: 'C:\\U.ini', configFound: false };
+  assert.deepEqual(hostSettingsOf({ id: -1, settings }, ''), { ok: true, ...settings });
+  for (const [reply, why] of [[{ settings: { ...settings, monitorBrowsers: '1' }, detail: 'd' }, 'd'],
+    [{ settings: { ...settings, extendNames: [1] } }, ''], [{ taken: false, reason: 'bad-message' }, '']]) {
+    assert.deepEqual(hostSettingsOf(reply, ''), { ok: false, reason: 'bad-message', detail: why });
+  }
+  assert.deepEqual(hostSettingsOf(null, 'gone'), { ok: false, reason: 'host-missing', detail: 'gone' });
 });
 
 test('the badge shows an offer under way, and warns of the host, the agent and a download in two places', () => {
