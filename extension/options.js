@@ -104,7 +104,6 @@ async function showHostSettings() {
   $('types').textContent = types.length > 0 ? types.join(' ') : word('options_types_none');
   const path = String(answer.configFile ?? '');
   $('config').textContent = answer.configFound === true ? path : word('options_config_missing', path);
-  $('host-status').textContent = '';
   $('host-status').hidden = true;
   $('host-settings').hidden = false;
 }

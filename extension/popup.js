@@ -51,13 +51,13 @@ function showRecent(list) {
     time.dateTime = new Date(entry.at).toISOString();
     time.textContent = when(entry.at);
     item.querySelector('.why').textContent = reasonText(entry.reason);
-    if (entry.where === Where.BROWSER && entry.sendable === true) {
-      const button = item.querySelector('.send button');
-      button.title = word('popup_send_title', entry.name);
-      button.addEventListener('click', () => send(entry.key));
-      item.querySelector('.said').textContent = said.get(entry.key) ?? '';
-      item.querySelector('.send').hidden = false;
-    }
+    // The send's answer stays once the entry says both places.
+    const button = item.querySelector('.send button');
+    button.hidden = !(entry.where === Where.BROWSER && entry.sendable === true);
+    button.title = word('popup_send_title', entry.name);
+    button.addEventListener('click', () => send(entry.key));
+    item.querySelector('.said').textContent = said.get(entry.key) ?? '';
+    item.querySelector('.send').hidden = button.hidden && !said.has(entry.key);
     return item;
   });
   $('recent').replaceChildren(...items);
