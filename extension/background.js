@@ -126,10 +126,11 @@ function followSettings(changes, areaName) {
 const recent = recentLog(api.storage.session);
 const keyOf = (id) => (chromium ? `d:${id}` : `r:${id}`);
 
-// A download the browser starts while no listener holds it (paused): noted
-// with its reason, under the name of its URL until the browser names it
-// otherwise (Chromium names it later). A download of this extension's own
-// is noted where it is started (saveBypassed).
+// A download the browser starts while no listener holds it (paused), or
+// that Firefox never shows a listener (a blob: or data: URL, which has no
+// response): noted with its reason, under the name of its URL until the
+// browser names it otherwise (Chromium names it later). A download of this
+// extension's own is noted where it is started (saveBypassed).
 const unheld = new Map(); // download id -> the name it was noted under, until named
 const KEEP_UNHELD = 64;
 const baseName = (path) => (typeof path === 'string' ? path.split(/[/\\]/).pop() : '');
@@ -137,12 +138,13 @@ const baseName = (path) => (typeof path === 'string' ? path.split(/[/\\]/).pop()
 function noteUnheld(item) {
   if (item.byExtensionId === api.runtime.id) return;
   withSettings(() => {
-    if (holds.some(([event, listener]) => event.hasListener(listener))) return;
     const url = item.finalUrl || item.url;
+    const held = holds.some(([event, listener]) => event.hasListener(listener));
+    if (held && (chromium || /^https?:/i.test(url))) return;
     const name = baseName(item.filename) || nameFromUrl(url) || url;
     if (chromium) remember(unheld, item.id, name, KEEP_UNHELD);
     recent.note({ key: `d:${item.id}`, name, url, at: Date.now(), where: Where.BROWSER,
-                  reason: keepReason(item, null, settings, false) });
+                  reason: keepReason({ ...item, finalUrl: url }, null, settings, false) });
   });
 }
 

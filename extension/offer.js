@@ -122,7 +122,8 @@ function warning(problem, paused) {
 // the browser would save: one marked as an attachment, or of a type it does
 // not show. `canPlay(type)` says whether the browser plays a sound or video
 // type in the tab. Anything doubtful counts as shown, which leaves it to the
-// browser. Only GET: the manager fetches the URL again, without a body.
+// browser. A form's POST is a download too; it stays with the browser
+// (keepReason), noted as such.
 const SHOWN_TYPES = new Set(['', 'application/xhtml+xml', 'application/xml', 'application/json', 'application/pdf',
   'application/javascript', 'application/x-javascript', 'application/ecmascript', 'multipart/x-mixed-replace']);
 
@@ -199,7 +200,7 @@ export function nameFromUrl(url) {
 // (totalBytes -1 when the size is not told), or null when the browser would
 // not save it.
 export function responseDownload(details, canPlay) {
-  if (details.method !== 'GET' || details.statusCode < 200 || details.statusCode > 299 ||
+  if (details.statusCode < 200 || details.statusCode > 299 ||
       details.statusCode === 204 || details.statusCode === 205) return null;
   const headers = details.responseHeaders;
   const mime = (header(headers, 'content-type') ?? '').split(';', 1)[0].trim().toLowerCase();

@@ -204,7 +204,7 @@ test('Firefox hands over a response it would save, not one it shows', () => {
     [204, { 'Content-Type': 'application/zip' }, null],
     [404, { 'Content-Type': 'application/zip' }, null],
     [302, { 'Content-Type': 'application/zip' }, null],
-    [200, { 'Content-Type': 'application/zip' }, null, 'POST'],
+    [200, { 'Content-Type': 'application/zip' }, offered('a b.zip'), 'POST'], // kept: not a GET
   ]) assert.deepEqual(responseDownload(response(status, headers, method), canPlay), expected,
     `${status} ${method ?? 'GET'} ${JSON.stringify(headers)}`);
 });
