@@ -17,7 +17,7 @@
 // cases of these ids; --pictures makes the pictures of the popup and the
 // options page in English and Simplified Chinese into that folder
 // (Chromium). Exits 77 where the browser cannot run.
-import { spawnSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import { chmodSync, copyFileSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, statSync,
          writeFileSync } from 'node:fs';
 import { dirname, join, resolve } from 'node:path';
@@ -74,6 +74,7 @@ const POPUP_BROKEN_MS = 3 * POPUP_MS;
 // this many clicks each, side by side. The test fails only when clearly
 // broken, at SLOWER_AT_MOST; the figure is printed.
 const TIMED_CLICKS = 20;
+const WARM_CLICKS = 3;
 const SLOWER_AT_MOST = 1.5;
 // The pictures' downloads: two the manager takes, one it leaves (not in its
 // list), one the user keeps with Alt.
@@ -305,7 +306,7 @@ async function runCase(run, c) {
   }
   if (c.reason !== undefined) {
     const where = c.where ?? (c.expect === 'taken' ? 'manager' : 'browser');
-    line += await checkListed(run, c.what, c.file ?? path.split('/').pop(), where, c.reason);
+    line += await checkListed(run, c.what, c.file ?? path.split('/').pop(), where, c.reason, c.badgeMs);
   }
   return line;
 }
@@ -334,13 +335,13 @@ async function listed(run, tab = undefined) {
 
 // The download of this name, newest first, listed as gone `where` for
 // `reason`, in the user's words.
-async function checkListed(run, what, name, where, reason) {
+async function checkListed(run, what, name, where, reason, withinMs = BADGE_MS) {
   const want = { where: sentence(`where_${where}`), why: reasonSentence(reason) };
   let entry;
   await until(async () => {
     entry = (await listed(run)).find((e) => e.name === name);
     return entry?.where === want.where && entry?.why === want.why ? true : undefined;
-  }, 3000, `the popup to list ${name}`, 100).catch(() => {});
+  }, withinMs, `the popup to list ${name}`, 100).catch(() => {});
   check(entry?.where === want.where && entry?.why === want.why,
     `${what}: the popup lists ${name} as ${JSON.stringify(entry)}, not ${JSON.stringify(want)}`);
   return ` | popup: ${entry?.where}: ${entry?.why}`;
@@ -520,20 +521,28 @@ async function popup(run, c) {
 // The pictures of the popup and the options page in English and in
 // Simplified Chinese, after the downloads a user might have made (PICTURED),
 // with no word missing in either language. Chromium's language is the
-// process's: the second one runs in a browser of its own.
+// process's: each runs in a browser of its own. Their host lies where a
+// user's does, so that the options page names no folder of this machine.
 async function pictures(run) {
   if (opt.pictures === undefined) return 'none asked for (--pictures)';
   mkdirSync(opt.pictures, { recursive: true });
-  const lines = [await picture(run, run.browser, run.tab, 'en')];
-  const places = { profile: join(run.work, 'profile-zh'), downloads: join(run.work, 'downloads-zh'),
-                   home: join(run.work, 'home-zh') };
-  driver.makeProfile(places);
-  driver.registerHost(places, run.hostProgram);
-  const browser = await driver.Chromium.launch({ ...places, log: run.log, language: 'zh-CN' });
+  const folder = execFileSync(opt['wine-run'], ['winepath', '-u', 'C:\\Program Files\\WebCorvane']).toString().trim();
+  const { hostProgram } = placeHost(folder);
+  const lines = [];
   try {
-    lines.push(await picture(run, browser, await browser.openTab(), 'zh_CN'));
+    for (const [locale, language] of [['en', 'en-US'], ['zh_CN', 'zh-CN']]) {
+      const places = { profile: join(run.work, `profile-${locale}`), downloads: join(run.work, `downloads-${locale}`) };
+      driver.makeProfile(places);
+      driver.registerHost(places, hostProgram);
+      const browser = await driver.Chromium.launch({ ...places, log: run.log, language });
+      try {
+        lines.push(await picture(run, browser, await browser.openTab(), locale));
+      } finally {
+        await browser.close();
+      }
+    }
   } finally {
-    await browser.close();
+    rmSync(folder, { recursive: true, force: true });
   }
   return lines.join(' | ');
 }
@@ -543,7 +552,6 @@ async function picture(run, browser, tab, locale) {
   const pages = await browser.openTab(true);
   const catalog = JSON.parse(readFileSync(join(here, `../../extension/_locales/${locale}/messages.json`), 'utf8'));
   await openPage(run, 'popup.html', pages);
-  await pages.evaluate("chrome.storage.session.remove('recent')");
   for (const { id, href, keys } of PICTURED) {
     await tab.load(`${run.site.base}/page.html?pictures`);
     await tab.click(`#${id}`, { keys });
@@ -574,33 +582,38 @@ async function picture(run, browser, tab, locale) {
     writeFileSync(file, png);
     made.push(`${file.split('/').slice(-2).join('/')} (${Math.round(png.length / 1024)} KB)`);
   }
-  // The sites go again; the rest of the run skips none.
-  await pages.evaluate("chrome.storage.sync.set({ skippedSites: [] })");
   return `${locale}: ${made.join(', ')}`;
 }
 
 // Paused, a download is saved as fast as with no extension at all: the same
-// link clicked in this browser, paused, and in a second browser of the same
-// build without the extension, one after the other, each first in turn.
-// From the click to the whole file under its name in the download folder.
+// link clicked in two fresh browsers of the same build, one with the
+// extension, paused in its popup, one without, one after the other, each
+// first in turn, after a few clicks not counted. From the click to the
+// whole file under its name in the download folder.
 async function sideBySide(run) {
-  await setPaused(run, true);
-  await run.pageTab.load('about:blank'); // an open popup redraws for every download
-  const places = { profile: join(run.work, 'plain-profile'), downloads: join(run.work, 'plain-downloads'),
-                   home: join(run.work, 'plain-home') };
-  driver.makeProfile({ ...places, extension: false });
-  const plain = await (firefox ? driver.Firefox : driver.Chromium).launch({ ...places, log: run.log, extension: false });
   const before = agent(run).length;
-  const sides = [{ name: 'paused', tab: run.tab, downloads: run.downloads, ms: [] },
-                 { name: 'none', tab: await plain.openTab(), downloads: places.downloads, ms: [] }];
+  const sides = [];
   try {
-    for (const side of sides) {
-      await side.tab.load(`${run.site.base}/page.html?timing`);
-      side.point = await side.tab.pointOf('#timing');
+    for (const name of ['paused', 'none']) {
+      const extension = name === 'paused';
+      const places = { profile: join(run.work, `${name}-profile`), downloads: join(run.work, `${name}-downloads`),
+                       home: join(run.work, `${name}-home`) };
+      driver.makeProfile({ ...places, extension });
+      driver.registerHost(places, run.hostProgram);
+      const browser = await (firefox ? driver.Firefox : driver.Chromium).launch({ ...places, log: run.log, extension });
+      if (extension) { // paused in the popup, which then closes, as a user's does
+        const pageTab = await browser.openTab();
+        await setPaused({ browser, pageTab }, true);
+        await pageTab.load('about:blank');
+      }
+      const tab = await browser.openTab();
+      sides.push({ name, browser, tab, downloads: places.downloads, ms: [] });
+      await tab.load(`${run.site.base}/page.html?timing`);
+      sides.at(-1).point = await tab.pointOf('#timing');
     }
-    for (let i = -1; i < TIMED_CLICKS; i += 1) { // a first click each, not counted
+    for (let i = -WARM_CLICKS; i < TIMED_CLICKS; i += 1) {
       for (const side of i % 2 === 0 ? sides : [...sides].reverse()) {
-        const name = `timing-${side.name}-${i + 1}.zip`;
+        const name = `timing-${i + WARM_CLICKS}.zip`;
         await side.tab.evaluate(`document.getElementById('timing').href = '/files/${name}'`);
         const clicked = performance.now();
         await side.tab.press(side.point.x, side.point.y);
@@ -609,8 +622,7 @@ async function sideBySide(run) {
       }
     }
   } finally {
-    await plain.close();
-    await setPaused(run, false);
+    for (const side of sides) await side.browser.close();
   }
   const [paused, none] = sides.map((side) => median(side.ms));
   const asked = agent(run).length - before;
@@ -726,27 +738,33 @@ async function sendOn(run) {
   console.log(`${'"Send to WebCorvane"'.padEnd(28)} taken | referrer ${record?.referrer} | cookie ${record?.cookie}`);
 }
 
+// A copy of the host in `hostDir` with a configuration of its own, started
+// through a script that runs it under Wine. The host reads its settings
+// afresh for each offer: `config(lines)` changes them, null as at the start.
+function placeHost(hostDir) {
+  mkdirSync(hostDir, { recursive: true });
+  const host = join(hostDir, 'WebCorvaneHost.exe');
+  copyFileSync(opt.host, host);
+  const config = (lines) => writeFileSync(join(hostDir, 'UserConfig.ini'),
+    `[Monitor]\r\n${lines ?? 'MonitorBrowsers=1\r\nExtendNames=.zip;.rar;'}\r\n`);
+  config(null);
+  const hostProgram = join(hostDir, 'run-host.sh');
+  writeFileSync(hostProgram, `#!/bin/sh\nexec '${resolve(opt['wine-run'])}' '${host}' "$@"\n`);
+  chmodSync(hostProgram, 0o755);
+  return { hostProgram, config };
+}
+
 async function main() {
   const work = resolve(opt.work);
   rmSync(work, { recursive: true, force: true });
   const places = { profile: join(work, 'profile'), downloads: join(work, 'downloads'), home: join(work, 'home') };
   driver.makeProfile(places);
 
-  // A copy of the host with a configuration of its own, started through a
-  // script that runs it under Wine.
   const hostDir = join(work, 'host');
-  mkdirSync(hostDir);
-  const host = join(hostDir, 'WebCorvaneHost.exe');
-  copyFileSync(opt.host, host);
-  // The host reads its settings afresh for each offer; null: as at the start.
-  const config = (lines) => writeFileSync(join(hostDir, 'UserConfig.ini'),
-    `[Monitor]\r\n${lines ?? 'MonitorBrowsers=1\r\nExtendNames=.zip;.rar;'}\r\n`);
-  config(null);
-  const hostProgram = join(hostDir, 'run-host.sh');
-  writeFileSync(hostProgram, `#!/bin/sh\nexec '${resolve(opt['wine-run'])}' '${host}' "$@"\n`);
+  const { hostProgram, config } = placeHost(hostDir);
   const silentHost = join(hostDir, 'silent-host.sh');
   writeFileSync(silentHost, `#!/bin/sh\nsleep ${SILENT_HOST_MS / 1000}\ntouch "$0.ended"\n`);
-  for (const script of [hostProgram, silentHost]) chmodSync(script, 0o755);
+  chmodSync(silentHost, 0o755);
 
   const run = { work, downloads: places.downloads, hostProgram, silentHost, timings: [], config,
                 hostConfig: join(hostDir, 'UserConfig.ini'),
