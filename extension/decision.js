@@ -1,8 +1,10 @@
 // What the extension decides by itself, before the host is asked: which
 // request and which click a download came from, and whether the download
-// stays with the browser, with the reason why. No browser API here: the rules
+// stays with the browser, with the reason why. Such a download costs no round
+// trip to the host. No browser API here: the rules
 // run under Node's test runner, and what a page can make the browser report
 // (URLs, headers, clicks) is bounded before it is kept.
+import { covers } from './settings.js';
 
 // A URL or a request longer than this is not kept (a page can make either as
 // long as it likes); its download stays with the browser.
@@ -19,18 +21,29 @@ export const CLICK_WINDOW_MS = 10000;
 // started further from that belongs to another download.
 const START_SLACK_MS = 5000;
 
-// Why a download stays with the browser without asking the host. The manager
-// fetches the URL again with a plain GET and the cookie and referrer it is
-// handed, so the request must be known and be such a GET.
+// Why a download stays with the browser without asking the host: the user
+// said so, or the manager, which fetches the URL again with a plain GET and
+// the cookie and referrer it is handed, could not fetch the same thing.
 export const Keep = Object.freeze({
   OTHER_EXTENSION: 'other-extension', // another extension started it
+  PAUSED: 'paused', // the user paused the hand-off
+  BYPASSED: 'bypassed', // the link was clicked with the bypass key held down
+  SITE_SKIPPED: 'site-skipped', // the page's site or the file's host is on the user's list
+  TOO_SMALL: 'too-small', // known to be smaller than the user's minimum
+  SCHEME: 'scheme', // not http(s): a blob: or data: URL the manager cannot fetch (the host's reason)
   UNKNOWN_REQUEST: 'unknown-request', // what the browser sent is not known
   NOT_GET: 'not-get', // a form's POST, say: a GET would fetch something else
   RESUMED: 'resumed', // the browser goes on with a download of its own
-  OFFERED: 'offered', // asked before: one download, one offer
 });
 
 const isHttp = (url) => typeof url === 'string' && /^https?:\/\//i.test(url);
+const hostOf = (url) => {
+  try {
+    return isHttp(url) ? new URL(url).hostname : '';
+  } catch {
+    return '';
+  }
+};
 const byteLength = (text) => new TextEncoder().encode(text).length;
 const withoutFragment = (url) => url.split('#', 1)[0];
 
@@ -40,7 +53,9 @@ const header = (headers, name) => headers.find((h) => h.name.toLowerCase() === n
 // same request id, for each redirect: the last one is the final request), or
 // null when it is not worth keeping. `before` is the record of its earlier
 // hops. Chromium shows a download's own request (an <a download> link's)
-// with no headers at all: unknown, as a missing request is.
+// with no headers at all: unknown, as a missing request is. `pageHost` is the
+// host of the page that started the first hop (Chromium's initiator,
+// Firefox's originUrl), '' when none did (an address typed in).
 export function requestRecord(details, before) {
   if (!isHttp(details.url) || details.url.length > MAX_URL_BYTES) return null;
   const headers = details.requestHeaders ?? [];
@@ -50,6 +65,7 @@ export function requestRecord(details, before) {
   return {
     tabId: details.tabId,
     firstUrl: before?.firstUrl ?? details.url,
+    pageHost: before?.pageHost ?? hostOf(details.initiator ?? details.originUrl),
     url: details.url,
     method: details.method,
     cookie,
@@ -73,12 +89,27 @@ export function requestOf(requests, item) {
   return best === null ? null : [best.id, best.request];
 }
 
-// A click the content script reported, as kept ({url, text, at}), or null:
-// only on an http(s) link of bounded length; `at` is the background's clock.
+// A click the content script reported, as kept ({url, text, keys, at}), or
+// null: only on an http(s) link of bounded length; `keys` are the modifier
+// keys held down (alt, shift, ctrl); `at` is the background's clock.
 export function clickRecord(message, limitText, now) {
   if (message?.type !== 'link-click' || typeof message.url !== 'string') return null;
   if (!isHttp(message.url) || message.url.length > MAX_URL_BYTES) return null;
-  return { url: message.url, text: typeof message.text === 'string' ? limitText(message.text) : '', at: now };
+  const keys = ['alt', 'shift', 'ctrl'].filter((key) => message.keys?.[key] === true);
+  return { url: message.url, text: typeof message.text === 'string' ? limitText(message.text) : '', keys, at: now };
+}
+
+// Whether the download was started by a click with the bypass key `key`
+// held down, among the tabs' latest `clicks`: one on its first or final URL
+// shortly before. Any tab's, as the browser may fetch a link clicked with a
+// modifier in another tab or window, or as a download of its own without a
+// request the extension sees (Chromium's Alt+click).
+export function bypassedBy(clicks, key, download, request, handedAt) {
+  if (key === 'none') return false;
+  const urls = [download.url, download.finalUrl, request?.firstUrl, request?.url]
+    .filter((url) => typeof url === 'string').map(withoutFragment);
+  return clicks.some((click) => click.keys.includes(key) && urls.includes(withoutFragment(click.url)) &&
+    handedAt - click.at >= 0 && handedAt - click.at <= CLICK_WINDOW_MS);
 }
 
 // The text of the link whose click started the download: its tab's latest
@@ -98,10 +129,30 @@ export function remember(map, key, value, limit) {
   while (map.size > limit) map.delete(map.keys().next().value);
 }
 
+// Whether the page's site or the file's host (where its link led, and where
+// it came from in the end) is on the user's list.
+function onSkippedSite(sites, download, request) {
+  if (sites.length === 0) return false;
+  const hosts = [request?.pageHost, hostOf(download.url), hostOf(download.finalUrl), hostOf(request?.firstUrl)];
+  return hosts.some((host) => host && sites.some((site) => covers(site, host)));
+}
+
 // Why the download stays with the browser, or null when it is offered.
-// `download`: {byExtensionId}; `request`: its record, or null when unknown.
-export function keepReason(download, request) {
+// `download`: {byExtensionId, url, finalUrl, totalBytes (-1 or 0: unknown)};
+// `request`: its record, or null when unknown; `settings`: the user's
+// (settings.js); `bypassed`: whether the bypass key was held on its click.
+// Another extension's download was never the user's to hand over. Then the
+// reason the user will recognise comes first: the pause, which holds for
+// everything; what the user did on this very click; the standing rules for
+// sites and sizes. Last what the extension could not hand over as the
+// browser fetched it.
+export function keepReason(download, request, settings, bypassed) {
   if (download.byExtensionId) return Keep.OTHER_EXTENSION;
+  if (settings.paused) return Keep.PAUSED;
+  if (bypassed) return Keep.BYPASSED;
+  if (onSkippedSite(settings.skippedSites, download, request)) return Keep.SITE_SKIPPED;
+  if (download.totalBytes > 0 && download.totalBytes < settings.minimumSizeBytes) return Keep.TOO_SMALL;
+  if (!isHttp(download.finalUrl)) return Keep.SCHEME;
   if (request === null) return Keep.UNKNOWN_REQUEST;
   if (request.method !== 'GET') return Keep.NOT_GET;
   if (request.resumes) return Keep.RESUMED;

@@ -85,33 +85,35 @@ export function problemAfter(problem, event) {
   }
 }
 
-const TITLE = 'WebCorvane: downloads are offered to the download manager';
 const shown = (name) => (name.length > 80 ? `${name.slice(0, 79)}…` : name);
 
 const OFFERING = '#1565c0';
 const WARNING = '#c62828';
 
 // The button: `offering` names the downloads held for more than a moment,
-// which it shows while they last; then the problem, if any.
-export function badgeFor(problem, offering = []) {
+// which it shows while they last; then the problem, if any; then whether the
+// hand-off is paused. Its title is a message of _locales and its
+// substitutions, worded in the user's language by the caller.
+export function badgeFor(problem, offering = [], paused = false) {
   if (offering.length > 0) {
-    const what = offering.length === 1 ? shown(offering[0]) : `${offering.length} downloads`;
-    return { text: '…', title: `WebCorvane: offering ${what} to the download manager`, color: OFFERING };
+    const title = offering.length === 1 ? ['badge_offering_one', shown(offering[0])]
+      : ['badge_offering_many', String(offering.length)];
+    return { text: '…', title, color: OFFERING };
   }
-  return { ...warning(problem), color: WARNING };
+  return { ...warning(problem, paused), color: WARNING };
 }
 
-function warning(problem) {
-  if (problem === null) return { text: '', title: TITLE };
+function warning(problem, paused) {
+  if (problem === null) return { text: '', title: [paused ? 'badge_paused' : 'actionTitle'] };
   switch (problem.what) {
     case 'host':
-      return { text: '!', title: `WebCorvane: the download manager's browser host is missing or failed (${problem.detail})` };
+      return { text: '!', title: ['badge_host', problem.detail] };
     case 'twice':
-      return { text: '2', title: `WebCorvane: ${shown(problem.detail)} was saved by the browser, and the download manager took it too, after the browser had stopped waiting for it` };
+      return { text: '2', title: ['badge_twice', shown(problem.detail)] };
     case 'maybe-twice':
-      return { text: '2?', title: `WebCorvane: ${shown(problem.detail)} was being offered when the extension was stopped; the browser saved it, and the download manager may have taken it too` };
+      return { text: '2?', title: ['badge_maybe_twice', shown(problem.detail)] };
     default:
-      return { text: '!', title: `WebCorvane: the download manager cannot be reached (${problem.detail})` };
+      return { text: '!', title: ['badge_agent', problem.detail] };
   }
 }
 
@@ -120,7 +122,8 @@ function warning(problem) {
 // the browser would save: one marked as an attachment, or of a type it does
 // not show. `canPlay(type)` says whether the browser plays a sound or video
 // type in the tab. Anything doubtful counts as shown, which leaves it to the
-// browser. Only GET: the manager fetches the URL again, without a body.
+// browser. A form's POST is a download too; it stays with the browser
+// (keepReason), noted as such.
 const SHOWN_TYPES = new Set(['', 'application/xhtml+xml', 'application/xml', 'application/json', 'application/pdf',
   'application/javascript', 'application/x-javascript', 'application/ecmascript', 'multipart/x-mixed-replace']);
 
@@ -184,7 +187,7 @@ export function parseDisposition(value) {
   return { attachment, filename: baseName(filename) };
 }
 
-function nameFromUrl(url) {
+export function nameFromUrl(url) {
   try {
     const last = new URL(url).pathname.split('/').pop();
     try { return baseName(decodeURIComponent(last)); } catch { return last; }
@@ -193,18 +196,22 @@ function nameFromUrl(url) {
   }
 }
 
-// The download a response is, in the shape of Chromium's download item, or
-// null when the browser would not save it.
+// The download a response is, in the shape of Chromium's download item
+// (totalBytes -1 when the size is not told), or null when the browser would
+// not save it.
 export function responseDownload(details, canPlay) {
-  if (details.method !== 'GET' || details.statusCode < 200 || details.statusCode > 299 ||
+  if (details.statusCode < 200 || details.statusCode > 299 ||
       details.statusCode === 204 || details.statusCode === 205) return null;
   const headers = details.responseHeaders;
   const mime = (header(headers, 'content-type') ?? '').split(';', 1)[0].trim().toLowerCase();
   const disposition = parseDisposition(header(headers, 'content-disposition'));
   if (!disposition.attachment && shownInline(mime, canPlay)) return null;
+  const length = header(headers, 'content-length') ?? '';
   return {
     id: Number(details.requestId),
+    url: details.url,
     finalUrl: details.url,
     filename: disposition.filename || nameFromUrl(details.url),
+    totalBytes: /^\d{1,15}$/.test(length.trim()) ? Number(length.trim()) : -1,
   };
 }

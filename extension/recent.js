@@ -12,18 +12,36 @@ export const KEEP_RECENT = 20;
 // did not take: the browser never had it).
 export const Where = Object.freeze({ MANAGER: 'manager', BROWSER: 'browser', BOTH: 'both', NONE: 'none' });
 
-// The list after `entry` ({key, name, url, where, reason, at}): an entry of
-// the same key is replaced in place (a download's answer after its hold, say),
-// any other goes first; the oldest fall off.
-export function recentAfter(list, entry) {
+// A page names its files and makes its URLs (data: ones, say) as long as it
+// likes; the list keeps enough of each to show, and stays small.
+export const MAX_SHOWN_CHARS = 1024;
+const bounded = (text) => (typeof text !== 'string' || text.length <= MAX_SHOWN_CHARS ? text
+  : `${text.slice(0, MAX_SHOWN_CHARS - 1).replace(/[\ud800-\udbff]$/, '')}…`);
+
+// The list after `change`, an entry ({key, name, url, where, reason, at, and
+// `sendable` when the popup may offer to send it on}): an entry of the same
+// key is updated in place (a download's answer after its hold, say), any
+// other goes first; the oldest fall off.
+export function recentAfter(list, change) {
+  const entry = { ...change };
+  for (const field of ['name', 'url']) if (field in entry) entry[field] = bounded(entry[field]);
   const at = list.findIndex((e) => e.key === entry.key);
   if (at !== -1) return list.map((e, i) => (i === at ? { ...e, ...entry } : e));
   return [entry, ...list].slice(0, KEEP_RECENT);
 }
 
 // The list in `area` (storage.session), changed one entry at a time: each
-// change reads what the one before wrote, so that none is lost.
+// change reads what the one before wrote, so that none is lost. One log per
+// area, however many callers ask for it: two would each read the list before
+// the other's change was written.
+const logs = new WeakMap();
+
 export function recentLog(area) {
+  if (!logs.has(area)) logs.set(area, newLog(area));
+  return logs.get(area);
+}
+
+function newLog(area) {
   let work = Promise.resolve();
   return {
     note(entry) {

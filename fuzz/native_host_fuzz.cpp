@@ -1,8 +1,9 @@
 // Fuzzes the host's reader with the whole of stdin chosen by the input:
 // frames of any length, cut anywhere, holding any bytes. Every reply must be
 // a whole frame of JSON within the browser's limit, one for each frame read,
-// and only a well-formed message whose deadline leaves time may reach the
-// hand-off, with a bound the host allows.
+// and only a well-formed offer whose deadline leaves time may reach the
+// hand-off, with a bound the host allows; a settings reply holds the
+// settings, its list split into entries none of which is empty or holds ";".
 #include "native_host/host_loop.h"
 #include "native_host/offer_window.h"
 
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -53,8 +55,14 @@ class Counter final : public MessageHandler {
         if (terms.boundMs < kShortestOfferMs || terms.boundMs > kLongestOfferMs)
             std::abort();
         ++handled;
+        list = message.url;
         return Reply{"", ReplyReason::kTaken, message.url};
     }
+    // The last offer's URL, as any bytes a list may hold.
+    HostSettings Settings() override { return HostSettings{std::nullopt, true, list, list, false}; }
+
+  private:
+    std::string list;
 };
 
 // The seeds' deadlines lie around this moment.
@@ -84,9 +92,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         const nlohmann::json reply =
             nlohmann::json::parse(out.bytes.substr(at + sizeof length, length), nullptr, false);
-        if (reply.is_discarded() || !reply.at("taken").is_boolean())
+        if (reply.is_discarded())
             std::abort();
-        taken += reply.at("taken").get<bool>();
+        if (reply.contains("settings")) {
+            for (const nlohmann::json& name : reply["settings"].at("extendNames")) {
+                const std::string entry = name.get<std::string>();
+                if (entry.empty() || entry.find(';') != std::string::npos)
+                    std::abort();
+            }
+        } else if (!reply.at("taken").is_boolean()) {
+            std::abort();
+        } else {
+            taken += reply.at("taken").get<bool>();
+        }
         at += sizeof length + length;
     }
     if (taken != handler.handled || replies < handler.handled)

@@ -1,7 +1,7 @@
 #include "handoff/policy_decision.h"
 
 const char* SwitchKeyOf(PolicyRoad road) noexcept {
-    return road == PolicyRoad::kBrowsers ? kBrowsersSwitchKey : kSwitchKey;
+    return road == PolicyRoad::kLibrary ? kSwitchKey : kBrowsersSwitchKey;
 }
 
 PolicyDecision DecidePolicy(PolicyRoad road, const std::string& url, const std::string& fileName,
@@ -12,6 +12,11 @@ PolicyDecision DecidePolicy(PolicyRoad road, const std::string& url, const std::
     decision.scheme = FindSupportedScheme(url.c_str());
     if (decision.scheme == nullptr) {
         decision.reason = PolicyDecision::kUnsupportedScheme;
+        return decision;
+    }
+    if (road == PolicyRoad::kUserAsked) {
+        decision.reason = PolicyDecision::kAllowed;
+        decision.allows = true;
         return decision;
     }
     if (!settings.Locate()) {

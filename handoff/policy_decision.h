@@ -32,6 +32,10 @@ enum class PolicyRoad {
     // name), "MonitorBrowsers". The library's rule about "?" does not apply:
     // the browser already holds a file.
     kBrowsers,
+    // A link the user sent from a browser ("Download with", or a download
+    // the browser kept): the scheme alone decides. The user asked, so
+    // neither "MonitorBrowsers" nor the list is read.
+    kUserAsked,
 };
 
 // The switch that road reads.
@@ -79,6 +83,7 @@ struct PolicyDecision {
 };
 
 // The steps in order (scheme, settings, switch, list, extension), stopping at
-// the first that refuses. `fileName` counts on the browsers' road only.
+// the first that refuses; on the user's road, the scheme alone. `fileName`
+// counts on the browsers' road only.
 PolicyDecision DecidePolicy(PolicyRoad road, const std::string& url, const std::string& fileName,
                             PolicySettings& settings);

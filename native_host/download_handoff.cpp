@@ -34,7 +34,8 @@ ReplyReason ReasonOf(OfferOutcome outcome) {
 
 Reply DownloadHandOff::Handle(const DownloadMessage& message, const OfferTerms& terms) {
     const PolicyDecision decision =
-        DecideHandOff(PolicyRoad::kBrowsers, message.url, message.fileName);
+        DecideHandOff(message.userAsked ? PolicyRoad::kUserAsked : PolicyRoad::kBrowsers,
+                      message.url, message.fileName);
     if (!decision.allows)
         return RefusalReply(decision);
 
@@ -50,4 +51,22 @@ Reply DownloadHandOff::Handle(const DownloadMessage& message, const OfferTerms& 
     const OfferOutcome outcome =
         OfferTaskToAgent(std::move(task), terms.boundMs, [late] { late.Taken(); });
     return OfferReply(ReasonOf(outcome), terms.boundMs);
+}
+
+HostSettings DownloadHandOff::Settings() {
+    HostSettings settings;
+    std::wstring path;
+    // A folder too deep for the file: the decision reads nothing and offers
+    // nothing.
+    if (!ConfigurationPath(path))
+        return settings;
+    const SettingSources sources = ReadSettingSources(path, PolicyRoad::kBrowsers);
+    const int switchValue = ReadSwitchValue(path, kBrowsersSwitchKey);
+    if (sources.switchFromFile)
+        settings.monitorBrowsers = switchValue;
+    settings.switchOn = IsSwitchOn(switchValue);
+    settings.extensionList = ReadExtensionList(path);
+    settings.configFile = WideToUtf8(path);
+    settings.configFound = sources.fileExists;
+    return settings;
 }

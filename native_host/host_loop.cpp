@@ -8,7 +8,10 @@
 #include <string>
 
 bool ReplyChannel::Send(const Reply& reply) {
-    const std::string json = ReplyJson(reply);
+    return SendJson(ReplyJson(reply));
+}
+
+bool ReplyChannel::SendJson(const std::string& json) {
     std::lock_guard<ProcessLock> hold(lock_);
     return sink_ != nullptr && WriteFrame(*sink_, json);
 }
@@ -43,18 +46,8 @@ Reply BadMessage(std::string detail, std::string idText = std::string()) {
     return reply;
 }
 
-Reply Answer(const Frame& frame, const std::shared_ptr<ReplyChannel>& out, MessageHandler& handler,
-             Clock& clock) {
-    if (frame.status == Frame::kTooLong) {
-        return BadMessage("The message has " + std::to_string(frame.length) +
-                          " bytes, more than the " + std::to_string(kMaxMessageBytes) +
-                          " the host reads.");
-    }
-    if (frame.status == Frame::kCutOff)
-        return BadMessage("The message was cut off: the stream ended inside it.");
-    ParsedMessage parsed = ParseMessage(frame.body);
-    if (!parsed.ok)
-        return BadMessage(parsed.error, parsed.idText);
+Reply AnswerOffer(const ParsedMessage& parsed, const std::shared_ptr<ReplyChannel>& out,
+                  MessageHandler& handler, Clock& clock) {
     const std::uint32_t boundMs = OfferWindowMs(parsed.message.deadline, clock.NowMs());
     Reply declined;
     declined.reason = ReplyReason::kDeclined;
@@ -64,6 +57,26 @@ Reply Answer(const Frame& frame, const std::shared_ptr<ReplyChannel>& out, Messa
     });
     reply.idText = parsed.idText;
     return reply;
+}
+
+// The reply's JSON.
+std::string Answer(const Frame& frame, const std::shared_ptr<ReplyChannel>& out,
+                   MessageHandler& handler, Clock& clock) {
+    if (frame.status == Frame::kTooLong) {
+        return ReplyJson(BadMessage("The message has " + std::to_string(frame.length) +
+                                    " bytes, more than the " + std::to_string(kMaxMessageBytes) +
+                                    " the host reads."));
+    }
+    if (frame.status == Frame::kCutOff)
+        return ReplyJson(BadMessage("The message was cut off: the stream ended inside it."));
+    const ParsedMessage parsed = ParseMessage(frame.body);
+    if (!parsed.ok)
+        return ReplyJson(BadMessage(parsed.error, parsed.idText));
+    if (parsed.kind == MessageKind::kOffer)
+        return ReplyJson(AnswerOffer(parsed, out, handler, clock));
+    const std::string failed = ReplyJson(BadMessage(
+        "The host failed while reading the download manager's settings.", parsed.idText));
+    return GuardBoundary(failed, [&] { return SettingsJson(parsed.idText, handler.Settings()); });
 }
 
 }  // namespace
@@ -76,7 +89,7 @@ HostExit ServeFrames(ByteSource& in, const std::shared_ptr<ReplyChannel>& out,
             return kHostStreamEnded;
         if (out->ReaderGone())
             return kHostReplyFailed;
-        if (!out->Send(Answer(frame, out, handler, clock)))
+        if (!out->SendJson(Answer(frame, out, handler, clock)))
             return kHostReplyFailed;
         if (frame.status == Frame::kCutOff)
             return kHostStreamBroken;

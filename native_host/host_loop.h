@@ -21,6 +21,7 @@ class ReplyChannel {
 
     // False when the frame was not written whole, or the channel is closed.
     bool Send(const Reply& reply);
+    bool SendJson(const std::string& json);
     bool ReaderGone();
     // Nothing is written from here on, so the sink may go; a late reply
     // still on its way is dropped.
@@ -53,12 +54,14 @@ struct OfferTerms {
     LateReply late;
 };
 
-// What the host does with one well-formed message whose deadline leaves
-// time to ask the agent. Anything it throws is answered as a declined
-// download.
+// What the host does with one well-formed offer whose deadline leaves time
+// to ask the agent, and with a settings message. Anything Handle throws is
+// answered as a declined download, anything Settings throws as a bad
+// message.
 class MessageHandler {
   public:
     virtual Reply Handle(const DownloadMessage& message, const OfferTerms& terms) = 0;
+    virtual HostSettings Settings() = 0;
 
   protected:
     ~MessageHandler() = default;

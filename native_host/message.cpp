@@ -62,6 +62,16 @@ ParsedMessage ParseMessage(const std::string& body) {
         }
         parsed.idText = id->dump();
     }
+    const auto type = value.find("type");
+    if (type != value.end()) {
+        if (type->is_string() && type->get<std::string>() == "settings") {
+            parsed.kind = MessageKind::kSettings;
+            parsed.ok = true;
+        } else {
+            parsed.error = "The message's \"type\" is not one the host knows.";
+        }
+        return parsed;
+    }
     if (value.find("url") == value.end()) {
         parsed.error = "The message has no \"url\".";
         return parsed;
@@ -89,6 +99,14 @@ ParsedMessage ParseMessage(const std::string& body) {
             return parsed;
         }
         parsed.message.deadline = MomentOf(*deadline);
+    }
+    const auto userAsked = value.find("userAsked");
+    if (userAsked != value.end()) {
+        if (!userAsked->is_boolean()) {
+            parsed.error = "The field \"userAsked\" is not true or false.";
+            return parsed;
+        }
+        parsed.message.userAsked = userAsked->get<bool>();
     }
     parsed.ok = true;
     return parsed;
@@ -133,5 +151,31 @@ std::string ReplyJson(const Reply& reply) {
     if (text.size() <= kMaxReplyBytes)
         return text;
     out["detail"] = "";
+    return out.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string SettingsJson(const std::string& idText, const HostSettings& settings) {
+    json names = json::array();
+    for (std::size_t at = 0; at <= settings.extensionList.size();) {
+        std::size_t end = settings.extensionList.find(';', at);
+        if (end == std::string::npos)
+            end = settings.extensionList.size();
+        if (end > at)
+            names.push_back(settings.extensionList.substr(at, end - at));
+        at = end + 1;
+    }
+    json out = json::object();
+    if (!idText.empty())
+        out["id"] = json::parse(idText, nullptr, false);
+    out["settings"] = {
+        {"monitorBrowsers",
+         settings.monitorBrowsers ? json(*settings.monitorBrowsers) : json(nullptr)},
+        {"switchOn", settings.switchOn},
+        {"extendNames", std::move(names)},
+        {"configFile", settings.configFile},
+        {"configFound", settings.configFound},
+    };
+    // The list is read in at most kExtensionListBufferSize characters and a
+    // path in MAX_PATH: far below the browser's limit on a reply.
     return out.dump(-1, ' ', false, json::error_handler_t::replace);
 }

@@ -1,17 +1,28 @@
 #pragma once
 
-// The host's one message, one per download, and its reply, both UTF-8 JSON:
+// The host's messages and replies, UTF-8 JSON. One message per download:
 //
 //   {"id": 7, "url": "<final URL>", "referrer": "...", "cookie": "a=1; b=2",
 //    "linkText": "...", "filename": "a.zip", "deadline": 1765270000000}
 //   {"id": 7, "taken": false, "reason": "not-in-list", "detail": "..."}
 //
-// "url" is required; every other field is optional (empty, or no deadline).
-// A present field of the wrong type is a bad message; unknown fields are
-// ignored. "id" is echoed so that the extension can match a reply to its
+// "url" is required; every other field is optional (empty, no deadline, not
+// asked). "userAsked": true marks a link the user sent: only the scheme rule
+// applies. A present field of the wrong type is a bad message; unknown fields
+// are ignored. "id" is echoed so that the extension can match a reply to its
 // download. An offer given up at its bound that the agent takes after all
 // gets a second reply, {"id": 7, "taken": true, "reason": "taken", "late":
 // true, "detail": "..."}.
+//
+// A message with "type": "settings" asks for the download manager's settings
+// as the hand-off reads them, for the extension's options page:
+//
+//   {"id": 8, "type": "settings"}
+//   {"id": 8, "settings": {"monitorBrowsers": 1, "switchOn": true,
+//    "extendNames": [".zip", ".rar"], "configFile": "C:\\...\\UserConfig.ini",
+//    "configFound": true}}
+//
+// A message without "type" is an offer; any other type is a bad message.
 
 #include <cstdint>
 #include <optional>
@@ -26,20 +37,28 @@ struct DownloadMessage {
     // When the browser stops waiting and keeps the download: milliseconds
     // since the Unix epoch (UTC), by this machine's clock.
     std::optional<std::int64_t> deadline;
+    // The user sent this link: past the switch and the list.
+    bool userAsked = false;
+};
+
+enum class MessageKind {
+    kOffer,
+    kSettings,
 };
 
 struct ParsedMessage {
     bool ok = false;
-    DownloadMessage message;
+    MessageKind kind = MessageKind::kOffer;
+    DownloadMessage message;  // an offer's
     // The id as JSON text, to be echoed; empty when absent or not a number.
     std::string idText;
     // Why the message is bad, a plain sentence.
     std::string error;
 };
 
-// Any bytes: invalid UTF-8 or JSON, another value than an object, a missing
-// "url", a mistyped field or a field holding a zero character is a bad
-// message.
+// Any bytes: invalid UTF-8 or JSON, another value than an object, an unknown
+// type, an offer without "url", a mistyped field or a field holding a zero
+// character is a bad message.
 ParsedMessage ParseMessage(const std::string& body);
 
 enum class ReplyReason {
@@ -68,3 +87,20 @@ struct Reply {
 // The reply's JSON, at most kMaxReplyBytes (frame.h): past that, without
 // its detail.
 std::string ReplyJson(const Reply& reply);
+
+// The download manager's settings as the hand-off reads them from its
+// "UserConfig.ini".
+struct HostSettings {
+    // "MonitorBrowsers" as read; none when the file does not set it (on).
+    std::optional<int> monitorBrowsers;
+    bool switchOn = false;
+    // "ExtendNames" as the decision searches it (the file's, or the default
+    // list), entries separated by ";".
+    std::string extensionList;
+    std::string configFile;  // the full path; empty when it cannot be had
+    bool configFound = false;
+};
+
+// The reply to a settings message, its list one entry per element, empty
+// entries left out.
+std::string SettingsJson(const std::string& idText, const HostSettings& settings);

@@ -18,9 +18,11 @@ Reply RefusalReply(const PolicyDecision& decision) {
     switch (decision.reason) {
         case PolicyDecision::kUnsupportedScheme:
             reply.reason = ReplyReason::kScheme;
-            reply.detail =
-                "The download's address is not one the download manager can fetch "
-                "(such as blob:, data: or file:), so the browser keeps it.";
+            reply.detail = decision.road == PolicyRoad::kUserAsked
+                               ? "The link's address is not one the download manager can fetch "
+                                 "(such as blob:, data: or file:)."
+                               : "The download's address is not one the download manager can "
+                                 "fetch (such as blob:, data: or file:), so the browser keeps it.";
             break;
         case PolicyDecision::kNoSettings:
             // Nothing is offered when the settings cannot be found, as when

@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64 wine wine32:i386 wine64 cmake ninja-build clang
   libclang-rt-14-dev googletest clang-format python3 locales wixl msitools osslsigncode openssl
-  nlohmann-json3-dev chromium firefox-esr nodejs
+  nlohmann-json3-dev chromium firefox-esr nodejs fonts-wqy-microhei
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -1,7 +1,7 @@
 // The reference agent in the Wine prefix: its settings
 // (HKCU\Software\Corvane\ReferenceAgent) and its record of AddTask calls, one
 // tab-separated line per call (see agent/task_record.h).
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawn } from 'node:child_process';
 import { existsSync, readFileSync } from 'node:fs';
 
 const KEY = 'HKCU\\Software\\Corvane\\ReferenceAgent';
@@ -50,6 +50,20 @@ export class Agent {
 
   register(on) {
     this.run(this.exe, on ? '/RegServer' : '/UnregServer');
+  }
+
+  // Keeps an agent running through `holder` (agent_holder.exe) until the
+  // function it answers is called, which waits for the holder to end.
+  async hold(holder) {
+    const held = spawn(this.wineRun, [holder], { stdio: ['pipe', 'pipe', 'ignore'] });
+    const ended = new Promise((resolve) => held.once('exit', resolve));
+    const started = await Promise.race([new Promise((resolve) => held.stdout.once('data', () => resolve(true))),
+                                        ended.then(() => false)]);
+    if (!started) throw new Error('the agent could not be held');
+    return () => {
+      held.stdin.end();
+      return ended;
+    };
   }
 
   records() {

@@ -97,17 +97,23 @@ export class Browser {
 }
 
 // A tab: `evaluate(expression)` gives an expression's value and
-// `press(x, y)` clicks the left button at a point of the viewport.
+// `press(x, y, {keys, button})` clicks a button ('left' unless said) at a
+// point of the viewport with the modifier keys (alt, shift, ctrl) held down.
 export class Tab {
-  // A left click in the middle of the element, brought into view, as the
-  // user's mouse gives it.
-  async click(selector) {
-    const { x, y } = await this.evaluate(`(() => {
+  // A click in the middle of the element, brought into view, as the user's
+  // mouse gives it.
+  async click(selector, how = {}) {
+    const { x, y } = await this.pointOf(selector);
+    await this.press(x, y, how);
+  }
+
+  // The middle of the element, brought into view.
+  pointOf(selector) {
+    return this.evaluate(`(() => {
       const element = document.querySelector(${JSON.stringify(selector)});
       element.scrollIntoView({ block: 'center' });
       const box = element.getBoundingClientRect();
       return { x: Math.round(box.left + box.width / 2), y: Math.round(box.top + box.height / 2) };
     })()`);
-    await this.press(x, y);
   }
 }

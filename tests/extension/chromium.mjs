@@ -9,6 +9,9 @@ import { EXTENSION_ID } from './identifiers.mjs';
 const EXTENSION = new URL('../../extension', import.meta.url).pathname;
 const WORKER_URL = `chrome-extension://${EXTENSION_ID}/background.js`;
 
+// The URL of one of the extension's pages (popup.html, options.html).
+export const extensionPage = (name) => `chrome-extension://${EXTENSION_ID}/${name}`;
+
 // A profile that saves downloads into `downloads` without asking. Download
 // behaviour is set here, not through the protocol, which would stop the
 // extension from holding downloads.
@@ -31,30 +34,42 @@ export function registerHost({ profile }, program) {
 const failure = (message) => message.error?.message;
 
 export class Chromium extends Browser {
-  static async launch({ profile, log }) {
+  // `extension`: whether ours is loaded; `language`: the one its words are
+  // in. Headless, --lang decides that, not LANGUAGE, LANG or LC_ALL.
+  static async launch({ profile, log, extension = true, language = 'en-US' }) {
     const flags = [
       '--headless=new', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run',
       '--no-default-browser-check', '--disable-background-networking', '--disable-component-update',
       '--disable-sync', '--disable-default-apps', '--disable-domain-reliability',
-      '--password-store=basic', `--user-data-dir=${profile}`, '--remote-debugging-port=0',
+      '--password-store=basic', `--user-data-dir=${profile}`, '--remote-debugging-port=0', `--lang=${language}`,
       // Debian's wrapper passes an empty --load-extension of its own first.
-      `--load-extension=${EXTENSION}`, `--disable-extensions-except=${EXTENSION}`, 'about:blank',
+      ...(extension ? [`--load-extension=${EXTENSION}`, `--disable-extensions-except=${EXTENSION}`] : []),
+      'about:blank',
     ];
     if (process.getuid?.() === 0) flags.unshift('--no-sandbox');
     const browser = new Chromium('chromium', flags, { log });
     const portFile = join(profile, 'DevToolsActivePort');
-    const [port, path] = await until(() => (existsSync(portFile)
-      ? readFileSync(portFile, 'utf8').split('\n') : undefined), 30000, 'Chromium to start', 50);
+    // The file may be seen before its two lines are written.
+    const [port, path] = await until(() => {
+      const lines = existsSync(portFile) ? readFileSync(portFile, 'utf8').split('\n') : [];
+      return /^\d+$/.test(lines[0]) && lines[1]?.startsWith('/') ? lines : undefined;
+    }, 30000, 'Chromium to start', 50);
     browser.connection = await Connection.open(`ws://127.0.0.1:${port}${path}`, failure);
     // A freshly installed extension's worker runs a moment after the
     // browser starts; a download before its listeners are known is not
-    // held (seen in one run of five that clicked at once).
-    await until(() => browser.askExtension('1').catch(() => undefined), 10000, "the extension's worker", 100);
+    // held (seen in one run of five that clicked at once). Its target can
+    // be there before its script ran: the script's last global tells.
+    if (extension) {
+      await until(async () => ((await browser.askExtension('typeof downloadWith').catch(() => undefined)) === 'function'
+        ? true : undefined), 30000, "the extension's worker", 100);
+    }
     return browser;
   }
 
-  async openTab() {
-    const { targetId } = await this.connection.send('Target.createTarget', { url: 'about:blank' });
+  // `background`: opened behind the tab in front, which stays the window's
+  // active tab (the one the popup shows the site of).
+  async openTab(background = false) {
+    const { targetId } = await this.connection.send('Target.createTarget', { url: 'about:blank', background });
     const { sessionId } = await this.connection.send('Target.attachToTarget', { targetId, flatten: true });
     return new ChromiumTab(this.connection, sessionId);
   }
@@ -71,6 +86,22 @@ export class Chromium extends Browser {
       this.worker = { targetId: target.targetId, sessionId };
     }
     return evaluate(this.connection, this.worker.sessionId, expression);
+  }
+
+  // `body`, an async function's source, called with the extension's API and
+  // its background's global.
+  inBackground(body) {
+    return this.askExtension(`(${body})(chrome, globalThis)`);
+  }
+
+  // A tab on one of the extension's files: a page of the extension, whose
+  // API answers there as in its popup.
+  async extensionTab() {
+    if (this.extension === undefined) {
+      this.extension = await this.openTab();
+      await this.extension.load(`chrome-extension://${EXTENSION_ID}/manifest.json`);
+    }
+    return this.extension;
   }
 
   // Stops the extension's service worker, as the browser does when it ends
@@ -112,13 +143,25 @@ class ChromiumTab extends Tab {
       document.readyState === 'complete'`)) ? true : undefined), 10000, `${url} to load`);
   }
 
-  async press(x, y) {
-    const mouse = { x, y, button: 'left', clickCount: 1 };
+  async press(x, y, { keys = [], button = 'left' } = {}) {
+    const modifiers = keys.reduce((bits, key) => bits | { alt: 1, ctrl: 2, shift: 8 }[key], 0);
+    const mouse = { x, y, button, clickCount: 1, modifiers };
     const input = (params) => this.connection.send('Input.dispatchMouseEvent', params, { sessionId: this.session });
     // A tab behind others starts what a click does seconds late.
     await this.connection.send('Page.bringToFront', {}, { sessionId: this.session });
     await input({ type: 'mouseMoved', x, y });
     await input({ type: 'mousePressed', ...mouse });
     await input({ type: 'mouseReleased', ...mouse });
+  }
+
+  // A PNG of the page as laid out `width` pixels wide, all of it.
+  async screenshot(width) {
+    const send = (method, params = {}) => this.connection.send(method, params, { sessionId: this.session });
+    await send('Emulation.setDeviceMetricsOverride', { width, height: 200, deviceScaleFactor: 1, mobile: false });
+    const height = await this.evaluate('Math.ceil(document.documentElement.getBoundingClientRect().height)');
+    await send('Emulation.setDeviceMetricsOverride', { width, height, deviceScaleFactor: 1, mobile: false });
+    const { data } = await send('Page.captureScreenshot', { format: 'png' });
+    await send('Emulation.clearDeviceMetricsOverride');
+    return Buffer.from(data, 'base64');
   }
 }

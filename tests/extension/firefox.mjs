@@ -57,16 +57,24 @@ const PREFS = {
   'browser.aboutwelcome.enabled': false,
 };
 
+// The extension's address in the profile, fixed so that a test can open its
+// pages (Firefox otherwise picks one at random on installing it).
+const EXTENSION_UUID = '5c0e2a7e-34d1-4f0b-9a6e-0c0ffee34b1d';
+export const extensionPage = (name) => `moz-extension://${EXTENSION_UUID}/${name}`;
+
 // A profile holding the extension (built from the one source by the script
-// the release uses too) that saves downloads into `downloads`, and a HOME
-// for the host's manifest.
-export function makeProfile({ profile, downloads, home }) {
+// the release uses too) unless `extension` is false, that saves downloads
+// into `downloads`, and a HOME for the host's manifest.
+export function makeProfile({ profile, downloads, home, extension = true }) {
   mkdirSync(join(profile, 'extensions'), { recursive: true });
   mkdirSync(downloads, { recursive: true });
   mkdirSync(home, { recursive: true });
-  execFileSync('python3', [new URL('../../scripts/build_extension.py', import.meta.url).pathname, 'xpi',
-                           join(profile, 'extensions', `${GECKO_ID}.xpi`)]);
-  const prefs = { ...PREFS, 'browser.download.dir': downloads };
+  if (extension) {
+    execFileSync('python3', [new URL('../../scripts/build_extension.py', import.meta.url).pathname, 'xpi',
+                             join(profile, 'extensions', `${GECKO_ID}.xpi`)]);
+  }
+  const prefs = { ...PREFS, 'browser.download.dir': downloads,
+                  'extensions.webextensions.uuids': JSON.stringify({ [GECKO_ID]: EXTENSION_UUID }) };
   writeFileSync(join(profile, 'user.js'), Object.entries(prefs)
     .map(([name, value]) => `user_pref(${JSON.stringify(name)}, ${JSON.stringify(value)});\n`).join(''));
 }
@@ -80,8 +88,11 @@ export function registerHost({ home }, program) {
 const failure = (message) => (message.type === 'error' ? `${message.error}: ${message.message}` : undefined);
 
 export class Firefox extends Browser {
-  static async launch({ profile, home, log }) {
-    const flags = ['--headless', '--no-remote', '--profile', profile, '--remote-debugging-port', '0', 'about:blank'];
+  static async launch({ profile, home, log, extension = true }) {
+    // System access lets the browser's own window open a page of the
+    // extension (extensionTab), which no navigation of a tab may.
+    const flags = ['--headless', '--remote-allow-system-access', '--no-remote', '--profile', profile,
+                   '--remote-debugging-port', '0', 'about:blank'];
     const browser = new Firefox('firefox-esr', flags,
       { log, env: { ...process.env, HOME: home, MOZ_CRASHREPORTER_DISABLE: '1' } });
     const portFile = join(profile, 'WebDriverBiDiServer.json');
@@ -95,7 +106,7 @@ export class Firefox extends Browser {
     browser.connection.on('network.fetchError', ({ request }) => browser.cancelledAt.set(request.url, performance.now()));
     await browser.connection.send('session.subscribe', { events: ['network.fetchError'] });
     // The extension installed and enabled, by the profile's record of it.
-    await until(() => {
+    if (extension) await until(() => {
       try {
         const addon = JSON.parse(readFileSync(join(profile, 'extensions.json'), 'utf8')).addons
           .find((a) => a.id === GECKO_ID);
@@ -117,6 +128,29 @@ export class Firefox extends Browser {
     return new FirefoxTab(this.connection, context);
   }
 
+  // A tab on one of the extension's files, opened by the browser's window: a
+  // page of the extension, whose API answers there as in its popup.
+  async extensionTab() {
+    if (this.extension === undefined) {
+      const url = `moz-extension://${EXTENSION_UUID}/offer.js`;
+      const { contexts: [window] } = await this.connection.send('browsingContext.getTree',
+        { 'moz:scope': 'chrome', maxDepth: 0 });
+      await this.connection.send('script.evaluate', { expression: `void gBrowser.addTrustedTab(${JSON.stringify(url)})`,
+                                                      target: { context: window.context }, awaitPromise: false });
+      const context = await until(async () => (await this.connection.send('browsingContext.getTree', { maxDepth: 0 }))
+        .contexts.find((tab) => tab.url === url)?.context, 10000, 'the extension page', 100);
+      this.extension = new FirefoxTab(this.connection, context);
+    }
+    return this.extension;
+  }
+
+  // `body`, an async function's source, called with the extension's API and
+  // its background page's global.
+  async inBackground(body) {
+    return (await this.extensionTab()).evaluate(
+      `browser.runtime.getBackgroundPage().then((background) => (${body})(browser, background))`);
+  }
+
   // When the response of `url` was cancelled.
   cancelled(url, timeoutMs) {
     return until(() => this.cancelledAt.get(url), timeoutMs, `Firefox to cancel ${url}`, 25);
@@ -134,10 +168,11 @@ class FirefoxTab extends Tab {
     this.context = context;
   }
 
-  // The value of an expression, through JSON.
+  // The value of an expression, awaited when it is a promise, through JSON.
   async evaluate(expression) {
     const answer = await this.connection.send('script.evaluate', {
-      expression: `JSON.stringify(${expression})`, target: { context: this.context }, awaitPromise: true });
+      expression: `(async () => JSON.stringify(await (${expression})))()`, target: { context: this.context },
+      awaitPromise: true });
     if (answer.type !== 'success') throw new Error(`${expression}: ${answer.exceptionDetails?.text}`);
     return answer.result.value === undefined ? undefined : JSON.parse(answer.result.value);
   }
@@ -146,10 +181,19 @@ class FirefoxTab extends Tab {
     await this.connection.send('browsingContext.navigate', { context: this.context, url, wait: 'complete' });
   }
 
-  async press(x, y) {
-    await this.connection.send('input.performActions', { context: this.context, actions: [{
+  // The modifier keys go down in the first tick, with the move, and up
+  // after the button.
+  async press(x, y, { keys = [], button = 'left' } = {}) {
+    const codes = keys.map((key) => ({ alt: '\uE00A', ctrl: '\uE009', shift: '\uE008' })[key]);
+    const keyboard = codes.length === 0 ? [] : [{ type: 'key', id: 'keyboard', actions: [
+      ...codes.map((value) => ({ type: 'keyDown', value })), { type: 'pause' }, { type: 'pause' },
+      ...codes.map((value) => ({ type: 'keyUp', value }))] }];
+    const pause = Array.from({ length: Math.max(codes.length - 1, 0) }, () => ({ type: 'pause' }));
+    const pressed = { left: 0, right: 2 }[button];
+    await this.connection.send('input.performActions', { context: this.context, actions: [...keyboard, {
       type: 'pointer', id: 'mouse', parameters: { pointerType: 'mouse' },
-      actions: [{ type: 'pointerMove', x, y, origin: 'viewport' }, { type: 'pointerDown', button: 0 },
-                { type: 'pointerUp', button: 0 }] }] });
+      actions: [...pause, { type: 'pointerMove', x, y, origin: 'viewport' }, { type: 'pointerDown', button: pressed },
+                { type: 'pointerUp', button: pressed }] }] });
+    if (codes.length > 0) await this.connection.send('input.releaseActions', { context: this.context });
   }
 }

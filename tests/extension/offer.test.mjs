@@ -1,16 +1,21 @@
 // The extension's rules that need no browser: which request and click a
-// download came from and whether it stays with the browser, what an offer
-// says, which response Firefox would save and under what name, what the
-// host's answer means, what the badge warns of, and that the extension names
-// the host, its ID and the link text's limit as the host does.
+// download came from and whether it stays with the browser, the user's
+// settings as read, what an offer says, which response Firefox would save and
+// under what name, what the host's answer means, what the badge warns of,
+// which links a user sends with which referrer and cookies, that every word
+// has both languages, and that the extension names the host,
+// its ID and the link text's limit as the host does.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
-import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, clickRecord, keepReason, linkTextOf, remember, requestOf,
-         requestRecord } from '../../extension/decision.js';
+import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReason, linkTextOf, remember,
+         requestOf, requestRecord } from '../../extension/decision.js';
 import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, badgeFor, buildOffer, fitsHost, limitText,
          parseDisposition, problemAfter, readReply, responseDownload } from '../../extension/offer.js';
-import { KEEP_RECENT, recentAfter } from '../../extension/recent.js';
+import { KEEP_RECENT, MAX_SHOWN_CHARS, Where, recentAfter, recentLog } from '../../extension/recent.js';
+import { BYPASS_KEYS, DEFAULTS, MAX_SITES, readSettings, siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
+import { MAX_SENT_LINKS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend,
+         referrerFor } from '../../extension/send_rules.js';
 import { EXTENSION_ID, HOST_NAME } from './identifiers.mjs';
 
 const source = (path) => readFileSync(new URL(`../../${path}`, import.meta.url), 'utf8');
@@ -31,12 +36,16 @@ const sent = (url, pairs, more = {}) => ({ url, method: 'GET', tabId: 4, request
 const browserHeaders = { 'User-Agent': 'Chromium', Referer: 'http://h/page', Cookie: 'lax=1' };
 
 test("a download's request: what its final hop sent, unless a page made it too large or hid it", () => {
-  const first = requestRecord(sent('http://h/go', browserHeaders), undefined);
-  assert.deepEqual(first, { tabId: 4, firstUrl: 'http://h/go', url: 'http://h/go', method: 'GET', cookie: 'lax=1',
-                            referrer: 'http://h/page', resumes: false, respondedAt: null });
-  // A redirect to another site: its own cookie (none here) and referrer.
-  assert.deepEqual(requestRecord(sent('http://o/a.zip', { 'User-Agent': 'C', Referer: 'http://h/' }), first),
-    { ...first, url: 'http://o/a.zip', cookie: '', referrer: 'http://h/' });
+  const first = requestRecord(sent('http://h/go', browserHeaders, { initiator: 'http://p.h:81' }), undefined);
+  assert.deepEqual(first, { tabId: 4, firstUrl: 'http://h/go', pageHost: 'p.h', url: 'http://h/go', method: 'GET',
+                            cookie: 'lax=1', referrer: 'http://h/page', resumes: false, respondedAt: null });
+  // A redirect to another site: its own cookie (none here) and referrer; the
+  // page is the one that started the first hop.
+  assert.deepEqual(requestRecord(sent('http://o/a.zip', { 'User-Agent': 'C', Referer: 'http://h/' },
+    { initiator: 'http://h' }), first), { ...first, url: 'http://o/a.zip', cookie: '', referrer: 'http://h/' });
+  // Firefox's full page URL; none for an address typed in.
+  assert.equal(requestRecord(sent('http://h/a', browserHeaders, { originUrl: 'https://f.h/p?q' })).pageHost, 'f.h');
+  assert.equal(requestRecord(sent('http://h/a', browserHeaders)).pageHost, '');
   assert.equal(requestRecord(sent('http://h/a.zip', { ...browserHeaders, Range: 'bytes=10-' }), undefined).resumes, true);
   for (const [details, why] of [
     [sent('http://h/a.zip', {}), 'no headers shown (Chromium, an <a download> link)'],
@@ -60,9 +69,9 @@ test("a Chromium download's request: its final URL, its response started nearest
 });
 
 test("clicks: the user's on an http(s) link of bounded length, naming a download of its tab soon after", () => {
-  const message = (url, text) => ({ type: 'link-click', url, text });
-  assert.deepEqual(clickRecord(message('http://h/a.zip', 'a'.repeat(2000)), limitText, 5),
-    { url: 'http://h/a.zip', text: 'a'.repeat(MAX_LINK_TEXT_BYTES), at: 5 });
+  const message = (url, text, keys) => ({ type: 'link-click', url, text, keys });
+  assert.deepEqual(clickRecord(message('http://h/a.zip', 'a'.repeat(2000), { alt: true, shift: 1, ctrl: false }),
+    limitText, 5), { url: 'http://h/a.zip', text: 'a'.repeat(MAX_LINK_TEXT_BYTES), keys: ['alt'], at: 5 });
   for (const refused of [message('javascript:alert(1)', 'x'), message(`http://h/${'a'.repeat(MAX_URL_BYTES)}`, 'x'),
     { type: 'other', url: 'http://h/a.zip' }, message(7, 'x'), null]) {
     assert.equal(clickRecord(refused, limitText, 5), null, JSON.stringify(refused)?.slice(0, 40));
@@ -81,11 +90,76 @@ test("clicks: the user's on an http(s) link of bounded length, naming a download
   assert.deepEqual([...kept], [[1, 'c'], [3, 'd']]);
 });
 
-test('a download stays with the browser unless it was a plain GET of its own that the extension saw', () => {
-  const get = { method: 'GET', resumes: false };
-  assert.deepEqual([[{}, get], [{ byExtensionId: 'x' }, get], [{}, null], [{}, { ...get, method: 'POST' }],
-                    [{}, { ...get, resumes: true }]].map(([download, request]) => keepReason(download, request)),
-  [null, Keep.OTHER_EXTENSION, Keep.UNKNOWN_REQUEST, Keep.NOT_GET, Keep.RESUMED]);
+test("a download stays with the browser when the user says so, or unless it was a plain GET of its own the " +
+     'extension saw', () => {
+  const get = { method: 'GET', resumes: false, pageHost: 'page.example', firstUrl: 'http://go.example/a' };
+  const file = { url: 'http://go.example/a', finalUrl: 'http://dl.files.example/a.zip', totalBytes: 1000 };
+  const user = (more) => ({ ...DEFAULTS, ...more });
+  const sites = (...skippedSites) => user({ skippedSites });
+  for (const [download, request, settings, bypassed, reason] of [
+    [file, get, DEFAULTS, false, null],
+    [{ ...file, byExtensionId: 'x' }, get, user({ paused: true }), true, Keep.OTHER_EXTENSION],
+    [file, null, user({ paused: true }), true, Keep.PAUSED],
+    [file, { ...get, method: 'POST' }, sites('page.example'), true, Keep.BYPASSED],
+    // The page's site, the link's host, the file's: a site covers its subdomains.
+    [file, get, sites('other.example', 'page.example'), false, Keep.SITE_SKIPPED],
+    [file, null, sites('go.example'), false, Keep.SITE_SKIPPED],
+    [file, null, sites('files.example'), false, Keep.SITE_SKIPPED],
+    [file, get, sites('example'), false, Keep.SITE_SKIPPED],
+    [file, get, sites('les.example', 'ge.example', 'xample'), false, null],
+    [file, get, user({ minimumSizeBytes: 1001 }), false, Keep.TOO_SMALL],
+    [file, get, user({ minimumSizeBytes: 1000 }), false, null],
+    [{ ...file, totalBytes: -1 }, get, user({ minimumSizeBytes: 1001 }), false, null], // size unknown
+    [file, null, user({ minimumSizeBytes: 1001 }), false, Keep.TOO_SMALL],
+    [{ ...file, finalUrl: 'blob:http://h/6c1e' }, null, DEFAULTS, false, Keep.SCHEME],
+    [file, null, DEFAULTS, false, Keep.UNKNOWN_REQUEST],
+    [file, { ...get, method: 'POST' }, DEFAULTS, false, Keep.NOT_GET],
+    [file, { ...get, resumes: true }, DEFAULTS, false, Keep.RESUMED],
+  ]) {
+    assert.equal(keepReason(download, request, settings, bypassed), reason,
+      JSON.stringify([download.byExtensionId, request?.method, settings, bypassed]));
+  }
+});
+
+test("the bypass: a click with the user's key on the download's link, in any tab, shortly before", () => {
+  const download = { url: 'http://h/go', finalUrl: 'http://o/a.zip' };
+  const click = (url, keys, at = 1000) => ({ url, keys, at });
+  for (const [clicks, key, request, handedAt, bypassed] of [
+    [[click('http://h/go#x', ['alt'])], 'alt', null, 1200, true], // Chromium's own download: no request
+    [[click('http://h/x', []), click('http://o/a.zip', ['shift', 'alt'])], 'shift', null, 1200, true],
+    [[click('http://h/first', ['ctrl'])], 'ctrl', { firstUrl: 'http://h/first', url: 'http://o/a.zip' }, 1200, true],
+    [[click('http://h/go', ['alt'])], 'alt', null, 1000 + CLICK_WINDOW_MS, true],
+    [[click('http://h/go', ['alt'])], 'alt', null, 1001 + CLICK_WINDOW_MS, false],
+    [[click('http://h/go', ['alt'])], 'alt', null, 999, false],
+    [[click('http://h/go', ['alt'])], 'shift', null, 1200, false],
+    [[click('http://h/go', [])], 'alt', null, 1200, false],
+    [[click('http://h/other', ['alt'])], 'alt', null, 1200, false],
+    [[click('http://h/go', ['alt'])], 'none', null, 1200, false],
+  ]) assert.equal(bypassedBy(clicks, key, download, request, handedAt), bypassed, JSON.stringify([clicks, key, handedAt]));
+});
+
+test('settings as read: each checked, anything unusable its default; sites as host names', () => {
+  assert.deepEqual(readSettings(undefined), DEFAULTS);
+  assert.deepEqual(readSettings({ paused: 'yes', skippedSites: 'a.example', minimumSizeBytes: -5, bypassKey: 'meta' }),
+    DEFAULTS);
+  assert.deepEqual(readSettings({ paused: true, skippedSites: ['B.example', 'b.example', 7, 'no site', '*.c.example'],
+                                  minimumSizeBytes: 1024, bypassKey: 'shift' }),
+  { paused: true, skippedSites: ['b.example', 'c.example'], minimumSizeBytes: 1024, bypassKey: 'shift' });
+  for (const minimum of [1.5, 2 ** 41, Infinity, '1024']) assert.equal(readSettings({ minimumSizeBytes: minimum }).minimumSizeBytes, 0);
+  const many = Array.from({ length: 3 * MAX_SITES }, (_, i) => `s${i}.example`);
+  assert.deepEqual(readSettings({ skippedSites: many }).skippedSites, many.slice(0, MAX_SITES));
+  for (const [input, site] of [
+    ['Example.COM', 'example.com'], [' www.example.com. ', 'www.example.com'], ['*.example.com', 'example.com'],
+    ['https://dl.example.com:8443/a/b.zip?x#y', 'dl.example.com'], ['Bücher.example', 'xn--bcher-kva.example'],
+    ['127.0.0.1', '127.0.0.1'], ['localhost', 'localhost'], ['http://[::1]:80/', '[::1]'],
+    ['', null], ['example.com/path', null], ['user@example.com', null], ['a b.example', null],
+    ['exa_mple.com', null], ['-a.example', null], ['javascript:alert(1)', null], ['file:///etc/passwd', null],
+    [`${'a'.repeat(64)}.example`, null], [42, null],
+  ]) assert.equal(siteOfInput(input), site, String(input));
+  // The popup's switch: the tab's site without "www.", off again for any site covering the tab's host.
+  assert.equal(siteOfTab('www.example.com'), 'example.com');
+  assert.deepEqual(withoutHost(['example.com', 'dl.example.com', 'other.example', 'ample.com'], 'dl.example.com'),
+    ['other.example', 'ample.com']);
 });
 
 test('an offer carries the final URL and what its request sent, and what the host would refuse stays', () => {
@@ -112,9 +186,11 @@ test('Firefox hands over a response it would save, not one it shows', () => {
     requestId: '42', method, statusCode: status, url: 'http://h/files/a%20b.zip', originUrl: 'http://h/page',
     responseHeaders: Object.entries(headers).map(([name, value]) => ({ name, value })) });
   const canPlay = (type) => type === 'video/mp4';
-  const offered = (filename) => ({ id: 42, finalUrl: 'http://h/files/a%20b.zip', filename });
+  const offered = (filename, totalBytes = -1) => ({ id: 42, url: 'http://h/files/a%20b.zip',
+                                                     finalUrl: 'http://h/files/a%20b.zip', filename, totalBytes });
   for (const [status, headers, expected, method] of [
-    [200, { 'Content-Type': 'application/zip', 'Content-Length': '10' }, offered('a b.zip')],
+    [200, { 'Content-Type': 'application/zip', 'Content-Length': '10' }, offered('a b.zip', 10)],
+    [200, { 'Content-Type': 'application/zip', 'Content-Length': '1e3' }, offered('a b.zip')],
     [200, { 'content-type': 'text/html', 'content-disposition': 'attachment; filename=x.rar' }, offered('x.rar')],
     [200, { 'Content-Type': 'Application/Octet-Stream; charset=binary' }, offered('a b.zip')],
     [200, { 'Content-Type': 'video/x-msvideo' }, offered('a b.zip')],
@@ -128,7 +204,7 @@ test('Firefox hands over a response it would save, not one it shows', () => {
     [204, { 'Content-Type': 'application/zip' }, null],
     [404, { 'Content-Type': 'application/zip' }, null],
     [302, { 'Content-Type': 'application/zip' }, null],
-    [200, { 'Content-Type': 'application/zip' }, null, 'POST'],
+    [200, { 'Content-Type': 'application/zip' }, offered('a b.zip'), 'POST'], // kept: not a GET
   ]) assert.deepEqual(responseDownload(response(status, headers, method), canPlay), expected,
     `${status} ${method ?? 'GET'} ${JSON.stringify(headers)}`);
 });
@@ -155,6 +231,68 @@ test('the recent list: newest first, an answer replaces its entry in place, the 
   assert.equal(list.length, KEEP_RECENT);
   assert.deepEqual(list.find((e) => e.key === 'd:10'), { key: 'd:10', where: 'both', reason: 'taken-late' });
   assert.equal(list[0].key, `d:${KEEP_RECENT + 2}`);
+  // A page names its files and makes its URLs as long as it likes.
+  const [long] = recentAfter([], { key: 'd:x', name: `${'n'.repeat(MAX_SHOWN_CHARS - 2)}📦📦`,
+                                   url: `data:,${'u'.repeat(2 << 20)}` });
+  assert.equal(long.name, `${'n'.repeat(MAX_SHOWN_CHARS - 2)}…`);
+  assert.equal(long.url.length, MAX_SHOWN_CHARS);
+});
+
+test('two callers of the recent list lose neither change', async () => {
+  const stored = {};
+  const area = { get: async (key) => ({ [key]: stored[key] }), set: async (items) => Object.assign(stored, items) };
+  await Promise.all([recentLog(area).note({ key: 'd:1' }), recentLog(area).note({ key: 's:1' })]);
+  assert.deepEqual(stored.recent.map((e) => e.key), ['s:1', 'd:1']);
+});
+
+test("the links a user sends: a selection's http(s) links once each in page order, else the menu's link", () => {
+  const link = (url, text = '') => ({ url, text });
+  const selection = { selectionText: 'x' };
+  for (const [info, found, sent] of [
+    [selection, { selection: [link('http://h/a'), link('javascript:alert(1)'), link('http://h/b#1'), link('http://h/a#2'),
+      link('mailto:x@h'), link(`http://h/${'a'.repeat(MAX_URL_BYTES)}`), link('HTTPS://h/c'), 7] }, ['http://h/a', 'http://h/b#1', 'HTTPS://h/c']],
+    [{ ...selection, linkUrl: 'http://h/l' }, { selection: [link('ftp://h/x')], link: link('http://h/l', 'its text') }, ['http://h/l its text']],
+    [{ linkUrl: 'http://h/l' }, { selection: [link('http://h/a')], link: link('http://h/other', 'forged') }, ['http://h/l']],
+    [{ linkUrl: 'javascript:alert(1)' }, null, []],
+    [selection, null, []],
+    [selection, { selection: Array.from({ length: MAX_SENT_LINKS + 5 }, (_, i) => link(`http://h/${i}`)) }, MAX_SENT_LINKS],
+  ]) {
+    const links = linksToSend(info, found);
+    if (typeof sent === 'number') assert.equal(links.length, sent);
+    else assert.deepEqual(links.map((l) => (l.text ? `${l.url} ${l.text}` : l.url)), sent, JSON.stringify(info));
+  }
+  assert.equal(linksToSend({ linkUrl: 'http://h/l' }, { link: link('http://h/l', 'é'.repeat(600)) })[0].text.length, 511);
+});
+
+test("a sent link's referrer and cookies: what a navigation from its page carries, no Strict cookie from another site", () => {
+  for (const [page, target, referrer] of [
+    ['http://h/p?q#f', 'http://h/a.zip', 'http://h/p?q'], ['http://u:p@h/p', 'http://h/a', 'http://h/p'],
+    ['http://h/p', 'http://o/a', 'http://h/'], ['https://h/p', 'http://h/a', ''], ['http://h/p', 'https://h/a', 'http://h/'],
+    ['file:///c:/p.html', 'http://h/a', ''], ['', 'http://h/a', ''],
+  ]) assert.equal(referrerFor(page, target), referrer, `${page} -> ${target}`);
+  const cookie = (name, sameSite, domain, hostOnly = true) => ({ name, value: name[0], sameSite, domain, hostOnly });
+  const cookies = [cookie('plain', 'unspecified', 'dl.h.com'), cookie('lax', 'lax', 'dl.h.com'), cookie('none', 'no_restriction', '.h.com', false),
+                   cookie('strict', 'strict', 'dl.h.com'), cookie('wide', 'strict', '.h.com', false)];
+  for (const [pages, header] of [
+    [['http://dl.h.com/p'], 'plain=p; lax=l; none=n; strict=s; wide=w'],
+    [['http://www.h.com/p'], 'plain=p; lax=l; none=n; wide=w'],
+    [['http://www.h.com/frame', 'http://other.com/top'], 'plain=p; lax=l; none=n'],
+    [['https://dl.h.com/p'], 'plain=p; lax=l; none=n'],
+    [['http://h.co/p'], 'plain=p; lax=l; none=n'],
+    [['not a URL'], 'plain=p; lax=l; none=n'],
+  ]) assert.equal(cookieHeader(cookies, 'http://dl.h.com/a.zip', pages), header, pages.join());
+  const isolated = [{ name: 'a', firstPartyDomain: 'h.com' }, { name: 'b', firstPartyDomain: 'other.com' }, { name: 'c', firstPartyDomain: '' }];
+  assert.deepEqual(firstPartyOf(isolated, 'http://dl.h.com/a').map((c) => c.name), ['a']);
+});
+
+test("the options page's host settings: the host's as it sent them, or why not", () => {
+  const settings = { monitorBrowsers: null, switchOn: true, extendNames: ['.zip'], configFile: 'C:\\U.ini', configFound: false };
+  assert.deepEqual(hostSettingsOf({ id: -1, settings }, ''), { ok: true, ...settings });
+  for (const [reply, why] of [[{ settings: { ...settings, monitorBrowsers: '1' }, detail: 'd' }, 'd'],
+    [{ settings: { ...settings, extendNames: [1] } }, ''], [{ taken: false, reason: 'bad-message' }, '']]) {
+    assert.deepEqual(hostSettingsOf(reply, ''), { ok: false, reason: 'bad-message', detail: why });
+  }
+  assert.deepEqual(hostSettingsOf(null, 'gone'), { ok: false, reason: 'host-missing', detail: 'gone' });
 });
 
 test('the badge shows an offer under way, and warns of the host, the agent and a download in two places', () => {
@@ -179,16 +317,19 @@ test('the badge shows an offer under way, and warns of the host, the agent and a
     [maybe, { reason: 'declined' }, maybe],
     [twice, { reason: 'timed-out', detail: 'gone' }, agent],
   ]) assert.deepEqual(problemAfter(before, event), after, `${JSON.stringify(before)} ${JSON.stringify(event)}`);
-  for (const [problem, offering, text, title] of [
-    [null, [], '', /downloads are offered/],
-    [twice, ['c.zip'], '…', /offering c\.zip to/],
-    [null, ['c.zip', 'd.zip'], '…', /offering 2 downloads/],
-    [twice, [], '2', /a\.zip was saved by the browser, and the download manager took it too/],
-    [maybe, [], '2?', /b\.zip was being offered when the extension was stopped/],
-    [{ what: 'twice', detail: 'x'.repeat(200) }, [], '2', /x{79}…/],
+  for (const [problem, offering, paused, text, title] of [
+    [null, [], false, '', ['actionTitle']],
+    [null, [], true, '', ['badge_paused']],
+    [twice, ['c.zip'], true, '…', ['badge_offering_one', 'c.zip']],
+    [null, ['c.zip', 'd.zip'], false, '…', ['badge_offering_many', '2']],
+    [twice, [], true, '2', ['badge_twice', 'a.zip']],
+    [maybe, [], false, '2?', ['badge_maybe_twice', 'b.zip']],
+    [host, [], false, '!', ['badge_host', 'not found']],
+    [agent, [], false, '!', ['badge_agent', 'gone']],
+    [{ what: 'twice', detail: 'x'.repeat(200) }, [], false, '2', ['badge_twice', `${'x'.repeat(79)}…`]],
   ]) {
-    const badge = badgeFor(problem, offering);
-    assert.ok(badge.text === text && title.test(badge.title), `${JSON.stringify([problem, offering])}: ${JSON.stringify(badge)}`);
+    const badge = badgeFor(problem, offering, paused);
+    assert.deepEqual([badge.text, badge.title], [text, title], JSON.stringify([problem, offering, paused]));
   }
 });
 
@@ -197,4 +338,44 @@ test('the extension names the host, its own ID and the link text\'s limit as the
   assert.equal(EXTENSION_HOST_NAME, HOST_NAME);
   assert.equal(MAX_LINK_TEXT_BYTES,
     Number(source('native_host/download_handoff.cpp').match(/kMaxLinkTextBytes = (\d+);/)[1]));
+});
+
+// Every word the extension shows, in both languages: the same keys in each,
+// each key the code, the pages and the manifest use present, every reason a
+// download can have worded, and the same placeholders in both, each one used.
+test('every word in English and Simplified Chinese', () => {
+  const catalog = (locale) => JSON.parse(source(`extension/_locales/${locale}/messages.json`));
+  const [en, zh] = [catalog('en'), catalog('zh_CN')];
+  assert.deepEqual(Object.keys(zh).sort(), Object.keys(en).sort());
+  const used = new Set();
+  const scan = (path, pattern) => { for (const [, key] of source(path).matchAll(pattern)) used.add(key); };
+  for (const path of ['popup.js', 'options.js', 'words.js', 'background.js']) scan(`extension/${path}`, /\bword\('(\w+)'/g);
+  for (const path of ['popup.html', 'options.html']) scan(`extension/${path}`, /data-i18n(?:-[a-z-]+)?="(\w+)"/g);
+  scan('extension/manifest.json', /__MSG_(\w+)__/g);
+  const hostReasons = [...source('native_host/message.cpp').matchAll(/return "([a-z-]+)";/g)].map(([, code]) => code);
+  assert.ok(hostReasons.includes('not-in-list') && hostReasons.includes('bad-message'), hostReasons.join());
+  for (const code of [...hostReasons, ...Object.values(Keep), 'host-missing', 'taken-late', 'unknown']) {
+    used.add(`reason_${code.replaceAll('-', '_')}`);
+  }
+  for (const where of Object.values(Where)) used.add(`where_${where}`);
+  const problems = [null, { what: 'host', detail: 'd' }, { what: 'agent', detail: 'd' }, { what: 'twice', detail: 'n' },
+                    { what: 'maybe-twice', detail: 'n' }];
+  const titles = [['a'], ['a', 'b']].flatMap((offering) => [badgeFor(null, offering).title])
+    .concat(problems.flatMap((problem) => [false, true].map((paused) => badgeFor(problem, [], paused).title)));
+  for (const [key, ...substitutions] of titles) {
+    used.add(key);
+    assert.equal(Object.keys(en[key]?.placeholders ?? {}).length, substitutions.length, key);
+  }
+  const missing = [...used].filter((key) => !(key in en));
+  assert.deepEqual(missing, [], `not in _locales: ${missing.join(', ')}`);
+  for (const key of Object.keys(en)) {
+    for (const [locale, messages] of [['en', en], ['zh_CN', zh]]) {
+      const { message, placeholders = {} } = messages[key];
+      assert.ok(typeof message === 'string' && message.trim() !== '', `${locale} ${key}: empty`);
+      const named = [...message.matchAll(/\$(\w+)\$/g)].map(([, name]) => name.toLowerCase()).sort();
+      assert.deepEqual([...new Set(named)], Object.keys(placeholders).sort(), `${locale} ${key}: placeholders`);
+    }
+    assert.deepEqual(zh[key].placeholders, en[key].placeholders, `${key}: placeholders differ`);
+  }
+  for (const key of BYPASS_KEYS) assert.match(source('extension/options.html'), new RegExp(`<option value="${key}"`));
 });

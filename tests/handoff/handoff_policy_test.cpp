@@ -103,11 +103,12 @@ TEST_F(HandoffPolicy, TheSwitchIsReadBeforeTheListAndEachOnce) {
     EXPECT_EQ(2, reads.Count());
 }
 
-// Both roads through the settings file: the verdict, the reason, the step
+// Every road through the settings file: the verdict, the reason, the step
 // that decided, and how many reads of the file it took.
-TEST_F(HandoffPolicy, BothRoadsDecideWithTheirReasons) {
+TEST_F(HandoffPolicy, EachRoadDecidesWithItsReasons) {
     using R = PolicyDecision;
-    const PolicyRoad ie = PolicyRoad::kLibrary, chromium = PolicyRoad::kBrowsers;
+    const PolicyRoad ie = PolicyRoad::kLibrary, chromium = PolicyRoad::kBrowsers,
+                     asked = PolicyRoad::kUserAsked;
     struct Case {
         const char* lines;  // the [Monitor] section; null: no file
         PolicyRoad road;
@@ -136,6 +137,10 @@ TEST_F(HandoffPolicy, BothRoadsDecideWithTheirReasons) {
         {nullptr, chromium, "http://host/page", "", R::kNotInList, "http://host/page", 2},
         {"ExtendNames=.pdf;", chromium, "http://host/a.zip", "a.pdf", R::kAllowed, "a.pdf", 2},
         {"ExtendNames=", chromium, "corvane://host/a", "a.pdf", R::kAllowed, "corvane://host/a", 2},
+        // A link the user sent: past the switch and the list, never the scheme.
+        {"MonitorBrowsers=0\r\nExtendNames=.zip;", asked, "http://host/a.pdf", "a.pdf", R::kAllowed,
+         "", 0},
+        {nullptr, asked, "javascript:alert(1)", "", R::kUnsupportedScheme, "", 0},
     };
     for (const Case& c : cases) {
         const std::string trace =

@@ -91,6 +91,7 @@ class Recorder final : public MessageHandler {
     // Answers "timed-out", and "taken" late from a thread of its own.
     bool takesLate = false;
     std::vector<std::thread> late;
+    HostSettings settings;
     Reply Handle(const DownloadMessage& message, const OfferTerms& offer) override {
         seen.push_back(message);
         terms.push_back(offer);
@@ -101,6 +102,7 @@ class Recorder final : public MessageHandler {
         late.emplace_back([reply = offer.late] { reply.Taken(); });
         return Reply{"", ReplyReason::kTimedOut, detail};
     }
+    HostSettings Settings() override { return settings; }
 };
 
 constexpr std::int64_t kNow = 1765270000000;
@@ -120,7 +122,7 @@ HostExit Serve(Input& in, Output& out, Recorder& handler) {
 const std::string kAll =
     R"({"id":7,"url":"https://h/f\u00e9.zip","firstUrl":"http://h/r","referrer":"http://h/",)"
     R"("cookie":"a=1; b=2","linkText":"T\u00e9l\u00e9charger \ud83d\ude00","filename":"f.zip",)"
-    R"("mime":"application/zip","size":"1234","extra":[1],"deadline":1765270012000})";
+    R"("mime":"application/zip","size":"1234","extra":[1],"deadline":1765270012000,"userAsked":true})";
 
 TEST(HostLoop, EachInputGetsItsReply) {
     const std::string bad = "bad-message";
@@ -168,6 +170,13 @@ TEST(HostLoop, EachInputGetsItsReply) {
          ""},
         {"deadline null", Frame(R"({"url":"u","deadline":null})"), {bad}, kHostStreamEnded, 0, ""},
         {"id a string", Frame(R"({"id":"3","url":"u"})"), {bad}, kHostStreamEnded, 0, ""},
+        {"unknown types, userAsked not a boolean",
+         Frame(R"({"id":3,"type":"offer","url":"u"})") + Frame(R"({"type":1,"url":"u"})") +
+             Frame(R"({"url":"u","userAsked":1})"),
+         {bad, bad, bad},
+         kHostStreamEnded,
+         0,
+         "3"},
         {"a zero character",
          Frame(R"({"url":"http://h/a.zip\u0000.txt"})"),
          {bad},
@@ -230,9 +239,28 @@ TEST(HostLoop, TheHandOffSeesTheFieldsExactly) {
         m.linkText);
     EXPECT_EQ("f.zip", m.fileName);
     EXPECT_EQ(std::optional<std::int64_t>(1765270012000), m.deadline);
+    EXPECT_TRUE(m.userAsked);
     const DownloadMessage& bare = handler.seen[1];
     EXPECT_EQ("", bare.referrer + bare.cookie + bare.linkText + bare.fileName);
     EXPECT_FALSE(bare.deadline.has_value());
+    EXPECT_FALSE(bare.userAsked);
+}
+
+// A settings message, between offers, is answered with the settings (the
+// list one entry per element) and never reaches the hand-off.
+TEST(HostLoop, ASettingsMessageIsAnsweredWithTheSettings) {
+    const std::string settings = R"({"id":5,"type":"settings","url":7})";
+    Input in(Frame(settings) + Frame(kAll));
+    Output out;
+    Recorder handler;
+    handler.settings = {std::nullopt, true, ";.zip;;\xe6\x96\x87", "C:\\UserConfig.ini", false};
+    EXPECT_EQ(kHostStreamEnded, Serve(in, out, handler));
+    EXPECT_EQ(1u, handler.seen.size());
+    const json reply = json::parse(R"({"id":5,"settings":{"monitorBrowsers":null,"switchOn":true,)"
+                                   R"("extendNames":[".zip","\u6587"],)"
+                                   R"("configFile":"C:\\UserConfig.ini","configFound":false}})");
+    EXPECT_EQ(reply, out.Replies().at(0));
+    EXPECT_EQ("taken", out.Replies().at(1).at("reason"));
 }
 
 // The offer ends a margin before the browser stops waiting; one with too

@@ -12,10 +12,13 @@
 #include "tools/support/wine_paths.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <string>
 
 namespace {
+
+using nlohmann::json;
 
 const std::string kHostExe = "WebCorvaneHost.exe";
 const std::string kManifest = "com.webcorvane.handoff.json";
@@ -183,9 +186,13 @@ TEST_F(NativeHost, AnswersEveryMessageOnOnePort) {
         {"", "1", R"({"url":"blob:http://h/1","filename":"a.zip"})", "scheme", 2, false},
         {"", "1", R"({"url":"http://h/a.zip","filename":"a.pdf"})", "not-in-list", 2, false},
         {"", "0", R"({"url":"http://h/a.zip"})", "declined", 3, false},
-        {"", "slow:5500:0", R"({"url":"http://h/s.zip"})", "timed-out", 4, true},
-        {"", "1", "{\"url\":\"http://h/\xff.zip\"}", "bad-message", 4, false},
-        {"", "1", Padded(R"({"url":"data:,x"})", 0x0D1A0A), "scheme", 4, false},
+        // A link the user sent passes the switch and the list, not the scheme.
+        {"MonitorBrowsers=0\r\nExtendNames=.zip;", "1",
+         R"({"url":"http://h/u.pdf","filename":"u.pdf","userAsked":true})", "taken", 4, false},
+        {"", "1", R"({"url":"blob:http://h/2","userAsked":true})", "scheme", 4, false},
+        {"", "slow:5500:0", R"({"url":"http://h/s.zip"})", "timed-out", 5, true},
+        {"", "1", "{\"url\":\"http://h/\xff.zip\"}", "bad-message", 5, false},
+        {"", "1", Padded(R"({"url":"data:,x"})", 0x0D1A0A), "scheme", 5, false},
     };
     HostProcess host(exe);
     for (const Case& c : cases) {
@@ -215,6 +222,39 @@ TEST_F(NativeHost, AnswersEveryMessageOnOnePort) {
     EXPECT_EQ(AgentText::Of(L"http://h/\u0101"), records[0].referrer);
     EXPECT_EQ(AgentText::Of(L"a=1; sid=\u00e9"), records[0].cookie);
     EXPECT_EQ(AgentText::Of(L"http://h/d.php"), records[1].url);
+    EXPECT_EQ(AgentText::Of(L"http://h/u.pdf"), records[3].url);
+}
+
+// What the options page shows: the settings file the hand-off reads and each
+// value as read there, or its default.
+TEST_F(NativeHost, TellsTheSettingsTheHandOffReads) {
+    struct Case {
+        const char* lines;     // [Monitor] of UserConfig.ini; null: no file
+        const char* settings;  // the reply's, but for the file's path
+    } cases[] = {
+        {"MonitorBrowsers=0\r\nExtendNames=.RAR;;.7z",
+         R"({"monitorBrowsers":0,"switchOn":false,"extendNames":[".RAR",".7z"],"configFound":true})"},
+        {"MonitorIE=0\r\nExtendNames=.a;",
+         R"({"monitorBrowsers":null,"switchOn":true,"extendNames":[".a"],"configFound":true})"},
+        {nullptr,
+         R"({"monitorBrowsers":null,"switchOn":true,"configFound":false,"extendNames":[".asf",)"
+         R"(".avi",".exe",".iso",".mp3",".mpeg",".mpg",".mpga",".ra",".rar",".rm",".rmvb",)"
+         R"(".tar",".wma",".wmp",".wmv",".zip"]})"},
+    };
+    HostProcess host(exe);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings);
+        if (c.lines != nullptr)
+            config.WriteMonitor(c.lines);
+        else
+            config.Remove();
+        ASSERT_TRUE(host.Send(R"({"id":2,"type":"settings"})"));
+        json expected = {{"id", 2}, {"settings", json::parse(c.settings)}};
+        expected["settings"]["configFile"] = config.Path();
+        EXPECT_EQ(expected, json::parse(host.Receive(), nullptr, false));
+    }
+    host.CloseInput();
+    EXPECT_EQ(0, host.Wait(10000));
 }
 
 // The extension's clock: milliseconds since the Unix epoch.

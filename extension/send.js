@@ -1,0 +1,163 @@
+// Links the user sends to the download manager: "Download with WebCorvane"
+// in the context menu (a link, or every link of a selection) and the popup's
+// "Send to WebCorvane" for a download the browser kept; and the host's
+// settings for the options page. The user asked, so the host checks only the
+// scheme, not the type list or MonitorBrowsers. Each link goes as the
+// browser would fetch it from its page: the page as referrer, the cookies a
+// navigation there would carry, from the tab's own cookie store.
+//
+// Everything goes through the background's one port and one turn (useHost).
+// Sent links take the turn one at a time, each only once the one before was
+// answered: a download the browser hands over meanwhile waits behind at most
+// one of them, never behind a whole selection, and its hold runs out no
+// sooner than it would behind another download.
+import { fitsHost, nameFromUrl } from './offer.js';
+import { KEEP_RECENT, Where, recentLog, sendableOf } from './recent.js';
+import { SEND_WAIT_MS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend, referrerFor,
+         sentOffer } from './send_rules.js';
+
+const api = globalThis.browser ?? globalThis.chrome;
+
+export const MENU_ID = 'download-with';
+// The host answers a settings message after the offer it may be busy with.
+const SETTINGS_WAIT_MS = 15000;
+
+// {inTurn(work), ask(message, waitMs)}: the background's turn and port.
+let host = null;
+export function useHost(turnAndPort) {
+  host = turnAndPort;
+}
+
+// The menu lasts across the worker's restarts; it is made again when the
+// extension is installed or updated.
+export async function createMenu() {
+  await api.contextMenus.removeAll();
+  api.contextMenus.create({
+    id: MENU_ID,
+    title: api.i18n.getMessage('menuDownloadWith'),
+    contexts: ['link', 'selection'],
+    targetUrlPatterns: ['http://*/*', 'https://*/*'],
+  }, () => void api.runtime.lastError);
+}
+
+// Ids of sent links and settings messages: negative, so that they never
+// meet a download's on the port. Entries' keys carry the worker's start, so
+// that a restarted worker does not reuse one still in the list.
+let lastId = 0;
+const nextId = () => (lastId -= 1);
+const started = Date.now();
+let sentLinks = 0;
+// Called when a sent link answered "timed-out" is taken after all.
+const takenLate = new Map(); // id -> function
+const recent = () => recentLog(api.storage.session);
+
+let sending = Promise.resolve();
+
+function sendInOrder(work) {
+  const done = sending.then(work);
+  sending = done.catch(() => {});
+  return done;
+}
+
+// Offers `request` ({url, referrer, cookie, filename, linkText}) past the
+// type list and the switch: {taken, reason}. `late` is called if the
+// manager takes it after its answer said otherwise.
+export function sendToManager(request, late = () => {}) {
+  const id = nextId();
+  takenLate.set(id, late);
+  while (takenLate.size > KEEP_RECENT) takenLate.delete(takenLate.keys().next().value);
+  return host.inTurn(() => {
+    const message = sentOffer(id, request, Date.now() + SEND_WAIT_MS);
+    return fitsHost(message) ? host.ask(message) : { taken: false, reason: 'bad-message' };
+  }).then((answer) => ({ taken: answer?.taken === true, reason: answer?.reason ?? 'host-missing' }));
+}
+
+// A late frame from the host for one of ours.
+export function answeredLate(id, answer) {
+  if (answer.taken) takenLate.get(id)?.();
+  takenLate.delete(id);
+}
+
+// The menu's click: the links of the frame it names, each sent once, in
+// page order. Resolves when the last was answered.
+export async function downloadWith(info, tab) {
+  if (info.menuItemId !== MENU_ID) return [];
+  const found = tab?.id === undefined ? null : await api.tabs.sendMessage(tab.id, { type: 'menu-links' },
+    { frameId: info.frameId ?? 0 }).catch(() => null); // no content script there
+  const links = linksToSend(info, found);
+  const page = info.frameUrl ?? info.pageUrl ?? '';
+  const pages = [page, info.pageUrl ?? page];
+  const store = await cookieStoreOf(tab);
+  return Promise.all(links.map((link) => sendInOrder(async () => {
+    const request = { url: link.url, referrer: referrerFor(page, link.url), filename: nameFromUrl(link.url),
+                      cookie: await cookiesFor(link.url, pages, store), linkText: link.text };
+    sentLinks += 1;
+    const entry = { key: `s:${started}:${sentLinks}`, name: request.filename || request.url, url: request.url };
+    const answer = await sendToManager(request, () => recent().note({ ...entry, where: Where.MANAGER, reason: 'taken' }));
+    entry.at = Date.now();
+    recent().note({ ...entry, where: answer.taken ? Where.MANAGER : Where.NONE, reason: answer.reason });
+    return answer;
+  }).catch((error) => {
+    console.error('WebCorvane: link', link.url, 'not sent:', error);
+    return { taken: false, reason: 'host-missing' };
+  })));
+}
+
+// The tab's cookie store: Firefox names it on the tab (containers, private
+// windows); Chromium lists the tabs of each store (incognito).
+async function cookieStoreOf(tab) {
+  if (tab?.cookieStoreId !== undefined) return tab.cookieStoreId;
+  if (tab?.id === undefined) return undefined;
+  return (await api.cookies.getAllCookieStores()).find((store) => store.tabIds.includes(tab.id))?.id;
+}
+
+async function cookiesFor(url, pages, storeId) {
+  const query = storeId === undefined ? { url } : { url, storeId };
+  let cookies;
+  try {
+    cookies = await api.cookies.getAll(query);
+  } catch {
+    // Firefox with first-party isolation wants the first party named.
+    cookies = firstPartyOf(await api.cookies.getAll({ ...query, firstPartyDomain: null }), url);
+  }
+  return cookieHeader(cookies, url, pages);
+}
+
+// The popup's "Send to WebCorvane": the kept download of a recent entry, as
+// the browser fetched it. The browser's copy stays, so a taken one is in
+// both places.
+const sendingKept = new Map(); // key -> its answer, while it is sent
+
+function sendKept(key) {
+  const request = sendableOf(key);
+  if (request === undefined) return Promise.resolve({ taken: false, reason: 'unknown-request' });
+  if (!sendingKept.has(key)) {
+    const both = () => recent().note({ key, where: Where.BOTH, reason: 'taken' });
+    sendingKept.set(key, sendToManager({ ...request, linkText: '' }, both).then(async (answer) => {
+      if (answer.taken) await both();
+      return answer;
+    }).finally(() => sendingKept.delete(key)));
+  }
+  return sendingKept.get(key);
+}
+
+async function hostSettings() {
+  const reply = await host.ask({ id: nextId(), type: 'settings' }, SETTINGS_WAIT_MS);
+  return hostSettingsOf(reply, 'The browser host did not answer.');
+}
+
+// Messages of the extension's own pages (the popup, the options page); a
+// page's content script can send none of these.
+export function pageMessage(message, sender, sendResponse) {
+  if (sender.id !== api.runtime.id || !String(sender.url).startsWith(api.runtime.getURL(''))) return undefined;
+  let answer;
+  if (message?.type === 'send-to-manager' && typeof message.key === 'string') {
+    answer = sendKept(message.key).catch(() => ({ taken: false, reason: 'host-missing' }));
+  } else if (message?.type === 'host-settings') {
+    answer = hostSettings().catch((error) => hostSettingsOf(null, String(error)));
+  } else {
+    return undefined;
+  }
+  answer.then(sendResponse);
+  return true;
+}

@@ -1,0 +1,124 @@
+// What the extension sends when the user asks ("Download with WebCorvane",
+// "Send to WebCorvane"): which links, with which referrer and cookies, and
+// what the host's settings reply means. No browser API here: the rules run
+// under Node's test runner. A page decides what its selection holds, so
+// everything it gives is bounded and checked again here.
+import { MAX_URL_BYTES } from './decision.js';
+import { limitText } from './offer.js';
+
+// At most this many links go to the manager from one selection.
+export const MAX_SENT_LINKS = 1000;
+// How long a sent link waits for the host's answer once its turn came: a
+// download the browser holds waits behind at most one such link.
+export const SEND_WAIT_MS = 5000;
+
+const isHttp = (url) => typeof url === 'string' && /^https?:\/\//i.test(url);
+const withoutFragment = (url) => url.split('#', 1)[0];
+
+// The links to send, [{url, text}], once each in page order: the
+// selection's http(s) links when it holds any, else the link the menu was
+// opened on. `info` is the menu's click ({linkUrl, selectionText}); `found`
+// what the frame's content script answered ({link, selection}), or null when
+// it could not. The link's own URL is the browser's; the page only adds its
+// text. A link's fragment never reaches the server: two links that differ
+// only there are one.
+export function linksToSend(info, found) {
+  const seen = new Set();
+  const links = [];
+  const add = (url, text) => {
+    if (!isHttp(url) || url.length > MAX_URL_BYTES || links.length >= MAX_SENT_LINKS) return;
+    const key = withoutFragment(url);
+    if (seen.has(key)) return;
+    seen.add(key);
+    links.push({ url, text: typeof text === 'string' ? limitText(text) : '' });
+  };
+  if (typeof info.selectionText === 'string' && info.selectionText !== '' && Array.isArray(found?.selection)) {
+    for (const link of found.selection) add(link?.url, link?.text);
+  }
+  if (links.length === 0 && isHttp(info.linkUrl)) {
+    add(info.linkUrl, found?.link?.url === info.linkUrl ? found.link.text : '');
+  }
+  return links;
+}
+
+const parse = (url) => {
+  try {
+    return new URL(url);
+  } catch {
+    return null;
+  }
+};
+
+// The Referer a browser sends when `page` navigates to `target` under the
+// default policy, strict-origin-when-cross-origin: the page's URL to its own
+// origin, its origin to another, nothing from https to http or from a page
+// that is not http(s).
+export function referrerFor(page, target) {
+  const from = parse(page);
+  const to = parse(target);
+  if (from === null || to === null || !/^https?:$/.test(from.protocol)) return '';
+  if (from.protocol === 'https:' && to.protocol === 'http:') return '';
+  if (from.origin !== to.origin) return `${from.origin}/`;
+  from.username = '';
+  from.password = '';
+  from.hash = '';
+  return from.href;
+}
+
+// Whether `host` is `domain` or one of its subdomains.
+const domainMatches = (host, domain) => host === domain || host.endsWith(`.${domain}`);
+
+// The Cookie header a top-level navigation from `pages` (the frame of the
+// link and its tab's page) to `url` carries, from `cookies` (cookies.getAll
+// for the URL, in the header's order). Lax and unrestricted cookies go with
+// it; a Strict one only when the navigation is same-site. Without the public
+// suffix list that is told from the cookie itself: every page of the same
+// scheme lies within the cookie's domain, which cannot be a public suffix,
+// so all are of the link's site. A Strict cookie this cannot vouch for stays
+// back: the manager never gets one the browser would not send.
+export function cookieHeader(cookies, url, pages) {
+  const target = parse(url);
+  if (target === null) return '';
+  const froms = pages.map(parse);
+  const sameSite = (cookie) => {
+    const domain = cookie.domain.replace(/^\./, '').toLowerCase();
+    return froms.every((from) => from !== null && from.protocol === target.protocol &&
+      (cookie.hostOnly ? from.hostname === domain : domainMatches(from.hostname, domain)));
+  };
+  return cookies.filter((cookie) => cookie.sameSite !== 'strict' || sameSite(cookie))
+    .map((cookie) => `${cookie.name}=${cookie.value}`).join('; ');
+}
+
+// Firefox with first-party isolation: the cookies of the link's own first
+// party, which is the first party of a top-level navigation to it.
+export function firstPartyOf(cookies, url) {
+  const host = parse(url)?.hostname ?? '';
+  return cookies.filter((cookie) => cookie.firstPartyDomain !== '' &&
+    domainMatches(host, cookie.firstPartyDomain));
+}
+
+// The offer of a link the user sent: past the switch and the list. `id`
+// never meets a download's on the port (negative); `deadline` bounds the
+// host's wait.
+export function sentOffer(id, { url, referrer, cookie, filename, linkText }, deadline) {
+  return { id, url, referrer, cookie, linkText: limitText(linkText ?? ''), filename: filename ?? '', deadline,
+           userAsked: true };
+}
+
+// The options page's answer from the host's reply to {type: 'settings'}:
+// {ok: true, ...settings} when every field is as the host sends it, else
+// {ok: false, reason, detail}. A null reply: the port failed or the host
+// never answered.
+export function hostSettingsOf(reply, why) {
+  if (reply === null) return { ok: false, reason: 'host-missing', detail: why };
+  const s = reply?.settings;
+  const valid = s !== null && typeof s === 'object' &&
+    (s.monitorBrowsers === null || Number.isInteger(s.monitorBrowsers)) && typeof s.switchOn === 'boolean' &&
+    Array.isArray(s.extendNames) && s.extendNames.every((name) => typeof name === 'string') &&
+    typeof s.configFile === 'string' && typeof s.configFound === 'boolean';
+  if (!valid) {
+    return { ok: false, reason: 'bad-message', detail: typeof reply?.detail === 'string' ? reply.detail : '' };
+  }
+  return { ok: true, monitorBrowsers: s.monitorBrowsers, switchOn: s.switchOn, extendNames: s.extendNames,
+           configFile: s.configFile, configFound: s.configFound };
+}
