@@ -4,6 +4,7 @@
 // trip to the host. No browser API here: the rules
 // run under Node's test runner, and what a page can make the browser report
 // (URLs, headers, clicks) is bounded before it is kept.
+import { header } from './offer.js';
 import { covers } from './settings.js';
 
 // A URL or a request longer than this is not kept (a page can make either as
@@ -36,7 +37,7 @@ export const Keep = Object.freeze({
   RESUMED: 'resumed', // the browser goes on with a download of its own
 });
 
-const isHttp = (url) => typeof url === 'string' && /^https?:\/\//i.test(url);
+export const isHttp = (url) => typeof url === 'string' && /^https?:\/\//i.test(url);
 const hostOf = (url) => {
   try {
     return isHttp(url) ? new URL(url).hostname : '';
@@ -45,9 +46,7 @@ const hostOf = (url) => {
   }
 };
 const byteLength = (text) => new TextEncoder().encode(text).length;
-const withoutFragment = (url) => url.split('#', 1)[0];
-
-const header = (headers, name) => headers.find((h) => h.name.toLowerCase() === name)?.value;
+export const withoutFragment = (url) => url.split('#', 1)[0];
 
 // What a request sent, from webRequest's onSendHeaders (fired again, with the
 // same request id, for each redirect: the last one is the final request), or
@@ -70,7 +69,7 @@ export function requestRecord(details, before) {
     method: details.method,
     cookie,
     referrer,
-    resumes: header(headers, 'range') !== undefined,
+    resumes: header(headers, 'range') !== null,
     respondedAt: null,
   };
 }

@@ -134,7 +134,8 @@ function shownInline(mime, canPlay) {
   return false;
 }
 
-const header = (headers, name) =>
+// A header's value by its lower-case name, or null.
+export const header = (headers, name) =>
   headers?.find((h) => h.name.toLowerCase() === name)?.value ?? null;
 
 // A header's bytes reach the extension one character each; servers mostly

@@ -3,8 +3,9 @@
 // what the host's settings reply means. No browser API here: the rules run
 // under Node's test runner. A page decides what its selection holds, so
 // everything it gives is bounded and checked again here.
-import { MAX_URL_BYTES } from './decision.js';
+import { MAX_URL_BYTES, isHttp, withoutFragment } from './decision.js';
 import { limitText } from './offer.js';
+import { covers } from './settings.js';
 
 // At most this many links go to the manager from one selection.
 export const MAX_SENT_LINKS = 1000;
@@ -12,8 +13,6 @@ export const MAX_SENT_LINKS = 1000;
 // download the browser holds waits behind at most one such link.
 export const SEND_WAIT_MS = 5000;
 
-const isHttp = (url) => typeof url === 'string' && /^https?:\/\//i.test(url);
-const withoutFragment = (url) => url.split('#', 1)[0];
 
 // The links to send, [{url, text}], once each in page order: the
 // selection's http(s) links when it holds any, else the link the menu was
@@ -65,9 +64,6 @@ export function referrerFor(page, target) {
   return from.href;
 }
 
-// Whether `host` is `domain` or one of its subdomains.
-const domainMatches = (host, domain) => host === domain || host.endsWith(`.${domain}`);
-
 // The Cookie header a top-level navigation from `pages` (the frame of the
 // link and its tab's page) to `url` carries, from `cookies` (cookies.getAll
 // for the URL, in the header's order). Lax and unrestricted cookies go with
@@ -83,7 +79,7 @@ export function cookieHeader(cookies, url, pages) {
   const sameSite = (cookie) => {
     const domain = cookie.domain.replace(/^\./, '').toLowerCase();
     return froms.every((from) => from !== null && from.protocol === target.protocol &&
-      (cookie.hostOnly ? from.hostname === domain : domainMatches(from.hostname, domain)));
+      (cookie.hostOnly ? from.hostname === domain : covers(domain, from.hostname)));
   };
   return cookies.filter((cookie) => cookie.sameSite !== 'strict' || sameSite(cookie))
     .map((cookie) => `${cookie.name}=${cookie.value}`).join('; ');
@@ -94,7 +90,7 @@ export function cookieHeader(cookies, url, pages) {
 export function firstPartyOf(cookies, url) {
   const host = parse(url)?.hostname ?? '';
   return cookies.filter((cookie) => cookie.firstPartyDomain !== '' &&
-    domainMatches(host, cookie.firstPartyDomain));
+    covers(cookie.firstPartyDomain, host));
 }
 
 // The offer of a link the user sent: past the switch and the list. `id`
