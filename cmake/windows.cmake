@@ -26,6 +26,12 @@ else()
     set(OLDEST_WINDOWS 0x0502)  # Windows XP x64 and Server 2003
     set(OLDEST_SHELL 0x0602)    # every x64 edition is Server 2003 SP1 or later
 endif()
+# A 32-bit type library builds the same, byte for byte, against the 64-bit
+# Wine's stdole2.tlb: a machine without the 32-bit Wine (a mirror that cannot
+# give it) still builds and ships the 32-bit tree.
+if(NOT EXISTS ${WINE_STDOLE_DIR}/stdole2.tlb)
+    set(WINE_STDOLE_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+endif()
 
 # No declaration newer than the oldest Windows is visible to the library's
 # code, in the shipped build and in the tests' build alike.

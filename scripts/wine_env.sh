@@ -30,8 +30,34 @@ wine64_loader() {
 wine_loader() {
   case "$1" in
     win64) wine64_loader ;;
-    *) command -v wine ;;
+    *) wine32_loader || command -v wine ;;
   esac
+}
+
+# The 32-bit loader itself. Debian's `wine` command is a script that falls
+# back to the 64-bit loader where the 32-bit Wine is missing, and that runs
+# no 32-bit program: a `wine` on PATH counts only when it is itself a 32-bit
+# program (another distribution's loader).
+wine32_loader() {
+  local candidate
+  for candidate in /usr/lib/wine/wine /usr/lib/i386-linux-gnu/wine/wine /usr/lib32/wine/wine \
+                   /usr/libexec/wine/wine "$(command -v wine 2>/dev/null)"; do
+    [ -n "$candidate" ] && [ -x "$candidate" ] && is_elf32 "$candidate" && { echo "$candidate"; return 0; }
+  done
+  return 1
+}
+
+# Whether a file is a 32-bit ELF program: its magic, then class 1.
+is_elf32() { [ "$(head -c 5 "$1" 2>/dev/null | od -An -c | tr -d ' ')" = '177ELF001' ]; }
+
+# The 32-bit Wine's own Windows DLLs, where the distribution puts them.
+wine32_dlls_present() {
+  local dir
+  for dir in /usr/lib/i386-linux-gnu/wine/i386-windows /usr/lib/wine/i386-windows \
+             /usr/lib32/wine/i386-windows; do
+    [ -f "$dir/kernel32.dll" ] && return 0
+  done
+  return 1
 }
 
 # Why this machine cannot run 32-bit programs; empty when it can. The probe
@@ -42,12 +68,8 @@ wine32_unavailable_reason() {
     no) echo "WEBCORVANE_32BIT=no treats this machine as one that runs no 32-bit programs"; return 0 ;;
   esac
   local loader
-  for loader in /usr/lib/wine/wine /usr/lib/i386-linux-gnu/wine/wine "$(command -v wine 2>/dev/null)"; do
-    [ -n "$loader" ] && [ -x "$loader" ] && break
-    loader=
-  done
-  if [ -z "$loader" ]; then
-    echo "no 32-bit Wine loader is installed"
+  if ! loader=$(wine32_loader) || ! wine32_dlls_present; then
+    echo "no 32-bit Wine is installed"
   elif ! "$loader" --version >/dev/null 2>&1; then
     echo "this machine runs no 32-bit programs"
   fi
