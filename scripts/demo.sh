@@ -18,6 +18,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine_env.sh
+# A command that fails outside a step ends the demo (set -e): say which.
+trap 'echo "demo: stopped at line $LINENO, where \"$BASH_COMMAND\" failed (exit $?)"' ERR
 
 quick=0
 arch=
@@ -26,11 +28,28 @@ if [ "${1:-}" = --quick ]; then
   arch=${2:-win32}
 fi
 
+# step <name> <command...>: runs a step of the set-up and build quietly; when
+# it fails, says which and shows the end of what it printed.
+step() {
+  local name=$1 log rc=0
+  shift
+  log=$(mktemp)
+  "$@" >"$log" 2>&1 || rc=$?
+  if [ $rc -ne 0 ]; then
+    echo "demo: $name failed (exit $rc); the end of its output:"
+    tail -n 40 "$log"
+    rm -f "$log"
+    exit 1
+  fi
+  grep '^setup: ' "$log" || true
+  rm -f "$log"
+}
+
 if [ "$quick" -eq 0 ]; then
-  bash scripts/setup.sh
+  step "the set-up (scripts/setup.sh)" bash scripts/setup.sh
   for preset in mingw-i686 mingw-x86_64; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" >/dev/null
+    step "configuring the $preset build" cmake --preset "$preset"
+    step "building the $preset tree" cmake --build --preset "$preset"
   done
   if wine_runs_32bit; then
     arch=win32
