@@ -34,16 +34,18 @@ export function registerHost({ profile }, program) {
 const failure = (message) => message.error?.message;
 
 export class Chromium extends Browser {
-  // `extension`: whether ours is loaded; `language`: the one its words are
-  // in. Headless, --lang decides that, not LANGUAGE, LANG or LC_ALL.
+  // `extension`: whether ours is loaded (or the folder of another one to
+  // load instead); `language`: the one its words are in. Headless, --lang
+  // decides that, not LANGUAGE, LANG or LC_ALL.
   static async launch({ profile, log, extension = true, language = 'en-US' }) {
+    const folder = typeof extension === 'string' ? extension : EXTENSION;
     const flags = [
       '--headless=new', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run',
       '--no-default-browser-check', '--disable-background-networking', '--disable-component-update',
       '--disable-sync', '--disable-default-apps', '--disable-domain-reliability',
       '--password-store=basic', `--user-data-dir=${profile}`, '--remote-debugging-port=0', `--lang=${language}`,
       // Debian's wrapper passes an empty --load-extension of its own first.
-      ...(extension ? [`--load-extension=${EXTENSION}`, `--disable-extensions-except=${EXTENSION}`] : []),
+      ...(extension ? [`--load-extension=${folder}`, `--disable-extensions-except=${folder}`] : []),
       'about:blank',
     ];
     if (process.getuid?.() === 0) flags.unshift('--no-sandbox');
@@ -59,7 +61,7 @@ export class Chromium extends Browser {
     // browser starts; a download before its listeners are known is not
     // held (seen in one run of five that clicked at once). Its target can
     // be there before its script ran: the script's last global tells.
-    if (extension) {
+    if (extension === true) {
       await until(async () => ((await browser.askExtension('typeof downloadWith').catch(() => undefined)) === 'function'
         ? true : undefined), 30000, "the extension's worker", 100);
     }
