@@ -4,8 +4,8 @@
 // trip to the host. No browser API here: the rules
 // run under Node's test runner, and what a page can make the browser report
 // (URLs, headers, clicks) is bounded before it is kept.
-import { header } from './offer.js';
-import { covers } from './settings.js';
+import { header } from './http_headers.js';
+import { covers, hostOf, isHttp, withoutFragment } from './url_rules.js';
 
 // A URL or a request longer than this is not kept (a page can make either as
 // long as it likes); its download stays with the browser.
@@ -37,16 +37,7 @@ export const Keep = Object.freeze({
   RESUMED: 'resumed', // the browser goes on with a download of its own
 });
 
-export const isHttp = (url) => typeof url === 'string' && /^https?:\/\//i.test(url);
-const hostOf = (url) => {
-  try {
-    return isHttp(url) ? new URL(url).hostname : '';
-  } catch {
-    return '';
-  }
-};
 const byteLength = (text) => new TextEncoder().encode(text).length;
-export const withoutFragment = (url) => url.split('#', 1)[0];
 
 // What a request sent, from webRequest's onSendHeaders (fired again, with the
 // same request id, for each redirect: the last one is the final request), or
@@ -118,14 +109,6 @@ export function linkTextOf(click, request, handedAt) {
   const urls = [request.firstUrl, request.url].map(withoutFragment);
   const age = handedAt - click.at;
   return urls.includes(withoutFragment(click.url)) && age >= 0 && age <= CLICK_WINDOW_MS ? click.text : '';
-}
-
-// Keeps at most `limit` entries, dropping the oldest, as a page can make the
-// browser report as many as it likes.
-export function remember(map, key, value, limit) {
-  map.delete(key);
-  map.set(key, value);
-  while (map.size > limit) map.delete(map.keys().next().value);
 }
 
 // Whether the page's site or the file's host (where its link led, and where

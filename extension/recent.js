@@ -2,6 +2,8 @@
 // why, for the toolbar popup. Kept in storage.session, which lasts while the
 // browser runs and outlives a stopped worker; bounded, as a page can make the
 // browser start as many downloads as it likes.
+import { remember } from './bounded_map.js';
+import { inOrder } from './queue.js';
 
 export const RECENT_KEY = 'recent';
 export const KEEP_RECENT = 20;
@@ -42,15 +44,12 @@ export function recentLog(area) {
 }
 
 function newLog(area) {
-  let work = Promise.resolve();
+  const inTurn = inOrder();
   return {
-    note(entry) {
-      work = work.then(async () => {
-        const list = (await area.get(RECENT_KEY))[RECENT_KEY] ?? [];
-        await area.set({ [RECENT_KEY]: recentAfter(list, entry) });
-      }).catch((error) => console.error('WebCorvane: the list of downloads:', error));
-      return work;
-    },
+    note: (entry) => inTurn(async () => {
+      const list = (await area.get(RECENT_KEY))[RECENT_KEY] ?? [];
+      await area.set({ [RECENT_KEY]: recentAfter(list, entry) });
+    }).catch((error) => console.error('WebCorvane: the list of downloads:', error)),
   };
 }
 
@@ -59,11 +58,7 @@ function newLog(area) {
 // cookie, filename}. In memory only (it holds cookies), as many as the list.
 const sendable = new Map();
 
-export function rememberSendable(key, request) {
-  sendable.delete(key);
-  sendable.set(key, request);
-  while (sendable.size > KEEP_RECENT) sendable.delete(sendable.keys().next().value);
-}
+export const rememberSendable = (key, request) => remember(sendable, key, request, KEEP_RECENT);
 
 // The request kept for `key`, or undefined (gone with a stopped worker).
 export const sendableOf = (key) => sendable.get(key);

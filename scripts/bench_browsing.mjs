@@ -18,7 +18,8 @@
 // that opens nothing, from the click event to the next frame (the page's own
 // timing). --permission-only adds, in Chromium, a fifth browser with an
 // extension that asks for the webRequest permission and does nothing else.
-import { mkdtempSync, mkdirSync, openSync, appendFileSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { appendFileSync, mkdtempSync, mkdirSync, openSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -26,6 +27,7 @@ import { parseArgs } from 'node:util';
 import { until } from '../tests/extension/browser.mjs';
 import * as chromium from '../tests/extension/chromium.mjs';
 import * as firefox from '../tests/extension/firefox.mjs';
+import { GECKO_ID } from '../tests/extension/identifiers.mjs';
 
 const { values: opt } = parseArgs({ options: {
   rounds: { type: 'string', default: '100' }, browsers: { type: 'string', default: 'chromium,firefox' },
@@ -114,18 +116,31 @@ async function loads(browser, tab, name) {
 
 const SIDES = ['none', 'extension', 'paused', 'none again'];
 
+// The extension as it ships, built by the script the release uses.
+const buildExtension = (...args) =>
+  execFileSync('python3', [new URL('build_extension.py', import.meta.url).pathname, ...args]);
+
 async function launchSide(name, side, work, log) {
   const places = { profile: join(work, `${side.replace(' ', '-')}-profile`), downloads: join(work, 'downloads'),
                    home: join(work, `${side.replace(' ', '-')}-home`) };
   const extension = side === 'extension' || side === 'paused';
   if (name === 'chromium') {
-    chromium.makeProfile(places);
-    if (side === 'webRequest only') {
-      return chromium.Chromium.launch({ ...places, log, extension: permissionOnly(join(work, 'permission-only')) });
+    chromium.makeProfile({ ...places, extension: false });
+    let folder = false;
+    if (side === 'webRequest only') folder = permissionOnly(join(work, 'permission-only'));
+    if (extension) {
+      folder = `${places.profile}-extension`;
+      buildExtension('chromium', folder, `${folder}.zip`);
     }
-    return chromium.Chromium.launch({ ...places, log, extension });
+    const browser = await chromium.Chromium.launch({ ...places, log, extension: folder });
+    if (folder) {
+      await until(async () => ((await browser.connection.send('Target.getTargets')).targetInfos
+        .some((info) => info.type === 'service_worker') ? true : undefined), 30000, "the extension's worker", 100);
+    }
+    return browser;
   }
-  firefox.makeProfile({ ...places, extension });
+  firefox.makeProfile({ ...places, extension: false });
+  if (extension) buildExtension('xpi', join(places.profile, 'extensions', `${GECKO_ID}.xpi`));
   // Timings to the microsecond, as Chromium gives them, in every one of them.
   appendFileSync(join(places.profile, 'user.js'), 'user_pref("privacy.reduceTimerPrecision", false);\n');
   return firefox.Firefox.launch({ ...places, log, extension });

@@ -1,21 +1,29 @@
 // Debian's Chromium, headless in a profile of its own with the extension
 // loaded unpacked, driven through the DevTools protocol; the extension's
 // service worker answers questions about downloads and the toolbar button.
+import { execFileSync } from 'node:child_process';
 import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { Browser, Connection, Tab, registerHostIn, until } from './browser.mjs';
 import { EXTENSION_ID } from './identifiers.mjs';
 
-const EXTENSION = new URL('../../extension', import.meta.url).pathname;
-const WORKER_URL = `chrome-extension://${EXTENSION_ID}/background.js`;
+const WORKER_URL = `chrome-extension://${EXTENSION_ID}/test_background.js`;
+// The extension's test build (the worker calls its menu's handler) beside
+// the profile.
+const extensionOf = (profile) => `${profile}-extension`;
 
 // The URL of one of the extension's pages (popup.html, options.html).
 export const extensionPage = (name) => `chrome-extension://${EXTENSION_ID}/${name}`;
 
-// A profile that saves downloads into `downloads` without asking. Download
-// behaviour is set here, not through the protocol, which would stop the
-// extension from holding downloads.
-export function makeProfile({ profile, downloads }) {
+// A profile that saves downloads into `downloads` without asking, and the
+// extension's test build unless `extension` is false. Download behaviour is
+// set here, not through the protocol, which would stop the extension from
+// holding downloads.
+export function makeProfile({ profile, downloads, extension = true }) {
+  if (extension) {
+    execFileSync('python3', [new URL('../../scripts/build_extension.py', import.meta.url).pathname, 'test',
+                             'chromium', extensionOf(profile)]);
+  }
   mkdirSync(join(profile, 'Default'), { recursive: true });
   mkdirSync(downloads, { recursive: true });
   writeFileSync(join(profile, 'Default', 'Preferences'), JSON.stringify({
@@ -38,7 +46,7 @@ export class Chromium extends Browser {
   // load instead); `language`: the one its words are in. Headless, --lang
   // decides that, not LANGUAGE, LANG or LC_ALL.
   static async launch({ profile, log, extension = true, language = 'en-US' }) {
-    const folder = typeof extension === 'string' ? extension : EXTENSION;
+    const folder = typeof extension === 'string' ? extension : extensionOf(profile);
     const flags = [
       '--headless=new', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run',
       '--no-default-browser-check', '--disable-background-networking', '--disable-component-update',

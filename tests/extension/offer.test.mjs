@@ -8,10 +8,14 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
-import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReason, linkTextOf, remember,
-         requestOf, requestRecord } from '../../extension/decision.js';
-import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, badgeFor, buildOffer, fitsHost, limitText,
-         parseDisposition, problemAfter, readReply, responseDownload } from '../../extension/offer.js';
+import { remember } from '../../extension/bounded_map.js';
+import { badgeFor, problemAfter } from '../../extension/button_rules.js';
+import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReason, linkTextOf, requestOf,
+         requestRecord } from '../../extension/decision.js';
+import { parseDisposition } from '../../extension/http_headers.js';
+import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, buildOffer, fitsHost, limitText,
+         readReply } from '../../extension/offer.js';
+import { responseDownload } from '../../extension/response_rules.js';
 import { KEEP_RECENT, MAX_SHOWN_CHARS, Where, recentAfter, recentLog } from '../../extension/recent.js';
 import { BYPASS_KEYS, DEFAULTS, MAX_SITES, readSettings, siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
 import { MAX_SENT_LINKS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend,
