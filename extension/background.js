@@ -14,7 +14,7 @@
 // storage.sync (settings.js).
 import { showPaused } from './button.js';
 import { followSettings, followedBy } from './followed_settings.js';
-import { chromium, forgetTab, holdDownload, holdResponse, nameUnheld, noteUnheld, rememberClick, rememberRequest,
+import { altClicked, chromium, holdDownload, holdResponse, nameUnheld, noteUnheld, rememberRequest,
          rememberResponse } from './holds.js';
 import { letGo } from './host.js';
 import { createMenu, downloadWith, pageMessage } from './send.js';
@@ -25,12 +25,11 @@ const pages = { urls: ['http://*/*', 'https://*/*'], types: ['main_frame', 'sub_
 const extraHeaders = Object.values(api.webRequest.OnSendHeadersOptions ?? {}).includes('extraHeaders')
   ? ['extraHeaders'] : [];
 
-api.runtime.onMessage.addListener(rememberClick);
+if (!chromium) api.runtime.onMessage.addListener(altClicked);
 api.storage.onChanged.addListener(followSettings);
 api.runtime.onMessage.addListener(pageMessage);
 api.runtime.onInstalled.addListener(createMenu);
 api.contextMenus.onClicked.addListener(downloadWith);
-api.tabs.onRemoved.addListener(forgetTab);
 api.downloads.onCreated.addListener(noteUnheld);
 if (chromium) {
   api.downloads.onChanged.addListener((delta) => {

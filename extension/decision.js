@@ -12,10 +12,9 @@ import { covers, hostOf, isHttp, withoutFragment } from './url_rules.js';
 export const MAX_URL_BYTES = 8 * 1024;
 // The Cookie and Referer headers of one request, together.
 export const MAX_HEADER_BYTES = 16 * 1024;
-// How many requests and clicks are kept at most: a download comes a moment
-// after its request and its click.
+// How many requests are kept at most: a download comes a moment after its
+// request.
 export const KEEP_REQUESTS = 64;
-export const KEEP_CLICKS = 32;
 // A click names a download of its tab handed over at most this long after it.
 export const CLICK_WINDOW_MS = 10000;
 // A download's item starts as its response does; a request whose response
@@ -81,7 +80,7 @@ export function requestOf(requests, item) {
 
 // A click the content script reported, as kept ({url, text, keys, at}), or
 // null: only on an http(s) link of bounded length; `keys` are the modifier
-// keys held down (alt, shift, ctrl); `at` is the background's clock.
+// keys held down (alt, shift, ctrl); `at` is when it was made.
 export function clickRecord(message, limitText, now) {
   if (message?.type !== 'link-click' || typeof message.url !== 'string') return null;
   if (!isHttp(message.url) || message.url.length > MAX_URL_BYTES) return null;
@@ -96,11 +95,15 @@ export function clickRecord(message, limitText, now) {
 // request the extension sees (Chromium's Alt+click).
 export function bypassedBy(clicks, key, download, request, handedAt) {
   if (key === 'none') return false;
-  const urls = [download.url, download.finalUrl, request?.firstUrl, request?.url]
-    .filter((url) => typeof url === 'string').map(withoutFragment);
+  const urls = clickedUrls(download, request);
   return clicks.some((click) => click.keys.includes(key) && urls.includes(withoutFragment(click.url)) &&
     handedAt - click.at >= 0 && handedAt - click.at <= CLICK_WINDOW_MS);
 }
+
+// The URLs a click that started the download was made on: where its link
+// led (its request's first URL), where it came from in the end.
+export const clickedUrls = (download, request) => [download.url, download.finalUrl, request?.firstUrl, request?.url]
+  .filter((url) => typeof url === 'string').map(withoutFragment);
 
 // The text of the link whose click started the download: its tab's latest
 // click, when made on the request's first or final URL shortly before.

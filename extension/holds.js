@@ -3,13 +3,14 @@
 // manager is handed what the browser sent with the download's final
 // request, read from the request itself, and the text of the link clicked.
 //
-// Requests and clicks matter only for the moment before their download and
-// are kept in memory: a worker stopped in between keeps that download in the
-// browser, or offers it without its link text.
+// Requests matter only for the moment before their download and are kept
+// in memory: a worker stopped in between keeps that download in the browser.
+// Clicks stay with the pages that saw them (link_clicks.js), which are asked
+// for them only when a download comes.
 import { remember } from './bounded_map.js';
 import { showButton } from './button.js';
-import { KEEP_CLICKS, KEEP_REQUESTS, Keep, bypassedBy, clickRecord, keepReason, linkTextOf, requestOf,
-         requestRecord } from './decision.js';
+import { CLICK_WINDOW_MS, KEEP_REQUESTS, Keep, bypassedBy, clickRecord, clickedUrls, keepReason, linkTextOf,
+         requestOf, requestRecord } from './decision.js';
 import { settings, withSettings } from './followed_settings.js';
 import { offer } from './host.js';
 import { HOLD_MS, buildOffer, limitText } from './offer.js';
@@ -23,7 +24,6 @@ const api = globalThis.browser ?? globalThis.chrome;
 // response on its headers.
 export const chromium = api.downloads.onDeterminingFilename !== undefined;
 
-const clicks = new Map(); // tab id -> its latest click on a link
 const requests = new Map(); // request id -> what it sent
 
 // Every download the browser hands over, with where it went and why. A
@@ -32,17 +32,30 @@ const requests = new Map(); // request id -> what it sent
 const recent = recentLog(api.storage.session);
 const keyOf = (id) => (chromium ? `d:${id}` : `r:${id}`);
 
-// runtime.onMessage: a click on a link, as the content script tells it.
-export function rememberClick(message, sender) {
+// runtime.onMessage (Firefox): a link clicked with Alt held down, the one
+// click the content script tells of at once.
+export function altClicked(message, sender) {
   const click = sender.tab === undefined ? null : clickRecord(message, limitText, Date.now());
-  if (click === null) return;
-  remember(clicks, sender.tab.id, click, KEEP_CLICKS);
-  if (click.keys.includes('alt') && !chromium) {
-    withSettings(() => (settings.bypassKey === 'alt' ? saveBypassed(click, sender.url) : null));
-  }
+  if (click === null || !click.keys.includes('alt')) return;
+  withSettings(() => (settings.bypassKey === 'alt' ? saveBypassed(click, sender.url) : null));
 }
 
-export const forgetTab = (tabId) => clicks.delete(tabId);
+// The latest click of each tab (tab id -> click) on one of the download's
+// URLs in the click window before it: any tab's, as the bypass key counts in
+// any (bypassedBy). Each tab's frame that has such a click answers; a page
+// that does not answer in time has none.
+const ASK_CLICKS_MS = 500;
+
+async function clicksOn(download, request, handedAt) {
+  const question = { type: 'last-click', urls: clickedUrls(download, request), since: handedAt - CLICK_WINDOW_MS };
+  const tabs = await api.tabs.query({ url: ['http://*/*', 'https://*/*'] }).catch(() => []);
+  const late = new Promise((resolve) => { setTimeout(resolve, ASK_CLICKS_MS, null); });
+  const answers = await Promise.all(tabs.map(async (tab) => {
+    const answer = await Promise.race([api.tabs.sendMessage(tab.id, question).catch(() => null), late]);
+    return [tab.id, Number.isFinite(answer?.at) ? clickRecord(answer, limitText, answer.at) : null];
+  }));
+  return new Map(answers.filter(([, click]) => click !== null));
+}
 
 // Chromium saves a link clicked with Alt held down by itself; Firefox does
 // nothing at all with such a click (unless its browser.altClickSave is set).
@@ -100,25 +113,32 @@ function handOver(download, request, handedAt) {
     url: download.finalUrl,
     at: handedAt,
   };
-  const bypassed = bypassedBy([...clicks.values()], settings.bypassKey, download, request, handedAt);
-  const reason = keepReason(download, request, settings, bypassed);
-  if (reason !== null) {
-    console.info('WebCorvane: download', download.finalUrl, 'stays with the browser:', reason);
-    noteKept(entry, reason, request);
-    return null;
-  }
-  const linkText = linkTextOf(clicks.get(request.tabId), request, handedAt);
-  // Taken after the browser had kept it: now in both places.
-  const late = (name) => {
-    showButton({ twice: name });
-    recent.note({ key: entry.key, where: Where.BOTH, reason: 'taken-late' });
+  const decide = (clicks) => {
+    const bypassed = bypassedBy([...clicks.values()], settings.bypassKey, download, request, handedAt);
+    const reason = keepReason(download, request, settings, bypassed);
+    if (reason !== null) {
+      console.info('WebCorvane: download', download.finalUrl, 'stays with the browser:', reason);
+      noteKept(entry, reason, request);
+      return null;
+    }
+    const linkText = linkTextOf(clicks.get(request.tabId), request, handedAt);
+    // Taken after the browser had kept it: now in both places.
+    const late = (name) => {
+      showButton({ twice: name });
+      recent.note({ key: entry.key, where: Where.BOTH, reason: 'taken-late' });
+    };
+    return offer(buildOffer(download, request, linkText, handedAt + HOLD_MS), late).then((answer) => {
+      if (answer === null) return false; // offered before: noted then
+      if (answer.taken) recent.note({ ...entry, where: Where.MANAGER, reason: answer.reason });
+      else noteKept(entry, answer.reason, request);
+      return answer.taken;
+    });
   };
-  return offer(buildOffer(download, request, linkText, handedAt + HOLD_MS), late).then((answer) => {
-    if (answer === null) return false; // offered before: noted then
-    if (answer.taken) recent.note({ ...entry, where: Where.MANAGER, reason: answer.reason });
-    else noteKept(entry, answer.reason, request);
-    return answer.taken;
-  });
+  // The clicks are asked for only where they can change the answer.
+  const unclicked = keepReason(download, request, settings, false);
+  if (unclicked === Keep.OTHER_EXTENSION || unclicked === Keep.PAUSED ||
+      (unclicked !== null && settings.bypassKey === 'none')) return decide(new Map());
+  return clicksOn(download, request, handedAt).then(decide);
 }
 
 // A download the browser keeps; the user may send it on from the popup when
@@ -148,8 +168,9 @@ export function rememberResponse(details) {
 // downloads.onDeterminingFilename (Chromium). Returning true keeps the
 // download waiting until suggest() is called; a download the manager takes
 // is cancelled instead. Whatever fails, the browser gets its download back.
-// A download the extension keeps by itself is let go at once, unless the
-// worker has just started and is still reading the settings.
+// A download the extension keeps by itself is let go once it is decided: at
+// once, or once the tabs said which link was clicked, or once the worker
+// that has just started has read the settings.
 export function holdDownload(item, suggest) {
   const handedAt = Date.now();
   const [requestId, request] = requestOf(requests, item) ?? [null, null];
