@@ -180,6 +180,7 @@ async function measure(name, site, work) {
     }
     const all = browsers.map((browser) => browser.side);
     for (let round = -WARM_ROUNDS; round < ROUNDS; round += 1) {
+      if (round > 0 && round % 10 === 0) process.stderr.write(`${name}: ${round} rounds\n`);
       const turn = ((round % all.length) + all.length) % all.length;
       for (const s of [...all.slice(turn), ...all.slice(0, turn)]) {
         const { tab, driver } = s;
