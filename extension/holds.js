@@ -14,7 +14,7 @@ import { CLICK_WINDOW_MS, KEEP_REQUESTS, Keep, bypassedBy, clickRecord, clickedU
 import { settings, withSettings } from './followed_settings.js';
 import { offer } from './host.js';
 import { HOLD_MS, buildOffer, limitText } from './offer.js';
-import { Where, recentLog, rememberSendable } from './recent.js';
+import { Where, recentLog } from './recent.js';
 import { responseDownload } from './response_rules.js';
 import { referrerFor } from './send_rules.js';
 import { baseName, nameFromUrl } from './url_rules.js';
@@ -122,14 +122,19 @@ function handOver(download, request, handedAt) {
       return null;
     }
     const linkText = linkTextOf(clicks.get(request.tabId), request, handedAt);
-    // Taken after the browser had kept it: now in both places.
+    // Taken after the browser had kept it: now in both places. That may come
+    // right behind the answer, before the answer is noted.
+    const twice = { ...entry, where: Where.BOTH, reason: 'taken-late' };
+    let takenLate = false;
     const late = (name) => {
+      takenLate = true;
       showButton({ twice: name });
-      recent.note({ key: entry.key, where: Where.BOTH, reason: 'taken-late' });
+      recent.note(twice);
     };
     return offer(buildOffer(download, request, linkText, handedAt + HOLD_MS), late).then((answer) => {
       if (answer === null) return false; // offered before: noted then
       if (answer.taken) recent.note({ ...entry, where: Where.MANAGER, reason: answer.reason });
+      else if (takenLate) recent.note(twice);
       else noteKept(entry, answer.reason, request);
       return answer.taken;
     });
@@ -144,12 +149,9 @@ function handOver(download, request, handedAt) {
 // A download the browser keeps; the user may send it on from the popup when
 // the manager can fetch it as the browser did: a GET whose request was seen.
 function noteKept(entry, reason, request) {
-  const sendable = request !== null && request.method === 'GET';
-  if (sendable) {
-    rememberSendable(entry.key, { url: request.url, referrer: request.referrer, cookie: request.cookie,
-                                  filename: entry.name });
-  }
-  recent.note({ ...entry, where: Where.BROWSER, reason, sendable });
+  const sent = request !== null && request.method === 'GET'
+    ? { url: request.url, referrer: request.referrer, cookie: request.cookie, filename: entry.name } : undefined;
+  recent.note({ ...entry, where: Where.BROWSER, reason, sendable: false }, sent);
 }
 
 // webRequest.onSendHeaders.

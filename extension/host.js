@@ -26,12 +26,15 @@ const KEEP_LATE = 32;
 export const gaveUp = (reason) => ({ taken: false, reason, detail: '', late: false });
 
 // The host's reply to `message`, or null when the port failed or no reply
-// came within `waitMs`.
-export function ask(message, waitMs = message.deadline - Date.now()) {
+// came within `waitMs`. `late()` is called if the manager takes it after
+// all, when the reply said otherwise: from the moment the wait ends, so that
+// a late frame arriving right behind the reply finds it.
+export function ask(message, { waitMs = message.deadline - Date.now(), late } = {}) {
   return new Promise((resolve) => {
     const timer = setTimeout(() => settle(message.id, null), waitMs);
     waiting.set(message.id, (reply) => {
       clearTimeout(timer);
+      if (late !== undefined && reply?.taken !== true) remember(takenLate, message.id, late, KEEP_LATE);
       resolve(reply);
     });
     try {
@@ -42,10 +45,6 @@ export function ask(message, waitMs = message.deadline - Date.now()) {
     }
   });
 }
-
-// `late()` is called if the manager takes the offer of this id after its
-// answer said otherwise.
-export const whenTakenLate = (id, late) => remember(takenLate, id, late, KEEP_LATE);
 
 function settle(id, reply) {
   const resolve = waiting.get(id);
@@ -106,10 +105,9 @@ async function offerInTurn(message, late) {
   await api.storage.session.set({ [key]: name });
   let answer = null;
   try {
-    answer = await ask(message);
+    answer = await ask(message, { late: () => late(name) });
   } finally {
     await api.storage.session.remove(key);
-    if (answer?.taken !== true) whenTakenLate(message.id, () => late(name));
   }
   // No answer: the port failed (and was dropped), or the hold ran out.
   return answer ?? gaveUp(port === null ? 'host-missing' : 'timed-out');

@@ -11,7 +11,7 @@
 // answered: a download the browser hands over meanwhile waits behind at most
 // one of them, never behind a whole selection, and its hold runs out no
 // sooner than it would behind another download.
-import { ask, inTurn, whenTakenLate } from './host.js';
+import { ask, inTurn } from './host.js';
 import { fitsHost } from './offer.js';
 import { inOrder } from './queue.js';
 import { Where, recentLog, sendableOf } from './recent.js';
@@ -51,11 +51,9 @@ const sendInOrder = inOrder();
 // type list and the switch: {taken, reason}. `late` is called if the
 // manager takes it after its answer said otherwise.
 export function sendToManager(request, late = () => {}) {
-  const id = nextId();
-  whenTakenLate(id, late);
   return inTurn(() => {
-    const message = sentOffer(id, request, Date.now() + SEND_WAIT_MS);
-    return fitsHost(message) ? ask(message) : { taken: false, reason: 'bad-message' };
+    const message = sentOffer(nextId(), request, Date.now() + SEND_WAIT_MS);
+    return fitsHost(message) ? ask(message, { late }) : { taken: false, reason: 'bad-message' };
   }).then((answer) => ({ taken: answer?.taken === true, reason: answer?.reason ?? 'host-missing' }));
 }
 
@@ -109,9 +107,9 @@ async function cookiesFor(url, pages, storeId) {
 // both places.
 const sendingKept = new Map(); // key -> its answer, while it is sent
 
-function sendKept(key) {
-  const request = sendableOf(key);
-  if (request === undefined) return Promise.resolve({ taken: false, reason: 'unknown-request' });
+async function sendKept(key) {
+  const request = await sendableOf(api.storage.session, key);
+  if (request === undefined) return { taken: false, reason: 'unknown-request' };
   if (!sendingKept.has(key)) {
     const both = () => recent().note({ key, where: Where.BOTH, reason: 'taken' });
     sendingKept.set(key, sendToManager({ ...request, linkText: '' }, both).then(async (answer) => {
@@ -123,7 +121,7 @@ function sendKept(key) {
 }
 
 async function hostSettings() {
-  const reply = await ask({ id: nextId(), type: 'settings' }, SETTINGS_WAIT_MS);
+  const reply = await ask({ id: nextId(), type: 'settings' }, { waitMs: SETTINGS_WAIT_MS });
   return hostSettingsOf(reply, 'The browser host did not answer.');
 }
 
