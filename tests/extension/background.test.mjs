@@ -6,6 +6,9 @@ import { mock, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { browserState, reply, settle, worker } from './fake_browser.mjs';
 
+// The worker's timers (the hold, the button's delay) run when a test says.
+mock.timers.enable({ apis: ['setTimeout'] });
+
 const requestHeaders = [{ name: 'Cookie', value: 'c=1' }, { name: 'Referer', value: 'http://h/page' }];
 
 // A download of `url` handed over by the browser after its request: what
@@ -104,13 +107,12 @@ test('a worker stopped while an offer is with the host: the next offers no downl
   assert.equal(listed(state)['d:1'], 'both taken');
 });
 
-test('the button: a download held for more than a moment, then the host missing', async (t) => {
-  t.mock.timers.enable({ apis: ['setTimeout'] });
+test('the button: a download held for more than a moment, then the host missing', async () => {
   const state = browserState();
   const api = await worker(state);
   const kept = download(api, state, 1, 'http://h/a.zip');
   await settle();
-  t.mock.timers.tick(1000);
+  mock.timers.tick(1000);
   await settle();
   assert.deepEqual(state.badge, { text: '…', title: 'badge_offering_one a.zip' });
   api.runtime.lastError = { message: 'Specified native messaging host not found.' };
@@ -119,4 +121,56 @@ test('the button: a download held for more than a moment, then the host missing'
   await settle();
   assert.deepEqual(state.badge, { text: '!', title: 'badge_host Specified native messaging host not found.' });
   assert.equal(listed(state)['d:1'], 'browser host-missing');
+});
+
+test('paused: the holds are gone, each download only noted, and back once unpaused', async () => {
+  const state = browserState();
+  state.stored.sync.paused = true;
+  const api = await worker(state);
+  await settle();
+  const holding = () => [api.webRequest.onSendHeaders, api.webRequest.onHeadersReceived,
+                         api.downloads.onDeterminingFilename].map((event) => event.listeners.length);
+  assert.deepEqual(holding(), [0, 0, 0]);
+  assert.equal(state.badge.title, 'badge_paused');
+  api.downloads.onCreated.fire({ id: 7, url: 'http://h/go', finalUrl: 'http://h/p.zip', filename: '', totalBytes: 5 });
+  await settle();
+  api.downloads.onChanged.fire({ id: 7, filename: { current: '/home/u/p (1).zip' } });
+  await settle();
+  assert.deepEqual(state.stored.session.recent.map(({ name, where, reason }) => [name, where, reason]),
+    [['p (1).zip', 'browser', 'paused']]);
+  await api.storage.sync.set({ paused: false });
+  await settle();
+  assert.deepEqual(holding(), [1, 1, 1]);
+  assert.equal(state.badge.title, 'actionTitle');
+});
+
+// "Download with WebCorvane" on a selection, then the options page asking
+// for the host's settings; a page's own script may ask for neither.
+test("the links a user sends go one at a time with their page's referrer and cookies; the host's settings", async () => {
+  const state = browserState();
+  const api = await worker(state);
+  state.frame = { link: null, selection: [{ url: 'http://h/1.dat', text: 'one' }, { url: 'http://h/2.dat', text: 'two' }] };
+  state.cookies = [{ name: 's', value: '1', domain: 'h', hostOnly: true, sameSite: 'lax' }];
+  const [sent] = api.contextMenus.onClicked.fire({ menuItemId: 'download-with', frameId: 0, pageUrl: 'http://h/page',
+                                                  selectionText: 'one two' }, { id: 4 });
+  await settle();
+  assert.deepEqual({ ...state.hostSaw[0], id: 0, deadline: 0 }, { id: 0, url: 'http://h/1.dat', referrer: 'http://h/page',
+    cookie: 's=1', linkText: 'one', filename: '1.dat', deadline: 0, userAsked: true });
+  assert.equal(state.hostSaw.length, 1);
+  reply(state, { id: state.hostSaw[0].id, taken: true, reason: 'taken' });
+  await settle();
+  reply(state, { id: state.hostSaw[1].id, taken: false, reason: 'unreachable' });
+  assert.deepEqual(await sent, [{ taken: true, reason: 'taken' }, { taken: false, reason: 'unreachable' }]);
+  await settle();
+  assert.deepEqual(state.stored.session.recent.map(({ name, where }) => `${name} ${where}`), ['2.dat none', '1.dat manager']);
+
+  const ask = (url) => new Promise((resolve) => {
+    if (!api.runtime.onMessage.fire({ type: 'host-settings' }, { id: 'ext', url }, resolve).includes(true)) resolve(null);
+  });
+  assert.equal(await ask('http://h/page'), null);
+  const answered = ask('chrome-extension://ext/options.html');
+  await settle();
+  const settings = { monitorBrowsers: 1, switchOn: true, extendNames: ['.zip'], configFile: 'C:\\u.ini', configFound: true };
+  reply(state, { id: state.hostSaw[2].id, settings });
+  assert.deepEqual(await answered, { ok: true, ...settings });
 });
