@@ -5,12 +5,14 @@
 # notices survives. Prints the table per file and the share of faults the
 # tests caught. Not part of scripts/test.sh: it takes several minutes.
 #
-# usage: bash scripts/mutation.sh
+# usage: bash scripts/mutation.sh [--incremental]
+#   --incremental: test again only the faults whose code or tests changed
+#                  since the last run (StrykerJS keeps it in build/mutation)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 report=build/mutation/mutation.json
 rm -f "$report"
-npx --no-install stryker run tests/extension/stryker.config.json
+npx --no-install stryker run tests/extension/stryker.config.json "$@"
 node -e '
   const { files } = JSON.parse(require("fs").readFileSync(process.argv[1], "utf8"));
   const count = {};

@@ -6,8 +6,9 @@ import { mock, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { browserState, reply, settle, worker } from './fake_browser.mjs';
 
-// The worker's timers (the hold, the button's delay) run when a test says.
-mock.timers.enable({ apis: ['setTimeout'] });
+// The worker's clock and timers (the hold, the button's delay) run when a
+// test says.
+mock.timers.enable({ apis: ['setTimeout', 'Date'], now: Date.now() });
 
 const requestHeaders = [{ name: 'Cookie', value: 'c=1' }, { name: 'Referer', value: 'http://h/page' }];
 
@@ -41,12 +42,15 @@ for (const chromium of [true, false]) {
     async () => {
       const state = browserState();
       const api = await worker(state, { chromium });
+      const click = (url, keys = {}) => api.runtime.onMessage.fire({ type: 'link-click', url, text: 'the link', keys },
+        { tab: { id: 1 }, url: 'http://h/page' });
+      click('http://h/a.zip');
       const first = download(api, state, 1, 'http://h/a.zip');
       const second = download(api, state, 2, 'http://h/b.zip');
       await settle();
       assert.deepEqual(offered(state), [1]);
       assert.deepEqual(state.hostSaw[0], { id: 1, url: 'http://h/a.zip', referrer: 'http://h/page', cookie: 'c=1',
-                                           linkText: '', filename: 'a.zip', deadline: state.hostSaw[0].deadline });
+                                           linkText: 'the link', filename: 'a.zip', deadline: state.hostSaw[0].deadline });
       reply(state, { id: 1, taken: true, reason: 'taken' });
       assert.equal(await first, 'dropped');
       await settle();
@@ -54,11 +58,35 @@ for (const chromium of [true, false]) {
       reply(state, { id: 2, taken: false, reason: 'not-in-list' });
       assert.equal(await second, 'kept');
       await settle();
+      // Alt, the bypass key: Chromium saves the link itself, Firefox is asked to.
+      click('http://h/c.zip', { alt: true });
+      if (chromium) assert.equal(await download(api, state, 3, 'http://h/c.zip'), 'kept');
+      await settle();
       const key = chromium ? 'd' : 'r';
-      assert.deepEqual(listed(state), { [`${key}:1`]: 'manager taken', [`${key}:2`]: 'browser not-in-list' });
+      assert.deepEqual(listed(state), { [`${key}:1`]: 'manager taken', [`${key}:2`]: 'browser not-in-list',
+                                        [chromium ? 'd:3' : 'b:1']: 'browser bypassed' });
+      assert.deepEqual(state.started, chromium ? []
+        : [{ url: 'http://h/c.zip', headers: [{ name: 'Referer', value: 'http://h/page' }] }]);
+      assert.deepEqual(offered(state), [1, 2]);
       assert.equal(state.badge.text, '');
     });
 }
+
+test('past the hold: a download the host never answered is kept, and one that spent its hold in the turn is never ' +
+     'offered', async () => {
+  const state = browserState();
+  const api = await worker(state);
+  const kept = [download(api, state, 1, 'http://h/a.zip'), download(api, state, 2, 'http://h/b.zip')];
+  await settle();
+  mock.timers.tick(11999);
+  await settle();
+  assert.deepEqual(listed(state), {});
+  mock.timers.tick(1);
+  assert.deepEqual(await Promise.all(kept), ['kept', 'kept']);
+  await settle();
+  assert.deepEqual(offered(state), [1]);
+  assert.deepEqual(listed(state), { 'd:1': 'browser timed-out', 'd:2': 'browser timed-out' });
+});
 
 // The host answers "timed-out", then that the agent took it after all.
 test('taken after the answer said otherwise: the button says "2" and the list both places', async () => {
@@ -88,6 +116,9 @@ test('a worker stopped while an offer is with the host: the next offers no downl
 
   const api = await worker(state);
   assert.equal(await download(api, state, 2, 'http://h/b.zip'), 'kept');
+  api.downloads.onChanged.fire({ id: 2, state: { current: 'in_progress' } });
+  await settle();
+  assert.equal(state.badge.text, '');
   api.downloads.onChanged.fire({ id: 2, state: { current: 'complete' } });
   await settle();
   assert.deepEqual(offered(state), [1, 2]);
