@@ -27,11 +27,13 @@ function event() {
 
 // What the browser keeps while it runs: the storage areas' contents, what
 // the button shows, what the host was sent, who waits for a download's
-// cancellation (id -> function), and the tabs' pages (tab id -> what its
-// content script answers a message with).
+// cancellation (id -> function), the downloads the extension started, what
+// a frame's content script answers the context menu, the tabs' pages (tab
+// id -> what its content script answers when asked for its last click) and
+// the cookies of every URL.
 export function browserState() {
   return { stored: { session: {}, sync: {}, local: {} }, badge: { text: '', title: '' }, hostSaw: [],
-           onCancel: new Map(), pages: new Map(), pagesAsked: 0 };
+           onCancel: new Map(), started: [], frame: null, pages: new Map(), cookies: [] };
 }
 
 // The API of one worker; `stop()` ends it: from then on nothing it asks is
@@ -70,7 +72,8 @@ export function fakeApi(state, { chromium = true } = {}) {
                getURL: (path) => `chrome-extension://${ID}/${path}` },
     storage: { onChanged, session: area('session'), sync: area('sync'), local: area('local') },
     downloads: { onCreated: event(), onChanged: event(), ...(chromium ? { onDeterminingFilename: event() } : {}),
-                 cancel: (id) => answer(state.onCancel.get(id)?.()), erase: () => answer([]) },
+                 cancel: (id) => answer(state.onCancel.get(id)?.()), erase: () => answer([]),
+                 download: (options) => answer(state.started.push(options)) },
     webRequest: { onSendHeaders: event(), onHeadersReceived: event(),
                   ...(chromium ? { OnSendHeadersOptions: { EXTRA_HEADERS: 'extraHeaders' } } : {}) },
     action: { setBadgeText: ({ text }) => answer((state.badge.text = text)),
@@ -78,10 +81,9 @@ export function fakeApi(state, { chromium = true } = {}) {
     i18n: { getMessage: (key, substitutions = []) => [key, ...substitutions].join(' ') },
     contextMenus: { onClicked: event(), removeAll: () => answer(), create: () => {} },
     tabs: { onRemoved: event(), query: () => answer([...state.pages.keys()].map((id) => ({ id }))),
-            sendMessage(tabId, message) {
-              state.pagesAsked += 1;
-              return answer(state.pages.get(tabId)?.(message));
-            } },
+            sendMessage: (tabId, message) => answer(message.type === 'last-click'
+              ? state.pages.get(tabId)?.(message) : state.frame) },
+    cookies: { getAll: () => answer(state.cookies), getAllCookieStores: () => answer([{ id: '0', tabIds: [4] }]) },
   };
   api.stop = () => { stopped = true; };
   return api;
@@ -91,7 +93,7 @@ export function fakeApi(state, { chromium = true } = {}) {
 export async function worker(state, options) {
   const api = fakeApi(state, options);
   const folder = join(copies, String(workers += 1));
-  cpSync(EXTENSION, folder, { recursive: true });
+  cpSync(EXTENSION, folder, { recursive: true, filter: (path) => !path.includes('_locales') });
   globalThis.chrome = api;
   await import(join(folder, 'background.js'));
   return api;
