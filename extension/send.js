@@ -72,9 +72,16 @@ export async function downloadWith(info, tab) {
                       cookie: await cookiesFor(link.url, pages, store), linkText: link.text };
     sentLinks += 1;
     const entry = { key: `s:${started}:${sentLinks}`, name: request.filename || request.url, url: request.url };
-    const answer = await sendToManager(request, () => recent().note({ ...entry, where: Where.MANAGER, reason: 'taken' }));
+    // Taken late, perhaps right behind the answer, before the answer is noted.
+    let takenLate = false;
+    const answer = await sendToManager(request, () => {
+      takenLate = true;
+      recent().note({ ...entry, where: Where.MANAGER, reason: 'taken' });
+    });
     entry.at = Date.now();
-    recent().note({ ...entry, where: answer.taken ? Where.MANAGER : Where.NONE, reason: answer.reason });
+    const [where, reason] = answer.taken ? [Where.MANAGER, answer.reason]
+      : takenLate ? [Where.MANAGER, 'taken'] : [Where.NONE, answer.reason];
+    recent().note({ ...entry, where, reason });
     return answer;
   }).catch((error) => {
     console.error('WebCorvane: link', link.url, 'not sent:', error);

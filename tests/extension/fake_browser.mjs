@@ -33,7 +33,8 @@ function event() {
 // the cookies of every URL.
 export function browserState() {
   return { stored: { session: {}, sync: {}, local: {} }, badge: { text: '', title: '' }, hostSaw: [],
-           onCancel: new Map(), started: [], frame: null, pages: new Map(), cookies: [] };
+           onCancel: new Map(), erased: [], started: [], frame: null, pages: new Map(), cookies: [], menu: [],
+           portFails: null };
 }
 
 // The API of one worker; `stop()` ends it: from then on nothing it asks is
@@ -63,7 +64,10 @@ export function fakeApi(state, { chromium = true } = {}) {
     };
   };
   const port = () => {
-    const self = { onMessage: event(), onDisconnect: event(), postMessage: (message) => state.hostSaw.push(message) };
+    const self = { onMessage: event(), onDisconnect: event(), postMessage(message) {
+      if (state.portFails !== null) throw new Error(state.portFails);
+      state.hostSaw.push(message);
+    } };
     state.port = self;
     return self;
   };
@@ -72,14 +76,14 @@ export function fakeApi(state, { chromium = true } = {}) {
                getURL: (path) => `chrome-extension://${ID}/${path}` },
     storage: { onChanged, session: area('session'), sync: area('sync'), local: area('local') },
     downloads: { onCreated: event(), onChanged: event(), ...(chromium ? { onDeterminingFilename: event() } : {}),
-                 cancel: (id) => answer(state.onCancel.get(id)?.()), erase: () => answer([]),
+                 cancel: (id) => answer(state.onCancel.get(id)?.()), erase: ({ id }) => answer(state.erased.push(id)),
                  download: (options) => answer(state.started.push(options)) },
     webRequest: { onSendHeaders: event(), onHeadersReceived: event(),
                   ...(chromium ? { OnSendHeadersOptions: { EXTRA_HEADERS: 'extraHeaders' } } : {}) },
     action: { setBadgeText: ({ text }) => answer((state.badge.text = text)),
               setTitle: ({ title }) => answer((state.badge.title = title)), setBadgeBackgroundColor: () => answer() },
     i18n: { getMessage: (key, substitutions = []) => [key, ...substitutions].join(' ') },
-    contextMenus: { onClicked: event(), removeAll: () => answer(), create: () => {} },
+    contextMenus: { onClicked: event(), removeAll: () => answer(), create: (item) => state.menu.push(item) },
     tabs: { onRemoved: event(), query: () => answer([...state.pages.keys()].map((id) => ({ id }))),
             sendMessage: (tabId, message) => answer(message.type === 'last-click'
               ? state.pages.get(tabId)?.(message) : state.frame) },
