@@ -146,9 +146,15 @@ async function launchSide(name, side, work, log) {
   return firefox.Firefox.launch({ ...places, log, extension });
 }
 
-// Paused as the user pauses it, in the popup.
-async function pause(browser, name) {
+// Paused as the user pauses it, in the popup, in a tab of its own that every
+// browser has, so that they differ in nothing else.
+async function pageTab(browser, name, side) {
   const pages = await browser.openTab();
+  if (side === 'paused') await pause(pages, name);
+  await pages.load('about:blank');
+}
+
+async function pause(pages, name) {
   await pages.load((name === 'chromium' ? chromium : firefox).extensionPage('popup.html'));
   await until(() => pages.evaluate("performance.getEntriesByName('recent-shown').length > 0 || undefined"), 10000,
     'the popup');
@@ -156,7 +162,6 @@ async function pause(browser, name) {
   await until(async () => ((await pages.evaluate(`import(new URL('settings.js', location.href).href)
     .then(async (m) => (await m.openSettings((globalThis.browser ?? chrome).storage)).settings.paused)`))
     ? true : undefined), 5000, 'the pause');
-  await pages.load('about:blank');
 }
 
 const median = (values) => {
@@ -173,7 +178,7 @@ async function measure(name, site, work) {
     for (const side of sides) {
       const browser = await launchSide(name, side, work, log);
       browsers.push(browser);
-      if (side === 'paused') await pause(browser, name);
+      await pageTab(browser, name, side);
       const tab = await browser.openTab();
       const driver = await loads(browser, tab, name);
       browsers.at(-1).side = { side, tab, driver, load: [], click: [], nothing: [], next: 1 };
