@@ -4,18 +4,17 @@
 // trip to the host. No browser API here: the rules
 // run under Node's test runner, and what a page can make the browser report
 // (URLs, headers, clicks) is bounded before it is kept.
-import { header } from './offer.js';
-import { covers } from './settings.js';
+import { header } from './http_headers.js';
+import { covers, hostOf, isHttp, withoutFragment } from './url_rules.js';
 
 // A URL or a request longer than this is not kept (a page can make either as
 // long as it likes); its download stays with the browser.
 export const MAX_URL_BYTES = 8 * 1024;
 // The Cookie and Referer headers of one request, together.
 export const MAX_HEADER_BYTES = 16 * 1024;
-// How many requests and clicks are kept at most: a download comes a moment
-// after its request and its click.
+// How many requests are kept at most: a download comes a moment after its
+// request.
 export const KEEP_REQUESTS = 64;
-export const KEEP_CLICKS = 32;
 // A click names a download of its tab handed over at most this long after it.
 export const CLICK_WINDOW_MS = 10000;
 // A download's item starts as its response does; a request whose response
@@ -37,16 +36,7 @@ export const Keep = Object.freeze({
   RESUMED: 'resumed', // the browser goes on with a download of its own
 });
 
-export const isHttp = (url) => typeof url === 'string' && /^https?:\/\//i.test(url);
-const hostOf = (url) => {
-  try {
-    return isHttp(url) ? new URL(url).hostname : '';
-  } catch {
-    return '';
-  }
-};
 const byteLength = (text) => new TextEncoder().encode(text).length;
-export const withoutFragment = (url) => url.split('#', 1)[0];
 
 // What a request sent, from webRequest's onSendHeaders (fired again, with the
 // same request id, for each redirect: the last one is the final request), or
@@ -90,7 +80,7 @@ export function requestOf(requests, item) {
 
 // A click the content script reported, as kept ({url, text, keys, at}), or
 // null: only on an http(s) link of bounded length; `keys` are the modifier
-// keys held down (alt, shift, ctrl); `at` is the background's clock.
+// keys held down (alt, shift, ctrl); `at` is when it was made.
 export function clickRecord(message, limitText, now) {
   if (message?.type !== 'link-click' || typeof message.url !== 'string') return null;
   if (!isHttp(message.url) || message.url.length > MAX_URL_BYTES) return null;
@@ -105,11 +95,15 @@ export function clickRecord(message, limitText, now) {
 // request the extension sees (Chromium's Alt+click).
 export function bypassedBy(clicks, key, download, request, handedAt) {
   if (key === 'none') return false;
-  const urls = [download.url, download.finalUrl, request?.firstUrl, request?.url]
-    .filter((url) => typeof url === 'string').map(withoutFragment);
+  const urls = clickedUrls(download, request);
   return clicks.some((click) => click.keys.includes(key) && urls.includes(withoutFragment(click.url)) &&
     handedAt - click.at >= 0 && handedAt - click.at <= CLICK_WINDOW_MS);
 }
+
+// The URLs a click that started the download was made on: where its link
+// led (its request's first URL), where it came from in the end.
+export const clickedUrls = (download, request) => [download.url, download.finalUrl, request?.firstUrl, request?.url]
+  .filter((url) => typeof url === 'string').map(withoutFragment);
 
 // The text of the link whose click started the download: its tab's latest
 // click, when made on the request's first or final URL shortly before.
@@ -118,14 +112,6 @@ export function linkTextOf(click, request, handedAt) {
   const urls = [request.firstUrl, request.url].map(withoutFragment);
   const age = handedAt - click.at;
   return urls.includes(withoutFragment(click.url)) && age >= 0 && age <= CLICK_WINDOW_MS ? click.text : '';
-}
-
-// Keeps at most `limit` entries, dropping the oldest, as a page can make the
-// browser report as many as it likes.
-export function remember(map, key, value, limit) {
-  map.delete(key);
-  map.set(key, value);
-  while (map.size > limit) map.delete(map.keys().next().value);
 }
 
 // Whether the page's site or the file's host (where its link led, and where

@@ -1,10 +1,12 @@
-// Tells the extension which link each click lands on, so that the download it
-// starts carries the link's text, and which modifier keys were held down (the
-// user's bypass key keeps the download in the browser). In the capture
-// phase, so that a page that stops the click's propagation still lets us see
-// it; through the event's path, so that a link inside a shadow root is found
-// too. Only the user's own clicks: a page's script can click any link it
-// likes.
+// Keeps the link the user last clicked in this frame, and which modifier
+// keys were held down, for the download that click may start: the background
+// asks for it only when it holds a download (the link's text goes to the
+// manager, the user's bypass key keeps the download in the browser). A click
+// on a link costs nothing more: no message, no layout (the text is read when
+// asked). In the capture phase, so that a page that stops the click's
+// propagation still lets us see it; through the event's path, so that a link
+// inside a shadow root is found too. Only the user's own clicks: a page's
+// script can click any link it likes.
 //
 // For "Download with WebCorvane", answers the background with the link the
 // user opened the menu on and the links of this frame's selection.
@@ -12,20 +14,27 @@
   const api = globalThis.browser ?? globalThis.chrome;
   const linkOf = (event) => event.composedPath().find(
     (node) => (node instanceof HTMLAnchorElement || node instanceof HTMLAreaElement) && node.href !== '');
-  const tell = (event) => {
+  const withoutFragment = (url) => url.split('#', 1)[0];
+
+  let lastClick = null; // {link, url, keys, at}
+  const note = (event) => {
     if (!event.isTrusted) return;
     const link = linkOf(event);
     if (link === undefined) return;
+    const keys = { alt: event.altKey, shift: event.shiftKey, ctrl: event.ctrlKey };
+    lastClick = { link, url: link.href, keys, at: Date.now() };
+    // Firefox does nothing with a link clicked with Alt held down, where
+    // Chromium saves it: the background saves it there when Alt is the
+    // user's bypass key, as the user meant.
+    if (!event.altKey || !api.runtime.getURL('').startsWith('moz-extension:')) return;
     try {
-      const keys = { alt: event.altKey, shift: event.shiftKey, ctrl: event.ctrlKey };
-      api.runtime.sendMessage({ type: 'link-click', url: link.href, text: link.innerText ?? '', keys })
-        .catch(() => {});
+      api.runtime.sendMessage({ type: 'link-click', url: lastClick.url, text: '', keys }).catch(() => {});
     } catch {
       // The extension was updated or removed under this page: nothing to tell.
     }
   };
-  addEventListener('click', tell, true);
-  addEventListener('auxclick', tell, true);
+  addEventListener('click', note, true);
+  addEventListener('auxclick', note, true);
 
   // The background bounds and checks again what comes from here; these
   // bounds only keep a page from making the answer huge.
@@ -60,9 +69,22 @@
     return links;
   };
 
+  // The last click, when made on one of `urls` at `since` or later; no
+  // answer otherwise, so that the frame of the tab that made it answers.
+  const lastClickOn = (urls, since) => {
+    if (lastClick === null || lastClick.at < since || !urls.includes(withoutFragment(lastClick.url))) return null;
+    const { link, url, keys, at } = lastClick;
+    return { type: 'link-click', url, text: described(link).text, keys, at };
+  };
+
   api.runtime.onMessage.addListener((message, sender, sendResponse) => {
-    if (message?.type !== 'menu-links' || sender.id !== api.runtime.id) return undefined;
-    sendResponse({ link: menuLink, selection: selectedLinks() });
+    if (sender.id !== api.runtime.id) return undefined;
+    if (message?.type === 'menu-links') {
+      sendResponse({ link: menuLink, selection: selectedLinks() });
+    } else if (message?.type === 'last-click' && Array.isArray(message.urls)) {
+      const click = lastClickOn(message.urls, Number(message.since));
+      if (click !== null) sendResponse(click);
+    }
     return undefined;
   });
 })();

@@ -2,12 +2,12 @@
 // and the last downloads with where each went and why, as the background
 // keeps them (storage.session) and the user set them (settings.js). It
 // decides nothing: a download it sends on is the background's to offer.
+import { PROBLEM_KEY as PROBLEM } from './button_rules.js';
 import { RECENT_KEY, Where } from './recent.js';
 import { MAX_SITES, loadSettings, openSettings, siteOfTab, sitesCovering, withSite, withoutHost } from './settings.js';
 import { language, localize, reasonText, whereText, word } from './words.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
-const PROBLEM = 'problem';
 const $ = (id) => document.getElementById(id);
 
 // All the popup shows is asked for at once, before anything else.

@@ -2,6 +2,7 @@
 // why, for the toolbar popup. Kept in storage.session, which lasts while the
 // browser runs and outlives a stopped worker; bounded, as a page can make the
 // browser start as many downloads as it likes.
+import { inOrder } from './queue.js';
 
 export const RECENT_KEY = 'recent';
 export const KEEP_RECENT = 20;
@@ -41,29 +42,31 @@ export function recentLog(area) {
   return logs.get(area);
 }
 
+// What the browser sent for a download it kept ({url, referrer, cookie,
+// filename}), so that the user can send it on as the browser fetched it,
+// also from a worker started since: under its entry's key, for as long as
+// the entry is listed. storage.session holds 1 MB in Chromium before 112 and
+// Firefox before 131 (10 MB since): a request is kept only when this bound
+// leaves room for the whole list.
+const SENDABLE = 'sendable:';
+export const MAX_SENDABLE_BYTES = 32 * 1024;
+const fits = (request) => new TextEncoder().encode(JSON.stringify(request)).length <= MAX_SENDABLE_BYTES;
+
+// `request`, when given, is what the browser sent for the entry's download:
+// the entry is `sendable` when it is kept.
 function newLog(area) {
-  let work = Promise.resolve();
+  const inTurn = inOrder();
   return {
-    note(entry) {
-      work = work.then(async () => {
-        const list = (await area.get(RECENT_KEY))[RECENT_KEY] ?? [];
-        await area.set({ [RECENT_KEY]: recentAfter(list, entry) });
-      }).catch((error) => console.error('WebCorvane: the list of downloads:', error));
-      return work;
-    },
+    note: (entry, request = undefined) => inTurn(async () => {
+      const list = (await area.get(RECENT_KEY))[RECENT_KEY] ?? [];
+      const kept = request !== undefined && fits(request);
+      const after = recentAfter(list, request === undefined ? entry : { ...entry, sendable: kept });
+      await area.set({ [RECENT_KEY]: after, ...(kept ? { [SENDABLE + entry.key]: request } : {}) });
+      const gone = list.filter((e) => e.sendable && !after.some((listed) => listed.key === e.key));
+      if (gone.length > 0) await area.remove(gone.map((e) => SENDABLE + e.key));
+    }).catch((error) => console.error('WebCorvane: the list of downloads:', error)),
   };
 }
 
-// What the browser sent for the downloads it kept, by their entry's key, so
-// that the user can send one on as the browser fetched it: {url, referrer,
-// cookie, filename}. In memory only (it holds cookies), as many as the list.
-const sendable = new Map();
-
-export function rememberSendable(key, request) {
-  sendable.delete(key);
-  sendable.set(key, request);
-  while (sendable.size > KEEP_RECENT) sendable.delete(sendable.keys().next().value);
-}
-
-// The request kept for `key`, or undefined (gone with a stopped worker).
-export const sendableOf = (key) => sendable.get(key);
+// The request kept for the entry of `key`, or undefined.
+export const sendableOf = async (area, key) => (await area.get(SENDABLE + key))[SENDABLE + key];

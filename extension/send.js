@@ -6,27 +6,24 @@
 // browser would fetch it from its page: the page as referrer, the cookies a
 // navigation there would carry, from the tab's own cookie store.
 //
-// Everything goes through the background's one port and one turn (useHost).
-// Sent links take the turn one at a time, each only once the one before was
+// Everything goes through the host's one port and one turn (host.js). Sent
+// links take the turn one at a time, each only once the one before was
 // answered: a download the browser hands over meanwhile waits behind at most
 // one of them, never behind a whole selection, and its hold runs out no
 // sooner than it would behind another download.
-import { fitsHost, nameFromUrl } from './offer.js';
-import { KEEP_RECENT, Where, recentLog, sendableOf } from './recent.js';
+import { ask, inTurn } from './host.js';
+import { fitsHost } from './offer.js';
+import { inOrder } from './queue.js';
+import { Where, recentLog, sendableOf } from './recent.js';
 import { SEND_WAIT_MS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend, referrerFor,
          sentOffer } from './send_rules.js';
+import { nameFromUrl } from './url_rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
 
 export const MENU_ID = 'download-with';
 // The host answers a settings message after the offer it may be busy with.
 const SETTINGS_WAIT_MS = 15000;
-
-// {inTurn(work), ask(message, waitMs)}: the background's turn and port.
-let host = null;
-export function useHost(turnAndPort) {
-  host = turnAndPort;
-}
 
 // The menu lasts across the worker's restarts; it is made again when the
 // extension is installed or updated.
@@ -47,35 +44,17 @@ let lastId = 0;
 const nextId = () => (lastId -= 1);
 const started = Date.now();
 let sentLinks = 0;
-// Called when a sent link answered "timed-out" is taken after all.
-const takenLate = new Map(); // id -> function
 const recent = () => recentLog(api.storage.session);
-
-let sending = Promise.resolve();
-
-function sendInOrder(work) {
-  const done = sending.then(work);
-  sending = done.catch(() => {});
-  return done;
-}
+const sendInOrder = inOrder();
 
 // Offers `request` ({url, referrer, cookie, filename, linkText}) past the
 // type list and the switch: {taken, reason}. `late` is called if the
 // manager takes it after its answer said otherwise.
 export function sendToManager(request, late = () => {}) {
-  const id = nextId();
-  takenLate.set(id, late);
-  while (takenLate.size > KEEP_RECENT) takenLate.delete(takenLate.keys().next().value);
-  return host.inTurn(() => {
-    const message = sentOffer(id, request, Date.now() + SEND_WAIT_MS);
-    return fitsHost(message) ? host.ask(message) : { taken: false, reason: 'bad-message' };
+  return inTurn(() => {
+    const message = sentOffer(nextId(), request, Date.now() + SEND_WAIT_MS);
+    return fitsHost(message) ? ask(message, { late }) : { taken: false, reason: 'bad-message' };
   }).then((answer) => ({ taken: answer?.taken === true, reason: answer?.reason ?? 'host-missing' }));
-}
-
-// A late frame from the host for one of ours.
-export function answeredLate(id, answer) {
-  if (answer.taken) takenLate.get(id)?.();
-  takenLate.delete(id);
 }
 
 // The menu's click: the links of the frame it names, each sent once, in
@@ -93,9 +72,16 @@ export async function downloadWith(info, tab) {
                       cookie: await cookiesFor(link.url, pages, store), linkText: link.text };
     sentLinks += 1;
     const entry = { key: `s:${started}:${sentLinks}`, name: request.filename || request.url, url: request.url };
-    const answer = await sendToManager(request, () => recent().note({ ...entry, where: Where.MANAGER, reason: 'taken' }));
+    // Taken late, perhaps right behind the answer, before the answer is noted.
+    let takenLate = false;
+    const answer = await sendToManager(request, () => {
+      takenLate = true;
+      recent().note({ ...entry, where: Where.MANAGER, reason: 'taken' });
+    });
     entry.at = Date.now();
-    recent().note({ ...entry, where: answer.taken ? Where.MANAGER : Where.NONE, reason: answer.reason });
+    const [where, reason] = answer.taken ? [Where.MANAGER, answer.reason]
+      : takenLate ? [Where.MANAGER, 'taken'] : [Where.NONE, answer.reason];
+    recent().note({ ...entry, where, reason });
     return answer;
   }).catch((error) => {
     console.error('WebCorvane: link', link.url, 'not sent:', error);
@@ -128,9 +114,9 @@ async function cookiesFor(url, pages, storeId) {
 // both places.
 const sendingKept = new Map(); // key -> its answer, while it is sent
 
-function sendKept(key) {
-  const request = sendableOf(key);
-  if (request === undefined) return Promise.resolve({ taken: false, reason: 'unknown-request' });
+async function sendKept(key) {
+  const request = await sendableOf(api.storage.session, key);
+  if (request === undefined) return { taken: false, reason: 'unknown-request' };
   if (!sendingKept.has(key)) {
     const both = () => recent().note({ key, where: Where.BOTH, reason: 'taken' });
     sendingKept.set(key, sendToManager({ ...request, linkText: '' }, both).then(async (answer) => {
@@ -142,7 +128,7 @@ function sendKept(key) {
 }
 
 async function hostSettings() {
-  const reply = await host.ask({ id: nextId(), type: 'settings' }, SETTINGS_WAIT_MS);
+  const reply = await ask({ id: nextId(), type: 'settings' }, { waitMs: SETTINGS_WAIT_MS });
   return hostSettingsOf(reply, 'The browser host did not answer.');
 }
 

@@ -3,16 +3,15 @@
 // what the host's settings reply means. No browser API here: the rules run
 // under Node's test runner. A page decides what its selection holds, so
 // everything it gives is bounded and checked again here.
-import { MAX_URL_BYTES, isHttp, withoutFragment } from './decision.js';
+import { MAX_URL_BYTES } from './decision.js';
 import { limitText } from './offer.js';
-import { covers } from './settings.js';
+import { covers, isHttp, parseUrl, withoutFragment } from './url_rules.js';
 
 // At most this many links go to the manager from one selection.
 export const MAX_SENT_LINKS = 1000;
 // How long a sent link waits for the host's answer once its turn came: a
 // download the browser holds waits behind at most one such link.
 export const SEND_WAIT_MS = 5000;
-
 
 // The links to send, [{url, text}], once each in page order: the
 // selection's http(s) links when it holds any, else the link the menu was
@@ -40,21 +39,13 @@ export function linksToSend(info, found) {
   return links;
 }
 
-const parse = (url) => {
-  try {
-    return new URL(url);
-  } catch {
-    return null;
-  }
-};
-
 // The Referer a browser sends when `page` navigates to `target` under the
 // default policy, strict-origin-when-cross-origin: the page's URL to its own
 // origin, its origin to another, nothing from https to http or from a page
 // that is not http(s).
 export function referrerFor(page, target) {
-  const from = parse(page);
-  const to = parse(target);
+  const from = parseUrl(page);
+  const to = parseUrl(target);
   if (from === null || to === null || !/^https?:$/.test(from.protocol)) return '';
   if (from.protocol === 'https:' && to.protocol === 'http:') return '';
   if (from.origin !== to.origin) return `${from.origin}/`;
@@ -73,9 +64,9 @@ export function referrerFor(page, target) {
 // so all are of the link's site. A Strict cookie this cannot vouch for stays
 // back: the manager never gets one the browser would not send.
 export function cookieHeader(cookies, url, pages) {
-  const target = parse(url);
+  const target = parseUrl(url);
   if (target === null) return '';
-  const froms = pages.map(parse);
+  const froms = pages.map(parseUrl);
   const sameSite = (cookie) => {
     const domain = cookie.domain.replace(/^\./, '').toLowerCase();
     return froms.every((from) => from !== null && from.protocol === target.protocol &&
@@ -88,7 +79,7 @@ export function cookieHeader(cookies, url, pages) {
 // Firefox with first-party isolation: the cookies of the link's own first
 // party, which is the first party of a top-level navigation to it.
 export function firstPartyOf(cookies, url) {
-  const host = parse(url)?.hostname ?? '';
+  const host = parseUrl(url)?.hostname ?? '';
   return cookies.filter((cookie) => cookie.firstPartyDomain !== '' &&
     covers(cookie.firstPartyDomain, host));
 }

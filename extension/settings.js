@@ -4,6 +4,7 @@
 // written by the same extension on another device, of another version, and
 // by hand. None of this touches the download manager's own settings
 // (UserConfig.ini), which the host reads.
+import { covers } from './url_rules.js';
 
 export const DEFAULTS = Object.freeze({
   paused: false,
@@ -47,9 +48,6 @@ export function siteOfInput(text) {
   if (/^\[[0-9a-f:.]+\]$/.test(host)) return host;
   return host.split('.').every((label) => LABEL.test(label)) ? host : null;
 }
-
-// Whether `site` covers `host`: the same host or one of its subdomains.
-export const covers = (site, host) => host === site || host.endsWith(`.${site}`);
 
 // The sites of `sites` that cover `host`.
 export const sitesCovering = (sites, host) => sites.filter((site) => covers(site, host));

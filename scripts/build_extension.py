@@ -3,6 +3,7 @@
 
     python3 scripts/build_extension.py xpi OUT.xpi [--version VERSION]
     python3 scripts/build_extension.py chromium FOLDER STORE.zip [--version VERSION]
+    python3 scripts/build_extension.py test chromium|firefox FOLDER|OUT.xpi
 
 The source manifest is Chromium's. "chromium" writes a folder to load
 unpacked, which keeps the manifest's "key" and so our ID, and a zip for the
@@ -11,8 +12,11 @@ Firefox's build differs in what firefox_manifest changes: the background runs
 as scripts, not a service worker; the ID is fixed by browser_specific_settings,
 not by a "key" (which Firefox refuses); and downloads are held on the
 response's headers, through blocking webRequest, since Firefox has no
-downloads.onDeterminingFilename. Its archive is the one the add-ons site takes
-and the one a test profile loads.
+downloads.onDeterminingFilename. Its archive is the one the add-ons site takes.
+
+"test" builds what the end-to-end tests load: Chromium's folder or Firefox's
+archive, whose worker is tests/extension/test_background.js, the extension's
+own with the hooks the tests call. Nothing of it ships.
 """
 import argparse
 import json
@@ -23,6 +27,7 @@ import zipfile
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 SOURCE = os.path.join(ROOT, "extension")
+TEST_WORKER = os.path.join(ROOT, "tests", "extension", "test_background.js")
 # Firefox ESR 128 is the oldest with everything used here (MV3 background
 # scripts as modules, storage.session, blocking webRequest answered later).
 MIN_VERSION = "128.0"
@@ -73,29 +78,48 @@ def firefox_manifest(manifest):
     return manifest
 
 
-def write_archive(out, manifest):
+def write_archive(out, manifest, extra=()):
+    """`extra`: (file, path in the archive) pairs besides the source's."""
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
         z.writestr("manifest.json", manifest_text(manifest))
         for path in source_files():
             z.write(os.path.join(SOURCE, path), path)
+        for file, path in extra:
+            z.write(file, path)
 
 
 def xpi(out, version):
     write_archive(out, firefox_manifest(source_manifest(version)))
 
 
-def chromium(folder, store, version):
-    manifest = source_manifest(version)
-    for path in source_files():
+def write_folder(folder, manifest, extra=()):
+    files = [(os.path.join(SOURCE, path), path) for path in source_files()] + list(extra)
+    for file, path in files:
         target = os.path.join(folder, path)
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        with open(os.path.join(SOURCE, path), "rb") as f, open(target, "wb") as out:
+        with open(file, "rb") as f, open(target, "wb") as out:
             out.write(f.read())
     with open(os.path.join(folder, "manifest.json"), "w", encoding="utf-8", newline="\n") as f:
         f.write(manifest_text(manifest))
+
+
+def chromium(folder, store, version):
+    manifest = source_manifest(version)
+    write_folder(folder, manifest)
     store_manifest = dict(manifest)
     store_manifest.pop("key", None)
     write_archive(store, store_manifest)
+
+
+def test_build(browser, out):
+    worker = os.path.basename(TEST_WORKER)
+    manifest = source_manifest(None)
+    manifest["background"] = dict(manifest["background"], service_worker=worker)
+    extra = [(TEST_WORKER, worker)]
+    if browser == "chromium":
+        write_folder(out, manifest, extra)
+    else:
+        write_archive(out, firefox_manifest(manifest), extra)
 
 
 def main():
@@ -108,9 +132,14 @@ def main():
     unpacked.add_argument("folder")
     unpacked.add_argument("store")
     unpacked.add_argument("--version")
+    test = commands.add_parser("test")
+    test.add_argument("browser", choices=["chromium", "firefox"])
+    test.add_argument("out")
     args = parser.parse_args()
     if args.command == "xpi":
         xpi(args.out, args.version)
+    elif args.command == "test":
+        test_build(args.browser, args.out)
     else:
         chromium(args.folder, args.store, args.version)
 

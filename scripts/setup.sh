@@ -77,7 +77,8 @@ if [ "${#need[@]}" -gt 0 ]; then
 fi
 
 # The browser extension's tests use packages from the npm registry, at the
-# versions package-lock.json records. Debian's Node.js comes without npm;
+# versions package-lock.json records (ws for the browsers' protocols,
+# StrykerJS for scripts/mutation.sh). Debian's Node.js comes without npm;
 # other builds of it bring their own, which Debian's npm would conflict with.
 if ! command -v npm >/dev/null 2>&1; then
   echo "setup: installing npm"

@@ -1,21 +1,29 @@
 // Debian's Chromium, headless in a profile of its own with the extension
 // loaded unpacked, driven through the DevTools protocol; the extension's
 // service worker answers questions about downloads and the toolbar button.
+import { execFileSync } from 'node:child_process';
 import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { Browser, Connection, Tab, registerHostIn, until } from './browser.mjs';
 import { EXTENSION_ID } from './identifiers.mjs';
 
-const EXTENSION = new URL('../../extension', import.meta.url).pathname;
-const WORKER_URL = `chrome-extension://${EXTENSION_ID}/background.js`;
+const WORKER_URL = `chrome-extension://${EXTENSION_ID}/test_background.js`;
+// The extension's test build (the worker calls its menu's handler) beside
+// the profile.
+const extensionOf = (profile) => `${profile}-extension`;
 
 // The URL of one of the extension's pages (popup.html, options.html).
 export const extensionPage = (name) => `chrome-extension://${EXTENSION_ID}/${name}`;
 
-// A profile that saves downloads into `downloads` without asking. Download
-// behaviour is set here, not through the protocol, which would stop the
-// extension from holding downloads.
-export function makeProfile({ profile, downloads }) {
+// A profile that saves downloads into `downloads` without asking, and the
+// extension's test build unless `extension` is false. Download behaviour is
+// set here, not through the protocol, which would stop the extension from
+// holding downloads.
+export function makeProfile({ profile, downloads, extension = true }) {
+  if (extension) {
+    execFileSync('python3', [new URL('../../scripts/build_extension.py', import.meta.url).pathname, 'test',
+                             'chromium', extensionOf(profile)]);
+  }
   mkdirSync(join(profile, 'Default'), { recursive: true });
   mkdirSync(downloads, { recursive: true });
   writeFileSync(join(profile, 'Default', 'Preferences'), JSON.stringify({
@@ -34,16 +42,18 @@ export function registerHost({ profile }, program) {
 const failure = (message) => message.error?.message;
 
 export class Chromium extends Browser {
-  // `extension`: whether ours is loaded; `language`: the one its words are
-  // in. Headless, --lang decides that, not LANGUAGE, LANG or LC_ALL.
+  // `extension`: whether ours is loaded (or the folder of another one to
+  // load instead); `language`: the one its words are in. Headless, --lang
+  // decides that, not LANGUAGE, LANG or LC_ALL.
   static async launch({ profile, log, extension = true, language = 'en-US' }) {
+    const folder = typeof extension === 'string' ? extension : extensionOf(profile);
     const flags = [
       '--headless=new', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run',
       '--no-default-browser-check', '--disable-background-networking', '--disable-component-update',
       '--disable-sync', '--disable-default-apps', '--disable-domain-reliability',
       '--password-store=basic', `--user-data-dir=${profile}`, '--remote-debugging-port=0', `--lang=${language}`,
       // Debian's wrapper passes an empty --load-extension of its own first.
-      ...(extension ? [`--load-extension=${EXTENSION}`, `--disable-extensions-except=${EXTENSION}`] : []),
+      ...(extension ? [`--load-extension=${folder}`, `--disable-extensions-except=${folder}`] : []),
       'about:blank',
     ];
     if (process.getuid?.() === 0) flags.unshift('--no-sandbox');
@@ -59,7 +69,7 @@ export class Chromium extends Browser {
     // browser starts; a download before its listeners are known is not
     // held (seen in one run of five that clicked at once). Its target can
     // be there before its script ran: the script's last global tells.
-    if (extension) {
+    if (extension === true) {
       await until(async () => ((await browser.askExtension('typeof downloadWith').catch(() => undefined)) === 'function'
         ? true : undefined), 30000, "the extension's worker", 100);
     }

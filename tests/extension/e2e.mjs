@@ -166,8 +166,6 @@ const cases = [
   // Each answered late enough for both clicks to come before either download.
   { id: 'twin', what: 'two at once', run: twoAtOnce,
     links: [['twin1', 'twin one'], ['twin2', 'twin two']].map(([id, text]) => ({ id, href: TWIN, text })) },
-  { id: 'burst', what: `three behind a ${SLOW_MS / 1000} s agent`, run: burst,
-    links: ['burst1', 'burst2', 'burst3'].map((id) => ({ id, href: `/files/${id}.zip` })) },
   // Slow in AddTask, which stalls an agent that is running already as well
   // as one that starts: in time, the download is held until the agent takes
   // it. Past the hold the browser keeps the download at the hold's end;
@@ -212,8 +210,6 @@ const cases = [
       if (opt['agent-holder']) run.release = await run.agent.hold(resolve(opt['agent-holder']));
     },
     after: async (run) => { await run.release?.(); } },
-  { id: 'sendkept', what: 'a kept .pdf, then sent on', href: '/files/kept.pdf', expect: 'kept', file: 'kept.pdf',
-    asked: false, after: sendOn },
   { id: 'pictures', what: 'pictures of the pages', run: pictures, chromiumOnly: true, links: PICTURED },
   { id: 'timing', what: 'paused, and no extension', run: sideBySide,
     links: [{ id: 'timing', href: '/files/timing.zip' }] },
@@ -236,16 +232,6 @@ async function checkBadge(run, what, text, title, withinMs = BADGE_MS) {
   check(fits(badge), `${what}: the badge says "${badge[0]}", "${badge[1]}"`);
   return ` | badge "${badge[0]}" ${badge[1]}`;
 }
-
-// When the browser let go of the download of `url`: cancelled and erased
-// (Chromium), its response cancelled (Firefox).
-const droppedAt = (run, url) => (firefox ? run.browser.cancelled(url, 15000)
-  : until(async () => {
-    const held = (await run.browser.askExtension(`chrome.downloads.search({ finalUrl: ${JSON.stringify(url)} })`)).length;
-    run.seen ??= new Set();
-    if (held > 0) run.seen.add(url);
-    return held === 0 && run.seen.has(url) ? performance.now() : undefined;
-  }, 15000, `the browser to drop ${url}`, 25));
 
 async function runCase(run, c) {
   const { browser, tab, site, agent, downloads } = run;
@@ -397,35 +383,6 @@ async function twoAtOnce(run, c) {
   return `${records.length} offers, texts ${texts.map((text) => `"${text}"`).join(', ')}`;
 }
 
-// Three clicks 0.3 s apart behind an agent that takes SLOW_MS for each:
-// every one taken, none saved, the button showing the offer while it lasts.
-async function burst(run, c) {
-  const before = agent(run).length;
-  const files = new Set(readdirSync(run.downloads));
-  run.agent.set('Answer', `slow:${SLOW_MS}:1`);
-  await run.tab.load(`${run.site.base}/page.html?burst`);
-  const answers = [];
-  for (const [i, { id, href }] of c.links.entries()) {
-    if (i > 0) await sleep(300);
-    const clicked = performance.now();
-    await run.tab.click(`#${id}`);
-    answers.push(droppedAt(run, run.site.base + href).then((at) => Math.round(at - clicked)));
-  }
-  let line = '';
-  if (!firefox) line = await checkBadge(run, c.what, '…', /offering .* to the download manager/, 2500);
-  const ms = await Promise.all(answers);
-  await sleep(500);
-  run.agent.set('Answer', null);
-  const records = agent(run).slice(before);
-  for (const { href } of c.links) {
-    const offers = recordsOf(run, records, href);
-    check(offers.length === 1 && offers[0].answer === `slow:${SLOW_MS}:1`, `${c.what}: ${href} offered ${offers.length} times`);
-  }
-  const left = newFiles(run, files);
-  check(left.length === 0, `${c.what}: the browser saved ${left.join(', ')}`);
-  return `taken, click to answer ${ms.map((each) => `${each} ms`).join(', ')}${line}`;
-}
-
 // The service worker stopped while the first of two downloads is with a
 // slow agent: the browser lets both go; the first was asked once, and the
 // button says it may now be in two places; the second was never sent.
@@ -478,9 +435,9 @@ const missingWords = (page) => page.evaluate(`[...document.querySelectorAll('*')
 // The popup, opened afresh: its list within POPUP_MS of the opening, a mix
 // of downloads the manager took and the browser kept, no word missing; and a
 // kept one, a .pdf outside the manager's type list, sent on with its "Send to
-// WebCorvane" button: the agent receives it once (with what the browser sent:
-// sendOn), the browser's copy stays, the popup says so and lists it in both
-// places.
+// WebCorvane" button: the agent receives it once (with what the browser sent,
+// as the Node tests show), the browser's copy stays, the popup says so and
+// lists it in both places.
 async function popup(run, c) {
   const times = [];
   for (let i = 0; i < 5; i += 1) {
@@ -720,23 +677,6 @@ async function downloadWith(run, c) {
   return `${records.length} taken, each once in order, the last answered ${ms} ms after the call (${
     (ms / sent.length).toFixed(1)} ms a link)${during} | first: ${records[0]?.url} | referrer ${
     records[0]?.referrer} | cookie ${records[0]?.cookie}`;
-}
-
-// A download the browser kept, sent on from the popup's list with what the
-// browser sent for it; the browser's copy stays.
-async function sendOn(run) {
-  const url = `${run.site.base}/files/kept.pdf`;
-  const key = await until(async () => (await recentList(run)).find((entry) => entry.url === url)?.key, 5000, 'kept.pdf in the list');
-  const before = agent(run).length;
-  const answer = await inPage(run, `api.runtime.sendMessage({ type: 'send-to-manager', key: ${JSON.stringify(key)} })`);
-  const [record, more] = agent(run).slice(before);
-  const sent = run.site.sawLast('/files/kept.pdf');
-  const entry = (await recentList(run)).find((each) => each.key === key);
-  check(answer?.taken && record?.url === url && record.cookie === sent.cookie && record.referrer === sent.referrer &&
-        more === undefined && entry?.where === 'both' && existsSync(join(run.downloads, 'kept.pdf')),
-  `sent on: answered ${JSON.stringify(answer)}, the agent received ${JSON.stringify(record)}, the site saw ${
-    JSON.stringify(sent)}, the list says ${JSON.stringify(entry)}`);
-  console.log(`${'"Send to WebCorvane"'.padEnd(28)} taken | referrer ${record?.referrer} | cookie ${record?.cookie}`);
 }
 
 // A copy of the host in `hostDir` with a configuration of its own, started

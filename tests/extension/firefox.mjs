@@ -62,16 +62,16 @@ const PREFS = {
 const EXTENSION_UUID = '5c0e2a7e-34d1-4f0b-9a6e-0c0ffee34b1d';
 export const extensionPage = (name) => `moz-extension://${EXTENSION_UUID}/${name}`;
 
-// A profile holding the extension (built from the one source by the script
-// the release uses too) unless `extension` is false, that saves downloads
+// A profile holding the extension's test build (built from the one source by
+// the script the release uses too) unless `extension` is false, that saves downloads
 // into `downloads`, and a HOME for the host's manifest.
 export function makeProfile({ profile, downloads, home, extension = true }) {
   mkdirSync(join(profile, 'extensions'), { recursive: true });
   mkdirSync(downloads, { recursive: true });
   mkdirSync(home, { recursive: true });
   if (extension) {
-    execFileSync('python3', [new URL('../../scripts/build_extension.py', import.meta.url).pathname, 'xpi',
-                             join(profile, 'extensions', `${GECKO_ID}.xpi`)]);
+    execFileSync('python3', [new URL('../../scripts/build_extension.py', import.meta.url).pathname, 'test',
+                             'firefox', join(profile, 'extensions', `${GECKO_ID}.xpi`)]);
   }
   const prefs = { ...PREFS, 'browser.download.dir': downloads,
                   'extensions.webextensions.uuids': JSON.stringify({ [GECKO_ID]: EXTENSION_UUID }) };

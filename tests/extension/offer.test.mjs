@@ -8,11 +8,16 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
-import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReason, linkTextOf, remember,
-         requestOf, requestRecord } from '../../extension/decision.js';
-import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, badgeFor, buildOffer, fitsHost, limitText,
-         parseDisposition, problemAfter, readReply, responseDownload } from '../../extension/offer.js';
-import { KEEP_RECENT, MAX_SHOWN_CHARS, Where, recentAfter, recentLog } from '../../extension/recent.js';
+import { remember } from '../../extension/bounded_map.js';
+import { badgeFor, problemAfter } from '../../extension/button_rules.js';
+import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReason, linkTextOf, requestOf,
+         requestRecord } from '../../extension/decision.js';
+import { parseDisposition } from '../../extension/http_headers.js';
+import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, buildOffer, fitsHost, limitText,
+         readReply } from '../../extension/offer.js';
+import { responseDownload } from '../../extension/response_rules.js';
+import { KEEP_RECENT, MAX_SENDABLE_BYTES, MAX_SHOWN_CHARS, Where, recentAfter, recentLog,
+         sendableOf } from '../../extension/recent.js';
 import { BYPASS_KEYS, DEFAULTS, MAX_SITES, readSettings, siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
 import { MAX_SENT_LINKS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend,
          referrerFor } from '../../extension/send_rules.js';
@@ -238,11 +243,21 @@ test('the recent list: newest first, an answer replaces its entry in place, the 
   assert.equal(long.url.length, MAX_SHOWN_CHARS);
 });
 
-test('two callers of the recent list lose neither change', async () => {
+test('two callers of the recent list lose neither change; what the browser sent is kept as long as its entry', async () => {
   const stored = {};
-  const area = { get: async (key) => ({ [key]: stored[key] }), set: async (items) => Object.assign(stored, items) };
+  const area = { get: async (key) => ({ [key]: stored[key] }), set: async (items) => Object.assign(stored, items),
+                 remove: async (keys) => { for (const key of keys) delete stored[key]; } };
   await Promise.all([recentLog(area).note({ key: 'd:1' }), recentLog(area).note({ key: 's:1' })]);
   assert.deepEqual(stored.recent.map((e) => e.key), ['s:1', 'd:1']);
+  const request = (cookie) => ({ url: 'http://h/a', referrer: '', cookie, filename: 'a' });
+  await recentLog(area).note({ key: 'd:2', sendable: false }, request('c=1'));
+  await recentLog(area).note({ key: 'd:3', sendable: false }, request('c'.repeat(MAX_SENDABLE_BYTES)));
+  assert.deepEqual([await sendableOf(area, 'd:2'), await sendableOf(area, 'd:3')], [request('c=1'), undefined]);
+  assert.deepEqual(stored.recent.slice(0, 2).map((e) => e.sendable), [false, true]);
+  for (let n = 4; n < KEEP_RECENT + 2; n += 1) await recentLog(area).note({ key: `d:${n}` });
+  assert.deepEqual(await sendableOf(area, 'd:2'), request('c=1'));
+  await recentLog(area).note({ key: 'd:last' });
+  assert.equal(await sendableOf(area, 'd:2'), undefined);
 });
 
 test("the links a user sends: a selection's http(s) links once each in page order, else the menu's link", () => {

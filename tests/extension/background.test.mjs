@@ -1,0 +1,238 @@
+// The background's own logic, in Node against a small fake of the browser
+// (fake_browser.mjs): downloads offered to the host one at a time and each
+// once, answers that come late, a worker stopped and started again, and the
+// toolbar button.
+import { mock, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { browserState, reply, settle, worker } from './fake_browser.mjs';
+
+// The worker's clock and timers (the hold, the button's delay) run when a
+// test says.
+mock.timers.enable({ apis: ['setTimeout', 'Date'], now: Date.now() });
+
+const requestHeaders = [{ name: 'Cookie', value: 'c=1' }, { name: 'Referer', value: 'http://h/page' }];
+
+// A download of `url` handed over by the browser after its request: what
+// the browser does with it in the end, 'dropped' (the manager took it) or
+// 'kept'. Chromium holds the download; Firefox the response.
+function download(api, state, id, url) {
+  const at = Date.now();
+  const requestId = String(id);
+  api.webRequest.onSendHeaders.fire({ requestId, url, method: 'GET', tabId: 1, requestHeaders });
+  if (api.downloads.onDeterminingFilename === undefined) {
+    const [held] = api.webRequest.onHeadersReceived.fire({ requestId, url, statusCode: 200,
+      responseHeaders: [{ name: 'Content-Type', value: 'application/octet-stream' }] });
+    return Promise.resolve(held).then((answer) => (answer?.cancel ? 'dropped' : 'kept'));
+  }
+  api.webRequest.onHeadersReceived.fire({ requestId, url, timeStamp: at });
+  return new Promise((resolve) => {
+    state.onCancel.set(id, () => resolve('dropped'));
+    const item = { id, url, finalUrl: url, filename: url.split('/').pop(), startTime: new Date(at).toISOString() };
+    const [held] = api.downloads.onDeterminingFilename.fire(item, () => resolve('kept'));
+    if (!held) resolve('kept');
+  });
+}
+
+const listed = (state) => Object.fromEntries((state.stored.session.recent ?? [])
+  .map(({ key, where, reason }) => [key, `${where} ${reason}`]));
+const offered = (state) => state.hostSaw.map((message) => message.id);
+
+// A click on a link in a tab's page, which keeps it (link_clicks.js) and
+// answers for it when asked; Firefox's page tells of an Alt+click at once.
+function click(api, state, { tab = 1, url, text = 'the link', keys = {} }) {
+  const at = Date.now();
+  state.pages.set(tab, ({ urls }) => (urls.includes(url) ? { type: 'link-click', url, text, keys, at } : undefined));
+  if (keys.alt && api.downloads.onDeterminingFilename === undefined) {
+    api.runtime.onMessage.fire({ type: 'link-click', url, text: '', keys }, { tab: { id: tab }, url: 'http://h/page' });
+  }
+}
+
+for (const chromium of [true, false]) {
+  test(`${chromium ? 'Chromium' : 'Firefox'}: downloads go to the host one at a time, in order, each ended by its answer`,
+    async () => {
+      const state = browserState();
+      const api = await worker(state, { chromium });
+      click(api, state, { url: 'http://h/a.zip' });
+      const first = download(api, state, 1, 'http://h/a.zip');
+      const second = download(api, state, 2, 'http://h/b.zip');
+      await settle();
+      assert.deepEqual(offered(state), [1]);
+      assert.deepEqual(state.hostSaw[0], { id: 1, url: 'http://h/a.zip', referrer: 'http://h/page', cookie: 'c=1',
+                                           linkText: 'the link', filename: 'a.zip', deadline: state.hostSaw[0].deadline });
+      reply(state, { id: 1, taken: true, reason: 'taken' });
+      assert.equal(await first, 'dropped');
+      await settle();
+      assert.deepEqual(offered(state), [1, 2]);
+      reply(state, { id: 2, taken: false, reason: 'not-in-list' });
+      assert.equal(await second, 'kept');
+      await settle();
+      // Alt, the bypass key: Chromium saves the link itself, Firefox is asked to.
+      click(api, state, { url: 'http://h/c.zip', keys: { alt: true } });
+      if (chromium) assert.equal(await download(api, state, 3, 'http://h/c.zip'), 'kept');
+      await settle();
+      const key = chromium ? 'd' : 'r';
+      assert.deepEqual(listed(state), { [`${key}:1`]: 'manager taken', [`${key}:2`]: 'browser not-in-list',
+                                        [chromium ? 'd:3' : 'b:1']: 'browser bypassed' });
+      assert.deepEqual(state.started, chromium ? []
+        : [{ url: 'http://h/c.zip', headers: [{ name: 'Referer', value: 'http://h/page' }] }]);
+      assert.deepEqual(offered(state), [1, 2]);
+      assert.equal(state.badge.text, '');
+    });
+}
+
+// The link's text comes from the request's own tab; the bypass key counts
+// in any tab.
+for (const chromium of [true, false]) {
+  test(`${chromium ? 'Chromium' : 'Firefox'}: the clicks of several tabs`, async () => {
+    const state = browserState();
+    const api = await worker(state, { chromium });
+    click(api, state, { tab: 2, url: 'http://h/a.zip', text: 'another tab' });
+    click(api, state, { tab: 1, url: 'http://h/a.zip', text: 'its own tab' });
+    const taken = download(api, state, 1, 'http://h/a.zip');
+    await settle();
+    assert.equal(state.hostSaw[0]?.linkText, 'its own tab');
+    reply(state, { id: 1, taken: true, reason: 'taken' });
+    assert.equal(await taken, 'dropped');
+    click(api, state, { tab: 2, url: 'http://h/b.zip', keys: { shift: true } });
+    await api.storage.sync.set({ bypassKey: 'shift' });
+    await settle();
+    assert.equal(await download(api, state, 2, 'http://h/b.zip#top'), 'kept');
+    await settle();
+    assert.deepEqual(offered(state), [1]);
+    assert.equal(listed(state)[`${chromium ? 'd' : 'r'}:2`], 'browser bypassed');
+  });
+}
+
+test('past the hold: a download the host never answered is kept, and one that spent its hold in the turn is never ' +
+     'offered', async () => {
+  const state = browserState();
+  const api = await worker(state);
+  const kept = [download(api, state, 1, 'http://h/a.zip'), download(api, state, 2, 'http://h/b.zip')];
+  await settle();
+  mock.timers.tick(11999);
+  await settle();
+  assert.deepEqual(listed(state), {});
+  mock.timers.tick(1);
+  assert.deepEqual(await Promise.all(kept), ['kept', 'kept']);
+  await settle();
+  assert.deepEqual(offered(state), [1]);
+  assert.deepEqual(listed(state), { 'd:1': 'browser timed-out', 'd:2': 'browser timed-out' });
+});
+
+// The host answers "timed-out", then that the agent took it after all.
+test('taken after the answer said otherwise: the button says "2" and the list both places', async () => {
+  const state = browserState();
+  const api = await worker(state);
+  const kept = download(api, state, 1, 'http://h/a.zip');
+  await settle();
+  reply(state, { id: 1, taken: false, reason: 'timed-out', detail: 'slow' });
+  reply(state, { id: 1, taken: true, reason: 'taken', late: true });
+  assert.equal(await kept, 'kept');
+  await settle();
+  assert.deepEqual(state.badge, { text: '2', title: 'badge_twice a.zip' });
+  assert.equal(listed(state)['d:1'], 'both taken-late');
+});
+
+test('a worker stopped while an offer is with the host: the next offers no download twice, warns "2?", and ' +
+     'still sends on what the browser kept', async () => {
+  const state = browserState();
+  const stopped = await worker(state);
+  const kept = download(stopped, state, 1, 'http://h/kept.pdf');
+  await settle();
+  reply(state, { id: 1, taken: false, reason: 'not-in-list' });
+  assert.equal(await kept, 'kept');
+  download(stopped, state, 2, 'http://h/b.zip');
+  await settle();
+  stopped.stop();
+
+  const api = await worker(state);
+  assert.equal(await download(api, state, 2, 'http://h/b.zip'), 'kept');
+  api.downloads.onChanged.fire({ id: 2, state: { current: 'in_progress' } });
+  await settle();
+  assert.equal(state.badge.text, '');
+  api.downloads.onChanged.fire({ id: 2, state: { current: 'complete' } });
+  await settle();
+  assert.deepEqual(offered(state), [1, 2]);
+  assert.deepEqual(state.badge, { text: '2?', title: 'badge_maybe_twice b.zip' });
+
+  // The popup's "Send to WebCorvane".
+  const answered = new Promise((resolve) => api.runtime.onMessage.fire({ type: 'send-to-manager', key: 'd:1' },
+    { id: 'ext', url: 'chrome-extension://ext/popup.html' }, resolve));
+  await settle();
+  const sent = state.hostSaw[2];
+  assert.deepEqual({ ...sent, id: 0, deadline: 0 }, { id: 0, url: 'http://h/kept.pdf', referrer: 'http://h/page',
+                                                      cookie: 'c=1', linkText: '', filename: 'kept.pdf', deadline: 0,
+                                                      userAsked: true });
+  reply(state, { id: sent.id, taken: true, reason: 'taken' });
+  assert.deepEqual(await answered, { taken: true, reason: 'taken' });
+  await settle();
+  assert.equal(listed(state)['d:1'], 'both taken');
+});
+
+test('the button: a download held for more than a moment, then the host missing', async () => {
+  const state = browserState();
+  const api = await worker(state);
+  const kept = download(api, state, 1, 'http://h/a.zip');
+  await settle();
+  mock.timers.tick(1000);
+  await settle();
+  assert.deepEqual(state.badge, { text: '…', title: 'badge_offering_one a.zip' });
+  api.runtime.lastError = { message: 'Specified native messaging host not found.' };
+  state.port.onDisconnect.fire(state.port);
+  assert.equal(await kept, 'kept');
+  await settle();
+  assert.deepEqual(state.badge, { text: '!', title: 'badge_host Specified native messaging host not found.' });
+  assert.equal(listed(state)['d:1'], 'browser host-missing');
+});
+
+test('paused: the holds are gone, each download only noted, and back once unpaused', async () => {
+  const state = browserState();
+  state.stored.sync.paused = true;
+  const api = await worker(state);
+  await settle();
+  const holding = () => [api.webRequest.onSendHeaders, api.webRequest.onHeadersReceived,
+                         api.downloads.onDeterminingFilename].map((event) => event.listeners.length);
+  assert.deepEqual(holding(), [0, 0, 0]);
+  assert.equal(state.badge.title, 'badge_paused');
+  api.downloads.onCreated.fire({ id: 7, url: 'http://h/go', finalUrl: 'http://h/p.zip', filename: '', totalBytes: 5 });
+  await settle();
+  api.downloads.onChanged.fire({ id: 7, filename: { current: '/home/u/p (1).zip' } });
+  await settle();
+  assert.deepEqual(state.stored.session.recent.map(({ name, where, reason }) => [name, where, reason]),
+    [['p (1).zip', 'browser', 'paused']]);
+  await api.storage.sync.set({ paused: false });
+  await settle();
+  assert.deepEqual(holding(), [1, 1, 1]);
+  assert.equal(state.badge.title, 'actionTitle');
+});
+
+// "Download with WebCorvane" on a selection, then the options page asking
+// for the host's settings; a page's own script may ask for neither.
+test("the links a user sends go one at a time with their page's referrer and cookies; the host's settings", async () => {
+  const state = browserState();
+  const api = await worker(state);
+  state.frame = { link: null, selection: [{ url: 'http://h/1.dat', text: 'one' }, { url: 'http://h/2.dat', text: 'two' }] };
+  state.cookies = [{ name: 's', value: '1', domain: 'h', hostOnly: true, sameSite: 'lax' }];
+  const [sent] = api.contextMenus.onClicked.fire({ menuItemId: 'download-with', frameId: 0, pageUrl: 'http://h/page',
+                                                  selectionText: 'one two' }, { id: 4 });
+  await settle();
+  assert.deepEqual({ ...state.hostSaw[0], id: 0, deadline: 0 }, { id: 0, url: 'http://h/1.dat', referrer: 'http://h/page',
+    cookie: 's=1', linkText: 'one', filename: '1.dat', deadline: 0, userAsked: true });
+  assert.equal(state.hostSaw.length, 1);
+  reply(state, { id: state.hostSaw[0].id, taken: true, reason: 'taken' });
+  await settle();
+  reply(state, { id: state.hostSaw[1].id, taken: false, reason: 'unreachable' });
+  assert.deepEqual(await sent, [{ taken: true, reason: 'taken' }, { taken: false, reason: 'unreachable' }]);
+  await settle();
+  assert.deepEqual(state.stored.session.recent.map(({ name, where }) => `${name} ${where}`), ['2.dat none', '1.dat manager']);
+
+  const ask = (url) => new Promise((resolve) => {
+    if (!api.runtime.onMessage.fire({ type: 'host-settings' }, { id: 'ext', url }, resolve).includes(true)) resolve(null);
+  });
+  assert.equal(await ask('http://h/page'), null);
+  const answered = ask('chrome-extension://ext/options.html');
+  await settle();
+  const settings = { monitorBrowsers: 1, switchOn: true, extendNames: ['.zip'], configFile: 'C:\\u.ini', configFound: true };
+  reply(state, { id: state.hostSaw[2].id, settings });
+  assert.deepEqual(await answered, { ok: true, ...settings });
+});

@@ -1,0 +1,110 @@
+// A small stand-in for the browser's extension API, enough for the
+// background's modules under Node: events the test fires, storage areas that
+// outlive a worker, downloads, the toolbar button, and a native port whose
+// other end the test plays as the host. `worker()` starts the background
+// afresh (a copy of extension/, so that every module is a new instance) over
+// the same storage, as the browser starts a stopped worker again.
+import { cpSync, mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+
+const EXTENSION = new URL('../../extension/', import.meta.url);
+const ID = 'ext';
+const copies = mkdtempSync(join(tmpdir(), 'worker-'));
+process.on('exit', () => rmSync(copies, { recursive: true, force: true }));
+let workers = 0;
+
+function event() {
+  const listeners = [];
+  return {
+    listeners,
+    addListener: (listener) => listeners.push(listener),
+    removeListener: (listener) => listeners.includes(listener) && listeners.splice(listeners.indexOf(listener), 1),
+    hasListener: (listener) => listeners.includes(listener),
+    fire: (...args) => listeners.map((listener) => listener(...args)),
+  };
+}
+
+// What the browser keeps while it runs: the storage areas' contents, what
+// the button shows, what the host was sent, who waits for a download's
+// cancellation (id -> function), the downloads the extension started, what
+// a frame's content script answers the context menu, the tabs' pages (tab
+// id -> what its content script answers when asked for its last click) and
+// the cookies of every URL.
+export function browserState() {
+  return { stored: { session: {}, sync: {}, local: {} }, badge: { text: '', title: '' }, hostSaw: [],
+           onCancel: new Map(), erased: [], started: [], frame: null, pages: new Map(), cookies: [], menu: [],
+           portFails: null };
+}
+
+// The API of one worker; `stop()` ends it: from then on nothing it asks is
+// answered.
+export function fakeApi(state, { chromium = true } = {}) {
+  let stopped = false;
+  const answer = (value) => (stopped ? new Promise(() => {}) : Promise.resolve(value));
+  const copy = (value) => (value === undefined ? undefined : JSON.parse(JSON.stringify(value)));
+  const onChanged = event();
+  const area = (name) => {
+    const items = state.stored[name];
+    const pick = (keys) => (keys === null ? Object.keys(items) : [keys].flat());
+    return {
+      get: (keys) => answer(Object.fromEntries(pick(keys).filter((key) => key in items)
+        .map((key) => [key, copy(items[key])]))),
+      set(values) {
+        if (stopped) return answer();
+        const changes = Object.fromEntries(Object.entries(values).map(([key, value]) => [key, { newValue: value }]));
+        Object.assign(items, copy(values));
+        onChanged.fire(changes, name);
+        return answer();
+      },
+      remove(keys) {
+        if (!stopped) for (const key of [keys].flat()) delete items[key];
+        return answer();
+      },
+    };
+  };
+  const port = () => {
+    const self = { onMessage: event(), onDisconnect: event(), postMessage(message) {
+      if (state.portFails !== null) throw new Error(state.portFails);
+      state.hostSaw.push(message);
+    } };
+    state.port = self;
+    return self;
+  };
+  const api = {
+    runtime: { id: ID, onMessage: event(), onInstalled: event(), connectNative: port, lastError: undefined,
+               getURL: (path) => `chrome-extension://${ID}/${path}` },
+    storage: { onChanged, session: area('session'), sync: area('sync'), local: area('local') },
+    downloads: { onCreated: event(), onChanged: event(), ...(chromium ? { onDeterminingFilename: event() } : {}),
+                 cancel: (id) => answer(state.onCancel.get(id)?.()), erase: ({ id }) => answer(state.erased.push(id)),
+                 download: (options) => answer(state.started.push(options)) },
+    webRequest: { onSendHeaders: event(), onHeadersReceived: event(),
+                  ...(chromium ? { OnSendHeadersOptions: { EXTRA_HEADERS: 'extraHeaders' } } : {}) },
+    action: { setBadgeText: ({ text }) => answer((state.badge.text = text)),
+              setTitle: ({ title }) => answer((state.badge.title = title)), setBadgeBackgroundColor: () => answer() },
+    i18n: { getMessage: (key, substitutions = []) => [key, ...substitutions].join(' ') },
+    contextMenus: { onClicked: event(), removeAll: () => answer(), create: (item) => state.menu.push(item) },
+    tabs: { onRemoved: event(), query: () => answer([...state.pages.keys()].map((id) => ({ id }))),
+            sendMessage: (tabId, message) => answer(message.type === 'last-click'
+              ? state.pages.get(tabId)?.(message) : state.frame) },
+    cookies: { getAll: () => answer(state.cookies), getAllCookieStores: () => answer([{ id: '0', tabIds: [4] }]) },
+  };
+  api.stop = () => { stopped = true; };
+  return api;
+}
+
+// A worker of the background over `state`: its API, once its modules ran.
+export async function worker(state, options) {
+  const api = fakeApi(state, options);
+  const folder = join(copies, String(workers += 1));
+  cpSync(EXTENSION, folder, { recursive: true, filter: (path) => !path.includes('_locales') });
+  globalThis.chrome = api;
+  await import(join(folder, 'background.js'));
+  return api;
+}
+
+// A frame from the host, as the port delivers it.
+export const reply = (state, message) => state.port.onMessage.fire(message);
+
+// Lets every pending promise of the worker run.
+export const settle = async () => { for (let i = 0; i < 20; i += 1) await new Promise(setImmediate); };
