@@ -13,8 +13,8 @@ constexpr std::uint32_t kUndatedOfferMs = 5000;
 // For the reply to reach the extension and the extension to act on it.
 constexpr std::int64_t kReplyMarginMs = 500;
 // What an agent that is not running needs to start and answer: about 1 s
-// under Wine on a quiet machine, 1.8 s (median) to 3.1 s (slowest of ten)
-// on one loaded far past its cores. An offer given less would be given up
+// under Wine on a quiet machine; medians of 1.8 to 3.1 s, the slowest 3.4 s,
+// on two cores loaded ten times over. An offer given less would be given up
 // while the agent starts, and the agent's answer would come after the
 // browser kept the download: two places, and every later offer "busy"
 // until it came. With less time left the download stays with the browser
