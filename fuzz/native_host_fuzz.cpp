@@ -107,8 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Counter handler;
     FixedClock clock;
     const auto log = std::make_shared<Log>();
-    const HostExit exit =
-        ServeFrames(in, std::make_shared<ReplyChannel>(out), handler, clock, log);
+    const HostExit exit = ServeFrames(in, std::make_shared<ReplyChannel>(out), handler, clock, log);
     if (exit != kHostStreamEnded && exit != kHostStreamBroken)
         std::abort();
 

@@ -72,8 +72,8 @@ Reply AnswerOffer(const ParsedMessage& parsed, const std::shared_ptr<ReplyChanne
     });
     // One given up at its bound stays "asking" until the agent answers it.
     if (recorded && reply.reason != ReplyReason::kTimedOut)
-        recorded->Write(key, reply.reason == ReplyReason::kTaken ? OfferState::kTaken
-                                                                 : OfferState::kKept);
+        recorded->Write(
+            key, reply.reason == ReplyReason::kTaken ? OfferState::kTaken : OfferState::kKept);
     reply.idText = parsed.idText;
     return reply;
 }

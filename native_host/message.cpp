@@ -98,9 +98,9 @@ ParsedMessage ParseMessage(const std::string& body) {
     // stand-in, to find the fields that held it.
     std::size_t lone = 0;
     const json value = json::parse(WithLoneSurrogatesAs(body, "\\ufffd", lone), nullptr, false);
-    const json marked = lone == 0 ? json()
-                                  : json::parse(WithLoneSurrogatesAs(body, "\\u0000", lone),
-                                                nullptr, false);
+    const json marked =
+        lone == 0 ? json()
+                  : json::parse(WithLoneSurrogatesAs(body, "\\u0000", lone), nullptr, false);
     if (value.is_discarded()) {
         parsed.error = "The message is not well-formed UTF-8 JSON.";
         return parsed;
@@ -120,15 +120,19 @@ ParsedMessage ParseMessage(const std::string& body) {
     const auto type = value.find("type");
     if (type != value.end()) {
         for (const MessageType& known : kTypes) {
-            if (type->is_string() && type->get<std::string>() == known.name)
-                parsed.kind = known.kind, parsed.ok = true;
+            if (type->is_string() && type->get<std::string>() == known.name) {
+                parsed.kind = known.kind;
+                parsed.ok = true;
+            }
         }
-        if (!parsed.ok)
+        if (!parsed.ok) {
             parsed.error = "The message's \"type\" is not one the host knows.";
-        else if (parsed.kind != MessageKind::kSettings && !ReadOfferKeys(value, parsed.offers))
-            parsed.ok = false,
-            parsed.error = "The message's \"offers\" is not a list of offers, each with a "
-                           "numeric \"id\" and \"deadline\".";
+        } else if (parsed.kind != MessageKind::kSettings && !ReadOfferKeys(value, parsed.offers)) {
+            parsed.ok = false;
+            parsed.error =
+                "The message's \"offers\" is not a list of offers, each with a numeric "
+                "\"id\" and, if any, \"deadline\".";
+        }
         return parsed;
     }
     if (value.find("url") == value.end()) {

@@ -71,7 +71,7 @@ enum class MessageKind {
 struct ParsedMessage {
     bool ok = false;
     MessageKind kind = MessageKind::kOffer;
-    DownloadMessage message;  // an offer's
+    DownloadMessage message;       // an offer's
     std::vector<OfferKey> offers;  // those an outcomes or forget message names
     // The id as JSON text, to be echoed; empty when absent or not a number.
     std::string idText;

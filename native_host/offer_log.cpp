@@ -56,7 +56,8 @@ bool RecordFromText(const std::string& text, OfferState& state, std::int64_t& at
     if (space == std::string::npos)
         return false;
     for (int i = 0; i < 3; ++i) {
-        if (text.compare(0, space, kStateNames[i]) == 0 && ParseMoment(text.substr(space + 1), at)) {
+        if (text.compare(0, space, kStateNames[i]) == 0 &&
+            ParseMoment(text.substr(space + 1), at)) {
             state = static_cast<OfferState>(i);
             return true;
         }

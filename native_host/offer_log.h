@@ -19,7 +19,7 @@
 // message gave them (the deadline, to the millisecond, keeps two browsers'
 // or two sessions' equal ids apart).
 struct OfferKey {
-    std::string idText;                     // the id as JSON text
+    std::string idText;                    // the id as JSON text
     std::optional<std::int64_t> deadline;  // none when the message had none
 };
 bool operator==(const OfferKey& a, const OfferKey& b);

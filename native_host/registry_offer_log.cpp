@@ -46,7 +46,8 @@ void RegistryOfferLog::Write(const OfferKey& key, OfferState state) noexcept {
             return;
         const std::wstring name = Utf8ToWide(RecordName(key));
         const std::wstring text = Utf8ToWide(RecordText(state, now));
-        RegSetValueExW(log.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+        RegSetValueExW(log.Get(), name.c_str(), 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(text.c_str()),
                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
         // Reading every record costs a call each: only once there are more
         // than the bound, and when a worker asks (Read).

@@ -279,7 +279,9 @@ class OfferRecords {
   public:
     OfferRecords() { Clear(); }
     ~OfferRecords() { Clear(); }
-    static void Clear() { RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\WebCorvane\\BrowserHost\\Offers"); }
+    static void Clear() {
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\WebCorvane\\BrowserHost\\Offers");
+    }
 };
 
 // A stalled agent is answered "timed-out" before the extension stops
@@ -347,7 +349,8 @@ TEST_F(NativeHost, TheDeadlineBoundsTheOfferAndTheNextHostTellsHowItEnded) {
     }
     EXPECT_EQ((std::map<long long, bool>{{deadline1, true}, {deadline4, true}}), taken) << told;
     ASSERT_TRUE(next.Send(R"({"id":21,"type":"forget-outcomes","offers":)" + offers + "}"));
-    EXPECT_EQ(json::parse(R"({"id":21,"forgotten":2})"), json::parse(next.Receive(), nullptr, false));
+    EXPECT_EQ(json::parse(R"({"id":21,"forgotten":2})"),
+              json::parse(next.Receive(), nullptr, false));
     next.CloseInput();
     EXPECT_EQ(0, next.Wait(10000));
 }
