@@ -7,12 +7,15 @@ set(PURE_BROWSER_SOURCES ${CMAKE_SOURCE_DIR}/browser/intercept_state.cpp
 # The list lint and the browsers' policies serve the URL explainer alone.
 set(PURE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/tools/url_explainer/list_lint.cpp
                       ${CMAKE_SOURCE_DIR}/tools/url_explainer/browser_policies.cpp)
-# The native messaging host's frames, messages and loop.
+# The native messaging host's frames, messages, loop, input rules and record
+# of offers.
 set(PURE_HOST_SOURCES ${CMAKE_SOURCE_DIR}/native_host/frame.cpp
                       ${CMAKE_SOURCE_DIR}/native_host/message.cpp
                       ${CMAKE_SOURCE_DIR}/native_host/offer_window.cpp
                       ${CMAKE_SOURCE_DIR}/native_host/reply_reasons.cpp
-                      ${CMAKE_SOURCE_DIR}/native_host/host_loop.cpp)
+                      ${CMAKE_SOURCE_DIR}/native_host/host_loop.cpp
+                      ${CMAKE_SOURCE_DIR}/native_host/input_text.cpp
+                      ${CMAKE_SOURCE_DIR}/native_host/offer_log.cpp)
 # How the reference agent names what it fetches.
 set(PURE_AGENT_SOURCES ${CMAKE_SOURCE_DIR}/agent/fetch_name.cpp)
 set(PURE_SOURCES ${PURE_HANDOFF_SOURCES} ${PURE_BROWSER_SOURCES} ${PURE_TOOL_SOURCES}

@@ -2,9 +2,13 @@
 // frames of any length, cut anywhere, holding any bytes. Every reply must be
 // a whole frame of JSON within the browser's limit, one for each frame read,
 // and only a well-formed offer whose deadline leaves time may reach the
-// hand-off, with a bound the host allows; a settings reply holds the
-// settings, its list split into entries none of which is empty or holds ";".
+// hand-off, with a bound the host allows, no control character in its
+// request and none, nor a bidirectional override, in its link's text; a
+// settings reply holds the settings, its list split into entries none of
+// which is empty or holds ";"; every record is of an offer with an id, and
+// an outcomes reply tells no more offers than were handed off.
 #include "native_host/host_loop.h"
+#include "native_host/input_text.h"
 #include "native_host/offer_window.h"
 
 #include <nlohmann/json.hpp>
@@ -15,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -50,7 +55,8 @@ class Counter final : public MessageHandler {
   public:
     size_t handled = 0;
     Reply Handle(const DownloadMessage& message, const OfferTerms& terms) override {
-        if (message.url.find('\0') != std::string::npos)
+        if (HasControlCharacter(message.url + message.cookie + message.referrer) ||
+            ShownText(message.linkText) != message.linkText)
             std::abort();
         if (terms.boundMs < kShortestOfferMs || terms.boundMs > kLongestOfferMs)
             std::abort();
@@ -63,6 +69,28 @@ class Counter final : public MessageHandler {
 
   private:
     std::string list;
+};
+
+// Holds every record written; none may lack its offer's id.
+class Log final : public OfferLog {
+  public:
+    std::vector<OfferRecord> records;
+    void Write(const OfferKey& key, OfferState state) noexcept override {
+        if (key.idText.empty())
+            std::abort();
+        Forget(key);
+        records.push_back({key, state, 0});
+    }
+    std::vector<OfferRecord> Read() noexcept override { return records; }
+    bool Forget(const OfferKey& key) noexcept override {
+        for (auto it = records.begin(); it != records.end(); ++it) {
+            if (it->key == key) {
+                records.erase(it);
+                return true;
+            }
+        }
+        return false;
+    }
 };
 
 // The seeds' deadlines lie around this moment.
@@ -78,7 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Output out;
     Counter handler;
     FixedClock clock;
-    const HostExit exit = ServeFrames(in, std::make_shared<ReplyChannel>(out), handler, clock);
+    const auto log = std::make_shared<Log>();
+    const HostExit exit = ServeFrames(in, std::make_shared<ReplyChannel>(out), handler, clock, log);
     if (exit != kHostStreamEnded && exit != kHostStreamBroken)
         std::abort();
 
@@ -94,7 +123,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             nlohmann::json::parse(out.bytes.substr(at + sizeof length, length), nullptr, false);
         if (reply.is_discarded())
             std::abort();
-        if (reply.contains("settings")) {
+        if (reply.contains("outcomes")) {
+            // One at most per offer handed off, each as written.
+            if (reply["outcomes"].size() > handler.handled)
+                std::abort();
+            for (const nlohmann::json& outcome : reply["outcomes"]) {
+                if (!outcome.at("id").is_number() ||
+                    !(outcome.at("taken").is_boolean() || outcome.at("taken").is_null()))
+                    std::abort();
+            }
+        } else if (reply.contains("forgotten")) {
+        } else if (reply.contains("settings")) {
             for (const nlohmann::json& name : reply["settings"].at("extendNames")) {
                 const std::string entry = name.get<std::string>();
                 if (entry.empty() || entry.find(';') != std::string::npos)

@@ -95,7 +95,7 @@ bool AddTask(const AgentTask& task, volatile LONG& reached) {
 }  // namespace
 
 OfferOutcome OfferTaskToAgent(AgentTask task, DWORD boundMs,
-                              std::function<void()> takenLate) noexcept {
+                              std::function<void(bool taken)> endedLate) noexcept {
     // The offer runs on a worker thread that may outlive this call, with
     // the task it owns. A failing AddTask, an agent that died during the call,
     // a string that could not be built, or an agent that did not answer within
@@ -105,9 +105,9 @@ OfferOutcome OfferTaskToAgent(AgentTask task, DWORD boundMs,
         auto reached = std::make_shared<volatile LONG>(0);
         const BoundedResult result = RunBounded(
             [task = std::move(task), reached] { return AddTask(task, *reached); }, boundMs,
-            [takenLate = std::move(takenLate)](bool taken) {
-                if (taken && takenLate)
-                    takenLate();
+            [endedLate = std::move(endedLate)](bool taken) {
+                if (endedLate)
+                    endedLate(taken);
             });
         switch (result) {
             case BoundedResult::kReturnedTrue:

@@ -42,11 +42,11 @@ enum class OfferOutcome {
 // dispatched on a thread that is itself waiting for an offer (a second wait
 // inside the first would hold that thread past the bound).
 //
-// `takenLate`, when given, is called once, on the offer's own thread, when
-// an offer answered kTimedOut ends with the agent taking the task after all;
-// it owns what it uses. It must not throw.
+// `endedLate`, when given, is called once, on the offer's own thread, when
+// an offer answered kTimedOut ends after all, with whether the agent took
+// the task; it owns what it uses. It must not throw.
 OfferOutcome OfferTaskToAgent(AgentTask task, DWORD boundMs = kOfferBoundMs,
-                              std::function<void()> takenLate = nullptr) noexcept;
+                              std::function<void(bool taken)> endedLate = nullptr) noexcept;
 
 // The download agent as every offer reaches it: its ProgID resolved afresh,
 // then created in a process of its own for IDownloadAgent. Each answers the

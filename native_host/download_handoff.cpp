@@ -49,7 +49,7 @@ Reply DownloadHandOff::Handle(const DownloadMessage& message, const OfferTerms& 
     task.cookie = Utf8ToWide(message.cookie);
     const LateReply late = terms.late;
     const OfferOutcome outcome =
-        OfferTaskToAgent(std::move(task), terms.boundMs, [late] { late.Taken(); });
+        OfferTaskToAgent(std::move(task), terms.boundMs, [late](bool taken) { late.Ended(taken); });
     return OfferReply(ReasonOf(outcome), terms.boundMs);
 }
 

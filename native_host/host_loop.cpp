@@ -4,6 +4,7 @@
 #include "native_host/offer_window.h"
 #include "native_host/reply_reasons.h"
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 
@@ -26,12 +27,14 @@ void ReplyChannel::Close() noexcept {
     sink_ = nullptr;
 }
 
-void LateReply::Taken() const noexcept {
-    if (!channel_)
+void LateReply::Ended(bool taken) const noexcept {
+    if (log_)
+        log_->Write(key_, taken ? OfferState::kTaken : OfferState::kKept);
+    if (!channel_ || !taken)
         return;
     GuardBoundary([&] {
         Reply reply = TakenLateReply();
-        reply.idText = idText_;
+        reply.idText = key_.idText;
         channel_->Send(reply);
     });
 }
@@ -47,21 +50,55 @@ Reply BadMessage(std::string detail, std::string idText = std::string()) {
 }
 
 Reply AnswerOffer(const ParsedMessage& parsed, const std::shared_ptr<ReplyChannel>& out,
-                  MessageHandler& handler, Clock& clock) {
+                  MessageHandler& handler, Clock& clock, const std::shared_ptr<OfferLog>& log) {
     const std::uint32_t boundMs = OfferWindowMs(parsed.message.deadline, clock.NowMs());
+    if (boundMs == 0) {
+        Reply reply = NotAskedReply();
+        reply.idText = parsed.idText;
+        return reply;
+    }
+    // Written before the agent can be asked: a host stopped during the offer
+    // leaves a record that says the agent may have it. Only an offer with an
+    // id can be asked about.
+    const OfferKey key{parsed.idText, parsed.message.deadline};
+    const std::shared_ptr<OfferLog> recorded = key.idText.empty() ? nullptr : log;
+    if (recorded)
+        recorded->Write(key, OfferState::kAsking);
     Reply declined;
     declined.reason = ReplyReason::kDeclined;
     declined.detail = "The host failed while handing the download over.";
-    Reply reply = boundMs == 0 ? NotAskedReply() : GuardBoundary(declined, [&] {
-        return handler.Handle(parsed.message, OfferTerms{boundMs, LateReply(out, parsed.idText)});
+    Reply reply = GuardBoundary(declined, [&] {
+        return handler.Handle(parsed.message, OfferTerms{boundMs, LateReply(out, recorded, key)});
     });
+    // One given up at its bound stays "asking" until the agent answers it.
+    if (recorded && reply.reason != ReplyReason::kTimedOut)
+        recorded->Write(
+            key, reply.reason == ReplyReason::kTaken ? OfferState::kTaken : OfferState::kKept);
     reply.idText = parsed.idText;
     return reply;
 }
 
+// The records of the offers `parsed` names, or how many of them it forgot.
+std::string AnswerFromLog(const ParsedMessage& parsed, OfferLog& log) {
+    const auto named = [&](const OfferKey& key) {
+        return std::find(parsed.offers.begin(), parsed.offers.end(), key) != parsed.offers.end();
+    };
+    if (parsed.kind == MessageKind::kOutcomes) {
+        std::vector<OfferRecord> records = log.Read();
+        records.erase(std::remove_if(records.begin(), records.end(),
+                                     [&](const OfferRecord& record) { return !named(record.key); }),
+                      records.end());
+        return OutcomesJson(parsed.idText, records);
+    }
+    std::size_t forgotten = 0;
+    for (const OfferKey& key : parsed.offers)
+        forgotten += log.Forget(key) ? 1 : 0;
+    return ForgottenJson(parsed.idText, forgotten);
+}
+
 // The reply's JSON.
 std::string Answer(const Frame& frame, const std::shared_ptr<ReplyChannel>& out,
-                   MessageHandler& handler, Clock& clock) {
+                   MessageHandler& handler, Clock& clock, const std::shared_ptr<OfferLog>& log) {
     if (frame.status == Frame::kTooLong) {
         return ReplyJson(BadMessage("The message has " + std::to_string(frame.length) +
                                     " bytes, more than the " + std::to_string(kMaxMessageBytes) +
@@ -73,7 +110,12 @@ std::string Answer(const Frame& frame, const std::shared_ptr<ReplyChannel>& out,
     if (!parsed.ok)
         return ReplyJson(BadMessage(parsed.error, parsed.idText));
     if (parsed.kind == MessageKind::kOffer)
-        return ReplyJson(AnswerOffer(parsed, out, handler, clock));
+        return ReplyJson(AnswerOffer(parsed, out, handler, clock, log));
+    if (parsed.kind != MessageKind::kSettings) {
+        const std::string failed = ReplyJson(
+            BadMessage("The host failed while reading its record of offers.", parsed.idText));
+        return GuardBoundary(failed, [&] { return AnswerFromLog(parsed, *log); });
+    }
     const std::string failed = ReplyJson(BadMessage(
         "The host failed while reading the download manager's settings.", parsed.idText));
     return GuardBoundary(failed, [&] { return SettingsJson(parsed.idText, handler.Settings()); });
@@ -82,14 +124,14 @@ std::string Answer(const Frame& frame, const std::shared_ptr<ReplyChannel>& out,
 }  // namespace
 
 HostExit ServeFrames(ByteSource& in, const std::shared_ptr<ReplyChannel>& out,
-                     MessageHandler& handler, Clock& clock) {
+                     MessageHandler& handler, Clock& clock, const std::shared_ptr<OfferLog>& log) {
     for (;;) {
         const Frame frame = ReadFrame(in);
         if (frame.status == Frame::kEnd)
             return kHostStreamEnded;
         if (out->ReaderGone())
             return kHostReplyFailed;
-        if (!out->SendJson(Answer(frame, out, handler, clock)))
+        if (!out->SendJson(Answer(frame, out, handler, clock, log)))
             return kHostReplyFailed;
         if (frame.status == Frame::kCutOff)
             return kHostStreamBroken;

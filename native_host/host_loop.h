@@ -7,6 +7,7 @@
 #include "common/process_lock.h"
 #include "native_host/frame.h"
 #include "native_host/message.h"
+#include "native_host/offer_log.h"
 
 #include <cstdint>
 #include <memory>
@@ -32,20 +33,23 @@ class ReplyChannel {
     ByteSink* sink_;  // null once closed
 };
 
-// The second reply to one message, for an offer answered "timed-out" that
-// the agent takes after all. A copy may travel to any thread and outlive
-// the loop.
+// The end of an offer answered "timed-out": its record, and a second reply
+// when the agent took it after all. A copy may travel to any thread and
+// outlive the loop.
 class LateReply {
   public:
     LateReply() = default;
-    LateReply(std::shared_ptr<ReplyChannel> channel, std::string idText)
-        : channel_(std::move(channel)), idText_(std::move(idText)) {}
-    // Writes it, or nothing once the channel closed or the browser went.
-    void Taken() const noexcept;
+    // Without a log the offer has no record (its message had no id).
+    LateReply(std::shared_ptr<ReplyChannel> channel, std::shared_ptr<OfferLog> log, OfferKey key)
+        : channel_(std::move(channel)), log_(std::move(log)), key_(std::move(key)) {}
+    // Writes the record, and the reply when `taken`, or no reply once the
+    // channel closed or the browser went.
+    void Ended(bool taken) const noexcept;
 
   private:
     std::shared_ptr<ReplyChannel> channel_;
-    std::string idText_;
+    std::shared_ptr<OfferLog> log_;
+    OfferKey key_;
 };
 
 // What the hand-off may spend on one message.
@@ -86,8 +90,11 @@ enum HostExit {
 
 // Serves every frame of `in`, one after the other. A bad frame or message is
 // answered with "bad-message" and the loop reads on; a message whose
-// deadline has passed is answered "timed-out" without the hand-off; a
-// cut-off frame ends it, and so does a reader gone before a message's turn:
-// no offer starts that nobody would hear the end of.
+// deadline leaves too little time for the agent is answered "no-time"
+// without the hand-off; a cut-off frame ends it, and so does a reader gone
+// before a message's turn: no offer starts that nobody would hear the end of.
+// Every offer with an id that goes to the hand-off has its record in `log`,
+// written before and after; outcomes and forget messages are answered from
+// it.
 HostExit ServeFrames(ByteSource& in, const std::shared_ptr<ReplyChannel>& out,
-                     MessageHandler& handler, Clock& clock);
+                     MessageHandler& handler, Clock& clock, const std::shared_ptr<OfferLog>& log);

@@ -8,14 +8,15 @@
 #include "common/bounded_call.h"
 #include "native_host/download_handoff.h"
 #include "native_host/host_loop.h"
+#include "native_host/registry_offer_log.h"
 #include "native_host/stdio_stream.h"
+#include "native_host/system_clock.h"
 #include "native_host/user_registration.h"
 
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -28,20 +29,6 @@ enum class Command { kServe, kRegister, kUnregister };
 // having closed the port, waits for none of it. Under Wine an agent whose
 // client ended inside a call is never let go, and the next activation hangs.
 constexpr DWORD kLateOfferWaitMs = 5000;
-
-// Milliseconds between the Unix epoch and 1601, FILETIME's origin.
-constexpr std::int64_t kFileTimeEpochMs = 11644473600000;
-
-class SystemClock final : public Clock {
-  public:
-    std::int64_t NowMs() override {
-        FILETIME now;
-        GetSystemTimeAsFileTime(&now);
-        const std::int64_t ticks = static_cast<std::int64_t>(
-            (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-        return ticks / 10000 - kFileTimeEpochMs;
-    }
-};
 
 Command CommandOf(const wchar_t* commandLine) {
     int count = 0;
@@ -79,7 +66,8 @@ int Serve() {
     const auto replies = std::make_shared<ReplyChannel>(out);
     SystemClock clock;
     DownloadHandOff handOff;
-    const HostExit exit = ServeFrames(in, replies, handOff, clock);
+    const auto log = std::make_shared<RegistryOfferLog>();
+    const HostExit exit = ServeFrames(in, replies, handOff, clock, log);
     WaitForBoundedBodies(kLateOfferWaitMs);
     // An offer still waiting on the agent writes nothing past this.
     replies->Close();

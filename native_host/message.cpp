@@ -1,6 +1,7 @@
 #include "native_host/message.h"
 
 #include "native_host/frame.h"
+#include "native_host/input_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -11,15 +12,36 @@ using nlohmann::json;
 
 namespace {
 
+// What a string field may hold.
+enum class FieldRule {
+    kRequest,  // goes into the agent's request: no control, no lone surrogate
+    kShown,    // shown to the user: controls and bidirectional overrides dropped
+    kName,     // read by the decision alone: no zero, which would end it early
+};
+
 struct StringField {
     const char* name;
     std::string DownloadMessage::*member;
+    FieldRule rule;
 };
 
 const StringField kStringFields[] = {
-    {"url", &DownloadMessage::url},           {"referrer", &DownloadMessage::referrer},
-    {"cookie", &DownloadMessage::cookie},     {"linkText", &DownloadMessage::linkText},
-    {"filename", &DownloadMessage::fileName},
+    {"url", &DownloadMessage::url, FieldRule::kRequest},
+    {"referrer", &DownloadMessage::referrer, FieldRule::kRequest},
+    {"cookie", &DownloadMessage::cookie, FieldRule::kRequest},
+    {"linkText", &DownloadMessage::linkText, FieldRule::kShown},
+    {"filename", &DownloadMessage::fileName, FieldRule::kName},
+};
+
+struct MessageType {
+    const char* name;
+    MessageKind kind;
+};
+
+const MessageType kTypes[] = {
+    {"settings", MessageKind::kSettings},
+    {"outcomes", MessageKind::kOutcomes},
+    {"forget-outcomes", MessageKind::kForgetOutcomes},
 };
 
 // Any number is a moment: one past what 64 bits hold is as far off as the
@@ -39,13 +61,46 @@ std::int64_t MomentOf(const json& value) {
     return static_cast<std::int64_t>(moment);
 }
 
+// The offers an outcomes or forget message names; false when "offers" is
+// not a list of objects each with a numeric "id" and, if any, a numeric
+// "deadline".
+bool ReadOfferKeys(const json& message, std::vector<OfferKey>& keys) {
+    const auto offers = message.find("offers");
+    if (offers == message.end() || !offers->is_array())
+        return false;
+    for (const json& offer : *offers) {
+        if (!offer.is_object())
+            return false;
+        const auto id = offer.find("id");
+        const auto deadline = offer.find("deadline");
+        if (id == offer.end() || !id->is_number() ||
+            (deadline != offer.end() && !deadline->is_number()))
+            return false;
+        OfferKey key{id->dump(), std::nullopt};
+        if (deadline != offer.end())
+            key.deadline = MomentOf(*deadline);
+        keys.push_back(std::move(key));
+    }
+    return true;
+}
+
+json IdOf(const std::string& idText) {
+    return json::parse(idText, nullptr, false);
+}
+
 }  // namespace
 
 ParsedMessage ParseMessage(const std::string& body) {
     ParsedMessage parsed;
     // The parser checks UTF-8 inside strings; a byte outside them is a
-    // syntax error.
-    const json value = json::parse(body, nullptr, false);
+    // syntax error. It refuses a lone surrogate, which stands as U+FFFD here;
+    // only when there was one is the message read again with another
+    // stand-in, to find the fields that held it.
+    std::size_t lone = 0;
+    const json value = json::parse(WithLoneSurrogatesAs(body, "\\ufffd", lone), nullptr, false);
+    const json marked =
+        lone == 0 ? json()
+                  : json::parse(WithLoneSurrogatesAs(body, "\\u0000", lone), nullptr, false);
     if (value.is_discarded()) {
         parsed.error = "The message is not well-formed UTF-8 JSON.";
         return parsed;
@@ -64,11 +119,19 @@ ParsedMessage ParseMessage(const std::string& body) {
     }
     const auto type = value.find("type");
     if (type != value.end()) {
-        if (type->is_string() && type->get<std::string>() == "settings") {
-            parsed.kind = MessageKind::kSettings;
-            parsed.ok = true;
-        } else {
+        for (const MessageType& known : kTypes) {
+            if (type->is_string() && type->get<std::string>() == known.name) {
+                parsed.kind = known.kind;
+                parsed.ok = true;
+            }
+        }
+        if (!parsed.ok) {
             parsed.error = "The message's \"type\" is not one the host knows.";
+        } else if (parsed.kind != MessageKind::kSettings && !ReadOfferKeys(value, parsed.offers)) {
+            parsed.ok = false;
+            parsed.error =
+                "The message's \"offers\" is not a list of offers, each with a numeric "
+                "\"id\" and, if any, \"deadline\".";
         }
         return parsed;
     }
@@ -85,12 +148,25 @@ ParsedMessage ParseMessage(const std::string& body) {
             return parsed;
         }
         std::string text = found->get<std::string>();
-        // The library's strings end at their first zero: no field may hold one.
-        if (text.find('\0') != std::string::npos) {
-            parsed.error = std::string("The field \"") + field.name + "\" holds a zero character.";
+        const std::string quoted = std::string("The field \"") + field.name + "\"";
+        if (field.rule == FieldRule::kRequest && lone > 0 &&
+            (!marked.is_object() || marked.find(field.name) == marked.end() ||
+             *marked.find(field.name) != *found)) {
+            parsed.error = quoted + " holds half of a surrogate pair.";
             return parsed;
         }
-        parsed.message.*field.member = std::move(text);
+        // A line break would let a page add a header to the agent's request.
+        if (field.rule == FieldRule::kRequest && HasControlCharacter(text)) {
+            parsed.error = quoted + " holds a control character.";
+            return parsed;
+        }
+        // The library's strings end at their first zero.
+        if (field.rule == FieldRule::kName && text.find('\0') != std::string::npos) {
+            parsed.error = quoted + " holds a zero character.";
+            return parsed;
+        }
+        parsed.message.*field.member =
+            field.rule == FieldRule::kShown ? ShownText(text) : std::move(text);
     }
     const auto deadline = value.find("deadline");
     if (deadline != value.end()) {
@@ -128,6 +204,8 @@ const char* ReasonName(ReplyReason reason) noexcept {
             return "unreachable";
         case ReplyReason::kTimedOut:
             return "timed-out";
+        case ReplyReason::kNoTime:
+            return "no-time";
         case ReplyReason::kBusy:
             return "busy";
         case ReplyReason::kBadMessage:
@@ -139,7 +217,7 @@ const char* ReasonName(ReplyReason reason) noexcept {
 std::string ReplyJson(const Reply& reply) {
     json out = json::object();
     if (!reply.idText.empty())
-        out["id"] = json::parse(reply.idText, nullptr, false);
+        out["id"] = IdOf(reply.idText);
     out["taken"] = reply.reason == ReplyReason::kTaken;
     out["reason"] = ReasonName(reply.reason);
     out["detail"] = reply.detail;
@@ -166,7 +244,7 @@ std::string SettingsJson(const std::string& idText, const HostSettings& settings
     }
     json out = json::object();
     if (!idText.empty())
-        out["id"] = json::parse(idText, nullptr, false);
+        out["id"] = IdOf(idText);
     out["settings"] = {
         {"monitorBrowsers",
          settings.monitorBrowsers ? json(*settings.monitorBrowsers) : json(nullptr)},
@@ -178,4 +256,32 @@ std::string SettingsJson(const std::string& idText, const HostSettings& settings
     // The list is read in at most kExtensionListBufferSize characters and a
     // path in MAX_PATH: far below the browser's limit on a reply.
     return out.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string OutcomesJson(const std::string& idText, const std::vector<OfferRecord>& records) {
+    json outcomes = json::array();
+    for (const OfferRecord& record : records) {
+        json outcome = {{"id", IdOf(record.key.idText)},
+                        {"taken", record.state == OfferState::kAsking
+                                      ? json(nullptr)
+                                      : json(record.state == OfferState::kTaken)},
+                        {"at", record.at}};
+        if (record.key.deadline)
+            outcome["deadline"] = *record.key.deadline;
+        outcomes.push_back(std::move(outcome));
+    }
+    json out = json::object();
+    if (!idText.empty())
+        out["id"] = IdOf(idText);
+    out["outcomes"] = std::move(outcomes);
+    // At most kKeptOfferRecords of them, each a few numbers.
+    return out.dump();
+}
+
+std::string ForgottenJson(const std::string& idText, std::size_t forgotten) {
+    json out = json::object();
+    if (!idText.empty())
+        out["id"] = IdOf(idText);
+    out["forgotten"] = forgotten;
+    return out.dump();
 }

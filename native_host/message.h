@@ -22,11 +22,31 @@
 //    "extendNames": [".zip", ".rar"], "configFile": "C:\\...\\UserConfig.ini",
 //    "configFound": true}}
 //
-// A message without "type" is an offer; any other type is a bad message.
+// What became of offers a stopped worker left with the host (offer_log.h),
+// each named by the id and deadline its message had; the host answers those
+// it holds a record of, and forgets them when asked:
+//
+//   {"id": 9, "type": "outcomes", "offers": [{"id": 41, "deadline": 1765270012000}]}
+//   {"id": 9, "outcomes": [{"id": 41, "deadline": 1765270012000, "taken": true,
+//    "at": 1765270001234}]}
+//   {"id": 10, "type": "forget-outcomes", "offers": [...]}
+//   {"id": 10, "forgotten": 1}
+//
+// "taken" is null while the agent was asked and had not answered when the
+// host last wrote. A message without "type" is an offer; any other type is a
+// bad message.
+//
+// The host is the input boundary (input_text.h): a control character in the
+// URL, cookie or referrer makes an offer bad; the link's text loses its
+// controls and bidirectional overrides, and a lone surrogate in it becomes
+// U+FFFD.
+
+#include "native_host/offer_log.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct DownloadMessage {
     std::string url;       // after redirects: the one the decision and the agent see
@@ -44,12 +64,15 @@ struct DownloadMessage {
 enum class MessageKind {
     kOffer,
     kSettings,
+    kOutcomes,
+    kForgetOutcomes,
 };
 
 struct ParsedMessage {
     bool ok = false;
     MessageKind kind = MessageKind::kOffer;
-    DownloadMessage message;  // an offer's
+    DownloadMessage message;       // an offer's
+    std::vector<OfferKey> offers;  // those an outcomes or forget message names
     // The id as JSON text, to be echoed; empty when absent or not a number.
     std::string idText;
     // Why the message is bad, a plain sentence.
@@ -57,8 +80,9 @@ struct ParsedMessage {
 };
 
 // Any bytes: invalid UTF-8 or JSON, another value than an object, an unknown
-// type, an offer without "url", a mistyped field or a field holding a zero
-// character is a bad message.
+// type, an offer without "url", a mistyped field, a file name holding a zero
+// character, or a URL, cookie or referrer holding any control character or
+// a lone surrogate is a bad message.
 ParsedMessage ParseMessage(const std::string& body);
 
 enum class ReplyReason {
@@ -69,12 +93,13 @@ enum class ReplyReason {
     kDeclined,
     kUnreachable,
     kTimedOut,
+    kNoTime,
     kBusy,
     kBadMessage,
 };
 
 // "taken", "switch-off", "scheme", "not-in-list", "declined", "unreachable",
-// "timed-out", "busy", "bad-message".
+// "timed-out", "no-time", "busy", "bad-message".
 const char* ReasonName(ReplyReason reason) noexcept;
 
 struct Reply {
@@ -104,3 +129,9 @@ struct HostSettings {
 // The reply to a settings message, its list one entry per element, empty
 // entries left out.
 std::string SettingsJson(const std::string& idText, const HostSettings& settings);
+
+// The reply to an outcomes message: the records of the offers it named.
+std::string OutcomesJson(const std::string& idText, const std::vector<OfferRecord>& records);
+
+// The reply to a forget message.
+std::string ForgottenJson(const std::string& idText, std::size_t forgotten);

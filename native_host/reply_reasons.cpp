@@ -83,10 +83,10 @@ Reply OfferReply(ReplyReason outcome, std::uint32_t boundMs) {
 
 Reply NotAskedReply() {
     Reply reply;
-    reply.reason = ReplyReason::kTimedOut;
+    reply.reason = ReplyReason::kNoTime;
     reply.detail =
-        "The browser had stopped waiting before the download manager could be asked, so the "
-        "browser keeps the download.";
+        "Too little of the browser's wait was left to ask the download manager, which may need "
+        "seconds to start, so the browser keeps the download.";
     return reply;
 }
 

@@ -16,7 +16,8 @@ Reply RefusalReply(const PolicyDecision& decision);
 // kDeclined, kUnreachable, kTimedOut or kBusy.
 Reply OfferReply(ReplyReason outcome, std::uint32_t boundMs);
 
-// "timed-out" for a message whose deadline left no time to ask the agent.
+// "no-time" for a message whose deadline left too little time to ask the
+// agent: not the agent's fault, so the extension need not suspect it.
 Reply NotAskedReply();
 
 // The second reply, "taken" and late, once the agent took a download whose

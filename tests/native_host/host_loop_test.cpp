@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -82,8 +83,37 @@ class Output final : public ByteSink {
     }
 };
 
+// The records as a store keeps them, each write also in `history` ("<name>
+// <state>"), beside the hand-offs the Recorder notes there.
+class MemoryLog final : public OfferLog {
+  public:
+    std::vector<std::string> history;
+    std::vector<OfferRecord> records;
+    void Write(const OfferKey& key, OfferState state) noexcept override {
+        std::lock_guard<std::mutex> hold(lock_);
+        const std::string text = RecordText(state, ++stamp_);
+        history.push_back(RecordName(key) + " " + text.substr(0, text.find(' ')));
+        Forget(key);
+        records.push_back({key, state, stamp_});
+    }
+    std::vector<OfferRecord> Read() noexcept override { return records; }
+    bool Forget(const OfferKey& key) noexcept override {
+        const auto found = std::find_if(records.begin(), records.end(),
+                                        [&](const OfferRecord& r) { return r.key == key; });
+        if (found == records.end())
+            return false;
+        records.erase(found);
+        return true;
+    }
+
+  private:
+    std::mutex lock_;
+    std::int64_t stamp_ = 0;
+};
+
 class Recorder final : public MessageHandler {
   public:
+    std::vector<std::string>* history = nullptr;
     std::vector<DownloadMessage> seen;
     std::vector<OfferTerms> terms;
     std::string detail = "ok";
@@ -92,14 +122,22 @@ class Recorder final : public MessageHandler {
     bool takesLate = false;
     std::vector<std::thread> late;
     HostSettings settings;
+    // The answer to an offer of this URL, when not "taken".
+    std::vector<std::pair<std::string, ReplyReason>> answers;
     Reply Handle(const DownloadMessage& message, const OfferTerms& offer) override {
         seen.push_back(message);
         terms.push_back(offer);
+        if (history != nullptr)
+            history->push_back("hand-off " + message.url);
         if (fails)
             throw std::runtime_error("hand-off failed");
+        for (const auto& answer : answers) {
+            if (answer.first == message.url)
+                return Reply{"", answer.second, detail};
+        }
         if (!takesLate)
             return Reply{"", ReplyReason::kTaken, detail};
-        late.emplace_back([reply = offer.late] { reply.Taken(); });
+        late.emplace_back([reply = offer.late] { reply.Ended(true); });
         return Reply{"", ReplyReason::kTimedOut, detail};
     }
     HostSettings Settings() override { return settings; }
@@ -112,9 +150,10 @@ class FixedClock final : public Clock {
     std::int64_t NowMs() override { return kNow; }
 };
 
-HostExit Serve(Input& in, Output& out, Recorder& handler) {
+HostExit Serve(Input& in, Output& out, Recorder& handler,
+               const std::shared_ptr<MemoryLog>& log = std::make_shared<MemoryLog>()) {
     FixedClock clock;
-    return ServeFrames(in, std::make_shared<ReplyChannel>(out), handler, clock);
+    return ServeFrames(in, std::make_shared<ReplyChannel>(out), handler, clock, log);
 }
 
 // The fields a message had before (the first URL, the type and the size) are
@@ -152,12 +191,41 @@ TEST(HostLoop, EachInputGetsItsReply) {
          kHostStreamEnded,
          0,
          ""},
-        {"a lone escaped surrogate",
-         Frame(R"({"url":"http://h/\ud800"})"),
-         {bad},
+        // Half a pair is text cut short: shown, it becomes U+FFFD; in the
+        // request the agent repeats, it makes the message bad.
+        {"a lone escaped surrogate in the request",
+         Frame(R"({"url":"http://h/\ud800"})") + Frame(R"({"url":"u","cookie":"a=\udc00"})") +
+             Frame(R"({"url":"u","referrer":"http://h/\ud83d\ud83d\ude00"})"),
+         {bad, bad, bad},
          kHostStreamEnded,
          0,
          ""},
+        {"a lone escaped surrogate in the link's text or name",
+         Frame(R"({"id":1,"url":"u","linkText":"\ud83d","filename":"\ude00.zip"})") +
+             Frame(R"({"url":"u","linkText":"\\ud800 \\\ud800"})"),
+         {"taken", "taken"},
+         kHostStreamEnded,
+         2,
+         "1"},
+        {"a control character in the request",
+         Frame(R"({"url":"http://h/a.zip\r\nX-A: 1"})") +
+             Frame(R"({"url":"u","cookie":"a=1\nCookie: b=2"})") +
+             Frame(R"({"url":"u","referrer":"http://h/\u0007"})") +
+             Frame(R"({"url":"http://h/\u007f"})") + Frame(R"({"url":"http://h/\t"})") +
+             Frame(R"({"url":"u","cookie":"\u001b[0m"})"),
+         {bad, bad, bad, bad, bad, bad},
+         kHostStreamEnded,
+         0,
+         ""},
+        {"record messages without their offers",
+         Frame(R"({"id":3,"type":"outcomes"})") +
+             Frame(R"({"type":"forget-outcomes","offers":[{"deadline":1}]})") +
+             Frame(R"({"type":"outcomes","offers":[{"id":1,"deadline":"1"}]})") +
+             Frame(R"({"type":"outcomes","offers":{"id":1}})"),
+         {bad, bad, bad, bad},
+         kHostStreamEnded,
+         0,
+         "3"},
         {"an array", Frame(R"([{"url":"u"}])"), {bad}, kHostStreamEnded, 0, ""},
         {"no url", Frame(R"({"id":3,"filename":"a.zip"})"), {bad}, kHostStreamEnded, 0, "3"},
         {"url not a string", Frame(R"({"id":3,"url":5})"), {bad}, kHostStreamEnded, 0, "3"},
@@ -223,12 +291,24 @@ TEST(HostLoop, EachInputGetsItsReply) {
     }
 }
 
+// The link's text without what could hide or reorder the text around it
+// (controls, DEL, bidirectional embeddings, overrides and isolates), a lone
+// surrogate as U+FFFD, and every other character as it came.
+const std::string kShownText =
+    R"({"url":"http://h/","linkText":"\\ud800 a\u0000\u0007b\r\nc\t\u001b[1m\u007fd\u202a\u202b\u202c)"
+    R"(\u202d\u202ee\u2066\u2067\u2068\u2069f\u2029\u200f\u0085\ud83d!\ude00 )"
+    "\xe4\xb8\x8b\xe8\xbd\xbd \xf0\x9f\x98\x80 \xe2\x80\xa9\xe2\x81\xa5\xe2\x81\xaa\"}";
+
 TEST(HostLoop, TheHandOffSeesTheFieldsExactly) {
-    Input in(Frame(kAll) + Frame(R"({"url":"http://h/"})"));
+    Input in(Frame(kAll) + Frame(R"({"url":"http://h/"})") + Frame(kShownText));
     Output out;
     Recorder handler;
     Serve(in, out, handler);
-    ASSERT_EQ(2u, handler.seen.size());
+    ASSERT_EQ(3u, handler.seen.size());
+    EXPECT_EQ(
+        "\\ud800 abc[1mdef\xe2\x80\xa9\xe2\x80\x8f\xc2\x85\xef\xbf\xbd!\xef\xbf\xbd "
+        "\xe4\xb8\x8b\xe8\xbd\xbd \xf0\x9f\x98\x80 \xe2\x80\xa9\xe2\x81\xa5\xe2\x81\xaa",
+        handler.seen[2].linkText);
     const DownloadMessage& m = handler.seen[0];
     EXPECT_EQ("https://h/f\xc3\xa9.zip", m.url);
     EXPECT_EQ("http://h/", m.referrer);
@@ -293,7 +373,7 @@ TEST(HostLoop, TheDeadlineBoundsTheOfferOrKeepsItFromTheAgent) {
         EXPECT_EQ(4, reply.at("id"));
         if (c.boundMs == 0) {
             EXPECT_TRUE(handler.seen.empty());
-            EXPECT_EQ("timed-out", reply.at("reason"));
+            EXPECT_EQ("no-time", reply.at("reason"));
         } else {
             ASSERT_EQ(1u, handler.terms.size());
             EXPECT_EQ(c.boundMs, handler.terms[0].boundMs);
@@ -315,7 +395,8 @@ TEST(HostLoop, ALateReplyIsAWholeFrameOfItsOwn) {
     handler.takesLate = true;
     FixedClock clock;
     const auto channel = std::make_shared<ReplyChannel>(out);
-    EXPECT_EQ(kHostStreamEnded, ServeFrames(in, channel, handler, clock));
+    EXPECT_EQ(kHostStreamEnded,
+              ServeFrames(in, channel, handler, clock, std::make_shared<MemoryLog>()));
     for (std::thread& thread : handler.late)
         thread.join();
     std::multiset<int> answered, takenLate;
@@ -324,13 +405,13 @@ TEST(HostLoop, ALateReplyIsAWholeFrameOfItsOwn) {
     EXPECT_EQ(20u, answered.size());
     EXPECT_EQ(answered, takenLate);
 
-    const LateReply afterwards(channel, "3");
+    const LateReply afterwards(channel, nullptr, OfferKey{"3", std::nullopt});
     const std::size_t written = out.bytes.size();
     out.refuse = true;
-    afterwards.Taken();  // the browser closed the port: the write fails, harmlessly
+    afterwards.Ended(true);  // the browser closed the port: the write fails, harmlessly
     out.refuse = false;
     channel->Close();
-    afterwards.Taken();
+    afterwards.Ended(true);
     EXPECT_EQ(written, out.bytes.size());
 }
 
@@ -370,6 +451,86 @@ TEST(HostLoop, AFailingHandOffOrReaderAndAnOversizedReply) {
     EXPECT_EQ("taken", reply.at("reason"));
     EXPECT_EQ(7, reply.at("id"));
     EXPECT_EQ("", reply.at("detail"));
+}
+
+// Each offer's record is written before the hand-off and after it; one given
+// up at its bound stays "asking" until the agent answers it; one without an
+// id, or not asked for lack of time, has none. The outcomes message tells
+// only the offers it names, by id and deadline; forgetting removes them.
+TEST(HostLoop, TheOutcomeOfEachOfferIsKeptAndTold) {
+    const std::string deadline = std::to_string(kNow + 12000);
+    auto offer = [&](int id, const std::string& url) {
+        return Frame(R"({"id":)" + std::to_string(id) + R"(,"url":")" + url + R"(","deadline":)" +
+                     deadline + "}");
+    };
+    const auto log = std::make_shared<MemoryLog>();
+    Recorder handler;
+    handler.history = &log->history;
+    handler.answers = {{"http://h/no", ReplyReason::kNotInList},
+                       {"http://h/slow", ReplyReason::kTimedOut},
+                       {"http://h/stalled", ReplyReason::kTimedOut}};
+    Input in(offer(1, "http://h/yes") + offer(2, "http://h/no") + offer(3, "http://h/slow") +
+             offer(4, "http://h/stalled") + Frame(R"({"url":"http://h/unnamed"})") +
+             Frame(R"({"id":5,"url":"http://h/late","deadline":)" + std::to_string(kNow) + "}") +
+             Frame(R"({"id":6,"url":"http://h/undated"})"));
+    Output out;
+    EXPECT_EQ(kHostStreamEnded, Serve(in, out, handler, log));
+    handler.terms.at(2).late.Ended(true);
+    const std::string d = " " + deadline;
+    const std::vector<std::string> history = {
+        "1" + d + " asking",         "hand-off http://h/yes",
+        "1" + d + " taken",          "2" + d + " asking",
+        "hand-off http://h/no",      "2" + d + " kept",
+        "3" + d + " asking",         "hand-off http://h/slow",
+        "4" + d + " asking",         "hand-off http://h/stalled",
+        "hand-off http://h/unnamed", "6 asking",
+        "hand-off http://h/undated", "6 taken",
+        "3" + d + " taken"};
+    EXPECT_EQ(history, log->history);
+
+    // Asked twice over, and about offers it never had (another deadline, none).
+    const std::string named = R"([{"id":1,"deadline":)" + deadline + R"(},{"id":3,"deadline":)" +
+                              deadline + R"(},{"id":4,"deadline":)" + deadline + R"(},{"id":1,)" +
+                              R"("deadline":)" + deadline + R"(},{"id":2},{"id":5,"deadline":)" +
+                              std::to_string(kNow) + R"(},{"id":6,"deadline":1}])";
+    Input ask(Frame(R"({"id":9,"type":"outcomes","offers":)" + named + "}") +
+              Frame(R"({"id":10,"type":"forget-outcomes","offers":)" + named + "}") +
+              Frame(R"({"id":11,"type":"outcomes","offers":)" + named + "}"));
+    Output told;
+    EXPECT_EQ(kHostStreamEnded, Serve(ask, told, handler, log));
+    auto outcome = [&](int id, json taken, int at) {
+        return json{{"id", id}, {"deadline", kNow + 12000}, {"taken", taken}, {"at", at}};
+    };
+    const std::vector<json> replies = told.Replies();
+    ASSERT_EQ(3u, replies.size());
+    EXPECT_EQ((json{{"id", 9},
+                    {"outcomes", json::array({outcome(1, true, 2), outcome(4, nullptr, 6),
+                                              outcome(3, true, 9)})}}),
+              replies[0]);
+    EXPECT_EQ(json::parse(R"({"id":10,"forgotten":3})"), replies[1]);
+    EXPECT_EQ(json::parse(R"({"id":11,"outcomes":[]})"), replies[2]);
+    ASSERT_EQ(2u, log->records.size());  // 2, kept, and 6 stay
+}
+
+// A store lets go of records past their day, then of all but the newest.
+TEST(HostLoop, TheRecordsStaySmallAndShortLived) {
+    std::vector<OfferRecord> records;
+    for (std::size_t i = 0; i <= kKeptOfferRecords; ++i)
+        records.push_back({OfferKey{std::to_string(i), kNow}, OfferState::kTaken,
+                           kNow - static_cast<std::int64_t>(i)});
+    records[1].at = kNow - kOfferRecordLifeMs - 1;
+    records[2].at = kNow - kOfferRecordLifeMs;
+    records[3].at = kNow + 60000;  // another host's clock, a little ahead
+    auto stale = [&] {
+        std::vector<std::string> names;
+        for (const OfferKey& key : StaleRecords(records, kNow))
+            names.push_back(key.idText);
+        return names;
+    };
+    EXPECT_EQ(std::vector<std::string>{"1"}, stale());
+    // One more: the oldest that is still in its day goes.
+    records.push_back({OfferKey{"new", kNow}, OfferState::kKept, kNow});
+    EXPECT_EQ((std::vector<std::string>{"2", "1"}), stale());
 }
 
 }  // namespace
