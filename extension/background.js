@@ -15,7 +15,7 @@
 import { KEEP_CLICKS, KEEP_REQUESTS, Keep, bypassedBy, clickRecord, keepReason, linkTextOf, remember,
          requestOf, requestRecord } from './decision.js';
 import { HOLD_MS, HOST_NAME, badgeFor, buildOffer, fitsHost, limitText, nameFromUrl, problemAfter, readReply,
-         responseDownload } from './offer.js';
+         responseDownload, toolbarIcon } from './offer.js';
 import { Where, recentLog, rememberSendable } from './recent.js';
 import { DEFAULTS, loadSettings, openSettings, readSettings } from './settings.js';
 import { answeredLate, createMenu, downloadWith, pageMessage, useHost } from './send.js';
@@ -411,6 +411,7 @@ function updateButton(event) {
     const action = api.action ?? api.browserAction;
     const title = api.i18n.getMessage(badge.title[0], badge.title.slice(1));
     await Promise.all([action.setBadgeText({ text: badge.text }), action.setTitle({ title }),
-                       action.setBadgeBackgroundColor({ color: badge.color })]);
+                       action.setBadgeBackgroundColor({ color: badge.color }),
+                       action.setIcon({ path: toolbarIcon(badge.icon) })]);
   }).catch((error) => console.error('WebCorvane: the button:', error));
 }

@@ -2,7 +2,7 @@
 """Builds the browser extension's release forms from the one source in extension/.
 
     python3 scripts/build_extension.py xpi OUT.xpi [--version VERSION]
-    python3 scripts/build_extension.py chromium FOLDER STORE.zip [--version VERSION]
+    python3 scripts/build_extension.py chromium FOLDER [STORE.zip] [--version VERSION]
 
 The source manifest is Chromium's. "chromium" writes a folder to load
 unpacked, which keeps the manifest's "key" and so our ID, and a zip for the
@@ -12,12 +12,15 @@ as scripts, not a service worker; the ID is fixed by browser_specific_settings,
 not by a "key" (which Firefox refuses); and downloads are held on the
 response's headers, through blocking webRequest, since Firefox has no
 downloads.onDeterminingFilename. Its archive is the one the add-ons site takes
-and the one a test profile loads.
+and the one a test profile loads. Every build carries the icons, rendered from
+the one drawing in extension/icons (the source folder has none, and loads
+unpacked without them).
 """
 import argparse
 import json
 import os
 import re
+import subprocess
 import sys
 import zipfile
 
@@ -26,6 +29,17 @@ SOURCE = os.path.join(ROOT, "extension")
 # Firefox ESR 128 is the oldest with everything used here (MV3 background
 # scripts as modules, storage.session, blocking webRequest answered later).
 MIN_VERSION = "128.0"
+
+# The icons, rendered from one drawing by librsvg's rsvg-convert, whose root
+# class names the state: the extension's own at every size the browsers and
+# the stores use, the toolbar's paused and problem states at the toolbar's.
+# background.js names them as icons/<state>-<size>.png.
+ICON_SOURCE = "icons/webcorvane.svg"
+ICON_SIZES = (16, 32, 48, 128)
+TOOLBAR_SIZES = (16, 32)
+ICON_STATES = ("normal", "paused", "problem")
+# The stores' 128 px icon is 96 px of drawing with a transparent margin.
+STORE_ICON_MARGIN = 16
 
 
 def gecko_id():
@@ -44,9 +58,45 @@ def source_files():
         dirs[:] = sorted(d for d in dirs if not d.startswith("."))
         for name in sorted(files):
             path = os.path.relpath(os.path.join(folder, name), SOURCE).replace(os.sep, "/")
-            if not name.startswith(".") and path != "manifest.json":
+            if not name.startswith(".") and path not in ("manifest.json", ICON_SOURCE):
                 found.append(path)
     return found
+
+
+def icon_path(state, size):
+    return f"icons/{state}-{size}.png"
+
+
+def render_icons():
+    """{path in the package: PNG bytes} of every icon, from the drawing."""
+    with open(os.path.join(SOURCE, ICON_SOURCE), encoding="utf-8") as f:
+        drawing = f.read()
+    if 'class="normal"' not in drawing:
+        sys.exit(f"extension/{ICON_SOURCE}: its root has no class=\"normal\" to pick the state by")
+    icons = {}
+    for state in ICON_STATES:
+        variant = drawing.replace('class="normal"', f'class="{state}"', 1).encode("utf-8")
+        for size in ICON_SIZES if state == "normal" else TOOLBAR_SIZES:
+            margin = STORE_ICON_MARGIN if size == 128 else 0
+            command = ["rsvg-convert", "--width", str(size - 2 * margin), "--height", str(size - 2 * margin),
+                       "--page-width", str(size), "--page-height", str(size),
+                       "--left", str(margin), "--top", str(margin)]
+            try:
+                icons[icon_path(state, size)] = subprocess.run(command, input=variant, check=True,
+                                                               capture_output=True).stdout
+            except FileNotFoundError:
+                sys.exit("rsvg-convert not found: the icons need Debian's librsvg2-bin (scripts/setup.sh)")
+            except subprocess.CalledProcessError as failed:
+                sys.exit(f"rsvg-convert failed on the {state} icon: {failed.stderr.decode(errors='replace')}")
+    return icons
+
+
+def with_icons(manifest):
+    manifest = dict(manifest)
+    manifest["icons"] = {str(size): icon_path("normal", size) for size in ICON_SIZES}
+    manifest["action"] = dict(manifest["action"],
+                              default_icon={str(size): icon_path("normal", size) for size in TOOLBAR_SIZES})
+    return manifest
 
 
 def source_manifest(version):
@@ -54,7 +104,7 @@ def source_manifest(version):
         manifest = json.load(f)
     if version is not None:
         manifest["version"] = version
-    return manifest
+    return with_icons(manifest)
 
 
 def manifest_text(manifest):
@@ -73,29 +123,37 @@ def firefox_manifest(manifest):
     return manifest
 
 
-def write_archive(out, manifest):
+def write_archive(out, manifest, icons):
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
         z.writestr("manifest.json", manifest_text(manifest))
         for path in source_files():
             z.write(os.path.join(SOURCE, path), path)
+        for path, data in icons.items():
+            z.writestr(path, data)
 
 
 def xpi(out, version):
-    write_archive(out, firefox_manifest(source_manifest(version)))
+    write_archive(out, firefox_manifest(source_manifest(version)), render_icons())
 
 
 def chromium(folder, store, version):
     manifest = source_manifest(version)
-    for path in source_files():
+    icons = render_icons()
+    files = {path: None for path in source_files()} | icons
+    for path, data in files.items():
         target = os.path.join(folder, path)
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        with open(os.path.join(SOURCE, path), "rb") as f, open(target, "wb") as out:
-            out.write(f.read())
+        if data is None:
+            with open(os.path.join(SOURCE, path), "rb") as f:
+                data = f.read()
+        with open(target, "wb") as out:
+            out.write(data)
     with open(os.path.join(folder, "manifest.json"), "w", encoding="utf-8", newline="\n") as f:
         f.write(manifest_text(manifest))
-    store_manifest = dict(manifest)
-    store_manifest.pop("key", None)
-    write_archive(store, store_manifest)
+    if store is not None:
+        store_manifest = dict(manifest)
+        store_manifest.pop("key", None)
+        write_archive(store, store_manifest, icons)
 
 
 def main():
@@ -106,7 +164,7 @@ def main():
     archive.add_argument("--version")
     unpacked = commands.add_parser("chromium")
     unpacked.add_argument("folder")
-    unpacked.add_argument("store")
+    unpacked.add_argument("store", nargs="?", help="the stores' zip, when wanted")
     unpacked.add_argument("--version")
     args = parser.parse_args()
     if args.command == "xpi":

@@ -1,12 +1,12 @@
 // Debian's Chromium, headless in a profile of its own with the extension
 // loaded unpacked, driven through the DevTools protocol; the extension's
 // service worker answers questions about downloads and the toolbar button.
-import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { existsSync, mkdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { Browser, Connection, Tab, registerHostIn, until } from './browser.mjs';
 import { EXTENSION_ID } from './identifiers.mjs';
 
-const EXTENSION = new URL('../../extension', import.meta.url).pathname;
 const WORKER_URL = `chrome-extension://${EXTENSION_ID}/background.js`;
 
 // The URL of one of the extension's pages (popup.html, options.html).
@@ -37,13 +37,20 @@ export class Chromium extends Browser {
   // `extension`: whether ours is loaded; `language`: the one its words are
   // in. Headless, --lang decides that, not LANGUAGE, LANG or LC_ALL.
   static async launch({ profile, log, extension = true, language = 'en-US' }) {
+    // The folder the release ships (icons included), built from the one
+    // source by the release's script.
+    const folder = join(profile, 'extension');
+    if (extension) {
+      rmSync(folder, { recursive: true, force: true });
+      execFileSync('python3', [new URL('../../scripts/build_extension.py', import.meta.url).pathname, 'chromium', folder]);
+    }
     const flags = [
       '--headless=new', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run',
       '--no-default-browser-check', '--disable-background-networking', '--disable-component-update',
       '--disable-sync', '--disable-default-apps', '--disable-domain-reliability',
       '--password-store=basic', `--user-data-dir=${profile}`, '--remote-debugging-port=0', `--lang=${language}`,
       // Debian's wrapper passes an empty --load-extension of its own first.
-      ...(extension ? [`--load-extension=${EXTENSION}`, `--disable-extensions-except=${EXTENSION}`] : []),
+      ...(extension ? [`--load-extension=${folder}`, `--disable-extensions-except=${folder}`] : []),
       'about:blank',
     ];
     if (process.getuid?.() === 0) flags.unshift('--no-sandbox');

@@ -11,7 +11,7 @@ import { readFileSync } from 'node:fs';
 import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReason, linkTextOf, remember,
          requestOf, requestRecord } from '../../extension/decision.js';
 import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, badgeFor, buildOffer, fitsHost, limitText,
-         parseDisposition, problemAfter, readReply, responseDownload } from '../../extension/offer.js';
+         parseDisposition, problemAfter, readReply, responseDownload, toolbarIcon } from '../../extension/offer.js';
 import { KEEP_RECENT, MAX_SHOWN_CHARS, Where, recentAfter, recentLog } from '../../extension/recent.js';
 import { BYPASS_KEYS, DEFAULTS, MAX_SITES, readSettings, siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
 import { MAX_SENT_LINKS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend,
@@ -317,19 +317,28 @@ test('the badge shows an offer under way, and warns of the host, the agent and a
     [maybe, { reason: 'declined' }, maybe],
     [twice, { reason: 'timed-out', detail: 'gone' }, agent],
   ]) assert.deepEqual(problemAfter(before, event), after, `${JSON.stringify(before)} ${JSON.stringify(event)}`);
-  for (const [problem, offering, paused, text, title] of [
-    [null, [], false, '', ['actionTitle']],
-    [null, [], true, '', ['badge_paused']],
-    [twice, ['c.zip'], true, '…', ['badge_offering_one', 'c.zip']],
-    [null, ['c.zip', 'd.zip'], false, '…', ['badge_offering_many', '2']],
-    [twice, [], true, '2', ['badge_twice', 'a.zip']],
-    [maybe, [], false, '2?', ['badge_maybe_twice', 'b.zip']],
-    [host, [], false, '!', ['badge_host', 'not found']],
-    [agent, [], false, '!', ['badge_agent', 'gone']],
-    [{ what: 'twice', detail: 'x'.repeat(200) }, [], false, '2', ['badge_twice', `${'x'.repeat(79)}…`]],
+  for (const [problem, offering, paused, text, title, icon] of [
+    [null, [], false, '', ['actionTitle'], 'normal'],
+    [null, [], true, '', ['badge_paused'], 'paused'],
+    [twice, ['c.zip'], true, '…', ['badge_offering_one', 'c.zip'], 'problem'],
+    [null, ['c.zip', 'd.zip'], false, '…', ['badge_offering_many', '2'], 'normal'],
+    [null, ['c.zip'], true, '…', ['badge_offering_one', 'c.zip'], 'paused'],
+    [twice, [], true, '2', ['badge_twice', 'a.zip'], 'problem'],
+    [maybe, [], false, '2?', ['badge_maybe_twice', 'b.zip'], 'problem'],
+    [host, [], false, '!', ['badge_host', 'not found'], 'problem'],
+    [agent, [], false, '!', ['badge_agent', 'gone'], 'problem'],
+    [{ what: 'twice', detail: 'x'.repeat(200) }, [], false, '2', ['badge_twice', `${'x'.repeat(79)}…`], 'problem'],
   ]) {
     const badge = badgeFor(problem, offering, paused);
-    assert.deepEqual([badge.text, badge.title], [text, title], JSON.stringify([problem, offering, paused]));
+    assert.deepEqual([badge.text, badge.title, badge.icon], [text, title, icon],
+                     JSON.stringify([problem, offering, paused]));
+  }
+  // Each icon the button names is one the build renders.
+  const build = source('scripts/build_extension.py');
+  const listed = (name) => build.match(new RegExp(`^${name} = \\(([^)]*)\\)`, 'm'))[1];
+  for (const icon of ['normal', 'paused', 'problem']) {
+    assert.match(listed('ICON_STATES'), new RegExp(`"${icon}"`));
+    assert.deepEqual(Object.keys(toolbarIcon(icon)), listed('TOOLBAR_SIZES').split(',').map((size) => size.trim()));
   }
 });
 

@@ -191,8 +191,9 @@ fi
 uninstall_x64
 
 # The extension: the folder to load unpacked keeps its "key" (our ID) and
-# takes the release's version; the stores' zip holds the same files with
-# manifest.json at its root and no "key", which the stores refuse. Firefox's
+# takes the release's version, with the icons its manifest names; the stores'
+# zip holds the same files with manifest.json at its root and no "key", which
+# the stores refuse. Firefox's
 # build holds the same files, with our Firefox ID and a background of scripts;
 # Firefox's host manifest beside each host names the same program for that ID.
 python3 - "$folder" "$(basename "$archive" .zip)" <<'PY' || fail "the extension is not as it should be"
@@ -206,20 +207,26 @@ def tree(top):
 files = tree(unpacked)
 store = zipfile.ZipFile(os.path.join(folder, f"WebCorvane-extension-{version}.zip"))
 wrong = []
-if files != tree("extension"):
-    wrong.append(f"the folder holds {files}, the source {tree('extension')}")
+# The icons are rendered from the drawing, which stays out of the packages.
+icons = [f for f in files if f.startswith("icons/") and f.endswith(".png")]
+copied = [f for f in tree("extension") if f != "icons/webcorvane.svg"]
+if files != sorted(copied + icons):
+    wrong.append(f"the folder holds {files}, the source {copied} and the icons")
 if sorted(store.namelist()) != files:
     wrong.append(f"the zip holds {sorted(store.namelist())}, the folder {files}")
 manifest = json.load(open(os.path.join(unpacked, "manifest.json"), encoding="utf-8"))
 stored = json.loads(store.read("manifest.json"))
 if "key" not in manifest or manifest["version"] != version:
     wrong.append("the folder's manifest lacks its key or the release's version")
+named = list(manifest.get("icons", {}).values()) + list(manifest["action"].get("default_icon", {}).values())
+if "128" not in manifest.get("icons", {}) or not set(named) <= set(icons):
+    wrong.append(f"the manifest names the icons {named}, the folder holds {icons}")
 if "key" in stored or dict(stored, key=manifest.get("key")) != manifest:
     wrong.append("the zip's manifest is not the folder's without its key")
 for f in files:
     if f != "manifest.json" and store.read(f) != open(os.path.join(unpacked, f), "rb").read():
         wrong.append(f"{f} differs between the folder and the zip")
-    if f != "manifest.json" and store.read(f) != open(os.path.join("extension", f), "rb").read():
+    if f in copied and f != "manifest.json" and store.read(f) != open(os.path.join("extension", f), "rb").read():
         wrong.append(f"{f} is not the source's")
 firefox = zipfile.ZipFile(os.path.join(folder, f"WebCorvane-firefox-{version}.xpi"))
 gecko = json.loads(firefox.read("manifest.json"))
