@@ -26,9 +26,21 @@ import zipfile
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 SOURCE = os.path.join(ROOT, "extension")
-# Firefox ESR 128 is the oldest with everything used here (MV3 background
-# scripts as modules, storage.session, blocking webRequest answered later).
-MIN_VERSION = "128.0"
+# Firefox 140 is the oldest that reads data_collection_permissions (and ESR
+# 128 the oldest with everything else used here: MV3 background scripts as
+# modules, storage.session, blocking webRequest answered later).
+MIN_VERSION = "140.0"
+# What the extension hands to a program outside the browser, which Mozilla's
+# policy counts as transmitted even to a program on the same machine: the
+# download's URL and referring page (browsingActivity), the link's text and
+# the request's Cookie and Referer headers (websiteContent), and in the
+# cookie a site's sign-in (authenticationInfo). Without them nothing can be
+# handed over, so all are required. docs/privacy.md says the same.
+DATA_COLLECTION = {"required": ["authenticationInfo", "browsingActivity", "websiteContent"]}
+# Firefox for Android reads that key from 142. The add-on is listed for the
+# desktop only (Android has no native messaging), but the manifest still
+# names the version, as Mozilla's linter asks.
+MIN_ANDROID_VERSION = "142.0"
 
 # The icons, rendered from one drawing by librsvg's rsvg-convert, whose root
 # class names the state: the extension's own at every size the browsers and
@@ -119,7 +131,9 @@ def firefox_manifest(manifest):
     manifest["background"] = {"scripts": [background["service_worker"]], "type": background.get("type", "classic")}
     manifest["permissions"] = manifest["permissions"] + [
         p for p in ("webRequest", "webRequestBlocking") if p not in manifest["permissions"]]
-    manifest["browser_specific_settings"] = {"gecko": {"id": gecko_id(), "strict_min_version": MIN_VERSION}}
+    manifest["browser_specific_settings"] = {"gecko": {"id": gecko_id(), "strict_min_version": MIN_VERSION,
+                                                       "data_collection_permissions": DATA_COLLECTION},
+                                             "gecko_android": {"strict_min_version": MIN_ANDROID_VERSION}}
     return manifest
 
 
