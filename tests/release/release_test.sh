@@ -196,6 +196,7 @@ uninstall_x64
 # the stores refuse. Firefox's
 # build holds the same files, with our Firefox ID and a background of scripts;
 # Firefox's host manifest beside each host names the same program for that ID.
+# The administrative templates come in both languages, for our IDs.
 python3 - "$folder" "$(basename "$archive" .zip)" <<'PY' || fail "the extension is not as it should be"
 import json, os, sys, zipfile
 folder, name = sys.argv[1:]
@@ -242,6 +243,29 @@ for bits in ("x86", "x64"):
     if host != dict({k: v for k, v in chromium.items() if k != "allowed_origins"},
                     allowed_extensions=["webcorvane@corvane.com"]):
         wrong.append(f"{bits}: Firefox's host manifest is {host}")
+# The administrative templates: each string and presentation the ADMX names
+# is in both languages' ADML, and its keys are Chrome's and Edge's for an ID
+# the host allows.
+import re
+import xml.etree.ElementTree as ET
+policy = os.path.join(folder, "policy")
+try:
+    admx = open(os.path.join(policy, "webcorvane.admx"), encoding="utf-8").read()
+    ET.fromstring(admx.encode("utf-8"))
+    needed = set(re.findall(r"\$\((string|presentation)\.(\w+)\)", admx))
+    for language in ("en-US", "zh-CN"):
+        adml = ET.parse(os.path.join(policy, language, "webcorvane.adml")).getroot()
+        defined = {(e.tag.split("}")[1], e.get("id")) for e in adml.iter() if e.get("id")}
+        if needed - defined:
+            wrong.append(f"{language}/webcorvane.adml lacks {sorted(needed - defined)}")
+    allowed = {o.split("/")[2] for o in chromium["allowed_origins"]}
+    for maker in ("Google\\Chrome", "Microsoft\\Edge"):
+        key = re.escape(f"Software\\Policies\\{maker}\\3rdparty\\extensions\\")
+        ids = set(re.findall(key + r"([a-p]{32})\\policy", admx))
+        if not ids or not ids <= allowed:
+            wrong.append(f"the ADMX's {maker} keys name {ids or 'no ID'}, the host allows {allowed}")
+except (OSError, ET.ParseError) as error:
+    wrong.append(f"the administrative templates: {error}")
 for w in wrong:
     print("FAIL:", w)
 sys.exit(1 if wrong else 0)
