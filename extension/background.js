@@ -115,7 +115,7 @@ async function readAllSettings(area) {
 }
 
 function followSettings(changes, areaName) {
-  if ((areaName === 'sync' || areaName === 'local') && Object.keys(changes).some((name) => name in DEFAULTS)) {
+  if (['sync', 'local', 'managed'].includes(areaName) && Object.keys(changes).some((name) => name in DEFAULTS)) {
     settingsWork = settingsWork.then(() => settingsPlace).then(readAllSettings);
   }
 }

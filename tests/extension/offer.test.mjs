@@ -13,7 +13,8 @@ import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReas
 import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, badgeFor, buildOffer, fitsHost, limitText,
          parseDisposition, problemAfter, readReply, responseDownload, toolbarIcon } from '../../extension/offer.js';
 import { KEEP_RECENT, MAX_SHOWN_CHARS, Where, recentAfter, recentLog } from '../../extension/recent.js';
-import { BYPASS_KEYS, DEFAULTS, MAX_SITES, readSettings, siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
+import { BYPASS_KEYS, DEFAULTS, MAX_SITES, loadOwnSettings, loadSettings, openSettings, readManaged, readSettings,
+         siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
 import { MAX_SENT_LINKS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend,
          referrerFor } from '../../extension/send_rules.js';
 import { EXTENSION_ID, HOST_NAME } from './identifiers.mjs';
@@ -160,6 +161,42 @@ test('settings as read: each checked, anything unusable its default; sites as ho
   assert.equal(siteOfTab('www.example.com'), 'example.com');
   assert.deepEqual(withoutHost(['example.com', 'dl.example.com', 'other.example', 'ample.com'], 'dl.example.com'),
     ['other.example', 'ample.com']);
+});
+
+test("settings an organization set win, each one usable; the user's own stay the user's to change", async () => {
+  assert.deepEqual(readManaged(undefined), {});
+  assert.deepEqual(readManaged({ paused: 'yes', skippedSites: 'a.example', minimumSizeBytes: -1, bypassKey: 'meta',
+                                 other: true }), {});
+  assert.deepEqual(readManaged({ paused: false, skippedSites: ['Intranet.example', 'no site'], minimumSizeBytes: 0,
+                                 bypassKey: 'none' }),
+  { paused: false, skippedSites: ['intranet.example'], minimumSizeBytes: 0, bypassKey: 'none' });
+  const area = (values, fails = false) => ({
+    values,
+    async get(keys) {
+      if (fails) throw new Error('Managed storage manifest not found');
+      return Object.fromEntries(keys.filter((key) => key in this.values).map((key) => [key, this.values[key]]));
+    },
+  });
+  const own = { paused: true, skippedSites: [], minimumSizeBytes: 2048, bypassKey: 'shift' };
+  const storage = { sync: area({ ...own }), local: area({}), managed: area({ paused: false, skippedSites: ['corp.example'] }) };
+  const { area: place, settings } = await openSettings(storage);
+  assert.equal(place, storage.sync);
+  assert.deepEqual(settings, { ...own, paused: false, skippedSites: ['corp.example'], managed: ['paused', 'skippedSites'] });
+  assert.deepEqual(await loadOwnSettings(place), own);
+  storage.managed.values = { bypassKey: 'ctrl' };
+  assert.deepEqual(await loadSettings(place), { ...own, bypassKey: 'ctrl', managed: ['bypassKey'] });
+  // Firefox answers an error where no policy sets anything.
+  const firefox = { sync: area({ ...own }), local: area({}), managed: area({}, true) };
+  assert.deepEqual((await openSettings(firefox)).settings, { ...own, managed: [] });
+  // The browsers' schema, the administrative templates and the check name the same settings.
+  const schema = JSON.parse(source('extension/managed_schema.json'));
+  assert.deepEqual(Object.keys(schema.properties).sort(), Object.keys(DEFAULTS).sort());
+  assert.deepEqual(schema.properties.bypassKey.enum, BYPASS_KEYS);
+  const admx = source('release/policy/webcorvane.admx');
+  const named = new Set([...admx.matchAll(/valueName="(\w+)"|\\policy\\(\w+)"/g)].map(([, value, list]) => value ?? list));
+  assert.deepEqual([...named].sort(), Object.keys(DEFAULTS).sort());
+  for (const key of BYPASS_KEYS) assert.match(admx, new RegExp(`<string>${key}</string>`));
+  for (const name of Object.keys(DEFAULTS)) assert.match(source('tools/url_explainer/browser_policies.cpp'), new RegExp(`"${name}"`));
 });
 
 test('an offer carries the final URL and what its request sent, and what the host would refuse stays', () => {
