@@ -2,7 +2,7 @@
 // are, else the problem it warns of (button_rules.js), which outlives the
 // worker in storage.session. Changes are applied one after the other, so
 // that none is lost.
-import { PROBLEM_KEY, badgeFor, problemAfter } from './button_rules.js';
+import { PROBLEM_KEY, badgeFor, problemAfter, toolbarIcon } from './button_rules.js';
 import { inOrder } from './queue.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -28,7 +28,8 @@ export function showButton(event) {
     const action = api.action ?? api.browserAction;
     const title = api.i18n.getMessage(badge.title[0], badge.title.slice(1));
     await Promise.all([action.setBadgeText({ text: badge.text }), action.setTitle({ title }),
-                       action.setBadgeBackgroundColor({ color: badge.color })]);
+                       action.setBadgeBackgroundColor({ color: badge.color }),
+                       action.setIcon({ path: toolbarIcon(badge.icon) })]);
   }).catch((error) => console.error('WebCorvane: the button:', error));
 }
 

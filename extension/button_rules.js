@@ -34,17 +34,24 @@ const shown = (name) => (name.length > 80 ? `${name.slice(0, 79)}…` : name);
 const OFFERING = '#1565c0';
 const WARNING = '#c62828';
 
+// The toolbar's icons of each state, as the build renders them from the one
+// drawing (scripts/build_extension.py).
+export const toolbarIcon = (state) => Object.fromEntries([16, 32].map((size) => [size, `icons/${state}-${size}.png`]));
+
 // The button: `offering` names the downloads held for more than a moment,
 // which it shows while they last; then the problem, if any; then whether the
 // hand-off is paused. Its title is a message of _locales and its
-// substitutions, worded in the user's language by the caller.
+// substitutions, worded in the user's language by the caller; its icon the
+// state that lasts (normal, paused or problem), so that the badge's
+// passing "…" leaves the icon as it was.
 export function badgeFor(problem, offering = [], paused = false) {
+  const icon = problem !== null ? 'problem' : paused ? 'paused' : 'normal';
   if (offering.length > 0) {
     const title = offering.length === 1 ? ['badge_offering_one', shown(offering[0])]
       : ['badge_offering_many', String(offering.length)];
-    return { text: '…', title, color: OFFERING };
+    return { text: '…', title, color: OFFERING, icon };
   }
-  return { ...warning(problem, paused), color: WARNING };
+  return { ...warning(problem, paused), color: WARNING, icon };
 }
 
 function warning(problem, paused) {

@@ -29,7 +29,7 @@ function follow(read) {
 
 // storage.onChanged's listener.
 export function followSettings(changes, areaName) {
-  if ((areaName === 'sync' || areaName === 'local') && Object.keys(changes).some((name) => name in DEFAULTS)) {
+  if (['sync', 'local', 'managed'].includes(areaName) && Object.keys(changes).some((name) => name in DEFAULTS)) {
     settled = inTurn(async () => {
       try {
         follow(await loadSettings((await opened).area));

@@ -1,8 +1,8 @@
 // The options page: the user's settings (settings.js), written as soon as
-// they change, and the download manager's own settings as its browser host
+// they change, those an organization set shown and locked, and the download manager's own settings as its browser host
 // reads them, shown read-only: they belong to the download manager.
-import { MAX_SITES, loadSettings, openSettings, readSettings, siteOfInput, withSite } from './settings.js';
-import { localize, reasonText, word } from './words.js';
+import { MAX_SITES, loadOwnSettings, loadSettings, openSettings, readSettings, siteOfInput, withSite } from './settings.js';
+import { localize, markManaged, reasonText, word } from './words.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
 const $ = (id) => document.getElementById(id);
@@ -33,14 +33,16 @@ function show() {
   });
   $('sites').replaceChildren(...items);
   $('no-sites').hidden = items.length > 0;
+  markManaged(settings.managed);
 }
 
 // Writes what `update` makes of the settings as stored now, as checked on
 // reading, so that nothing unusable is ever stored.
 async function save(update) {
   try {
-    const changes = update(await loadSettings(area));
-    const checked = readSettings({ ...settings, ...changes });
+    const own = await loadOwnSettings(area);
+    const changes = update(own);
+    const checked = readSettings({ ...own, ...changes });
     await area.set(Object.fromEntries(Object.keys(changes).map((name) => [name, checked[name]])));
     $('saved').textContent = word('options_saved');
   } catch (error) {

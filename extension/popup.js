@@ -1,11 +1,13 @@
 // The toolbar popup: the hand-off's state, the pause, the current tab's site,
 // and the last downloads with where each went and why, as the background
-// keeps them (storage.session) and the user set them (settings.js). It
+// keeps them (storage.session) and the user or an organization set them
+// (settings.js). It
 // decides nothing: a download it sends on is the background's to offer.
 import { PROBLEM_KEY as PROBLEM } from './button_rules.js';
 import { RECENT_KEY, Where } from './recent.js';
-import { MAX_SITES, loadSettings, openSettings, siteOfTab, sitesCovering, withSite, withoutHost } from './settings.js';
-import { language, localize, reasonText, whereText, word } from './words.js';
+import { MAX_SITES, loadOwnSettings, loadSettings, openSettings, siteOfTab, sitesCovering, withSite,
+         withoutHost } from './settings.js';
+import { language, localize, markManaged, reasonText, whereText, word } from './words.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
 const $ = (id) => document.getElementById(id);
@@ -90,8 +92,9 @@ async function showSession(session = api.storage.session.get([RECENT_KEY, PROBLE
 }
 
 function showSettings(settings) {
+  markManaged(settings.managed);
   $('paused').checked = settings.paused;
-  $('skip-site').disabled = tabHost === '';
+  $('skip-site').disabled = tabHost === '' || settings.managed.includes('skippedSites');
   $('skip-site').checked = tabHost !== '' && sitesCovering(settings.skippedSites, tabHost).length > 0;
   $('skip-site-label').textContent = tabHost === '' ? word('popup_no_site') : word('popup_site', tabHost);
 }
@@ -101,7 +104,7 @@ function showSettings(settings) {
 async function change(update) {
   try {
     const area = await place;
-    await area.set(update(await loadSettings(area)));
+    await area.set(update(await loadOwnSettings(area)));
     $('error').hidden = true;
   } catch (error) {
     $('error').textContent = word('options_not_saved', error.message);

@@ -77,20 +77,70 @@ export function readSettings(stored) {
   };
 }
 
-// Where the settings are kept, and what they are: storage.sync, unless this
-// browser has none or it cannot be read (sync turned off by a policy, say).
-// One read: the pages show what it gives as soon as they open.
+// The settings an organization set (storage.managed: Chrome and Edge from
+// their 3rdparty policy, checked against managed_schema.json; Firefox from
+// its 3rdparty policy, unchecked): each one that is usable, as the user's
+// would be read. An empty list or a minimum of 0 is a setting too: none,
+// and the user cannot add one.
+export function readManaged(stored) {
+  const from = stored !== null && typeof stored === 'object' ? stored : {};
+  const read = readSettings(from);
+  const managed = {};
+  if (typeof from.paused === 'boolean') managed.paused = read.paused;
+  if (Array.isArray(from.skippedSites)) managed.skippedSites = read.skippedSites;
+  if (Number.isSafeInteger(from.minimumSizeBytes) && from.minimumSizeBytes >= 0 &&
+      from.minimumSizeBytes <= MAX_MINIMUM_BYTES) managed.minimumSizeBytes = read.minimumSizeBytes;
+  if (BYPASS_KEYS.includes(from.bypassKey)) managed.bypassKey = read.bypassKey;
+  return managed;
+}
+
+// The settings the extension follows: the user's, each one an organization
+// set replaced by its value; `managed` names those.
+export const withManaged = (own, managed) => ({ ...own, ...managed, managed: Object.keys(managed) });
+
+// The user's own area -> the browser's managed storage, for loadSettings.
+const managedAreas = new WeakMap();
+
+// Where the user's settings are kept, and what the extension follows:
+// storage.sync, unless this browser has none or it cannot be read (sync
+// turned off by a policy, say), with what an organization set over them.
+// One read of each: the pages show what they give as soon as they open.
 export async function openSettings(storage) {
+  const managed = loadManagedFrom(storage.managed);
+  let area = storage.local;
+  let own;
   if (storage.sync !== undefined) {
     try {
-      return { area: storage.sync, settings: readSettings(await storage.sync.get(Object.keys(DEFAULTS))) };
+      own = readSettings(await storage.sync.get(Object.keys(DEFAULTS)));
+      area = storage.sync;
     } catch {
       // read them from local
     }
   }
-  return { area: storage.local, settings: await loadSettings(storage.local) };
+  own ??= await loadOwnSettings(area);
+  if (storage.managed !== undefined) managedAreas.set(area, storage.managed);
+  return { area, settings: withManaged(own, await managed) };
 }
 
+// The settings the extension follows, of the user's `area` as openSettings
+// gave it.
 export async function loadSettings(area) {
+  const [own, managed] = await Promise.all([loadOwnSettings(area), loadManagedFrom(managedAreas.get(area))]);
+  return withManaged(own, managed);
+}
+
+// The user's own, to change: never what an organization set.
+export async function loadOwnSettings(area) {
   return readSettings(await area.get(Object.keys(DEFAULTS)));
+}
+
+// Firefox answers an error where no policy sets anything; Chromium an empty
+// object.
+async function loadManagedFrom(managedArea) {
+  if (managedArea === undefined) return {};
+  try {
+    return readManaged(await managedArea.get(Object.keys(DEFAULTS)));
+  } catch {
+    return {};
+  }
 }

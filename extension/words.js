@@ -34,3 +34,14 @@ export function reasonText(code) {
 }
 
 export const whereText = (where) => word(`where_${where}`) || String(where);
+
+// The settings an organization set (settings.js's `managed`): each one's
+// "set by your organization" shown, beside its controls (data-managed names
+// the setting), which are turned off.
+export function markManaged(managed = []) {
+  for (const element of document.querySelectorAll('[data-managed]')) {
+    const set = managed.includes(element.dataset.managed);
+    if (element.classList.contains('managed')) element.hidden = !set;
+    else element.disabled = set;
+  }
+}

@@ -3,7 +3,8 @@
 # messaging host with its manifests (Chromium's and Firefox's) beside each, the
 # browser extension as a folder (to load unpacked), as a zip for the Chromium
 # stores and as Firefox's build for its add-ons site, the settings sample,
-# install and uninstall scripts and the user guide; and from the same files
+# install and uninstall scripts, the user guide and the administrative
+# templates of the extension's managed settings; and from the same files
 # the two Windows Installer packages (packaging/).
 #   bash scripts/release.sh        -> build/release/WebCorvaneBHO-6.0.0.5.zip
 #                                     build/release/WebCorvaneBHO-6.0.0.5-x86.msi, -x64.msi
@@ -57,6 +58,16 @@ python3 scripts/build_extension.py chromium "$out/$name/extension" \
   "$out/$name/WebCorvane-extension-$version.zip" --version "$version"
 # Firefox's build of the same source, signed by the add-ons site.
 python3 scripts/build_extension.py xpi "$out/$name/WebCorvane-firefox-$version.xpi" --version "$version"
+# The administrative templates of the extension's managed settings, under
+# each browser's key for the extension's ID: the store's, or our own key's
+# when the store's is not given (the extension loaded from the folder).
+own_id=$(sed -n 's/.*kChromiumExtensionId\[\] = "\([a-p]*\)".*/\1/p' common/identifiers.h)
+mkdir -p "$out/$name/policy/en-US" "$out/$name/policy/zh-CN"
+for f in webcorvane.admx en-US/webcorvane.adml zh-CN/webcorvane.adml; do
+  sed -e "s/@CHROME_ID@/${WEBCORVANE_CHROME_STORE_ID:-$own_id}/g" \
+      -e "s/@EDGE_ID@/${WEBCORVANE_EDGE_STORE_ID:-$own_id}/g" -e 's/\r*$/\r/' \
+      "release/policy/$f" >"$out/$name/policy/$f"
+done
 for f in install.cmd uninstall.cmd USER-GUIDE.txt; do
   # Windows text files: CRLF line ends.
   sed 's/\r*$/\r/' "release/$f" >"$out/$name/$f"

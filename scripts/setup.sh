@@ -18,7 +18,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64 wine "$wine32" wine64 cmake ninja-build clang
   libclang-rt-14-dev googletest clang-format python3 locales wixl msitools osslsigncode openssl
-  nlohmann-json3-dev chromium firefox-esr nodejs fonts-wqy-microhei
+  nlohmann-json3-dev chromium firefox-esr nodejs fonts-wqy-microhei librsvg2-bin
 )
 
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

@@ -9,7 +9,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { remember } from '../../extension/bounded_map.js';
-import { badgeFor, problemAfter } from '../../extension/button_rules.js';
+import { badgeFor, problemAfter, toolbarIcon } from '../../extension/button_rules.js';
 import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReason, linkTextOf, requestOf,
          requestRecord } from '../../extension/decision.js';
 import { parseDisposition } from '../../extension/http_headers.js';
@@ -18,7 +18,8 @@ import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, buildOffer, fits
 import { responseDownload } from '../../extension/response_rules.js';
 import { KEEP_RECENT, MAX_SENDABLE_BYTES, MAX_SHOWN_CHARS, Where, recentAfter, recentLog,
          sendableOf } from '../../extension/recent.js';
-import { BYPASS_KEYS, DEFAULTS, MAX_SITES, readSettings, siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
+import { BYPASS_KEYS, DEFAULTS, MAX_SITES, loadOwnSettings, loadSettings, openSettings, readManaged, readSettings,
+         siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
 import { MAX_SENT_LINKS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend,
          referrerFor } from '../../extension/send_rules.js';
 import { EXTENSION_ID, HOST_NAME } from './identifiers.mjs';
@@ -165,6 +166,42 @@ test('settings as read: each checked, anything unusable its default; sites as ho
   assert.equal(siteOfTab('www.example.com'), 'example.com');
   assert.deepEqual(withoutHost(['example.com', 'dl.example.com', 'other.example', 'ample.com'], 'dl.example.com'),
     ['other.example', 'ample.com']);
+});
+
+test("settings an organization set win, each one usable; the user's own stay the user's to change", async () => {
+  assert.deepEqual(readManaged(undefined), {});
+  assert.deepEqual(readManaged({ paused: 'yes', skippedSites: 'a.example', minimumSizeBytes: -1, bypassKey: 'meta',
+                                 other: true }), {});
+  assert.deepEqual(readManaged({ paused: false, skippedSites: ['Intranet.example', 'no site'], minimumSizeBytes: 0,
+                                 bypassKey: 'none' }),
+  { paused: false, skippedSites: ['intranet.example'], minimumSizeBytes: 0, bypassKey: 'none' });
+  const area = (values, fails = false) => ({
+    values,
+    async get(keys) {
+      if (fails) throw new Error('Managed storage manifest not found');
+      return Object.fromEntries(keys.filter((key) => key in this.values).map((key) => [key, this.values[key]]));
+    },
+  });
+  const own = { paused: true, skippedSites: [], minimumSizeBytes: 2048, bypassKey: 'shift' };
+  const storage = { sync: area({ ...own }), local: area({}), managed: area({ paused: false, skippedSites: ['corp.example'] }) };
+  const { area: place, settings } = await openSettings(storage);
+  assert.equal(place, storage.sync);
+  assert.deepEqual(settings, { ...own, paused: false, skippedSites: ['corp.example'], managed: ['paused', 'skippedSites'] });
+  assert.deepEqual(await loadOwnSettings(place), own);
+  storage.managed.values = { bypassKey: 'ctrl' };
+  assert.deepEqual(await loadSettings(place), { ...own, bypassKey: 'ctrl', managed: ['bypassKey'] });
+  // Firefox answers an error where no policy sets anything.
+  const firefox = { sync: area({ ...own }), local: area({}), managed: area({}, true) };
+  assert.deepEqual((await openSettings(firefox)).settings, { ...own, managed: [] });
+  // The browsers' schema, the administrative templates and the check name the same settings.
+  const schema = JSON.parse(source('extension/managed_schema.json'));
+  assert.deepEqual(Object.keys(schema.properties).sort(), Object.keys(DEFAULTS).sort());
+  assert.deepEqual(schema.properties.bypassKey.enum, BYPASS_KEYS);
+  const admx = source('release/policy/webcorvane.admx');
+  const named = new Set([...admx.matchAll(/valueName="(\w+)"|\\policy\\(\w+)"/g)].map(([, value, list]) => value ?? list));
+  assert.deepEqual([...named].sort(), Object.keys(DEFAULTS).sort());
+  for (const key of BYPASS_KEYS) assert.match(admx, new RegExp(`<string>${key}</string>`));
+  for (const name of Object.keys(DEFAULTS)) assert.match(source('tools/url_explainer/browser_policies.cpp'), new RegExp(`"${name}"`));
 });
 
 test('an offer carries the final URL and what its request sent, and what the host would refuse stays', () => {
@@ -332,19 +369,28 @@ test('the badge shows an offer under way, and warns of the host, the agent and a
     [maybe, { reason: 'declined' }, maybe],
     [twice, { reason: 'timed-out', detail: 'gone' }, agent],
   ]) assert.deepEqual(problemAfter(before, event), after, `${JSON.stringify(before)} ${JSON.stringify(event)}`);
-  for (const [problem, offering, paused, text, title] of [
-    [null, [], false, '', ['actionTitle']],
-    [null, [], true, '', ['badge_paused']],
-    [twice, ['c.zip'], true, '…', ['badge_offering_one', 'c.zip']],
-    [null, ['c.zip', 'd.zip'], false, '…', ['badge_offering_many', '2']],
-    [twice, [], true, '2', ['badge_twice', 'a.zip']],
-    [maybe, [], false, '2?', ['badge_maybe_twice', 'b.zip']],
-    [host, [], false, '!', ['badge_host', 'not found']],
-    [agent, [], false, '!', ['badge_agent', 'gone']],
-    [{ what: 'twice', detail: 'x'.repeat(200) }, [], false, '2', ['badge_twice', `${'x'.repeat(79)}…`]],
+  for (const [problem, offering, paused, text, title, icon] of [
+    [null, [], false, '', ['actionTitle'], 'normal'],
+    [null, [], true, '', ['badge_paused'], 'paused'],
+    [twice, ['c.zip'], true, '…', ['badge_offering_one', 'c.zip'], 'problem'],
+    [null, ['c.zip', 'd.zip'], false, '…', ['badge_offering_many', '2'], 'normal'],
+    [null, ['c.zip'], true, '…', ['badge_offering_one', 'c.zip'], 'paused'],
+    [twice, [], true, '2', ['badge_twice', 'a.zip'], 'problem'],
+    [maybe, [], false, '2?', ['badge_maybe_twice', 'b.zip'], 'problem'],
+    [host, [], false, '!', ['badge_host', 'not found'], 'problem'],
+    [agent, [], false, '!', ['badge_agent', 'gone'], 'problem'],
+    [{ what: 'twice', detail: 'x'.repeat(200) }, [], false, '2', ['badge_twice', `${'x'.repeat(79)}…`], 'problem'],
   ]) {
     const badge = badgeFor(problem, offering, paused);
-    assert.deepEqual([badge.text, badge.title], [text, title], JSON.stringify([problem, offering, paused]));
+    assert.deepEqual([badge.text, badge.title, badge.icon], [text, title, icon],
+                     JSON.stringify([problem, offering, paused]));
+  }
+  // Each icon the button names is one the build renders.
+  const build = source('scripts/build_extension.py');
+  const listed = (name) => build.match(new RegExp(`^${name} = \\(([^)]*)\\)`, 'm'))[1];
+  for (const icon of ['normal', 'paused', 'problem']) {
+    assert.match(listed('ICON_STATES'), new RegExp(`"${icon}"`));
+    assert.deepEqual(Object.keys(toolbarIcon(icon)), listed('TOOLBAR_SIZES').split(',').map((size) => size.trim()));
   }
 });
 

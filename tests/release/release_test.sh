@@ -191,10 +191,12 @@ fi
 uninstall_x64
 
 # The extension: the folder to load unpacked keeps its "key" (our ID) and
-# takes the release's version; the stores' zip holds the same files with
-# manifest.json at its root and no "key", which the stores refuse. Firefox's
+# takes the release's version, with the icons its manifest names; the stores'
+# zip holds the same files with manifest.json at its root and no "key", which
+# the stores refuse. Firefox's
 # build holds the same files, with our Firefox ID and a background of scripts;
 # Firefox's host manifest beside each host names the same program for that ID.
+# The administrative templates come in both languages, for our IDs.
 python3 - "$folder" "$(basename "$archive" .zip)" <<'PY' || fail "the extension is not as it should be"
 import json, os, sys, zipfile
 folder, name = sys.argv[1:]
@@ -206,20 +208,26 @@ def tree(top):
 files = tree(unpacked)
 store = zipfile.ZipFile(os.path.join(folder, f"WebCorvane-extension-{version}.zip"))
 wrong = []
-if files != tree("extension"):
-    wrong.append(f"the folder holds {files}, the source {tree('extension')}")
+# The icons are rendered from the drawing, which stays out of the packages.
+icons = [f for f in files if f.startswith("icons/") and f.endswith(".png")]
+copied = [f for f in tree("extension") if f != "icons/webcorvane.svg"]
+if files != sorted(copied + icons):
+    wrong.append(f"the folder holds {files}, the source {copied} and the icons")
 if sorted(store.namelist()) != files:
     wrong.append(f"the zip holds {sorted(store.namelist())}, the folder {files}")
 manifest = json.load(open(os.path.join(unpacked, "manifest.json"), encoding="utf-8"))
 stored = json.loads(store.read("manifest.json"))
 if "key" not in manifest or manifest["version"] != version:
     wrong.append("the folder's manifest lacks its key or the release's version")
+named = list(manifest.get("icons", {}).values()) + list(manifest["action"].get("default_icon", {}).values())
+if "128" not in manifest.get("icons", {}) or not set(named) <= set(icons):
+    wrong.append(f"the manifest names the icons {named}, the folder holds {icons}")
 if "key" in stored or dict(stored, key=manifest.get("key")) != manifest:
     wrong.append("the zip's manifest is not the folder's without its key")
 for f in files:
     if f != "manifest.json" and store.read(f) != open(os.path.join(unpacked, f), "rb").read():
         wrong.append(f"{f} differs between the folder and the zip")
-    if f != "manifest.json" and store.read(f) != open(os.path.join("extension", f), "rb").read():
+    if f in copied and f != "manifest.json" and store.read(f) != open(os.path.join("extension", f), "rb").read():
         wrong.append(f"{f} is not the source's")
 firefox = zipfile.ZipFile(os.path.join(folder, f"WebCorvane-firefox-{version}.xpi"))
 gecko = json.loads(firefox.read("manifest.json"))
@@ -235,6 +243,29 @@ for bits in ("x86", "x64"):
     if host != dict({k: v for k, v in chromium.items() if k != "allowed_origins"},
                     allowed_extensions=["webcorvane@corvane.com"]):
         wrong.append(f"{bits}: Firefox's host manifest is {host}")
+# The administrative templates: each string and presentation the ADMX names
+# is in both languages' ADML, and its keys are Chrome's and Edge's for an ID
+# the host allows.
+import re
+import xml.etree.ElementTree as ET
+policy = os.path.join(folder, "policy")
+try:
+    admx = open(os.path.join(policy, "webcorvane.admx"), encoding="utf-8").read()
+    ET.fromstring(admx.encode("utf-8"))
+    needed = set(re.findall(r"\$\((string|presentation)\.(\w+)\)", admx))
+    for language in ("en-US", "zh-CN"):
+        adml = ET.parse(os.path.join(policy, language, "webcorvane.adml")).getroot()
+        defined = {(e.tag.split("}")[1], e.get("id")) for e in adml.iter() if e.get("id")}
+        if needed - defined:
+            wrong.append(f"{language}/webcorvane.adml lacks {sorted(needed - defined)}")
+    allowed = {o.split("/")[2] for o in chromium["allowed_origins"]}
+    for maker in ("Google\\Chrome", "Microsoft\\Edge"):
+        key = re.escape(f"Software\\Policies\\{maker}\\3rdparty\\extensions\\")
+        ids = set(re.findall(key + r"([a-p]{32})\\policy", admx))
+        if not ids or not ids <= allowed:
+            wrong.append(f"the ADMX's {maker} keys name {ids or 'no ID'}, the host allows {allowed}")
+except (OSError, ET.ParseError) as error:
+    wrong.append(f"the administrative templates: {error}")
 for w in wrong:
     print("FAIL:", w)
 sys.exit(1 if wrong else 0)

@@ -221,6 +221,18 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
         RemoveTree(firefoxFolder);
         removeHost();
     };
+    const std::string ourId = ChromiumExtensionIds().front();
+    const std::string edgeManaged =
+        "Software\\Policies\\Microsoft\\Edge\\3rdparty\\extensions\\" + ourId + "\\policy";
+    const auto managedSettings = [&] {
+        const std::string key = edgeManaged;
+        PutValue(HKEY_LOCAL_MACHINE, key.c_str(), "paused", REG_DWORD,
+                 std::string("\x01\0\0\0", 4));
+        PutValue(HKEY_CURRENT_USER, key.c_str(), "paused", REG_DWORD, std::string(4, '\0'));
+        PutString(HKEY_CURRENT_USER, key.c_str(), "bypassKey", "meta");
+        PutString(HKEY_CURRENT_USER, (key + "\\skippedSites").c_str(), "1", "intranet.example");
+        PutString(HKEY_CURRENT_USER, (key + "\\skippedSites").c_str(), "2", "corp.example");
+    };
     const auto userHost = installHost(goodManifest, true, {HKEY_CURRENT_USER});
     const std::string hostKey = "\\NativeMessagingHosts\\com.webcorvane.handoff";
 
@@ -627,6 +639,46 @@ TEST_F(InstallationCheck, EachFaultGivesItsLineAndStatus) {
               }),
          removePolicies, false, "problem: Firefox policy: ",
          "ExtensionSettings (" + firefoxPolicies + ") sets \"installation_mode\": \"blocked\"", 2},
+        // BlockExternalExtensions stops the packages' offer only: a warning.
+        {"external extensions blocked",
+         [&] {
+             PutValue(HKEY_LOCAL_MACHINE, "Software\\Policies\\Google\\Chrome",
+                      "BlockExternalExtensions", REG_DWORD, std::string("\x01\0\0\0", 4));
+         },
+         removePolicies, false, "warning: Chrome policy: ",
+         "BlockExternalExtensions (HKLM\\Software\\Policies\\Google\\Chrome "
+         "\"BlockExternalExtensions\") is 1: Chrome ignores the packages' offer of our extension. "
+         "Fix: install the extension from its store, or ask your administrator to install it by "
+         "ExtensionInstallForcelist.",
+         1},
+        // The extension's managed settings: the machine's value of a name
+        // wins, a list is a subkey, and a value the schema refuses is named.
+        {"managed settings for the machine and the user", managedSettings, removePolicies, false,
+         "ok: Edge managed settings: ",
+         "for " + ourId + ", set by your organization in " + edgeManaged +
+             ": paused 1 (HKLM), skippedSites [intranet.example, corp.example] (HKCU)",
+         1},
+        {"a managed value the schema refuses", managedSettings, removePolicies, false,
+         "warning: Edge managed settings: ",
+         edgeManaged + ": bypassKey \"meta\" (HKCU) is not \"alt\", \"shift\", \"ctrl\" or "
+                       "\"none\": the browser drops it, and the user's own setting applies",
+         1},
+        // Firefox found, its host not registered: a problem beside the line.
+        {"managed settings in policies.json",
+         both(appPath("firefox.exe", firefoxFolder + "\\firefox.exe"),
+              [&] {
+                  CreateDirectoryA(firefoxFolder.c_str(), nullptr);
+                  CreateDirectoryA((firefoxFolder + "\\distribution").c_str(), nullptr);
+                  WriteFileBytes(firefoxPolicies,
+                                 std::string("{\"policies\": {\"3rdparty\": {\"Extensions\": {\"") +
+                                     kFirefoxExtensionId +
+                                     "\": {\"minimumSizeBytes\": 1048576, \"paused\": false}}}}}");
+              }),
+         removePolicies, false, "ok: Firefox managed settings: ",
+         std::string("for ") + kFirefoxExtensionId + ", set by your organization in " +
+             firefoxPolicies + " \"3rdparty\": minimumSizeBytes 1048576 (policies.json), paused "
+                               "false (policies.json)",
+         2},
         {"clean again", none, none, false,
          "ok: system: Windows 6.1: ", "the download manager's road is off", 0},
     };

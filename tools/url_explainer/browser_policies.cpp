@@ -118,6 +118,14 @@ std::vector<PolicyFinding> ChromiumPolicyFindings(const std::string& browser,
         else
             same->second.push_back(id);
     }
+    if (policies.blockExternal.Set() && policies.blockExternal.text != "0") {
+        findings.push_back(
+            {false,
+             Named(policies.blockExternal) + " is " + policies.blockExternal.text + ": " + browser +
+                 " ignores the packages' offer of our extension",
+             "install the extension from its store, or ask your administrator to install it "
+             "by ExtensionInstallForcelist."});
+    }
     for (const auto& [refusal, refused] : refusals) {
         findings.push_back(
             {installable.empty(),
@@ -131,6 +139,78 @@ std::vector<PolicyFinding> ChromiumPolicyFindings(const std::string& browser,
                        "ExtensionInstallForcelist."});
     }
     return findings;
+}
+
+namespace {
+
+bool Valid(const ManagedValue& value) {
+    if (value.name == "paused")
+        return value.kind == ManagedValue::kBoolean ||
+               (value.kind == ManagedValue::kNumber && (value.text == "0" || value.text == "1"));
+    if (value.name == "minimumSizeBytes")
+        return value.kind == ManagedValue::kNumber;
+    if (value.name == "bypassKey") {
+        return value.kind == ManagedValue::kString &&
+               (value.text == "alt" || value.text == "shift" || value.text == "ctrl" ||
+                value.text == "none");
+    }
+    return value.kind == ManagedValue::kList;  // skippedSites
+}
+
+const char* const kManagedNames[] = {"paused", "skippedSites", "minimumSizeBytes", "bypassKey"};
+
+const char* Expected(const std::string& name) {
+    if (name == "paused")
+        return "1 or 0 (a DWORD), or true or false";
+    if (name == "minimumSizeBytes")
+        return "a number of bytes (a DWORD)";
+    if (name == "bypassKey")
+        return "\"alt\", \"shift\", \"ctrl\" or \"none\"";
+    return "a list of host names (a subkey of values 1, 2, ... or a JSON array)";
+}
+
+std::string Shown(const ManagedValue& value) {
+    switch (value.kind) {
+        case ManagedValue::kBoolean:
+            return value.text == "1" ? "true" : "false";
+        case ManagedValue::kNumber:
+            return value.text;
+        case ManagedValue::kString:
+            return "\"" + value.text + "\"";
+        case ManagedValue::kList:
+            return "[" + Listed(value.entries) + "]";
+        default:
+            return "a value of another type";
+    }
+}
+
+}  // namespace
+
+ManagedReport ManagedSettingsReport(const ManagedSettings& settings) {
+    ManagedReport report;
+    for (const ManagedValue& value : settings.values) {
+        const std::string said = value.name + " " + Shown(value) + " (" + value.where + ")";
+        const bool known = std::find(std::begin(kManagedNames), std::end(kManagedNames),
+                                     value.name) != std::end(kManagedNames);
+        if (known && Valid(value)) {
+            report.set += (report.set.empty() ? "" : ", ") + said;
+        } else if (known) {
+            report.dropped.push_back(
+                {false,
+                 settings.key + ": " + said + " is not " + Expected(value.name) +
+                     ": the browser drops it, and the user's own setting applies",
+                 "set " + value.name + " to " + Expected(value.name) + "."});
+        } else {
+            report.dropped.push_back(
+                {false, settings.key + ": " + said + " is no setting of our extension",
+                 "use paused, skippedSites, minimumSizeBytes or bypassKey "
+                 "(the templates in the release's policy folder)."});
+        }
+    }
+    if (!report.set.empty())
+        report.set = "for " + settings.id + ", set by your organization in " + settings.key + ": " +
+                     report.set;
+    return report;
 }
 
 std::vector<PolicyFinding> FirefoxPolicyFindings(const FirefoxPolicies& policies,

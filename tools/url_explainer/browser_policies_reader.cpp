@@ -91,6 +91,74 @@ PolicyValue ReadDwordPolicy(const char* key, const char* name) {
     return policy;
 }
 
+// The values under `key` in one place, each not yet in `settings`: a DWORD,
+// a string (a list's JSON array when it parses as one), a list's subkey of
+// string values. The browser takes the machine's value of a name first.
+void ReadManagedValues(const PolicyPlace& place, const std::string& key,
+                       ManagedSettings& settings) {
+    const auto known = [&](const std::string& name) {
+        for (const ManagedValue& value : settings.values)
+            if (value.name == name)
+                return true;
+        return false;
+    };
+    const std::wstring wideKey = Utf8ToWide(key);
+    std::vector<std::wstring> names;
+    ReadRegistryValueNames(place.root, wideKey, names, place.view);
+    for (const std::wstring& name : names) {
+        ManagedValue value;
+        value.name = WideToUtf8(name);
+        value.where = place.label;
+        if (value.name.empty() || known(value.name))
+            continue;
+        DWORD number = 0;
+        std::wstring text;
+        if (ReadRegistryDword(place.root, wideKey, name.c_str(), number, place.view)) {
+            value.kind = ManagedValue::kNumber;
+            value.text = std::to_string(number);
+        } else if (ReadRegistryString(place.root, wideKey, name.c_str(), text, place.view)) {
+            value.kind = ManagedValue::kString;
+            value.text = WideToUtf8(text);
+            const nlohmann::json list = nlohmann::json::parse(value.text, nullptr, false);
+            if (list.is_array()) {
+                value.kind = ManagedValue::kList;
+                for (const nlohmann::json& entry : list)
+                    value.entries.push_back(entry.is_string() ? entry.get<std::string>()
+                                                              : entry.dump());
+            }
+        }
+        settings.values.push_back(value);
+    }
+    std::vector<std::wstring> lists;
+    ReadRegistrySubkeyNames(place.root, wideKey, lists, place.view);
+    for (const std::wstring& name : lists) {
+        ManagedValue value;
+        value.name = WideToUtf8(name);
+        value.kind = ManagedValue::kList;
+        value.where = place.label;
+        if (known(value.name))
+            continue;
+        const std::wstring listKey = wideKey + L"\\" + name;
+        std::vector<std::wstring> entries;
+        ReadRegistryValueNames(place.root, listKey, entries, place.view);
+        for (const std::wstring& entry : entries) {
+            std::wstring text;
+            if (ReadRegistryString(place.root, listKey, entry.c_str(), text, place.view))
+                value.entries.push_back(WideToUtf8(text));
+        }
+        settings.values.push_back(value);
+    }
+}
+
+ManagedSettings ReadManagedSettings(const std::string& key, const std::string& id) {
+    ManagedSettings settings;
+    settings.id = id;
+    settings.key = key;
+    for (const PolicyPlace& place : PolicyPlaces())
+        ReadManagedValues(place, key, settings);
+    return settings;
+}
+
 // An object's member, or null.
 nlohmann::json Member(const nlohmann::json& object, const char* name) {
     const auto member = object.is_object() ? object.find(name) : object.end();
@@ -114,6 +182,11 @@ ChromiumPolicies ReadChromiumPolicies(const char* key) {
         ReadListPolicy(key, {"ExtensionInstallAllowlist", "ExtensionInstallWhitelist"});
     policies.installForcelist = ReadListPolicy(key, {"ExtensionInstallForcelist"});
     policies.extensionSettings = ReadStringPolicy(key, "ExtensionSettings");
+    policies.blockExternal = ReadDwordPolicy(key, "BlockExternalExtensions");
+    for (const std::string& id : ChromiumExtensionIds()) {
+        policies.managed.push_back(ReadManagedSettings(
+            std::string(key) + "\\3rdparty\\extensions\\" + id + "\\policy", id));
+    }
     return policies;
 }
 
@@ -141,6 +214,8 @@ FirefoxPolicies ReadFirefoxPolicies(const char* key, const std::string& firefoxP
     }
     policies.uninstall = ReadListPolicy((std::string(key) + "\\Extensions").c_str(), {"Uninstall"});
     policies.uninstall.name = "Extensions\\Uninstall";
+    policies.managed = ReadManagedSettings(
+        std::string(key) + "\\3rdparty\\Extensions\\" + kFirefoxExtensionId, kFirefoxExtensionId);
 
     const std::string file =
         firefoxProgram.empty() ? ""
@@ -155,6 +230,34 @@ FirefoxPolicies ReadFirefoxPolicies(const char* key, const std::string& firefoxP
     if (!policies.extensionSettings.Set() && settings.is_object()) {
         policies.extensionSettings.text = settings.dump();
         policies.extensionSettings.where = file;
+    }
+    // Firefox reads policies.json only where the registry sets no policy;
+    // ours, when the registry sets none of them.
+    const nlohmann::json managed =
+        Member(Member(Member(all, "3rdparty"), "Extensions"), kFirefoxExtensionId);
+    if (policies.managed.values.empty() && managed.is_object()) {
+        policies.managed.key = file + " \"3rdparty\"";
+        for (const auto& [name, member] : managed.items()) {
+            ManagedValue value;
+            value.name = name;
+            value.where = "policies.json";
+            if (member.is_boolean()) {
+                value.kind = ManagedValue::kBoolean;
+                value.text = member.get<bool>() ? "1" : "0";
+            } else if (member.is_number_integer()) {
+                value.kind = ManagedValue::kNumber;
+                value.text = member.dump();
+            } else if (member.is_string()) {
+                value.kind = ManagedValue::kString;
+                value.text = member.get<std::string>();
+            } else if (member.is_array()) {
+                value.kind = ManagedValue::kList;
+                for (const nlohmann::json& entry : member)
+                    value.entries.push_back(entry.is_string() ? entry.get<std::string>()
+                                                              : entry.dump());
+            }
+            policies.managed.values.push_back(value);
+        }
     }
     const nlohmann::json uninstall = Member(Member(all, "Extensions"), "Uninstall");
     if (!policies.uninstall.Set() && uninstall.is_array()) {

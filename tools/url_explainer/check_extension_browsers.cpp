@@ -5,8 +5,8 @@
 // extensions allowed to start it (Firefox's manifest is a file of its own: it
 // refuses Chromium's "allowed_origins", and allows by "allowed_extensions").
 // An administrator's policy may stop the browser from starting the host or
-// from keeping the extension. Any link of that chain missing, and every
-// download stays with the browser.
+// from keeping the extension, and may set the extension's own settings. Any link of that chain
+// missing, and every download stays with the browser.
 #include "tools/url_explainer/check_steps.h"
 
 #include "tools/url_explainer/browser_policies.h"
@@ -311,6 +311,18 @@ void AddPolicyFindings(const Browser& browser, const std::vector<PolicyFinding>&
     }
 }
 
+// The settings an administrator set for our extension: shown when there
+// are any, with each the browser drops.
+void AddManagedFindings(const Browser& browser, const ManagedSettings& settings,
+                        std::vector<Finding>& findings) {
+    const std::string subject = std::string(browser.name) + " managed settings";
+    const ManagedReport report = ManagedSettingsReport(settings);
+    if (!report.set.empty())
+        findings.push_back({Finding::kOk, subject, report.set, ""});
+    for (const PolicyFinding& dropped : report.dropped)
+        findings.push_back({Finding::kWarning, subject, dropped.found, dropped.fix});
+}
+
 }  // namespace
 
 void CheckExtensionBrowsers(std::vector<Finding>& findings) {
@@ -333,10 +345,10 @@ void CheckExtensionBrowsers(std::vector<Finding>& findings) {
             continue;
         if (browser.gecko) {
             CheckBrowserHost(browser, program, "", manifestsChecked, findings);
-            AddPolicyFindings(browser,
-                              FirefoxPolicyFindings(ReadFirefoxPolicies(browser.policies, program),
-                                                    kFirefoxExtensionId),
+            const FirefoxPolicies policies = ReadFirefoxPolicies(browser.policies, program);
+            AddPolicyFindings(browser, FirefoxPolicyFindings(policies, kFirefoxExtensionId),
                               findings);
+            AddManagedFindings(browser, policies.managed, findings);
             continue;
         }
         const ChromiumPolicies policies = ReadChromiumPolicies(browser.policies);
@@ -348,6 +360,8 @@ void CheckExtensionBrowsers(std::vector<Finding>& findings) {
                               ChromiumPolicyFindings(browser.name, policies, kNativeHostName,
                                                      ChromiumExtensionIds()),
                               findings);
+            for (const ManagedSettings& settings : policies.managed)
+                AddManagedFindings(browser, settings, findings);
         }
     }
 }
