@@ -731,9 +731,13 @@ async function main() {
     };
     for (const c of ran) {
       const failed = failures.length;
+      const caseStarted = performance.now();
       for (const step of [async () => {
         await c.before?.(run);
-        console.log(`${c.what.padEnd(28)} ${await (c.run ?? runCase)(run, c)}`);
+        const said = await (c.run ?? runCase)(run, c);
+        // What each case costs the run, so that the slow ones are seen.
+        const seconds = ((performance.now() - caseStarted) / 1000).toFixed(1).padStart(5);
+        console.log(`${c.what.padEnd(28)} ${seconds} s  ${said}`);
       }, async () => c.after?.(run)]) {
         try {
           await step();
