@@ -131,7 +131,8 @@ function handOver(download, request, handedAt) {
       showButton({ twice: name });
       recent.note(twice);
     };
-    return offer(buildOffer(download, request, linkText, handedAt + HOLD_MS), late).then((answer) => {
+    const message = buildOffer(download, request, linkText, handedAt + HOLD_MS);
+    return offer(message, late, { key: entry.key, downloadId: chromium ? download.id : null }).then((answer) => {
       if (answer === null) return false; // offered before: noted then
       if (answer.taken) recent.note({ ...entry, where: Where.MANAGER, reason: answer.reason });
       else if (takenLate) recent.note(twice);

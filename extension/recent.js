@@ -9,9 +9,12 @@ export const KEEP_RECENT = 20;
 
 // Where a download ended: with the download manager, with the browser, in
 // both (the manager took it after the browser had saved it, or the user sent
-// the browser's copy on), or nowhere (a link the user sent that the manager
-// did not take: the browser never had it).
-export const Where = Object.freeze({ MANAGER: 'manager', BROWSER: 'browser', BOTH: 'both', NONE: 'none' });
+// the browser's copy on), with the browser and perhaps with the manager too
+// (its offer was cut off, and nobody knows what the agent did), or nowhere (a
+// link the user sent that the manager did not take: the browser never had
+// it).
+export const Where = Object.freeze({ MANAGER: 'manager', BROWSER: 'browser', BOTH: 'both', MAYBE_BOTH: 'maybe-both',
+                                     NONE: 'none' });
 
 // A page names its files and makes its URLs (data: ones, say) as long as it
 // likes; the list keeps enough of each to show, and stays small.

@@ -11,7 +11,7 @@
 // answered: a download the browser hands over meanwhile waits behind at most
 // one of them, never behind a whole selection, and its hold runs out no
 // sooner than it would behind another download.
-import { ask, inTurn } from './host.js';
+import { ask, inTurn, nextId, noAnswer } from './host.js';
 import { fitsHost } from './offer.js';
 import { inOrder } from './queue.js';
 import { Where, recentLog, sendableOf } from './recent.js';
@@ -37,11 +37,8 @@ export async function createMenu() {
   }, () => void api.runtime.lastError);
 }
 
-// Ids of sent links and settings messages: negative, so that they never
-// meet a download's on the port. Entries' keys carry the worker's start, so
-// that a restarted worker does not reuse one still in the list.
-let lastId = 0;
-const nextId = () => (lastId -= 1);
+// Entries' keys carry the worker's start, so that a restarted worker does
+// not reuse one still in the list.
 const started = Date.now();
 let sentLinks = 0;
 const recent = () => recentLog(api.storage.session);
@@ -54,7 +51,7 @@ export function sendToManager(request, late = () => {}) {
   return inTurn(() => {
     const message = sentOffer(nextId(), request, Date.now() + SEND_WAIT_MS);
     return fitsHost(message) ? ask(message, { late }) : { taken: false, reason: 'bad-message' };
-  }).then((answer) => ({ taken: answer?.taken === true, reason: answer?.reason ?? 'host-missing' }));
+  }).then((answer) => ({ taken: answer?.taken === true, reason: answer?.reason ?? noAnswer() }));
 }
 
 // The menu's click: the links of the frame it names, each sent once, in

@@ -7,7 +7,7 @@
 // its ID and the link text's limit as the host does.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
+import { readFileSync, readdirSync } from 'node:fs';
 import { remember } from '../../extension/bounded_map.js';
 import { badgeFor, problemAfter, toolbarIcon } from '../../extension/button_rules.js';
 import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReason, linkTextOf, requestOf,
@@ -415,10 +415,13 @@ test('every word in English and Simplified Chinese', () => {
   scan('extension/manifest.json', /__MSG_(\w+)__/g);
   const hostReasons = [...source('native_host/message.cpp').matchAll(/return "([a-z-]+)";/g)].map(([, code]) => code);
   assert.ok(hostReasons.includes('not-in-list') && hostReasons.includes('bad-message'), hostReasons.join());
-  for (const code of [...hostReasons, ...Object.values(Keep), 'host-missing', 'taken-late', 'unknown']) {
+  const ownReasons = readdirSync(new URL('../../extension/', import.meta.url)).filter((name) => name.endsWith('.js'))
+    .flatMap((name) => [...source(`extension/${name}`).matchAll(/(?:reason: |gaveUp\()'([a-z-]+)'/g)].map(([, code]) => code));
+  assert.ok(ownReasons.includes('taken-late') && ownReasons.includes('queue-full'), ownReasons.join());
+  for (const code of [...hostReasons, ...ownReasons, ...Object.values(Keep), 'host-missing', 'unknown']) {
     used.add(`reason_${code.replaceAll('-', '_')}`);
   }
-  for (const where of Object.values(Where)) used.add(`where_${where}`);
+  for (const where of Object.values(Where)) used.add(`where_${where.replaceAll('-', '_')}`);
   const problems = [null, { what: 'host', detail: 'd' }, { what: 'agent', detail: 'd' }, { what: 'twice', detail: 'n' },
                     { what: 'maybe-twice', detail: 'n' }];
   const titles = [['a'], ['a', 'b']].flatMap((offering) => [badgeFor(null, offering).title])
