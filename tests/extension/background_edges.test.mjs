@@ -1,6 +1,7 @@
 // The background's edges, against the fake browser: what a worker finds as
-// it starts, a port that fails, what Firefox lets pass, a download taken, and
-// a sent link the manager takes late.
+// it starts, a port that fails, what Firefox lets pass, a download taken, a
+// sent link the manager takes late or the host does not answer in time, and a
+// flood of downloads past the bound on those waiting.
 import { mock, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { browserState, reply, settle, worker } from './fake_browser.mjs';
@@ -73,4 +74,33 @@ test('Firefox: a redirect and a page pass unheld; a blob: download is noted, our
   api.downloads.onCreated.fire({ id: 5, url: 'http://h/z.zip' });
   await settle();
   assert.deepEqual([state.hostSaw, entries(state)], [[], ['x.bin browser scheme']]);
+});
+
+test('a sent link the host does not answer in time has timed out, its host not missing', async () => {
+  const state = browserState();
+  const api = await worker(state);
+  const sent = menu(api, 'http://h/a.zip');
+  await settle();
+  mock.timers.tick(5000);
+  assert.deepEqual(await sent, [{ taken: false, reason: 'timed-out' }]);
+  await settle();
+  assert.deepEqual(entries(state), ['a.zip none timed-out']);
+});
+
+test('past the bound on waiting offers, a download is kept at once', async () => {
+  const state = browserState();
+  const api = await worker(state);
+  const held = [];
+  for (let id = 1; id <= 17; id += 1) {
+    const url = `http://h/${id}.zip`;
+    api.webRequest.onSendHeaders.fire({ requestId: String(id), url, method: 'GET', tabId: 1,
+                                        requestHeaders: [{ name: 'Cookie', value: 'c=1' }] });
+    api.webRequest.onHeadersReceived.fire({ requestId: String(id), url, timeStamp: Date.now() });
+    held.push(new Promise((resolve) => api.downloads.onDeterminingFilename.fire({ id, url, finalUrl: url,
+      filename: `${id}.zip`, startTime: new Date().toISOString() }, () => resolve(id))));
+  }
+  await settle();
+  assert.equal(await Promise.race(held), 17);
+  await settle();
+  assert.deepEqual([state.hostSaw.length, entries(state)], [1, ['17.zip browser queue-full']]);
 });
