@@ -25,6 +25,8 @@ const api = globalThis.browser ?? globalThis.chrome;
 export const chromium = api.downloads.onDeterminingFilename !== undefined;
 
 const requests = new Map(); // request id -> what it sent
+// The reasons that come before the bypass key's (keepReason): no click changes them.
+const BEFORE_BYPASS = new Set([Keep.OTHER_EXTENSION, Keep.PAUSED, Keep.DANGEROUS, Keep.INSECURE]);
 
 // Every download the browser hands over, with where it went and why. A
 // Chromium download is noted under its id; Firefox hands over responses, of
@@ -142,8 +144,7 @@ function handOver(download, request, handedAt) {
   };
   // The clicks are asked for only where they can change the answer.
   const unclicked = keepReason(download, request, settings, false);
-  if (unclicked === Keep.OTHER_EXTENSION || unclicked === Keep.PAUSED ||
-      (unclicked !== null && settings.bypassKey === 'none')) return decide(new Map());
+  if (BEFORE_BYPASS.has(unclicked) || (unclicked !== null && settings.bypassKey === 'none')) return decide(new Map());
   return clicksOn(download, request, handedAt).then(decide);
 }
 
