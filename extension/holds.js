@@ -76,19 +76,33 @@ async function saveBypassed(click, page) {
 }
 
 // A download the browser starts while no listener holds it (paused), or
-// that Firefox never shows a listener (a blob: or data: URL, which has no
-// response): noted with its reason, under the name of its URL until the
-// browser names it otherwise (Chromium names it later). A download of this
-// extension's own is noted where it is started (saveBypassed).
+// that Firefox never shows a listener: a blob: or data: URL, which has no
+// response, or a response its hold did not pick out (the menu's "Save Link
+// As", a type Firefox is set to save). Noted with its reason, under the name
+// of its URL until the browser names it otherwise (Chromium names it later).
+// A download of this extension's own is noted where it is started
+// (saveBypassed).
 const unheld = new Map(); // download id -> the name it was noted under, until named
 const KEEP_UNHELD = 64;
+
+// Firefox: the URLs (first and final) of the responses its hold picked out,
+// for as long as the download Firefox may start of one can come: that one is
+// noted already (handOver).
+const pickedOut = new Map(); // URL -> when
+const PICKED_OUT_MS = HOLD_MS + 5000;
+
+function pickedOutAs(item) {
+  const at = pickedOut.get(item.url);
+  pickedOut.delete(item.url);
+  return at !== undefined && Date.now() - at <= PICKED_OUT_MS;
+}
 
 // downloads.onCreated. Unpaused, the hold's listeners are there.
 export function noteUnheld(item) {
   if (item.byExtensionId === api.runtime.id) return;
   withSettings(() => {
     const url = item.finalUrl || item.url;
-    if (!settings.paused && (chromium || /^https?:/i.test(url))) return;
+    if (!settings.paused && (chromium || pickedOutAs(item))) return;
     const name = baseName(item.filename) || nameFromUrl(url) || url;
     if (chromium) remember(unheld, item.id, name, KEEP_UNHELD);
     recent.note({ key: `d:${item.id}`, name, url, at: Date.now(), where: Where.BROWSER,
@@ -201,6 +215,9 @@ export function holdResponse(details) {
   requests.delete(details.requestId);
   const download = responseDownload(details, canPlay);
   if (download === null) return undefined;
+  for (const url of new Set([request?.firstUrl, download.url])) {
+    if (url !== undefined) remember(pickedOut, url, handedAt, KEEP_REQUESTS);
+  }
   const taken = withSettings(() => handOver(download, request, handedAt));
   if (taken === null) return undefined;
   return Promise.resolve(taken)

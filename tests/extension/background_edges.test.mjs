@@ -63,17 +63,21 @@ test("a download the manager took leaves the browser's list", async () => {
   assert.deepEqual(state.erased, [1]);
 });
 
-test('Firefox: a redirect and a page pass unheld; a blob: download is noted, ours and a held one are not', async () => {
+test('Firefox: a redirect and a page pass unheld; every download it starts is noted once: a blob:, a response its ' +
+     'hold did not pick out; ours and a held one are not noted again', async () => {
   const state = browserState();
   const api = await worker(state, { chromium: false });
-  const response = (statusCode, type) => api.webRequest.onHeadersReceived.fire({ requestId: '5', url: 'http://h/a.zip',
-    statusCode, responseHeaders: [{ name: 'Content-Type', value: type }] })[0];
+  const response = (statusCode, type, url = 'http://h/a.zip') => api.webRequest.onHeadersReceived.fire({
+    requestId: '5', url, statusCode, responseHeaders: [{ name: 'Content-Type', value: type }] })[0];
   assert.deepEqual([response(302, 'application/zip'), response(200, 'text/html')], [undefined, undefined]);
+  response(200, 'application/zip', 'http://h/z.zip'); // its request unknown: kept at once
   api.downloads.onCreated.fire({ id: 3, url: 'blob:http://h/x', filename: '/d/x.bin' });
   api.downloads.onCreated.fire({ id: 4, url: 'http://h/y.zip', byExtensionId: 'ext' });
   api.downloads.onCreated.fire({ id: 5, url: 'http://h/z.zip' });
+  api.downloads.onCreated.fire({ id: 6, url: 'http://h/saved-as.pdf' });
   await settle();
-  assert.deepEqual([state.hostSaw, entries(state)], [[], ['x.bin browser scheme']]);
+  assert.deepEqual([state.hostSaw, entries(state)], [[], ['z.zip browser unknown-request',
+                                                          'saved-as.pdf browser unknown-request', 'x.bin browser scheme']]);
 });
 
 test('a sent link the host does not answer in time has timed out, its host not missing', async () => {
