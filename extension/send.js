@@ -11,6 +11,7 @@
 // answered: a download the browser hands over meanwhile waits behind at most
 // one of them, never behind a whole selection, and its hold runs out no
 // sooner than it would behind another download.
+import { showButton } from './button.js';
 import { ask, inTurn, nextId, noAnswer } from './host.js';
 import { fitsHost } from './offer.js';
 import { inOrder } from './queue.js';
@@ -129,6 +130,14 @@ async function hostSettings() {
   return hostSettingsOf(reply, 'The browser host did not answer.');
 }
 
+// The popup's "Dismiss" of a download in two places, or perhaps: the user
+// has seen it; the list keeps the entry, the button lets its warning go.
+async function dismiss(key) {
+  await recent().note({ key, dismissed: true });
+  await showButton({ dismissed: true });
+  return true;
+}
+
 // Messages of the extension's own pages (the popup, the options page); a
 // page's content script can send none of these.
 export function pageMessage(message, sender, sendResponse) {
@@ -136,6 +145,8 @@ export function pageMessage(message, sender, sendResponse) {
   let answer;
   if (message?.type === 'send-to-manager' && typeof message.key === 'string') {
     answer = sendKept(message.key).catch(() => ({ taken: false, reason: 'host-missing' }));
+  } else if (message?.type === 'dismiss' && typeof message.key === 'string') {
+    answer = dismiss(message.key);
   } else if (message?.type === 'host-settings') {
     answer = hostSettings().catch((error) => hostSettingsOf(null, String(error)));
   } else {

@@ -120,7 +120,7 @@ test('past the hold: a download the host never answered is kept, and one that sp
 });
 
 // The host answers "timed-out", then that the agent took it after all.
-test('taken after the answer said otherwise: the button says "2" and the list both places', async () => {
+test('taken after the answer said otherwise: the button says "2" and the list both places, until dismissed', async () => {
   const state = browserState();
   const api = await worker(state);
   const kept = download(api, state, 1, 'http://h/a.zip');
@@ -131,6 +131,14 @@ test('taken after the answer said otherwise: the button says "2" and the list bo
   await settle();
   assert.deepEqual(state.badge, { text: '2', title: 'badge_twice a.zip' });
   assert.equal(listed(state)['d:1'], 'both taken-late');
+  // Dismissed in the popup: the button lets it go, the list keeps it.
+  for (const key of ['d:1', 'd:9']) {
+    await new Promise((resolve) => api.runtime.onMessage.fire({ type: 'dismiss', key },
+      { id: 'ext', url: 'chrome-extension://ext/popup.html' }, resolve));
+  }
+  await settle();
+  assert.deepEqual(state.badge, { text: '', title: 'actionTitle' });
+  assert.deepEqual(state.stored.session.recent.map(({ key, dismissed }) => [key, dismissed]), [['d:1', true]]);
 });
 
 // The worker stops with one offer answered "timed-out" (the agent may take
