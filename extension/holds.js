@@ -103,11 +103,15 @@ export function noteUnheld(item) {
   withSettings(() => {
     const url = item.finalUrl || item.url;
     if (!settings.paused && (chromium || pickedOutAs(item))) return;
-    const name = baseName(item.filename) || nameFromUrl(url) || url;
-    if (chromium) remember(unheld, item.id, name, KEEP_UNHELD);
-    recent.note({ key: `d:${item.id}`, name, url, at: Date.now(), where: Where.BROWSER,
-                  reason: keepReason({ ...item, finalUrl: url }, null, settings, false) });
+    noteWithBrowser(item, keepReason({ ...item, finalUrl: url }, null, settings, false));
   });
+}
+
+function noteWithBrowser(item, reason) {
+  const url = item.finalUrl || item.url;
+  const name = baseName(item.filename) || nameFromUrl(url) || url;
+  if (chromium) remember(unheld, item.id, name, KEEP_UNHELD);
+  recent.note({ key: `d:${item.id}`, name, url, at: Date.now(), where: Where.BROWSER, reason });
 }
 
 // downloads.onChanged (Chromium): a download noted unheld, now named.
@@ -190,6 +194,13 @@ export function rememberResponse(details) {
 // once, or once the tabs said which link was clicked, or once the worker
 // that has just started has read the settings.
 export function holdDownload(item, suggest) {
+  // Another extension's download, left as it is at once: a listener that
+  // holds it or suggests a name of its own makes Chromium drop the name that
+  // extension chose. Noted under the name the browser gives it in the end.
+  if (item.byExtensionId) {
+    noteWithBrowser(item, Keep.OTHER_EXTENSION);
+    return false;
+  }
   const handedAt = Date.now();
   const [requestId, request] = requestOf(requests, item) ?? [null, null];
   requests.delete(requestId);
@@ -210,6 +221,9 @@ export function holdDownload(item, suggest) {
 // browser would not save passes unheld.
 export function holdResponse(details) {
   if (details.statusCode >= 300 && details.statusCode < 400) return undefined; // decided on the final URL
+  // An extension's own request (another's downloads.download): its download
+  // is noted as it starts (noteUnheld).
+  if (/^moz-extension:/i.test(details.originUrl ?? '')) return undefined;
   const handedAt = Date.now();
   const request = requests.get(details.requestId) ?? null;
   requests.delete(details.requestId);

@@ -108,3 +108,15 @@ test('past the bound on waiting offers, a download is kept at once', async () =>
   await settle();
   assert.deepEqual([state.hostSaw.length, entries(state)], [1, ['17.zip browser queue-full']]);
 });
+
+test("another extension's download is left to the browser at once, listed under the name it gets", async () => {
+  const state = browserState();
+  const api = await worker(state);
+  const url = 'http://h/n.zip';
+  let suggested = false;
+  assert.deepEqual(api.downloads.onDeterminingFilename.fire({ id: 8, byExtensionId: 'other', url, finalUrl: url,
+    filename: 'n.zip', startTime: new Date().toISOString() }, () => { suggested = true; }), [false]);
+  api.downloads.onChanged.fire({ id: 8, filename: { current: '/d/chosen.zip' } });
+  await settle();
+  assert.deepEqual([suggested, state.hostSaw, entries(state)], [false, [], ['chosen.zip browser other-extension']]);
+});

@@ -185,6 +185,7 @@ const cases = [
   { id: 'restart', what: 'worker stopped in an offer', run: restart, chromiumOnly: true,
     links: ['restart1', 'restart2'].map((id) => ({ id, href: `/files/${id}.zip` })) },
   { id: 'popup', what: 'the popup', run: popup, links: [{ id: 'resend', href: '/files/resend.pdf' }] },
+  { id: 'neighbour', what: "another extension's download", run: neighbour },
   { id: 'options', what: 'the options page', run: options },
   // "Download with WebCorvane": a headless browser shows no menu, so its
   // handler is called as the menu calls it, on the page's tab and top frame.
@@ -416,6 +417,27 @@ async function restart(run, c) {
   check(left === names, `${c.what}: the browser saved ${left}`);
   return `both saved ${savedMs} ms after the stop | agent: ${records.length} offer${
     await checkBadge(run, c.what, '2?', /restart1\.zip was being offered when the extension was stopped/)}`;
+}
+
+// Another extension downloads a file under a name of its own: the browser
+// saves it under that name, the agent is never asked, and the list says who
+// started it. Chromium drops such a name when a filename listener does not
+// give it back; Firefox shows us no response of another extension's.
+async function neighbour(run, c) {
+  const before = agent(run).length;
+  const files = new Set(readdirSync(run.downloads));
+  const clicked = performance.now();
+  const tab = await run.browser.neighbourDownload(`${run.site.base}/files/neighbour.zip`, 'chosen-by-neighbour.zip');
+  const title = await tab.evaluate('document.title');
+  await until(() => (newFiles(run, files).length > 0 && newFiles(run, files).every((name) => savedFile(run.downloads, name))
+    ? true : undefined), HOLD_MS + 5000, "the browser to save the neighbour's file").catch(() => {});
+  const ms = Math.round(performance.now() - clicked);
+  const saved = newFiles(run, files).join();
+  check(saved === 'chosen-by-neighbour.zip', `${c.what}: the browser saved "${saved}" (${title})`);
+  const records = agent(run).slice(before);
+  check(records.length === 0, `${c.what}: ${records.length} agent records`);
+  return `saved as ${saved} ${ms} ms after the call | agent: ${records.length === 0 ? 'not asked' : 'asked'}${
+    await checkListed(run, c.what, 'chosen-by-neighbour.zip', 'browser', 'other-extension')}`;
 }
 
 const agent = (run) => run.agent.records();
