@@ -93,7 +93,7 @@ export const noAnswer = () => (port === null ? 'host-missing' : 'timed-out');
 // While a download's offer may still be with the host or the agent, a note
 // of it is kept under OFFER + its id ({id, deadline, name, url, key: its entry
 // in the list, downloadId: Chromium's download, null for Firefox's
-// response}): a download the browser hands over again is not offered twice,
+// response, answered: true once listed as "timed-out"}): a download the browser hands over again is not offered twice,
 // and a worker started again asks the host how each noted offer ended
 // (outcomes.js). The note goes once the answer is final; an offer answered
 // "timed-out" may still be taken by the agent, and keeps its note until that
@@ -131,8 +131,9 @@ async function offerInTurn(message, late, note) {
   if (Date.now() >= message.deadline) return gaveUp('timed-out');
   if ((await api.storage.session.get(key))[key] !== undefined) return null;
   const name = message.filename || message.url;
-  await api.storage.session.set({ [key]: { key: null, downloadId: null, ...note, id: message.id,
-                                           deadline: message.deadline, name, url: message.url } });
+  const noted = { key: null, downloadId: null, ...note, id: message.id, deadline: message.deadline, name,
+                  url: message.url };
+  await api.storage.session.set({ [key]: noted });
   let answer = null;
   try {
     answer = await ask(message, { late: () => {
@@ -141,8 +142,10 @@ async function offerInTurn(message, late, note) {
     } });
   } finally {
     // Ended for good: taken, or kept for a reason the agent gave or that
-    // never reached the agent.
-    if (answer !== null && (answer.taken || answer.reason !== 'timed-out')) await api.storage.session.remove(key);
+    // never reached the agent. "timed-out" is listed already: only a late
+    // "taken" changes it.
+    if (answer?.taken || (answer !== null && answer.reason !== 'timed-out')) await api.storage.session.remove(key);
+    else if (answer !== null) await api.storage.session.set({ [key]: { ...noted, answered: true } });
   }
   return answer ?? gaveUp(noAnswer());
 }

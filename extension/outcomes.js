@@ -64,7 +64,8 @@ async function settleNotes() {
 
 // What became of one noted offer: `taken` true, false, null (the agent was
 // asked and never answered, or its host was stopped first) or undefined (no
-// record: the agent was never asked).
+// record: the agent was never asked). One whose "timed-out" was listed
+// stays listed so unless the agent took it, or may have.
 async function settle(note, taken) {
   const entry = { key: note.key ?? `o:${note.id}`, name: note.name, url: note.url, at: Date.now() };
   if (taken === true) {
@@ -74,7 +75,7 @@ async function settle(note, taken) {
   } else if (taken === null) {
     await recent().note({ ...entry, where: Where.MAYBE_BOTH, reason: 'maybe-taken' });
     await showButton({ maybeTwice: note.name });
-  } else {
+  } else if (note.answered !== true) {
     await recent().note({ ...entry, where: Where.BROWSER, reason: 'cut-off' });
   }
 }
