@@ -138,7 +138,7 @@ function handOver(download, request, handedAt) {
     const reason = keepReason(download, request, settings, bypassed);
     if (reason !== null) {
       console.info('WebCorvane: download', download.finalUrl, 'stays with the browser:', reason);
-      noteKept(entry, reason, request);
+      noteKept(entry, reason, request, download.id);
       return null;
     }
     const linkText = linkTextOf(clicks.get(request.tabId), request, handedAt);
@@ -168,10 +168,23 @@ function handOver(download, request, handedAt) {
 
 // A download the browser keeps; the user may send it on from the popup when
 // the manager can fetch it as the browser did: a GET whose request was seen.
-function noteKept(entry, reason, request) {
+function noteKept(entry, reason, request, id = null) {
   const sent = request !== null && request.method === 'GET'
     ? { url: request.url, referrer: request.referrer, cookie: request.cookie, filename: entry.name } : undefined;
   recent.note({ ...entry, where: Where.BROWSER, reason, sendable: false }, sent);
+  if (chromium && reason === Keep.UNKNOWN_REQUEST) setTimeout(noteStarter, STARTER_KNOWN_MS, id);
+}
+
+// Chromium names the extension that started a download (downloads.download)
+// only once that call has returned, which comes after the download was
+// handed over (Chromium 156): its request, which Chromium shows no other
+// extension, was unknown. Asked again a moment later, it is listed as that
+// extension's, under the name it gets.
+const STARTER_KNOWN_MS = 500;
+
+async function noteStarter(id) {
+  const [item] = await api.downloads.search({ id }).catch(() => []);
+  if (item?.byExtensionId && item.byExtensionId !== api.runtime.id) noteWithBrowser(item, Keep.OTHER_EXTENSION);
 }
 
 // webRequest.onSendHeaders.
@@ -194,9 +207,8 @@ export function rememberResponse(details) {
 // once, or once the tabs said which link was clicked, or once the worker
 // that has just started has read the settings.
 export function holdDownload(item, suggest) {
-  // Another extension's download, left as it is at once: a listener that
-  // holds it or suggests a name of its own makes Chromium drop the name that
-  // extension chose. Noted under the name the browser gives it in the end.
+  // Another extension's download, left as it is at once, when Chromium
+  // already says so (see noteStarter). Noted under the name it gets.
   if (item.byExtensionId) {
     noteWithBrowser(item, Keep.OTHER_EXTENSION);
     return false;

@@ -16,6 +16,7 @@ const recent = () => recentLog(api.storage.session);
 // A host that starts for the question answers within about a second (it
 // reads the records only when asked).
 const OUTCOMES_WAIT_MS = 5000;
+const ASK_AGAIN_MS = 2000;
 // Notes kept for a host that never answers, as the host keeps its records.
 const MAX_NOTES = 64;
 const NOTE_LIFE_MS = 24 * 60 * 60 * 1000;
@@ -45,9 +46,9 @@ async function settleNotes() {
   for (const note of open) {
     const outcome = reply.outcomes.find((o) => o?.id === note.id && o?.deadline === note.deadline);
     // An offer still within its hold may be with another host still asking
-    // the agent: asked again once the hold is over.
+    // the agent: asked again in a moment, the last time once the hold is over.
     if (outcome !== undefined && outcome.taken === null && note.deadline > Date.now()) {
-      later = Math.min(later ?? Infinity, note.deadline);
+      later = Math.min(later ?? Infinity, note.deadline + 1000, Date.now() + ASK_AGAIN_MS);
       continue;
     }
     await settle(note, outcome?.taken);
@@ -59,7 +60,7 @@ async function settleNotes() {
     await ask({ id: nextId(), type: 'forget-outcomes', offers: recorded.map(({ id, deadline }) => ({ id, deadline })) },
       { waitMs: OUTCOMES_WAIT_MS });
   }
-  if (later !== null) setTimeout(settleCutOff, later - Date.now() + 1000);
+  if (later !== null) setTimeout(settleCutOff, later - Date.now());
 }
 
 // What became of one noted offer: `taken` true, false, null (the agent was

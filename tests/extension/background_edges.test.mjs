@@ -1,7 +1,8 @@
 // The background's edges, against the fake browser: what a worker finds as
 // it starts, a port that fails, what Firefox lets pass, a download taken, a
-// sent link the manager takes late or the host does not answer in time, and a
-// flood of downloads past the bound on those waiting.
+// sent link the manager takes late or the host does not answer in time, a
+// flood of downloads past the bound on those waiting, and another extension's
+// download.
 import { mock, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { browserState, reply, settle, worker } from './fake_browser.mjs';
@@ -109,7 +110,7 @@ test('past the bound on waiting offers, a download is kept at once', async () =>
   assert.deepEqual([state.hostSaw.length, entries(state)], [1, ['17.zip browser queue-full']]);
 });
 
-test("another extension's download is left to the browser at once, listed under the name it gets", async () => {
+test("another extension's download is left to the browser, listed as such under the name it gets", async () => {
   const state = browserState();
   const api = await worker(state);
   const url = 'http://h/n.zip';
@@ -119,4 +120,12 @@ test("another extension's download is left to the browser at once, listed under 
   api.downloads.onChanged.fire({ id: 8, filename: { current: '/d/chosen.zip' } });
   await settle();
   assert.deepEqual([suggested, state.hostSaw, entries(state)], [false, [], ['chosen.zip browser other-extension']]);
+  // Chromium 156 names the extension only after handing the download over.
+  api.downloads.onDeterminingFilename.fire({ id: 9, url, finalUrl: url, filename: 'm.zip',
+                                            startTime: new Date().toISOString() }, () => {});
+  await settle();
+  state.items = [{ id: 9, byExtensionId: 'other', url, finalUrl: url, filename: '/d/m.zip' }];
+  mock.timers.tick(500);
+  await settle();
+  assert.deepEqual([state.hostSaw, entries(state)[0]], [[], 'm.zip browser other-extension']);
 });
