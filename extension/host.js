@@ -91,13 +91,14 @@ function hostGone(gone, why) {
 export const noAnswer = () => (port === null ? 'host-missing' : 'timed-out');
 
 // While a download's offer may still be with the host or the agent, a note
-// of it is kept under OFFER + its id ({id, deadline, name, url, key: its entry
-// in the list, downloadId: Chromium's download, null for Firefox's
-// response, answered: true once listed as "timed-out"}): a download the browser hands over again is not offered twice,
-// and a worker started again asks the host how each noted offer ended
-// (outcomes.js). The note goes once the answer is final; an offer answered
-// "timed-out" may still be taken by the agent, and keeps its note until that
-// late answer, or the next worker's question.
+// of it is kept under OFFER + its id ({id, deadline, name, url, key: its
+// entry in the list, downloadId: Chromium's download, null for Firefox's
+// response, answered: true once this worker listed its entry}): a download
+// the browser hands over again is not offered twice, and a worker started
+// again asks the host how each noted offer ended (outcomes.js). The note goes
+// once the answer is final; an offer that timed out or had no answer may
+// still be taken by the agent, and keeps its note until a late "taken", or
+// the next worker's question.
 export const OFFER = 'offer:';
 const OFFERING_SHOWN_AFTER_MS = 1000;
 
@@ -142,10 +143,10 @@ async function offerInTurn(message, late, note) {
     } });
   } finally {
     // Ended for good: taken, or kept for a reason the agent gave or that
-    // never reached the agent. "timed-out" is listed already: only a late
-    // "taken" changes it.
+    // never reached the agent. Otherwise (timed out, no answer) its entry is
+    // listed by this worker: only the agent's taking it changes that.
     if (answer?.taken || (answer !== null && answer.reason !== 'timed-out')) await api.storage.session.remove(key);
-    else if (answer !== null) await api.storage.session.set({ [key]: { ...noted, answered: true } });
+    else await api.storage.session.set({ [key]: { ...noted, answered: true } });
   }
   return answer ?? gaveUp(noAnswer());
 }
