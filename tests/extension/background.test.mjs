@@ -117,6 +117,14 @@ test('past the hold: a download the host never answered is kept, and one that sp
   await settle();
   assert.deepEqual(offered(state), [1]);
   assert.deepEqual(listed(state), { 'd:1': 'browser timed-out', 'd:2': 'browser timed-out' });
+  // The next worker learns that the agent never had it: the entry stands.
+  await worker(state);
+  await settle();
+  assert.deepEqual(state.hostSaw[1].offers, [{ id: 1, deadline: state.hostSaw[0].deadline }]);
+  reply(state, { id: state.hostSaw[1].id, outcomes: [] });
+  await settle();
+  assert.deepEqual([listed(state), state.hostSaw.length], [{ 'd:1': 'browser timed-out', 'd:2': 'browser timed-out' }, 2]);
+  assert.equal(state.stored.session['offer:1'], undefined);
 });
 
 // The host answers "timed-out", then that the agent took it after all.
