@@ -181,6 +181,7 @@ const cases = [
     badgeMs: LATE_MS - HOLD_MS + BADGE_MS, after: async (run) => {
       run.agent.set('Answer', null);
       await sleep(run.clicked + LATE_MS + 1000 - performance.now());
+      await dismissTwice(run, 'late.zip');
     } },
   { id: 'restart', what: 'worker stopped in an offer', run: restart, chromiumOnly: true,
     links: ['restart1', 'restart2'].map((id) => ({ id, href: `/files/${id}.zip` })) },
@@ -421,6 +422,20 @@ async function restart(run, c) {
   check(left === 'restart2.zip', `${c.what}: the browser kept ${left}`);
   return `both saved ${savedMs} ms after the stop, the taken one removed after ${removedMs} ms | agent: ${
     records.length} offer${await checkListed(run, c.what, 'restart1.zip', 'manager', 'taken-cut-off', HOLD_MS)}`;
+}
+
+// The popup says what the button's "2" means for the download in both
+// places, and its "Dismiss" takes the warning off the button and the popup.
+async function dismissTwice(run, name) {
+  const page = await openPage(run, 'popup.html');
+  const entry = `[...document.querySelectorAll('#recent li')].find((li) => li.querySelector('.name').textContent === ${
+    JSON.stringify(name)})`;
+  const explained = await page.evaluate(`${entry}.querySelector('.twice').hidden ? '' : ${entry}.querySelector('.explain').textContent`);
+  check(explained === sentence('popup_explain_both'), `the popup explains ${name} in both places as "${explained}"`);
+  await page.evaluate(`void ${entry}.querySelector('.dismiss').click()`);
+  await until(async () => ((await page.evaluate(`${entry}.querySelector('.twice').hidden`)) ? true : undefined), BADGE_MS,
+    'the warning to be dismissed').catch(() => check(false, `the popup still warns of ${name} once dismissed`));
+  if (!firefox) await checkBadge(run, `${name} dismissed`, '', /./);
 }
 
 // Another extension downloads a file under a name of its own: the agent is
