@@ -167,9 +167,10 @@ function handOver(download, request, handedAt) {
 }
 
 // A download the browser keeps; the user may send it on from the popup when
-// the manager can fetch it as the browser did: a GET whose request was seen.
+// the manager can fetch it as the browser did, a GET whose request was seen,
+// and the browser did not judge it.
 function noteKept(entry, reason, request, id = null) {
-  const sent = request !== null && request.method === 'GET'
+  const sent = request !== null && request.method === 'GET' && reason !== Keep.DANGEROUS && reason !== Keep.INSECURE
     ? { url: request.url, referrer: request.referrer, cookie: request.cookie, filename: entry.name } : undefined;
   recent.note({ ...entry, where: Where.BROWSER, reason, sendable: false }, sent);
   if (chromium && reason === Keep.UNKNOWN_REQUEST) setTimeout(noteStarter, STARTER_KNOWN_MS, id);

@@ -43,8 +43,9 @@ async function settleNotes() {
   if (!Array.isArray(reply?.outcomes)) return;
   const done = [];
   let later = null;
+  const outcomeOf = (note) => reply.outcomes.find((o) => o?.id === note.id && o?.deadline === note.deadline);
   for (const note of open) {
-    const outcome = reply.outcomes.find((o) => o?.id === note.id && o?.deadline === note.deadline);
+    const outcome = outcomeOf(note);
     // An offer still within its hold may be with another host still asking
     // the agent: asked again in a moment, the last time once the hold is over.
     if (outcome !== undefined && outcome.taken === null && note.deadline > Date.now()) {
@@ -55,7 +56,7 @@ async function settleNotes() {
     done.push(note);
   }
   await api.storage.session.remove(done.map((note) => OFFER + note.id));
-  const recorded = done.filter((note) => reply.outcomes.some((o) => o?.id === note.id && o?.deadline === note.deadline));
+  const recorded = done.filter((note) => outcomeOf(note) !== undefined);
   if (recorded.length > 0) {
     await ask({ id: nextId(), type: 'forget-outcomes', offers: recorded.map(({ id, deadline }) => ({ id, deadline })) },
       { waitMs: OUTCOMES_WAIT_MS });

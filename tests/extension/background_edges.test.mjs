@@ -129,3 +129,20 @@ test("another extension's download is left to the browser, listed as such under 
   await settle();
   assert.deepEqual([state.hostSaw, entries(state)[0]], [[], 'm.zip browser other-extension']);
 });
+
+test("the browser's verdicts stand: a dangerous download and one in the clear for a secure page are kept, and " +
+     'not offered to be sent on', async () => {
+  const state = browserState();
+  const api = await worker(state);
+  for (const [id, initiator, danger] of [[1, 'https://p', 'safe'], [2, 'http://p', 'file']]) {
+    const url = `http://h/${id}.zip`;
+    api.webRequest.onSendHeaders.fire({ requestId: String(id), url, method: 'GET', tabId: 1, initiator,
+                                        requestHeaders: [{ name: 'Cookie', value: 'c=1' }] });
+    api.webRequest.onHeadersReceived.fire({ requestId: String(id), url, timeStamp: Date.now() });
+    api.downloads.onDeterminingFilename.fire({ id, url, finalUrl: url, filename: `${id}.zip`, danger,
+                                              startTime: new Date().toISOString() }, () => {});
+  }
+  await settle();
+  assert.deepEqual([state.hostSaw, state.stored.session.recent.map(({ name, where, reason, sendable }) =>
+    `${name} ${where} ${reason} ${sendable}`)], [[], ['2.zip browser dangerous false', '1.zip browser insecure false']]);
+});
