@@ -164,6 +164,17 @@ export class Firefox extends Browser {
       `browser.runtime.getBackgroundPage().then((background) => (${body})(browser, background))`);
   }
 
+  // Ends the extension's background page as Firefox does when it suspends
+  // an idle one; its next event starts it again.
+  async stopWorker() {
+    const { contexts: [window] } = await this.connection.send('browsingContext.getTree',
+      { 'moz:scope': 'chrome', maxDepth: 0 });
+    await this.connection.send('script.evaluate', { expression:
+      `WebExtensionPolicy.getByID(${JSON.stringify(GECKO_ID)}).extension.terminateBackground()`,
+    target: { context: window.context }, awaitPromise: true });
+    this.extension = undefined;
+  }
+
   // When the response of `url` was cancelled.
   cancelled(url, timeoutMs) {
     return until(() => this.cancelledAt.get(url), timeoutMs, `Firefox to cancel ${url}`, 25);
