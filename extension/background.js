@@ -16,7 +16,7 @@ import { showPaused } from './button.js';
 import { followSettings, followedBy } from './followed_settings.js';
 import { altClicked, chromium, holdDownload, holdResponse, nameUnheld, noteUnheld, rememberRequest,
          rememberResponse } from './holds.js';
-import { letGo } from './host.js';
+import { settleCutOff } from './outcomes.js';
 import { createMenu, downloadWith, pageMessage } from './send.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -31,12 +31,9 @@ api.runtime.onMessage.addListener(pageMessage);
 api.runtime.onInstalled.addListener(createMenu);
 api.contextMenus.onClicked.addListener(downloadWith);
 api.downloads.onCreated.addListener(noteUnheld);
-if (chromium) {
-  api.downloads.onChanged.addListener((delta) => {
-    nameUnheld(delta);
-    letGo(delta);
-  });
-}
+if (chromium) api.downloads.onChanged.addListener(nameUnheld);
+// Before any offer of its own: the offers a stopped worker left with the host.
+settleCutOff();
 
 // The listeners that watch requests and hold downloads. Paused, the
 // extension keeps out of the browser's way: they are removed (followPause),

@@ -8,10 +8,13 @@ export const PROBLEM_KEY = 'problem';
 // What the toolbar button warns of, after an event: the host's answer
 // ({reason, detail}), its port dropping ({dropped: error text}), a download
 // in two places ({twice: name}) or perhaps in two places ({maybeTwice: name},
-// its offer cut off by a stop of the extension). A problem is {what, detail}
-// or null when all is well. A download in two places stays on the button
-// until a failure of the host or the agent, which the user must see first.
+// its offer cut off by a stop of the extension), or the user's dismissal of
+// such a warning in the popup ({dismissed: true}). A problem is {what,
+// detail} or null when all is well. A download in two places stays on the
+// button until the user dismisses it or a failure of the host or the agent,
+// which the user must see first, comes.
 export function problemAfter(problem, event) {
+  if ('dismissed' in event) return problem?.what === 'twice' || problem?.what === 'maybe-twice' ? null : problem;
   if ('dropped' in event) return { what: 'host', detail: event.dropped };
   if ('twice' in event) return { what: 'twice', detail: event.twice };
   if ('maybeTwice' in event) return { what: 'maybe-twice', detail: event.maybeTwice };

@@ -34,7 +34,12 @@ export const Keep = Object.freeze({
   UNKNOWN_REQUEST: 'unknown-request', // what the browser sent is not known
   NOT_GET: 'not-get', // a form's POST, say: a GET would fetch something else
   RESUMED: 'resumed', // the browser goes on with a download of its own
+  DANGEROUS: 'dangerous', // the browser marked it dangerous: its warning is the user's to answer
+  INSECURE: 'insecure', // fetched over http for a page served over https, which the browser warns of or blocks
 });
+
+// Chromium's verdicts on a download that leave it to the user as it is.
+const SAFE = new Set([undefined, 'safe', 'accepted', 'allowlistedByPolicy']);
 
 const byteLength = (text) => new TextEncoder().encode(text).length;
 
@@ -55,6 +60,10 @@ export function requestRecord(details, before) {
     tabId: details.tabId,
     firstUrl: before?.firstUrl ?? details.url,
     pageHost: before?.pageHost ?? hostOf(details.initiator ?? details.originUrl),
+    // Any hop in the clear from a secure page is what the browser calls an
+    // insecure download.
+    insecure: (before?.insecure ?? false) || (/^https:/i.test(details.initiator ?? details.originUrl ?? '') &&
+                                              /^http:/i.test(details.url)),
     url: details.url,
     method: details.method,
     cookie,
@@ -123,17 +132,21 @@ function onSkippedSite(sites, download, request) {
 }
 
 // Why the download stays with the browser, or null when it is offered.
-// `download`: {byExtensionId, url, finalUrl, totalBytes (-1 or 0: unknown)};
+// `download`: {byExtensionId, url, finalUrl, totalBytes (-1 or 0: unknown),
+// danger (Chromium's, when known)};
 // `request`: its record, or null when unknown; `settings`: the user's
 // (settings.js); `bypassed`: whether the bypass key was held on its click.
 // Another extension's download was never the user's to hand over. Then the
 // reason the user will recognise comes first: the pause, which holds for
-// everything; what the user did on this very click; the standing rules for
-// sites and sizes. Last what the extension could not hand over as the
-// browser fetched it.
+// everything; the browser's own verdict, which stands whatever the user's
+// rules; what the user did on this very click; the standing rules for sites
+// and sizes. Last what the extension could not hand over as the browser
+// fetched it.
 export function keepReason(download, request, settings, bypassed) {
   if (download.byExtensionId) return Keep.OTHER_EXTENSION;
   if (settings.paused) return Keep.PAUSED;
+  if (!SAFE.has(download.danger)) return Keep.DANGEROUS;
+  if (request?.insecure) return Keep.INSECURE;
   if (bypassed) return Keep.BYPASSED;
   if (onSkippedSite(settings.skippedSites, download, request)) return Keep.SITE_SKIPPED;
   if (download.totalBytes > 0 && download.totalBytes < settings.minimumSizeBytes) return Keep.TOO_SMALL;

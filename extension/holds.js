@@ -25,6 +25,8 @@ const api = globalThis.browser ?? globalThis.chrome;
 export const chromium = api.downloads.onDeterminingFilename !== undefined;
 
 const requests = new Map(); // request id -> what it sent
+// The reasons that come before the bypass key's (keepReason): no click changes them.
+const BEFORE_BYPASS = new Set([Keep.OTHER_EXTENSION, Keep.PAUSED, Keep.DANGEROUS, Keep.INSECURE]);
 
 // Every download the browser hands over, with where it went and why. A
 // Chromium download is noted under its id; Firefox hands over responses, of
@@ -74,24 +76,42 @@ async function saveBypassed(click, page) {
 }
 
 // A download the browser starts while no listener holds it (paused), or
-// that Firefox never shows a listener (a blob: or data: URL, which has no
-// response): noted with its reason, under the name of its URL until the
-// browser names it otherwise (Chromium names it later). A download of this
-// extension's own is noted where it is started (saveBypassed).
+// that Firefox never shows a listener: a blob: or data: URL, which has no
+// response, or a response its hold did not pick out (the menu's "Save Link
+// As", a type Firefox is set to save). Noted with its reason, under the name
+// of its URL until the browser names it otherwise (Chromium names it later).
+// A download of this extension's own is noted where it is started
+// (saveBypassed).
 const unheld = new Map(); // download id -> the name it was noted under, until named
 const KEEP_UNHELD = 64;
+
+// Firefox: the URLs (first and final) of the responses its hold picked out,
+// for as long as the download Firefox may start of one can come: that one is
+// noted already (handOver).
+const pickedOut = new Map(); // URL -> when
+const PICKED_OUT_MS = HOLD_MS + 5000;
+
+function pickedOutAs(item) {
+  const at = pickedOut.get(item.url);
+  pickedOut.delete(item.url);
+  return at !== undefined && Date.now() - at <= PICKED_OUT_MS;
+}
 
 // downloads.onCreated. Unpaused, the hold's listeners are there.
 export function noteUnheld(item) {
   if (item.byExtensionId === api.runtime.id) return;
   withSettings(() => {
     const url = item.finalUrl || item.url;
-    if (!settings.paused && (chromium || /^https?:/i.test(url))) return;
-    const name = baseName(item.filename) || nameFromUrl(url) || url;
-    if (chromium) remember(unheld, item.id, name, KEEP_UNHELD);
-    recent.note({ key: `d:${item.id}`, name, url, at: Date.now(), where: Where.BROWSER,
-                  reason: keepReason({ ...item, finalUrl: url }, null, settings, false) });
+    if (!settings.paused && (chromium || pickedOutAs(item))) return;
+    noteWithBrowser(item, keepReason({ ...item, finalUrl: url }, null, settings, false));
   });
+}
+
+function noteWithBrowser(item, reason) {
+  const url = item.finalUrl || item.url;
+  const name = baseName(item.filename) || nameFromUrl(url) || url;
+  if (chromium) remember(unheld, item.id, name, KEEP_UNHELD);
+  recent.note({ key: `d:${item.id}`, name, url, at: Date.now(), where: Where.BROWSER, reason });
 }
 
 // downloads.onChanged (Chromium): a download noted unheld, now named.
@@ -118,7 +138,7 @@ function handOver(download, request, handedAt) {
     const reason = keepReason(download, request, settings, bypassed);
     if (reason !== null) {
       console.info('WebCorvane: download', download.finalUrl, 'stays with the browser:', reason);
-      noteKept(entry, reason, request);
+      noteKept(entry, reason, request, download.id);
       return null;
     }
     const linkText = linkTextOf(clicks.get(request.tabId), request, handedAt);
@@ -131,7 +151,8 @@ function handOver(download, request, handedAt) {
       showButton({ twice: name });
       recent.note(twice);
     };
-    return offer(buildOffer(download, request, linkText, handedAt + HOLD_MS), late).then((answer) => {
+    const message = buildOffer(download, request, linkText, handedAt + HOLD_MS);
+    return offer(message, late, { key: entry.key, downloadId: chromium ? download.id : null }).then((answer) => {
       if (answer === null) return false; // offered before: noted then
       if (answer.taken) recent.note({ ...entry, where: Where.MANAGER, reason: answer.reason });
       else if (takenLate) recent.note(twice);
@@ -141,17 +162,30 @@ function handOver(download, request, handedAt) {
   };
   // The clicks are asked for only where they can change the answer.
   const unclicked = keepReason(download, request, settings, false);
-  if (unclicked === Keep.OTHER_EXTENSION || unclicked === Keep.PAUSED ||
-      (unclicked !== null && settings.bypassKey === 'none')) return decide(new Map());
+  if (BEFORE_BYPASS.has(unclicked) || (unclicked !== null && settings.bypassKey === 'none')) return decide(new Map());
   return clicksOn(download, request, handedAt).then(decide);
 }
 
 // A download the browser keeps; the user may send it on from the popup when
-// the manager can fetch it as the browser did: a GET whose request was seen.
-function noteKept(entry, reason, request) {
-  const sent = request !== null && request.method === 'GET'
+// the manager can fetch it as the browser did, a GET whose request was seen,
+// and the browser did not judge it.
+function noteKept(entry, reason, request, id = null) {
+  const sent = request !== null && request.method === 'GET' && reason !== Keep.DANGEROUS && reason !== Keep.INSECURE
     ? { url: request.url, referrer: request.referrer, cookie: request.cookie, filename: entry.name } : undefined;
   recent.note({ ...entry, where: Where.BROWSER, reason, sendable: false }, sent);
+  if (chromium && reason === Keep.UNKNOWN_REQUEST) setTimeout(noteStarter, STARTER_KNOWN_MS, id);
+}
+
+// Chromium names the extension that started a download (downloads.download)
+// only once that call has returned, which comes after the download was
+// handed over (Chromium 156): its request, which Chromium shows no other
+// extension, was unknown. Asked again a moment later, it is listed as that
+// extension's, under the name it gets.
+const STARTER_KNOWN_MS = 500;
+
+async function noteStarter(id) {
+  const [item] = await api.downloads.search({ id }).catch(() => []);
+  if (item?.byExtensionId && item.byExtensionId !== api.runtime.id) noteWithBrowser(item, Keep.OTHER_EXTENSION);
 }
 
 // webRequest.onSendHeaders.
@@ -174,6 +208,12 @@ export function rememberResponse(details) {
 // once, or once the tabs said which link was clicked, or once the worker
 // that has just started has read the settings.
 export function holdDownload(item, suggest) {
+  // Another extension's download, left as it is at once, when Chromium
+  // already says so (see noteStarter). Noted under the name it gets.
+  if (item.byExtensionId) {
+    noteWithBrowser(item, Keep.OTHER_EXTENSION);
+    return false;
+  }
   const handedAt = Date.now();
   const [requestId, request] = requestOf(requests, item) ?? [null, null];
   requests.delete(requestId);
@@ -194,11 +234,17 @@ export function holdDownload(item, suggest) {
 // browser would not save passes unheld.
 export function holdResponse(details) {
   if (details.statusCode >= 300 && details.statusCode < 400) return undefined; // decided on the final URL
+  // An extension's own request (another's downloads.download): its download
+  // is noted as it starts (noteUnheld).
+  if (/^moz-extension:/i.test(details.originUrl ?? '')) return undefined;
   const handedAt = Date.now();
   const request = requests.get(details.requestId) ?? null;
   requests.delete(details.requestId);
   const download = responseDownload(details, canPlay);
   if (download === null) return undefined;
+  for (const url of new Set([request?.firstUrl, download.url])) {
+    if (url !== undefined) remember(pickedOut, url, handedAt, KEEP_REQUESTS);
+  }
   const taken = withSettings(() => handOver(download, request, handedAt));
   if (taken === null) return undefined;
   return Promise.resolve(taken)

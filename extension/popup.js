@@ -60,6 +60,19 @@ function showRecent(list) {
     button.addEventListener('click', () => send(entry.key));
     item.querySelector('.said').textContent = said.get(entry.key) ?? '';
     item.querySelector('.send').hidden = button.hidden && !said.has(entry.key);
+    // What the button's "2" or "2?" means for this download, until dismissed;
+    // one the user sent on is in both places as the user asked.
+    const twice = item.querySelector('.twice');
+    const warned = entry.where === Where.MAYBE_BOTH || (entry.where === Where.BOTH && entry.reason !== 'taken');
+    twice.hidden = !warned || entry.dismissed === true;
+    if (!twice.hidden) {
+      twice.querySelector('.explain').textContent = word(entry.where === Where.BOTH ? 'popup_explain_both'
+        : 'popup_explain_maybe_both');
+      const dismiss = twice.querySelector('.dismiss');
+      dismiss.title = word('popup_dismiss_title', entry.name);
+      dismiss.addEventListener('click', () => api.runtime.sendMessage({ type: 'dismiss', key: entry.key })
+        .catch(() => {}));
+    }
     return item;
   });
   $('recent').replaceChildren(...items);

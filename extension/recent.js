@@ -9,9 +9,12 @@ export const KEEP_RECENT = 20;
 
 // Where a download ended: with the download manager, with the browser, in
 // both (the manager took it after the browser had saved it, or the user sent
-// the browser's copy on), or nowhere (a link the user sent that the manager
-// did not take: the browser never had it).
-export const Where = Object.freeze({ MANAGER: 'manager', BROWSER: 'browser', BOTH: 'both', NONE: 'none' });
+// the browser's copy on), with the browser and perhaps with the manager too
+// (its offer was cut off, and nobody knows what the agent did), or nowhere (a
+// link the user sent that the manager did not take: the browser never had
+// it).
+export const Where = Object.freeze({ MANAGER: 'manager', BROWSER: 'browser', BOTH: 'both', MAYBE_BOTH: 'maybe-both',
+                                     NONE: 'none' });
 
 // A page names its files and makes its URLs (data: ones, say) as long as it
 // likes; the list keeps enough of each to show, and stays small.
@@ -19,15 +22,18 @@ export const MAX_SHOWN_CHARS = 1024;
 const bounded = (text) => (typeof text !== 'string' || text.length <= MAX_SHOWN_CHARS ? text
   : `${text.slice(0, MAX_SHOWN_CHARS - 1).replace(/[\ud800-\udbff]$/, '')}…`);
 
-// The list after `change`, an entry ({key, name, url, where, reason, at, and
-// `sendable` when the popup may offer to send it on}): an entry of the same
-// key is updated in place (a download's answer after its hold, say), any
-// other goes first; the oldest fall off.
+// The list after `change`, an entry ({key, name, url, where, reason, at,
+// `sendable` when the popup may offer to send it on, `dismissed` once the
+// user has seen that it is in two places}): an entry of the same key is
+// updated in place (a download's answer after its hold, say), any other goes
+// first; the oldest fall off. A dismissal of an entry no longer listed
+// changes nothing.
 export function recentAfter(list, change) {
   const entry = { ...change };
   for (const field of ['name', 'url']) if (field in entry) entry[field] = bounded(entry[field]);
   const at = list.findIndex((e) => e.key === entry.key);
   if (at !== -1) return list.map((e, i) => (i === at ? { ...e, ...entry } : e));
+  if (entry.dismissed) return list;
   return [entry, ...list].slice(0, KEEP_RECENT);
 }
 

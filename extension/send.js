@@ -11,7 +11,8 @@
 // answered: a download the browser hands over meanwhile waits behind at most
 // one of them, never behind a whole selection, and its hold runs out no
 // sooner than it would behind another download.
-import { ask, inTurn } from './host.js';
+import { showButton } from './button.js';
+import { ask, inTurn, nextId, noAnswer } from './host.js';
 import { fitsHost } from './offer.js';
 import { inOrder } from './queue.js';
 import { Where, recentLog, sendableOf } from './recent.js';
@@ -37,11 +38,8 @@ export async function createMenu() {
   }, () => void api.runtime.lastError);
 }
 
-// Ids of sent links and settings messages: negative, so that they never
-// meet a download's on the port. Entries' keys carry the worker's start, so
-// that a restarted worker does not reuse one still in the list.
-let lastId = 0;
-const nextId = () => (lastId -= 1);
+// Entries' keys carry the worker's start, so that a restarted worker does
+// not reuse one still in the list.
 const started = Date.now();
 let sentLinks = 0;
 const recent = () => recentLog(api.storage.session);
@@ -54,7 +52,7 @@ export function sendToManager(request, late = () => {}) {
   return inTurn(() => {
     const message = sentOffer(nextId(), request, Date.now() + SEND_WAIT_MS);
     return fitsHost(message) ? ask(message, { late }) : { taken: false, reason: 'bad-message' };
-  }).then((answer) => ({ taken: answer?.taken === true, reason: answer?.reason ?? 'host-missing' }));
+  }).then((answer) => ({ taken: answer?.taken === true, reason: answer?.reason ?? noAnswer() }));
 }
 
 // The menu's click: the links of the frame it names, each sent once, in
@@ -132,6 +130,14 @@ async function hostSettings() {
   return hostSettingsOf(reply, 'The browser host did not answer.');
 }
 
+// The popup's "Dismiss" of a download in two places, or perhaps: the user
+// has seen it; the list keeps the entry, the button lets its warning go.
+async function dismiss(key) {
+  await recent().note({ key, dismissed: true });
+  await showButton({ dismissed: true });
+  return true;
+}
+
 // Messages of the extension's own pages (the popup, the options page); a
 // page's content script can send none of these.
 export function pageMessage(message, sender, sendResponse) {
@@ -139,6 +145,8 @@ export function pageMessage(message, sender, sendResponse) {
   let answer;
   if (message?.type === 'send-to-manager' && typeof message.key === 'string') {
     answer = sendKept(message.key).catch(() => ({ taken: false, reason: 'host-missing' }));
+  } else if (message?.type === 'dismiss' && typeof message.key === 'string') {
+    answer = dismiss(message.key);
   } else if (message?.type === 'host-settings') {
     answer = hostSettings().catch((error) => hostSettingsOf(null, String(error)));
   } else {

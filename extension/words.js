@@ -33,7 +33,7 @@ export function reasonText(code) {
   return (known && word(`reason_${code.replaceAll('-', '_')}`)) || word('reason_unknown', String(code).slice(0, 40));
 }
 
-export const whereText = (where) => word(`where_${where}`) || String(where);
+export const whereText = (where) => word(`where_${String(where).replaceAll('-', '_')}`) || String(where);
 
 // The settings an organization set (settings.js's `managed`): each one's
 // "set by your organization" shown, beside its controls (data-managed names

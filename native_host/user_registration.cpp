@@ -1,6 +1,7 @@
 #include "native_host/user_registration.h"
 
 #include "native_host/browser_keys.h"
+#include "native_host/registry_offer_log.h"
 
 #include "common/module_path.h"
 #include "common/string_conversion.h"
@@ -95,6 +96,21 @@ bool UnregisterForUser(std::string& error) {
             continue;
         }
         RemoveEmptyParents(browser);
+    }
+    // The outcomes of past offers go with the host: a host registered again
+    // starts with none. Their parents are ours alone, and go once empty.
+    std::wstring records = kOfferLogKey;
+    LONG status = RegDeleteKeyW(HKEY_CURRENT_USER, records.c_str());
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        error += (error.empty() ? "" : "; ") + WideToUtf8(L"HKCU\\" + records) +
+                 ": removing failed (error " + std::to_string(status) + ")";
+        ok = false;
+    }
+    bool gone = status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    for (int level = 0; level < 2 && gone; ++level) {
+        records.resize(records.rfind(L'\\'));
+        gone = IsEmptyKey(records) &&
+               RegDeleteKeyW(HKEY_CURRENT_USER, records.c_str()) == ERROR_SUCCESS;
     }
     return ok;
 }

@@ -12,6 +12,6 @@
 // Each answers true when every key is as it should be; otherwise `error`
 // says which was not and why.
 bool RegisterForUser(std::string& error);
-// Removes our keys and the parents we may have made, once they are empty;
-// keys that are not there are no failure.
+// Removes our keys and the parents we may have made, once they are empty,
+// and the record of offers' outcomes; keys that are not there are no failure.
 bool UnregisterForUser(std::string& error);

@@ -117,10 +117,18 @@ test('past the hold: a download the host never answered is kept, and one that sp
   await settle();
   assert.deepEqual(offered(state), [1]);
   assert.deepEqual(listed(state), { 'd:1': 'browser timed-out', 'd:2': 'browser timed-out' });
+  // The next worker learns that the agent never had it: the entry stands.
+  await worker(state);
+  await settle();
+  assert.deepEqual(state.hostSaw[1].offers, [{ id: 1, deadline: state.hostSaw[0].deadline }]);
+  reply(state, { id: state.hostSaw[1].id, outcomes: [] });
+  await settle();
+  assert.deepEqual([listed(state), state.hostSaw.length], [{ 'd:1': 'browser timed-out', 'd:2': 'browser timed-out' }, 2]);
+  assert.equal(state.stored.session['offer:1'], undefined);
 });
 
 // The host answers "timed-out", then that the agent took it after all.
-test('taken after the answer said otherwise: the button says "2" and the list both places', async () => {
+test('taken after the answer said otherwise: the button says "2" and the list both places, until dismissed', async () => {
   const state = browserState();
   const api = await worker(state);
   const kept = download(api, state, 1, 'http://h/a.zip');
@@ -131,43 +139,79 @@ test('taken after the answer said otherwise: the button says "2" and the list bo
   await settle();
   assert.deepEqual(state.badge, { text: '2', title: 'badge_twice a.zip' });
   assert.equal(listed(state)['d:1'], 'both taken-late');
+  // Dismissed in the popup: the button lets it go, the list keeps it.
+  for (const key of ['d:1', 'd:9']) {
+    await new Promise((resolve) => api.runtime.onMessage.fire({ type: 'dismiss', key },
+      { id: 'ext', url: 'chrome-extension://ext/popup.html' }, resolve));
+  }
+  await settle();
+  assert.deepEqual(state.badge, { text: '', title: 'actionTitle' });
+  assert.deepEqual(state.stored.session.recent.map(({ key, dismissed }) => [key, dismissed]), [['d:1', true]]);
 });
 
-test('a worker stopped while an offer is with the host: the next offers no download twice, warns "2?", and ' +
-     'still sends on what the browser kept', async () => {
-  const state = browserState();
-  const stopped = await worker(state);
-  const kept = download(stopped, state, 1, 'http://h/kept.pdf');
-  await settle();
-  reply(state, { id: 1, taken: false, reason: 'not-in-list' });
-  assert.equal(await kept, 'kept');
-  download(stopped, state, 2, 'http://h/b.zip');
-  await settle();
-  stopped.stop();
+// The worker stops with one offer answered "timed-out" (the agent may take
+// it still) and the next cut off; the browser saved both. The next worker
+// asks the host before offering anything.
+for (const chromium of [true, false]) {
+  test(`${chromium ? 'Chromium' : 'Firefox'}: offers a stopped worker left with the host end in one place, or say ` +
+       'which copy is where; what the browser kept can still be sent', async () => {
+    const state = browserState();
+    const stopped = await worker(state, { chromium });
+    const kept = download(stopped, state, 1, 'http://h/kept.pdf');
+    await settle();
+    reply(state, { id: 1, taken: false, reason: 'not-in-list' });
+    assert.equal(await kept, 'kept');
+    download(stopped, state, 2, 'http://h/b.zip');
+    await settle();
+    reply(state, { id: 2, taken: false, reason: 'timed-out' });
+    download(stopped, state, 3, 'http://h/c.zip');
+    await settle();
+    const [, b, c] = state.hostSaw;
+    stopped.stop();
+    mock.timers.tick(12000);
+    // Firefox saved each let-go response as a download of its own id.
+    state.items = [{ id: chromium ? 2 : 70, url: 'http://h/b.zip', state: 'complete', exists: true,
+                     startTime: new Date().toISOString() },
+                   { id: chromium ? 3 : 71, url: 'http://h/c.zip', state: 'complete', exists: true,
+                     startTime: new Date().toISOString() }];
 
-  const api = await worker(state);
-  assert.equal(await download(api, state, 2, 'http://h/b.zip'), 'kept');
-  api.downloads.onChanged.fire({ id: 2, state: { current: 'in_progress' } });
-  await settle();
-  assert.equal(state.badge.text, '');
-  api.downloads.onChanged.fire({ id: 2, state: { current: 'complete' } });
-  await settle();
-  assert.deepEqual(offered(state), [1, 2]);
-  assert.deepEqual(state.badge, { text: '2?', title: 'badge_maybe_twice b.zip' });
+    const api = await worker(state, { chromium });
+    const pending = download(api, state, 4, 'http://h/d.zip');
+    await settle();
+    const question = state.hostSaw[3];
+    assert.deepEqual(question, { id: question.id, type: 'outcomes',
+                                 offers: [{ id: 2, deadline: b.deadline }, { id: 3, deadline: c.deadline }] });
+    assert.equal(state.hostSaw.length, 4);
+    reply(state, { id: question.id, outcomes: [{ id: 2, deadline: b.deadline, taken: true, at: 1 },
+                                               { id: 3, deadline: c.deadline, taken: null, at: 1 }] });
+    await settle();
+    const forget = state.hostSaw[4];
+    assert.deepEqual(forget, { id: forget.id, type: 'forget-outcomes', offers: question.offers });
+    reply(state, { id: forget.id, forgotten: 2 });
+    await settle();
+    const key = chromium ? 'd' : 'r';
+    assert.deepEqual([state.removedFiles, state.erased], [[chromium ? 2 : 70], [chromium ? 2 : 70]]);
+    assert.deepEqual(state.badge, { text: '2?', title: 'badge_maybe_twice c.zip' });
+    assert.deepEqual([listed(state)[`${key}:2`], listed(state)[`${key}:3`]], ['manager taken-cut-off',
+                                                                              'maybe-both maybe-taken']);
+    assert.deepEqual(Object.keys(state.stored.session).filter((stored) => stored.startsWith('offer:')), ['offer:4']);
+    reply(state, { id: 4, taken: false, reason: 'not-in-list' });
+    assert.equal(await pending, 'kept');
 
-  // The popup's "Send to WebCorvane".
-  const answered = new Promise((resolve) => api.runtime.onMessage.fire({ type: 'send-to-manager', key: 'd:1' },
-    { id: 'ext', url: 'chrome-extension://ext/popup.html' }, resolve));
-  await settle();
-  const sent = state.hostSaw[2];
-  assert.deepEqual({ ...sent, id: 0, deadline: 0 }, { id: 0, url: 'http://h/kept.pdf', referrer: 'http://h/page',
-                                                      cookie: 'c=1', linkText: '', filename: 'kept.pdf', deadline: 0,
-                                                      userAsked: true });
-  reply(state, { id: sent.id, taken: true, reason: 'taken' });
-  assert.deepEqual(await answered, { taken: true, reason: 'taken' });
-  await settle();
-  assert.equal(listed(state)['d:1'], 'both taken');
-});
+    // The popup's "Send to WebCorvane".
+    const answered = new Promise((resolve) => api.runtime.onMessage.fire({ type: 'send-to-manager', key: `${key}:1` },
+      { id: 'ext', url: 'chrome-extension://ext/popup.html' }, resolve));
+    await settle();
+    const sent = state.hostSaw[6];
+    assert.deepEqual({ ...sent, id: 0, deadline: 0 }, { id: 0, url: 'http://h/kept.pdf', referrer: 'http://h/page',
+                                                        cookie: 'c=1', linkText: '', filename: 'kept.pdf', deadline: 0,
+                                                        userAsked: true });
+    reply(state, { id: sent.id, taken: true, reason: 'taken' });
+    assert.deepEqual(await answered, { taken: true, reason: 'taken' });
+    await settle();
+    assert.equal(listed(state)[`${key}:1`], 'both taken');
+  });
+}
 
 test('the button: a download held for more than a moment, then the host missing', async () => {
   const state = browserState();

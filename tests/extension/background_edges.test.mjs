@@ -1,6 +1,8 @@
 // The background's edges, against the fake browser: what a worker finds as
-// it starts, a port that fails, what Firefox lets pass, a download taken, and
-// a sent link the manager takes late.
+// it starts, a port that fails, what Firefox lets pass, a download taken, a
+// sent link the manager takes late or the host does not answer in time, a
+// flood of downloads past the bound on those waiting, and another extension's
+// download.
 import { mock, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { browserState, reply, settle, worker } from './fake_browser.mjs';
@@ -62,15 +64,85 @@ test("a download the manager took leaves the browser's list", async () => {
   assert.deepEqual(state.erased, [1]);
 });
 
-test('Firefox: a redirect and a page pass unheld; a blob: download is noted, ours and a held one are not', async () => {
+test('Firefox: a redirect and a page pass unheld; every download it starts is noted once: a blob:, a response its ' +
+     'hold did not pick out; ours and a held one are not noted again', async () => {
   const state = browserState();
   const api = await worker(state, { chromium: false });
-  const response = (statusCode, type) => api.webRequest.onHeadersReceived.fire({ requestId: '5', url: 'http://h/a.zip',
-    statusCode, responseHeaders: [{ name: 'Content-Type', value: type }] })[0];
+  const response = (statusCode, type, url = 'http://h/a.zip') => api.webRequest.onHeadersReceived.fire({
+    requestId: '5', url, statusCode, responseHeaders: [{ name: 'Content-Type', value: type }] })[0];
   assert.deepEqual([response(302, 'application/zip'), response(200, 'text/html')], [undefined, undefined]);
+  response(200, 'application/zip', 'http://h/z.zip'); // its request unknown: kept at once
   api.downloads.onCreated.fire({ id: 3, url: 'blob:http://h/x', filename: '/d/x.bin' });
   api.downloads.onCreated.fire({ id: 4, url: 'http://h/y.zip', byExtensionId: 'ext' });
   api.downloads.onCreated.fire({ id: 5, url: 'http://h/z.zip' });
+  api.downloads.onCreated.fire({ id: 6, url: 'http://h/saved-as.pdf' });
   await settle();
-  assert.deepEqual([state.hostSaw, entries(state)], [[], ['x.bin browser scheme']]);
+  assert.deepEqual([state.hostSaw, entries(state)], [[], ['z.zip browser unknown-request',
+                                                          'saved-as.pdf browser unknown-request', 'x.bin browser scheme']]);
+});
+
+test('a sent link the host does not answer in time has timed out, its host not missing', async () => {
+  const state = browserState();
+  const api = await worker(state);
+  const sent = menu(api, 'http://h/a.zip');
+  await settle();
+  mock.timers.tick(5000);
+  assert.deepEqual(await sent, [{ taken: false, reason: 'timed-out' }]);
+  await settle();
+  assert.deepEqual(entries(state), ['a.zip none timed-out']);
+});
+
+test('past the bound on waiting offers, a download is kept at once', async () => {
+  const state = browserState();
+  const api = await worker(state);
+  const held = [];
+  for (let id = 1; id <= 17; id += 1) {
+    const url = `http://h/${id}.zip`;
+    api.webRequest.onSendHeaders.fire({ requestId: String(id), url, method: 'GET', tabId: 1,
+                                        requestHeaders: [{ name: 'Cookie', value: 'c=1' }] });
+    api.webRequest.onHeadersReceived.fire({ requestId: String(id), url, timeStamp: Date.now() });
+    held.push(new Promise((resolve) => api.downloads.onDeterminingFilename.fire({ id, url, finalUrl: url,
+      filename: `${id}.zip`, startTime: new Date().toISOString() }, () => resolve(id))));
+  }
+  await settle();
+  assert.equal(await Promise.race(held), 17);
+  await settle();
+  assert.deepEqual([state.hostSaw.length, entries(state)], [1, ['17.zip browser queue-full']]);
+});
+
+test("another extension's download is left to the browser, listed as such under the name it gets", async () => {
+  const state = browserState();
+  const api = await worker(state);
+  const url = 'http://h/n.zip';
+  let suggested = false;
+  assert.deepEqual(api.downloads.onDeterminingFilename.fire({ id: 8, byExtensionId: 'other', url, finalUrl: url,
+    filename: 'n.zip', startTime: new Date().toISOString() }, () => { suggested = true; }), [false]);
+  api.downloads.onChanged.fire({ id: 8, filename: { current: '/d/chosen.zip' } });
+  await settle();
+  assert.deepEqual([suggested, state.hostSaw, entries(state)], [false, [], ['chosen.zip browser other-extension']]);
+  // Chromium 156 names the extension only after handing the download over.
+  api.downloads.onDeterminingFilename.fire({ id: 9, url, finalUrl: url, filename: 'm.zip',
+                                            startTime: new Date().toISOString() }, () => {});
+  await settle();
+  state.items = [{ id: 9, byExtensionId: 'other', url, finalUrl: url, filename: '/d/m.zip' }];
+  mock.timers.tick(500);
+  await settle();
+  assert.deepEqual([state.hostSaw, entries(state)[0]], [[], 'm.zip browser other-extension']);
+});
+
+test("the browser's verdicts stand: a dangerous download and one in the clear for a secure page are kept, and " +
+     'not offered to be sent on', async () => {
+  const state = browserState();
+  const api = await worker(state);
+  for (const [id, initiator, danger] of [[1, 'https://p', 'safe'], [2, 'http://p', 'file']]) {
+    const url = `http://h/${id}.zip`;
+    api.webRequest.onSendHeaders.fire({ requestId: String(id), url, method: 'GET', tabId: 1, initiator,
+                                        requestHeaders: [{ name: 'Cookie', value: 'c=1' }] });
+    api.webRequest.onHeadersReceived.fire({ requestId: String(id), url, timeStamp: Date.now() });
+    api.downloads.onDeterminingFilename.fire({ id, url, finalUrl: url, filename: `${id}.zip`, danger,
+                                              startTime: new Date().toISOString() }, () => {});
+  }
+  await settle();
+  assert.deepEqual([state.hostSaw, state.stored.session.recent.map(({ name, where, reason, sendable }) =>
+    `${name} ${where} ${reason} ${sendable}`)], [[], ['2.zip browser dangerous false', '1.zip browser insecure false']]);
 });

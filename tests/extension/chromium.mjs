@@ -5,7 +5,7 @@ import { execFileSync } from 'node:child_process';
 import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { Browser, Connection, Tab, registerHostIn, until } from './browser.mjs';
-import { EXTENSION_ID } from './identifiers.mjs';
+import { EXTENSION_ID, NEIGHBOUR_ID } from './identifiers.mjs';
 
 const WORKER_URL = `chrome-extension://${EXTENSION_ID}/test_background.js`;
 // The extension's test build (the worker calls its menu's handler) beside
@@ -14,6 +14,8 @@ const extensionOf = (profile) => `${profile}-extension`;
 
 // The URL of one of the extension's pages (popup.html, options.html).
 export const extensionPage = (name) => `chrome-extension://${EXTENSION_ID}/${name}`;
+// The neighbour, another extension, loaded beside ours.
+const NEIGHBOUR = new URL('neighbour', import.meta.url).pathname;
 
 // A profile that saves downloads into `downloads` without asking, and the
 // extension's test build unless `extension` is false. Download behaviour is
@@ -53,7 +55,8 @@ export class Chromium extends Browser {
       '--disable-sync', '--disable-default-apps', '--disable-domain-reliability',
       '--password-store=basic', `--user-data-dir=${profile}`, '--remote-debugging-port=0', `--lang=${language}`,
       // Debian's wrapper passes an empty --load-extension of its own first.
-      ...(extension ? [`--load-extension=${folder}`, `--disable-extensions-except=${folder}`] : []),
+      ...(extension ? [`--load-extension=${folder},${NEIGHBOUR}`, `--disable-extensions-except=${folder},${NEIGHBOUR}`]
+        : []),
       'about:blank',
     ];
     if (process.getuid?.() === 0) flags.unshift('--no-sandbox');
@@ -112,6 +115,13 @@ export class Chromium extends Browser {
       await this.extension.load(`chrome-extension://${EXTENSION_ID}/manifest.json`);
     }
     return this.extension;
+  }
+
+  // A tab on the neighbour's page that downloads `url` as `filename`.
+  async neighbourDownload(url, filename) {
+    const tab = await this.openTab(true);
+    await tab.load(`chrome-extension://${NEIGHBOUR_ID}/go.html?${new URLSearchParams({ url, filename })}`);
+    return tab;
   }
 
   // Stops the extension's service worker, as the browser does when it ends

@@ -181,10 +181,12 @@ const cases = [
     badgeMs: LATE_MS - HOLD_MS + BADGE_MS, after: async (run) => {
       run.agent.set('Answer', null);
       await sleep(run.clicked + LATE_MS + 1000 - performance.now());
+      await dismissTwice(run, 'late.zip');
     } },
-  { id: 'restart', what: 'worker stopped in an offer', run: restart, chromiumOnly: true,
+  { id: 'restart', what: 'worker stopped in an offer', run: restart,
     links: ['restart1', 'restart2'].map((id) => ({ id, href: `/files/${id}.zip` })) },
   { id: 'popup', what: 'the popup', run: popup, links: [{ id: 'resend', href: '/files/resend.pdf' }] },
+  { id: 'neighbour', what: "another extension's download", run: neighbour },
   { id: 'options', what: 'the options page', run: options },
   // "Download with WebCorvane": a headless browser shows no menu, so its
   // handler is called as the menu calls it, on the page's tab and top frame.
@@ -397,25 +399,88 @@ async function restart(run, c) {
   await run.tab.click(`#${c.links[0].id}`);
   await until(() => (recordsOf(run, agent(run), first).length > 0 ? true : undefined), 15000, 'the first offer');
   await run.tab.click(`#${c.links[1].id}`);
-  await until(async () => ((await run.browser.askExtension(`chrome.downloads.search({ finalUrl: ${
-    JSON.stringify(run.site.base + second)} })`)).length > 0 ? true : undefined), 5000, 'the second download');
+  // Chromium's download, Firefox's response.
+  await until(async () => ((firefox ? run.site.sawLast(second) !== undefined
+    : (await run.browser.askExtension(`chrome.downloads.search({ finalUrl: ${
+      JSON.stringify(run.site.base + second)} })`)).length > 0) ? true : undefined), 5000, 'the second download');
   await sleep(200); // handed over to the extension as it starts
   await run.browser.stopWorker();
   const stopped = performance.now();
+  if (firefox) return restartedPage(run, c, before, files, stopped);
   const names = c.links.map(({ id }) => `${id}.zip`).sort().join();
   await until(() => (newFiles(run, files).sort().join() === names &&
     names.split(',').every((name) => statSync(join(run.downloads, name)).size === FILE_BYTES) ? true : undefined),
   5000, 'the browser to save both');
   const savedMs = Math.round(performance.now() - stopped);
-  await sleep(SLOW_MS + 500); // the agent's answer, which no one reads
+  // The agent took the first after the stop; the next worker asks the host,
+  // at the latest once the offer's hold is over, and removes the browser's copy.
+  await until(() => (newFiles(run, files).join() === 'restart2.zip' ? true : undefined), HOLD_MS + 5000,
+    "the browser's copy of restart1.zip to go").catch(() => {});
+  const removedMs = Math.round(performance.now() - stopped);
   run.agent.set('Answer', null);
   const records = agent(run).slice(before);
   check(recordsOf(run, records, first).length === 1 && recordsOf(run, records, second).length === 0,
     `${c.what}: the agent received ${records.map((record) => record.url).join(', ')}`);
   const left = newFiles(run, files).sort().join();
-  check(left === names, `${c.what}: the browser saved ${left}`);
-  return `both saved ${savedMs} ms after the stop | agent: ${records.length} offer${
-    await checkBadge(run, c.what, '2?', /restart1\.zip was being offered when the extension was stopped/)}`;
+  check(left === 'restart2.zip', `${c.what}: the browser kept ${left}`);
+  return `both saved ${savedMs} ms after the stop, the taken one removed after ${removedMs} ms | agent: ${
+    records.length} offer${await checkListed(run, c.what, 'restart1.zip', 'manager', 'taken-cut-off', HOLD_MS)}`;
+}
+
+// The popup says what the button's "2" means for the download in both
+// places, and its "Dismiss" takes the warning off the button and the popup.
+async function dismissTwice(run, name) {
+  const page = await openPage(run, 'popup.html');
+  const entry = `[...document.querySelectorAll('#recent li')].find((li) => li.querySelector('.name').textContent === ${
+    JSON.stringify(name)})`;
+  const explained = await page.evaluate(`${entry}.querySelector('.twice').hidden ? '' : ${entry}.querySelector('.explain').textContent`);
+  check(explained === sentence('popup_explain_both'), `the popup explains ${name} in both places as "${explained}"`);
+  await page.evaluate(`void ${entry}.querySelector('.dismiss').click()`);
+  await until(async () => ((await page.evaluate(`${entry}.querySelector('.twice').hidden`)) ? true : undefined), BADGE_MS,
+    'the warning to be dismissed').catch(() => check(false, `the popup still warns of ${name} once dismissed`));
+  if (!firefox) await checkBadge(run, `${name} dismissed`, '', /./);
+}
+
+// Firefox 153 ends the background page only once its held responses were
+// answered (measured): no offer is cut off, both end with the manager, and
+// the browser saves neither.
+async function restartedPage(run, c, before, files, stopped) {
+  await until(() => (agent(run).length - before === 2 ? true : undefined), HOLD_MS + 5000, 'both offers');
+  const endedMs = Math.round(performance.now() - stopped);
+  await sleep(1000);
+  run.agent.set('Answer', null);
+  const records = agent(run).slice(before);
+  check(c.links.every(({ href }) => recordsOf(run, records, href).length === 1),
+    `${c.what}: the agent received ${records.map((record) => record.url).join(', ')}`);
+  const left = newFiles(run, files).join();
+  check(left === '', `${c.what}: the browser saved ${left}`);
+  return `both taken ${endedMs} ms after the stop | agent: ${records.length} offers${
+    await checkListed(run, c.what, 'restart2.zip', 'manager', 'taken')}`;
+}
+
+// Another extension downloads a file under a name of its own: the agent is
+// never asked, and the list says who started it, under the name the file
+// got. Firefox keeps that extension's name. Chromium 156 drops it whenever an
+// onDeterminingFilename listener is there, whatever the listener does
+// (measured: the neighbour alone saves chosen-by-neighbour.zip; beside ours,
+// held or not, suggested to or not, neighbour.zip), and names the extension
+// only after the download was handed over: there the name is printed.
+async function neighbour(run, c) {
+  const before = agent(run).length;
+  const files = new Set(readdirSync(run.downloads));
+  const called = performance.now();
+  await run.browser.neighbourDownload(`${run.site.base}/files/neighbour.zip`, 'chosen-by-neighbour.zip');
+  // Not the browser's own file while it downloads (.org.chromium.*, .part).
+  const named = () => newFiles(run, files).filter((name) => !name.startsWith('.') && !name.endsWith('.part'));
+  await until(() => (named().length > 0 && named().every((name) => savedFile(run.downloads, name)) ? true : undefined),
+    HOLD_MS + 5000, "the browser to save the neighbour's file");
+  const ms = Math.round(performance.now() - called);
+  const saved = named().join();
+  if (firefox) check(saved === 'chosen-by-neighbour.zip', `${c.what}: the browser saved "${saved}"`);
+  const records = agent(run).slice(before);
+  check(records.length === 0, `${c.what}: ${records.length} agent records`);
+  return `saved as ${saved} ${ms} ms after the call | agent: ${records.length === 0 ? 'not asked' : 'asked'}${
+    await checkListed(run, c.what, saved, 'browser', 'other-extension')}`;
 }
 
 const agent = (run) => run.agent.records();

@@ -27,14 +27,15 @@ function event() {
 
 // What the browser keeps while it runs: the storage areas' contents, what
 // the button shows, what the host was sent, who waits for a download's
-// cancellation (id -> function), the downloads the extension started, what
-// a frame's content script answers the context menu, the tabs' pages (tab
-// id -> what its content script answers when asked for its last click) and
-// the cookies of every URL.
+// cancellation (id -> function), the downloads erased and whose files were
+// deleted, the browser's list of downloads (as downloads.search gives them),
+// the downloads the extension started, what a frame's content script answers
+// the context menu, the tabs' pages (tab id -> what its content script
+// answers when asked for its last click) and the cookies of every URL.
 export function browserState() {
   return { stored: { session: {}, sync: {}, local: {} }, badge: { text: '', title: '' }, hostSaw: [],
-           onCancel: new Map(), erased: [], started: [], frame: null, pages: new Map(), cookies: [], menu: [],
-           portFails: null };
+           onCancel: new Map(), erased: [], removedFiles: [], items: [], started: [], frame: null, pages: new Map(),
+           cookies: [], menu: [], portFails: null };
 }
 
 // The API of one worker; `stop()` ends it: from then on nothing it asks is
@@ -77,11 +78,15 @@ export function fakeApi(state, { chromium = true } = {}) {
     storage: { onChanged, session: area('session'), sync: area('sync'), local: area('local') },
     downloads: { onCreated: event(), onChanged: event(), ...(chromium ? { onDeterminingFilename: event() } : {}),
                  cancel: (id) => answer(state.onCancel.get(id)?.()), erase: ({ id }) => answer(state.erased.push(id)),
-                 download: (options) => answer(state.started.push(options)) },
+                 download: (options) => answer(state.started.push(options)),
+                 search: (query) => answer(state.items.filter((item) => Object.entries(query)
+                   .every(([field, value]) => item[field] === value))),
+                 removeFile: (id) => answer(state.removedFiles.push(id)) },
     webRequest: { onSendHeaders: event(), onHeadersReceived: event(),
                   ...(chromium ? { OnSendHeadersOptions: { EXTRA_HEADERS: 'extraHeaders' } } : {}) },
     action: { setBadgeText: ({ text }) => answer((state.badge.text = text)),
-              setTitle: ({ title }) => answer((state.badge.title = title)), setBadgeBackgroundColor: () => answer() },
+              setTitle: ({ title }) => answer((state.badge.title = title)), setBadgeBackgroundColor: () => answer(),
+              setIcon: () => answer() },
     i18n: { getMessage: (key, substitutions = []) => [key, ...substitutions].join(' ') },
     contextMenus: { onClicked: event(), removeAll: () => answer(), create: (item) => state.menu.push(item) },
     tabs: { onRemoved: event(), query: () => answer([...state.pages.keys()].map((id) => ({ id }))),

@@ -6,7 +6,7 @@ import { execFileSync } from 'node:child_process';
 import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { Browser, Connection, Tab, registerHostIn, until } from './browser.mjs';
-import { GECKO_ID } from './identifiers.mjs';
+import { GECKO_ID, NEIGHBOUR_GECKO_ID } from './identifiers.mjs';
 
 const PREFS = {
   // The unsigned extension from the profile's folder, enabled at start.
@@ -61,6 +61,9 @@ const PREFS = {
 // pages (Firefox otherwise picks one at random on installing it).
 const EXTENSION_UUID = '5c0e2a7e-34d1-4f0b-9a6e-0c0ffee34b1d';
 export const extensionPage = (name) => `moz-extension://${EXTENSION_UUID}/${name}`;
+// The neighbour, another extension, installed beside ours.
+const NEIGHBOUR = new URL('neighbour', import.meta.url).pathname;
+const NEIGHBOUR_UUID = '0e1d2c3b-4a59-4687-9a0b-1c2d3e4f5a6b';
 
 // A profile holding the extension's test build (built from the one source by
 // the script the release uses too) unless `extension` is false, that saves downloads
@@ -72,9 +75,11 @@ export function makeProfile({ profile, downloads, home, extension = true }) {
   if (extension) {
     execFileSync('python3', [new URL('../../scripts/build_extension.py', import.meta.url).pathname, 'test',
                              'firefox', join(profile, 'extensions', `${GECKO_ID}.xpi`)]);
+    execFileSync('python3', ['-m', 'zipfile', '-c', join(profile, 'extensions', `${NEIGHBOUR_GECKO_ID}.xpi`),
+                             ...['manifest.json', 'go.html', 'go.js'].map((name) => join(NEIGHBOUR, name))]);
   }
-  const prefs = { ...PREFS, 'browser.download.dir': downloads,
-                  'extensions.webextensions.uuids': JSON.stringify({ [GECKO_ID]: EXTENSION_UUID }) };
+  const prefs = { ...PREFS, 'browser.download.dir': downloads, 'extensions.webextensions.uuids':
+                  JSON.stringify({ [GECKO_ID]: EXTENSION_UUID, [NEIGHBOUR_GECKO_ID]: NEIGHBOUR_UUID }) };
   writeFileSync(join(profile, 'user.js'), Object.entries(prefs)
     .map(([name, value]) => `user_pref(${JSON.stringify(name)}, ${JSON.stringify(value)});\n`).join(''));
 }
@@ -131,17 +136,25 @@ export class Firefox extends Browser {
   // A tab on one of the extension's files, opened by the browser's window: a
   // page of the extension, whose API answers there as in its popup.
   async extensionTab() {
-    if (this.extension === undefined) {
-      const url = `moz-extension://${EXTENSION_UUID}/offer.js`;
-      const { contexts: [window] } = await this.connection.send('browsingContext.getTree',
-        { 'moz:scope': 'chrome', maxDepth: 0 });
-      await this.connection.send('script.evaluate', { expression: `void gBrowser.addTrustedTab(${JSON.stringify(url)})`,
-                                                      target: { context: window.context }, awaitPromise: false });
-      const context = await until(async () => (await this.connection.send('browsingContext.getTree', { maxDepth: 0 }))
-        .contexts.find((tab) => tab.url === url)?.context, 10000, 'the extension page', 100);
-      this.extension = new FirefoxTab(this.connection, context);
-    }
+    this.extension ??= await this.trustedTab(`moz-extension://${EXTENSION_UUID}/offer.js`);
     return this.extension;
+  }
+
+  // A tab on the neighbour's page that downloads `url` as `filename`.
+  neighbourDownload(url, filename) {
+    return this.trustedTab(`moz-extension://${NEIGHBOUR_UUID}/go.html?${new URLSearchParams({ url, filename })}`);
+  }
+
+  // A tab opened by the browser's window, as no navigation of a tab may
+  // open an extension's page.
+  async trustedTab(url) {
+    const { contexts: [window] } = await this.connection.send('browsingContext.getTree',
+      { 'moz:scope': 'chrome', maxDepth: 0 });
+    await this.connection.send('script.evaluate', { expression: `void gBrowser.addTrustedTab(${JSON.stringify(url)})`,
+                                                    target: { context: window.context }, awaitPromise: false });
+    const context = await until(async () => (await this.connection.send('browsingContext.getTree', { maxDepth: 0 }))
+      .contexts.find((tab) => tab.url === url)?.context, 10000, 'the extension page', 100);
+    return new FirefoxTab(this.connection, context);
   }
 
   // `body`, an async function's source, called with the extension's API and
@@ -149,6 +162,17 @@ export class Firefox extends Browser {
   async inBackground(body) {
     return (await this.extensionTab()).evaluate(
       `browser.runtime.getBackgroundPage().then((background) => (${body})(browser, background))`);
+  }
+
+  // Ends the extension's background page as Firefox does when it suspends
+  // an idle one; its next event starts it again.
+  async stopWorker() {
+    const { contexts: [window] } = await this.connection.send('browsingContext.getTree',
+      { 'moz:scope': 'chrome', maxDepth: 0 });
+    await this.connection.send('script.evaluate', { expression:
+      `WebExtensionPolicy.getByID(${JSON.stringify(GECKO_ID)}).extension.terminateBackground()`,
+    target: { context: window.context }, awaitPromise: true });
+    this.extension = undefined;
   }
 
   // When the response of `url` was cancelled.

@@ -7,7 +7,7 @@
 // its ID and the link text's limit as the host does.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
+import { readFileSync, readdirSync } from 'node:fs';
 import { remember } from '../../extension/bounded_map.js';
 import { badgeFor, problemAfter, toolbarIcon } from '../../extension/button_rules.js';
 import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReason, linkTextOf, requestOf,
@@ -44,7 +44,8 @@ const browserHeaders = { 'User-Agent': 'Chromium', Referer: 'http://h/page', Coo
 test("a download's request: what its final hop sent, unless a page made it too large or hid it", () => {
   const first = requestRecord(sent('http://h/go', browserHeaders, { initiator: 'http://p.h:81' }), undefined);
   assert.deepEqual(first, { tabId: 4, firstUrl: 'http://h/go', pageHost: 'p.h', url: 'http://h/go', method: 'GET',
-                            cookie: 'lax=1', referrer: 'http://h/page', resumes: false, respondedAt: null });
+                            insecure: false, cookie: 'lax=1', referrer: 'http://h/page', resumes: false,
+                            respondedAt: null });
   // A redirect to another site: its own cookie (none here) and referrer; the
   // page is the one that started the first hop.
   assert.deepEqual(requestRecord(sent('http://o/a.zip', { 'User-Agent': 'C', Referer: 'http://h/' },
@@ -53,6 +54,11 @@ test("a download's request: what its final hop sent, unless a page made it too l
   assert.equal(requestRecord(sent('http://h/a', browserHeaders, { originUrl: 'https://f.h/p?q' })).pageHost, 'f.h');
   assert.equal(requestRecord(sent('http://h/a', browserHeaders)).pageHost, '');
   assert.equal(requestRecord(sent('http://h/a.zip', { ...browserHeaders, Range: 'bytes=10-' }), undefined).resumes, true);
+  // From a secure page, a hop in the clear, even one redirected to https.
+  const clear = requestRecord(sent('http://h/go', browserHeaders, { initiator: 'https://p.h' }));
+  assert.deepEqual([clear.insecure, requestRecord(sent('https://h/a.zip', browserHeaders), clear).insecure,
+                    requestRecord(sent('https://h/a', browserHeaders, { originUrl: 'https://f.h/p' })).insecure],
+                   [true, true, false]);
   for (const [details, why] of [
     [sent('http://h/a.zip', {}), 'no headers shown (Chromium, an <a download> link)'],
     [sent(`http://h/${'a'.repeat(MAX_URL_BYTES)}`, browserHeaders), 'a URL over 8 KB'],
@@ -121,6 +127,11 @@ test("a download stays with the browser when the user says so, or unless it was 
     [file, null, DEFAULTS, false, Keep.UNKNOWN_REQUEST],
     [file, { ...get, method: 'POST' }, DEFAULTS, false, Keep.NOT_GET],
     [file, { ...get, resumes: true }, DEFAULTS, false, Keep.RESUMED],
+    // The browser's verdicts stand, whatever the user's rules.
+    [{ ...file, danger: 'file' }, get, sites('go.example'), true, Keep.DANGEROUS],
+    [{ ...file, danger: 'accepted' }, get, DEFAULTS, false, null],
+    [file, { ...get, insecure: true }, sites('go.example'), true, Keep.INSECURE],
+    [{ ...file, byExtensionId: 'x', danger: 'url' }, get, DEFAULTS, false, Keep.OTHER_EXTENSION],
   ]) {
     assert.equal(keepReason(download, request, settings, bypassed), reason,
       JSON.stringify([download.byExtensionId, request?.method, settings, bypassed]));
@@ -415,10 +426,13 @@ test('every word in English and Simplified Chinese', () => {
   scan('extension/manifest.json', /__MSG_(\w+)__/g);
   const hostReasons = [...source('native_host/message.cpp').matchAll(/return "([a-z-]+)";/g)].map(([, code]) => code);
   assert.ok(hostReasons.includes('not-in-list') && hostReasons.includes('bad-message'), hostReasons.join());
-  for (const code of [...hostReasons, ...Object.values(Keep), 'host-missing', 'taken-late', 'unknown']) {
+  const ownReasons = readdirSync(new URL('../../extension/', import.meta.url)).filter((name) => name.endsWith('.js'))
+    .flatMap((name) => [...source(`extension/${name}`).matchAll(/(?:reason: |gaveUp\()'([a-z-]+)'/g)].map(([, code]) => code));
+  assert.ok(ownReasons.includes('taken-late') && ownReasons.includes('queue-full'), ownReasons.join());
+  for (const code of [...hostReasons, ...ownReasons, ...Object.values(Keep), 'host-missing', 'unknown']) {
     used.add(`reason_${code.replaceAll('-', '_')}`);
   }
-  for (const where of Object.values(Where)) used.add(`where_${where}`);
+  for (const where of Object.values(Where)) used.add(`where_${where.replaceAll('-', '_')}`);
   const problems = [null, { what: 'host', detail: 'd' }, { what: 'agent', detail: 'd' }, { what: 'twice', detail: 'n' },
                     { what: 'maybe-twice', detail: 'n' }];
   const titles = [['a'], ['a', 'b']].flatMap((offering) => [badgeFor(null, offering).title])

@@ -437,7 +437,21 @@ TEST(NativeHostRegistration, RegistersAndRemovesForTheUser) {
         ASSERT_EQ(ERROR_SUCCESS,
                   RegDeleteKeyA(HKEY_CURRENT_USER, (key + "com.example.other").c_str()));
     ASSERT_EQ(0, RunProcess(exe, "--register-user"));
+    // The outcomes of past offers go with the host, and the keys that held them.
+    {
+        RegKey records;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\WebCorvane\\BrowserHost\\Offers", 0,
+                                  nullptr, 0, KEY_SET_VALUE, nullptr, records.Receive(), nullptr));
+        const char text[] = "taken 1765270001234";
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(records.Get(), "41 1765270012000", 0, REG_SZ,
+                                                reinterpret_cast<const BYTE*>(text), sizeof text));
+    }
     ASSERT_EQ(0, RunProcess(exe, "--unregister-user"));
+    RegKey parent;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\WebCorvane\\BrowserHost", 0, KEY_READ,
+                            parent.Receive()));
     for (const std::string& key : hosts) {
         RegKey gone;
         EXPECT_EQ(ERROR_FILE_NOT_FOUND,
