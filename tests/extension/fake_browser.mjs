@@ -32,7 +32,7 @@ function event() {
 // id -> what its content script answers when asked for its last click) and
 // the cookies of every URL.
 export function browserState() {
-  return { stored: { session: {}, sync: {}, local: {} }, badge: { text: '', title: '' }, hostSaw: [],
+  return { stored: { session: {}, sync: {}, local: {}, managed: {} }, badge: { text: '', title: '' }, hostSaw: [],
            onCancel: new Map(), erased: [], started: [], frame: null, pages: new Map(), cookies: [], menu: [],
            portFails: null };
 }
@@ -74,14 +74,15 @@ export function fakeApi(state, { chromium = true } = {}) {
   const api = {
     runtime: { id: ID, onMessage: event(), onInstalled: event(), connectNative: port, lastError: undefined,
                getURL: (path) => `chrome-extension://${ID}/${path}` },
-    storage: { onChanged, session: area('session'), sync: area('sync'), local: area('local') },
+    storage: { onChanged, session: area('session'), sync: area('sync'), local: area('local'), managed: area('managed') },
+    commands: { onCommand: event() },
     downloads: { onCreated: event(), onChanged: event(), ...(chromium ? { onDeterminingFilename: event() } : {}),
                  cancel: (id) => answer(state.onCancel.get(id)?.()), erase: ({ id }) => answer(state.erased.push(id)),
                  download: (options) => answer(state.started.push(options)) },
     webRequest: { onSendHeaders: event(), onHeadersReceived: event(),
                   ...(chromium ? { OnSendHeadersOptions: { EXTRA_HEADERS: 'extraHeaders' } } : {}) },
     action: { setBadgeText: ({ text }) => answer((state.badge.text = text)),
-              setTitle: ({ title }) => answer((state.badge.title = title)), setBadgeBackgroundColor: () => answer() },
+              setTitle: ({ title }) => answer((state.badge.title = title)), setBadgeBackgroundColor: () => answer(), setIcon: () => answer() },
     i18n: { getMessage: (key, substitutions = []) => [key, ...substitutions].join(' ') },
     contextMenus: { onClicked: event(), removeAll: () => answer(), create: (item) => state.menu.push(item) },
     tabs: { onRemoved: event(), query: () => answer([...state.pages.keys()].map((id) => ({ id }))),
