@@ -592,7 +592,7 @@ async function sideBySide(run) {
 }
 
 // The options page shows the download manager's own settings as the host
-// reads them from its UserConfig.ini.
+// reads them from its UserConfig.ini, and the keys of the pause command.
 async function options(run, c) {
   const page = await openPage(run, 'options.html');
   const shown = await until(() => page.evaluate(`document.getElementById('host-settings').hidden ? undefined
@@ -604,7 +604,13 @@ async function options(run, c) {
   `${c.what}: shows ${JSON.stringify(shown)}`);
   const missing = await missingWords(page);
   check(missing.length === 0, `${c.what}: words missing: ${missing.join(', ')}`);
-  return `${onOff} | ${types} | ${config}`;
+  // The pause command, with the keys the manifest suggests, as the browser assigned them.
+  const { commands } = JSON.parse(readFileSync(join(here, '../../extension/manifest.json'), 'utf8'));
+  const keys = Object.values(commands)[0].suggested_key.default;
+  const shortcut = await until(() => page.evaluate("document.getElementById('shortcut').textContent || undefined"),
+    5000, 'the shortcut').catch(() => '');
+  check(shortcut === keys, `${c.what}: the pause command's keys shown as "${shortcut}", not ${keys}`);
+  return `${onOff} | ${types} | ${config} | pause command ${shortcut}`;
 }
 
 // What an extension page's `api` answers.
