@@ -53,9 +53,9 @@ MAX_SUGGESTED = 4
 # Linux, ChromeOS, Firefox), which an extension's suggestion cannot have.
 TAKEN = {f"{mods}+{key}" for mods, keys in (
     ("Ctrl+Shift", "ABCDEGHIJKMNOPQRTWY"),  # tab search, bookmarks, devtools, private window...
-    ("Alt+Shift", "AIMNPSTW"),  # focus dialogs, feedback, ChromeOS' tray and windows
-    ("Ctrl", "ABDEFGHIJKLNOPQRSTUWY0123456789"),
-    ("Alt", "DEFHLT"),
+    ("Alt+Shift", "AIMNPSTW"),  # focus dialogs, feedback, ChromeOS' tray, files and windows
+    ("Ctrl", "ABCDEFGHIJKLNOPQRSTUVWXYZ0123456789"),  # editing, tabs, find, print...
+    ("Alt", "BDEFHSTV"),  # the address bar, the menus (Firefox's menu bar)
 ) for key in keys}
 
 REMOTE_CODE = [
