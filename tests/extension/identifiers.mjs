@@ -12,8 +12,9 @@ const identifier = (name) => {
   return found[1];
 };
 
-const key = Buffer.from(JSON.parse(source('extension/manifest.json')).key, 'base64');
-export const EXTENSION_ID = [...createHash('sha256').update(key).digest('hex').slice(0, 32)]
+// The ID Chromium gives an extension whose manifest has this key (its DER).
+export const chromiumId = (key) => [...createHash('sha256').update(key).digest('hex').slice(0, 32)]
   .map((digit) => String.fromCharCode(97 + parseInt(digit, 16))).join('');
+export const EXTENSION_ID = chromiumId(Buffer.from(JSON.parse(source('extension/manifest.json')).key, 'base64'));
 export const HOST_NAME = identifier('kNativeHostName');
 export const GECKO_ID = identifier('kFirefoxExtensionId');

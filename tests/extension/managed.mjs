@@ -12,7 +12,7 @@
 // Exits 77 where the browser cannot run or its policy folder cannot be
 // written (it takes root).
 import { execFileSync, spawnSync } from 'node:child_process';
-import { createHash, generateKeyPairSync } from 'node:crypto';
+import { generateKeyPairSync } from 'node:crypto';
 import { appendFileSync, existsSync, mkdirSync, openSync, readFileSync, rmSync, statSync, writeFileSync }
   from 'node:fs';
 import { dirname, join, resolve } from 'node:path';
@@ -21,6 +21,7 @@ import { parseArgs } from 'node:util';
 import { until } from './browser.mjs';
 import * as chromium from './chromium.mjs';
 import * as firefoxDriver from './firefox.mjs';
+import { chromiumId } from './identifiers.mjs';
 import { FILE_BYTES, startSite } from './site.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
@@ -48,9 +49,7 @@ const check = (ok, message) => { if (!ok) failures.push(message); return ok; };
 function chromiumIdentity() {
   const { publicKey } = generateKeyPairSync('rsa', { modulusLength: 2048,
     publicKeyEncoding: { type: 'spki', format: 'der' }, privateKeyEncoding: { type: 'pkcs8', format: 'pem' } });
-  const id = [...createHash('sha256').update(publicKey).digest('hex').slice(0, 32)]
-    .map((digit) => String.fromCharCode(97 + parseInt(digit, 16))).join('');
-  return { key: publicKey.toString('base64'), id };
+  return { key: publicKey.toString('base64'), id: chromiumId(publicKey) };
 }
 
 // Writes the policy for `id`, in a policies.json of Firefox's beside what
