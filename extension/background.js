@@ -6,14 +6,14 @@
 //
 // This worker only wires the browser's events to the modules that handle
 // them: the hold decisions (holds.js), the host (host.js), the button
-// (button.js), the user's settings (followed_settings.js) and the links the
-// user sends (send.js). Every listener is registered here at the top level,
-// so that a worker started again for an event finds it. What must outlive
-// the worker (the offer with the host, the problem on the button, the list of
-// recent downloads) lives in storage.session; the user's settings in
-// storage.sync (settings.js).
+// (button.js), the user's settings and the pause command
+// (followed_settings.js) and the links the user sends (send.js). Every
+// listener is registered here at the top level, so that a worker started
+// again for an event finds it. What must outlive the worker (the offer with
+// the host, the problem on the button, the list of recent downloads) lives in
+// storage.session; the user's settings in storage.sync (settings.js).
 import { showPaused } from './button.js';
-import { followSettings, followedBy } from './followed_settings.js';
+import { followCommand, followSettings, followedBy } from './followed_settings.js';
 import { altClicked, chromium, holdDownload, holdResponse, nameUnheld, noteUnheld, rememberRequest,
          rememberResponse } from './holds.js';
 import { settleCutOff } from './outcomes.js';
@@ -27,6 +27,7 @@ const extraHeaders = Object.values(api.webRequest.OnSendHeadersOptions ?? {}).in
 
 if (!chromium) api.runtime.onMessage.addListener(altClicked);
 api.storage.onChanged.addListener(followSettings);
+api.commands.onCommand.addListener(followCommand);
 api.runtime.onMessage.addListener(pageMessage);
 api.runtime.onInstalled.addListener(createMenu);
 api.contextMenus.onClicked.addListener(downloadWith);

@@ -2,7 +2,7 @@
 // checks them), kept here as they change so that a download is decided the
 // moment the browser hands it over.
 import { inOrder } from './queue.js';
-import { DEFAULTS, loadSettings, openSettings, readSettings } from './settings.js';
+import { DEFAULTS, PAUSE_COMMAND, loadSettings, openSettings, pauseCommanded, readSettings } from './settings.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
 
@@ -38,6 +38,19 @@ export function followSettings(changes, areaName) {
       }
     });
   }
+}
+
+// commands.onCommand's listener: the pause command changes the user's pause
+// where the user keeps it, as the popup's switch does; storage.onChanged
+// then brings the change here. Read afresh, so that a change made meanwhile
+// in a page is turned over, not undone.
+export function followCommand(command) {
+  if (command !== PAUSE_COMMAND) return;
+  inTurn(async () => {
+    const { area } = await opened;
+    const change = pauseCommanded(await loadSettings(area));
+    if (change !== null) await area.set(change);
+  }).catch((error) => console.error('WebCorvane: the pause command:', error));
 }
 
 // `decide()` once the settings are known; at once when they are.

@@ -1,7 +1,8 @@
 // The options page: the user's settings (settings.js), written as soon as
 // they change, those an organization set shown and locked, and the download manager's own settings as its browser host
 // reads them, shown read-only: they belong to the download manager.
-import { MAX_SITES, loadOwnSettings, loadSettings, openSettings, readSettings, siteOfInput, withSite } from './settings.js';
+import { MAX_SITES, PAUSE_COMMAND, loadOwnSettings, loadSettings, openSettings, readSettings, siteOfInput,
+         withSite } from './settings.js';
 import { localize, markManaged, reasonText, word } from './words.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -81,6 +82,20 @@ api.storage.onChanged.addListener(async () => {
 });
 show();
 performance.mark('settings-shown');
+
+// The pause command's keys, which the browser keeps and lets the user change
+// on a page of its own: Firefox opens it for an extension, Chromium's is
+// opened by its address.
+async function showShortcut() {
+  const commands = await api.commands.getAll();
+  const keys = commands.find((command) => command.name === PAUSE_COMMAND)?.shortcut ?? '';
+  $('shortcut').textContent = keys || word('options_shortcut_none');
+  const firefox = api.commands.openShortcutSettings !== undefined;
+  $('shortcut-how').textContent = firefox ? word('options_shortcut_how_firefox') : word('options_shortcut_how_chromium');
+  $('shortcut-change').addEventListener('click', () => (firefox ? api.commands.openShortcutSettings()
+    : api.tabs.create({ url: 'chrome://extensions/shortcuts' })));
+}
+showShortcut();
 
 // The download manager's settings, as the host reads them from its
 // UserConfig.ini: {ok, monitorBrowsers, switchOn, extendNames, configFile,

@@ -17,6 +17,9 @@ export const DEFAULTS = Object.freeze({
 // browser; 'none' turns the bypass off.
 export const BYPASS_KEYS = Object.freeze(['alt', 'shift', 'ctrl', 'none']);
 
+// The manifest's keyboard command that pauses and resumes the hand-off.
+export const PAUSE_COMMAND = 'pause-resume';
+
 // storage.sync holds at most 8 KB per item: this many sites of a usual
 // length fit well below it.
 export const MAX_SITES = 200;
@@ -97,6 +100,12 @@ export function readManaged(stored) {
 // The settings the extension follows: the user's, each one an organization
 // set replaced by its value; `managed` names those.
 export const withManaged = (own, managed) => ({ ...own, ...managed, managed: Object.keys(managed) });
+
+// What the pause command changes in the user's own settings, given those
+// the extension follows: the pause turned over, or nothing while an
+// organization sets it (the browser still delivers the command).
+export const pauseCommanded = (followed) => (followed.managed.includes('paused') ? null
+  : { paused: !followed.paused });
 
 // The user's own area -> the browser's managed storage, for loadSettings.
 const managedAreas = new WeakMap();

@@ -3,7 +3,7 @@
 
     python3 scripts/build_extension.py xpi OUT.xpi [--version VERSION]
     python3 scripts/build_extension.py chromium FOLDER [STORE.zip] [--version VERSION]
-    python3 scripts/build_extension.py test chromium|firefox FOLDER|OUT.xpi
+    python3 scripts/build_extension.py test chromium|firefox FOLDER|OUT.xpi [--key KEY] [--gecko-id ID]
 
 The source manifest is Chromium's. "chromium" writes a folder to load
 unpacked, which keeps the manifest's "key" and so our ID, and a zip for the
@@ -18,7 +18,9 @@ extension/icons (the source folder has none, and loads unpacked without them).
 
 "test" builds what the end-to-end tests load: Chromium's folder or Firefox's
 archive, whose worker is tests/extension/test_background.js, the extension's
-own with the hooks the tests call. Nothing of it ships.
+own with the hooks the tests call. Nothing of it ships. --key (Chromium's
+manifest key) and --gecko-id give it another ID than ours, for a test whose
+machine-wide policy must reach no other copy of the extension.
 """
 import argparse
 import json
@@ -128,7 +130,7 @@ def manifest_text(manifest):
     return json.dumps(manifest, indent=2, ensure_ascii=False) + "\n"
 
 
-def firefox_manifest(manifest):
+def firefox_manifest(manifest, extension_id=None):
     manifest = dict(manifest)
     for chromium_only in ("key", "minimum_chrome_version"):
         manifest.pop(chromium_only, None)
@@ -136,7 +138,7 @@ def firefox_manifest(manifest):
     manifest["background"] = {"scripts": [background["service_worker"]], "type": background.get("type", "classic")}
     manifest["permissions"] = manifest["permissions"] + [
         p for p in ("webRequest", "webRequestBlocking") if p not in manifest["permissions"]]
-    manifest["browser_specific_settings"] = {"gecko": {"id": gecko_id(), "strict_min_version": MIN_VERSION,
+    manifest["browser_specific_settings"] = {"gecko": {"id": extension_id or gecko_id(), "strict_min_version": MIN_VERSION,
                                                        "data_collection_permissions": DATA_COLLECTION},
                                              "gecko_android": {"strict_min_version": MIN_ANDROID_VERSION}}
     return manifest
@@ -180,16 +182,18 @@ def chromium(folder, store, version):
         write_archive(store, store_manifest, icons)
 
 
-def test_build(browser, out):
+def test_build(browser, out, key=None, extension_id=None):
     worker = os.path.basename(TEST_WORKER)
     manifest = source_manifest(None)
+    if key is not None:
+        manifest["key"] = key
     manifest["background"] = dict(manifest["background"], service_worker=worker)
     with open(TEST_WORKER, "rb") as f:
         extra = render_icons() | {worker: f.read()}
     if browser == "chromium":
         write_folder(out, manifest, extra)
     else:
-        write_archive(out, firefox_manifest(manifest), extra)
+        write_archive(out, firefox_manifest(manifest, extension_id), extra)
 
 
 def main():
@@ -205,11 +209,13 @@ def main():
     test = commands.add_parser("test")
     test.add_argument("browser", choices=["chromium", "firefox"])
     test.add_argument("out")
+    test.add_argument("--key")
+    test.add_argument("--gecko-id")
     args = parser.parse_args()
     if args.command == "xpi":
         xpi(args.out, args.version)
     elif args.command == "test":
-        test_build(args.browser, args.out)
+        test_build(args.browser, args.out, args.key, args.gecko_id)
     else:
         chromium(args.folder, args.store, args.version)
 

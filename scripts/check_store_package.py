@@ -13,7 +13,10 @@ build can break without any browser noticing:
   - every permission is used by the code (a permission without a use is a
     reason to refuse, and the review asks for each one's reason);
   - no remote code: no script from http(s), no eval, no new Function, and no
-    content security policy that would let either in.
+    content security policy that would let either in;
+  - each keyboard command's suggested keys are ones Chromium accepts (Ctrl or
+    Alt, perhaps Shift, and one key; at most four commands suggest keys) and
+    none the browsers keep for themselves, which would leave it unassigned.
 Prints one line per broken rule and exits 1, or one line saying what passed.
 """
 import json
@@ -39,6 +42,21 @@ USES = {
 }
 # All-site access serves the APIs that read a site's requests and cookies.
 HOST_USES = r"\.(cookies|webRequest)\."
+
+# A suggested key as Chromium's manifest parser takes it: Ctrl or Alt (on a
+# Mac also Command or MacCtrl), optionally Shift, then one key.
+MODIFIERS = {"Ctrl", "Alt", "Shift", "Command", "MacCtrl"}
+KEYS = re.compile(r"[A-Z0-9]|Comma|Period|Home|End|PageUp|PageDown|Space|Insert|Delete|Up|Down|Left|Right|"
+                  r"MediaNextTrack|MediaPlayPause|MediaPrevTrack|MediaStop")
+MAX_SUGGESTED = 4
+# Shortcuts the browsers use themselves (Chrome and Edge on Windows and
+# Linux, ChromeOS, Firefox), which an extension's suggestion cannot have.
+TAKEN = {f"{mods}+{key}" for mods, keys in (
+    ("Ctrl+Shift", "ABCDEGHIJKMNOPQRTWY"),  # tab search, bookmarks, devtools, private window...
+    ("Alt+Shift", "AIMNPSTW"),  # focus dialogs, feedback, ChromeOS' tray, files and windows
+    ("Ctrl", "ABCDEFGHIJKLNOPQRSTUVWXYZ0123456789"),  # editing, tabs, find, print...
+    ("Alt", "BDEFHSTV"),  # the address bar, the menus (Firefox's menu bar)
+) for key in keys}
 
 REMOTE_CODE = [
     (re.compile(r"\beval\s*\("), "eval"),
@@ -152,6 +170,26 @@ def check_remote_code(package, manifest):
     return wrong
 
 
+def check_commands(package, manifest):
+    commands = manifest.get("commands", {})
+    wrong = []
+    suggesting = [name for name, command in commands.items() if command.get("suggested_key")]
+    if len(suggesting) > MAX_SUGGESTED:
+        wrong.append(f"commands: {len(suggesting)} suggest keys, Chromium takes at most {MAX_SUGGESTED}")
+    for name, command in commands.items():
+        for platform, keys in command.get("suggested_key", {}).items():
+            *modifiers, key = keys.split("+")
+            usable = (set(modifiers) <= MODIFIERS and len(set(modifiers)) == len(modifiers) and
+                      set(modifiers) & {"Ctrl", "Alt", "Command", "MacCtrl"} and KEYS.fullmatch(key))
+            if not usable:
+                wrong.append(f"commands.{name}: {platform} key {keys!r} is not one Chromium accepts")
+            elif keys in TAKEN:
+                wrong.append(f"commands.{name}: {platform} key {keys} is the browser's own")
+        if name not in ("_execute_action", "_execute_browser_action") and not command.get("description"):
+            wrong.append(f"commands.{name}: no description, which the browser's list of shortcuts shows")
+    return wrong
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
@@ -160,7 +198,7 @@ def main():
         sys.exit(f"{sys.argv[1]}: no manifest.json at its root")
     manifest = package.json("manifest.json")
     wrong = []
-    for check in (check_icons, check_words, check_permissions, check_remote_code):
+    for check in (check_icons, check_words, check_permissions, check_remote_code, check_commands):
         wrong += check(package, manifest)
     for line in wrong:
         print(f"store rule broken: {line}")
@@ -170,7 +208,7 @@ def main():
     locales = sum(1 for p in package.files if p.endswith("/messages.json"))
     print(f"store rules: {icons} icons at their sizes, name and description within {MAX_NAME} and "
           f"{MAX_DESCRIPTION} characters in {locales} locales, {len(manifest.get('permissions', []))} permissions "
-          f"each used, no remote code")
+          f"each used, no remote code, {len(manifest.get('commands', {}))} commands' keys usable")
 
 
 if __name__ == "__main__":

@@ -229,7 +229,7 @@ test('the button: a download held for more than a moment, then the host missing'
   assert.equal(listed(state)['d:1'], 'browser host-missing');
 });
 
-test('paused: the holds are gone, each download only noted, and back once unpaused', async () => {
+test('paused: the holds are gone, each download only noted, and back once unpaused; the keyboard command', async () => {
   const state = browserState();
   state.stored.sync.paused = true;
   const api = await worker(state);
@@ -244,10 +244,21 @@ test('paused: the holds are gone, each download only noted, and back once unpaus
   await settle();
   assert.deepEqual(state.stored.session.recent.map(({ name, where, reason }) => [name, where, reason]),
     [['p (1).zip', 'browser', 'paused']]);
-  await api.storage.sync.set({ paused: false });
+  // The keyboard command resumes and pauses, unless an organization set the pause.
+  api.commands.onCommand.fire('pause-resume');
   await settle();
   assert.deepEqual(holding(), [1, 1, 1]);
   assert.equal(state.badge.title, 'actionTitle');
+  api.commands.onCommand.fire('another');
+  api.commands.onCommand.fire('pause-resume');
+  await settle();
+  assert.equal(state.stored.sync.paused, true);
+  await api.storage.managed.set({ paused: true });
+  await settle();
+  assert.deepEqual(holding(), [0, 0, 0]);
+  api.commands.onCommand.fire('pause-resume');
+  await settle();
+  assert.deepEqual([state.stored.sync.paused, holding()], [true, [0, 0, 0]]);
 });
 
 // "Download with WebCorvane" on a selection, then the options page asking

@@ -174,14 +174,17 @@ class ChromiumTab extends Tab {
     await input({ type: 'mouseReleased', ...mouse });
   }
 
-  // A PNG of the page as laid out `width` pixels wide, all of it.
-  async screenshot(width) {
+  // A PNG of the page as laid out `width` pixels wide, all of it, in the
+  // system's light or dark `scheme`.
+  async screenshot(width, scheme = 'light') {
     const send = (method, params = {}) => this.connection.send(method, params, { sessionId: this.session });
+    await send('Emulation.setEmulatedMedia', { features: [{ name: 'prefers-color-scheme', value: scheme }] });
     await send('Emulation.setDeviceMetricsOverride', { width, height: 200, deviceScaleFactor: 1, mobile: false });
     const height = await this.evaluate('Math.ceil(document.documentElement.getBoundingClientRect().height)');
     await send('Emulation.setDeviceMetricsOverride', { width, height, deviceScaleFactor: 1, mobile: false });
     const { data } = await send('Page.captureScreenshot', { format: 'png' });
     await send('Emulation.clearDeviceMetricsOverride');
+    await send('Emulation.setEmulatedMedia', { features: [] });
     return Buffer.from(data, 'base64');
   }
 }

@@ -14,8 +14,8 @@
 // made afresh; HOLDER keeps an agent running for the 200 links, without it
 // each reaches an agent started for it. --idle-seconds measures the host's
 // memory and CPU while it waits, after the cases; --cases runs only the
-// cases of these ids; --pictures makes the pictures of the popup and the
-// options page in English and Simplified Chinese into that folder
+// cases of these ids; --pictures makes the pictures of the popup (light and
+// dark) and the options page in English and Simplified Chinese into that folder
 // (Chromium). Exits 77 where the browser cannot run.
 import { execFileSync, spawnSync } from 'node:child_process';
 import { chmodSync, copyFileSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, statSync,
@@ -541,8 +541,8 @@ async function popup(run, c) {
     shownMs.toFixed(1)}, ${shownMs <= POPUP_MS ? 'within' : 'over'} ${POPUP_MS}) | sent: "${said}"${listedAfter}`;
 }
 
-// The pictures of the popup and the options page in English and in
-// Simplified Chinese, after the downloads a user might have made (PICTURED),
+// The pictures of the popup (light and dark) and the options page in English
+// and in Simplified Chinese, after the downloads a user might have made (PICTURED),
 // with no word missing in either language. Chromium's language is the
 // process's: each runs in a browser of its own. Their host lies where a
 // user's does, so that the options page names no folder of this machine.
@@ -583,8 +583,9 @@ async function picture(run, browser, tab, locale) {
       ?.some((entry) => entry.name === name) ? true : undefined), 15000, `${name} in the list`);
   }
   const made = [];
-  for (const [name, width] of [['popup.html', 400], ['options.html', 700]]) {
-    await openPage(run, name, pages);
+  for (const [name, width, scheme] of [['popup.html', 400, 'light'], ['popup.html', 400, 'dark'],
+    ['options.html', 700, 'light']]) {
+    if (scheme === 'light') await openPage(run, name, pages);
     if (name === 'options.html') {
       for (const site of ['intranet.example.com', 'ads.example.net']) {
         await pages.evaluate(`document.getElementById('site').value = '${site}';
@@ -599,8 +600,8 @@ async function picture(run, browser, tab, locale) {
     const title = await pages.evaluate("document.querySelector('h1').textContent");
     const want = catalog[name === 'popup.html' ? 'extName' : 'options_title'].message;
     check(missing.length === 0 && title === want, `${locale} ${name}: words missing: ${missing.join(', ')}; "${title}"`);
-    const file = join(opt.pictures, `${name.replace('.html', '')}-${locale}.png`);
-    const png = await pages.screenshot(width);
+    const file = join(opt.pictures, `${name.replace('.html', '')}-${locale}${scheme === 'dark' ? '-dark' : ''}.png`);
+    const png = await pages.screenshot(width, scheme);
     check(png.length > 1000, `${locale} ${name}: a picture of ${png.length} bytes`);
     writeFileSync(file, png);
     made.push(`${file.split('/').slice(-2).join('/')} (${Math.round(png.length / 1024)} KB)`);
@@ -657,7 +658,7 @@ async function sideBySide(run) {
 }
 
 // The options page shows the download manager's own settings as the host
-// reads them from its UserConfig.ini.
+// reads them from its UserConfig.ini, and the keys of the pause command.
 async function options(run, c) {
   const page = await openPage(run, 'options.html');
   const shown = await until(() => page.evaluate(`document.getElementById('host-settings').hidden ? undefined
@@ -669,7 +670,13 @@ async function options(run, c) {
   `${c.what}: shows ${JSON.stringify(shown)}`);
   const missing = await missingWords(page);
   check(missing.length === 0, `${c.what}: words missing: ${missing.join(', ')}`);
-  return `${onOff} | ${types} | ${config}`;
+  // The pause command, with the keys the manifest suggests, as the browser assigned them.
+  const { commands } = JSON.parse(readFileSync(join(here, '../../extension/manifest.json'), 'utf8'));
+  const keys = Object.values(commands)[0].suggested_key.default;
+  const shortcut = await until(() => page.evaluate("document.getElementById('shortcut').textContent || undefined"),
+    5000, 'the shortcut').catch(() => '');
+  check(shortcut === keys, `${c.what}: the pause command's keys shown as "${shortcut}", not ${keys}`);
+  return `${onOff} | ${types} | ${config} | pause command ${shortcut}`;
 }
 
 // What an extension page's `api` answers.

@@ -33,7 +33,7 @@ function event() {
 // the context menu, the tabs' pages (tab id -> what its content script
 // answers when asked for its last click) and the cookies of every URL.
 export function browserState() {
-  return { stored: { session: {}, sync: {}, local: {} }, badge: { text: '', title: '' }, hostSaw: [],
+  return { stored: { session: {}, sync: {}, local: {}, managed: {} }, badge: { text: '', title: '' }, hostSaw: [],
            onCancel: new Map(), erased: [], removedFiles: [], items: [], started: [], frame: null, pages: new Map(),
            cookies: [], menu: [], portFails: null };
 }
@@ -75,7 +75,8 @@ export function fakeApi(state, { chromium = true } = {}) {
   const api = {
     runtime: { id: ID, onMessage: event(), onInstalled: event(), connectNative: port, lastError: undefined,
                getURL: (path) => `chrome-extension://${ID}/${path}` },
-    storage: { onChanged, session: area('session'), sync: area('sync'), local: area('local') },
+    storage: { onChanged, session: area('session'), sync: area('sync'), local: area('local'), managed: area('managed') },
+    commands: { onCommand: event() },
     downloads: { onCreated: event(), onChanged: event(), ...(chromium ? { onDeterminingFilename: event() } : {}),
                  cancel: (id) => answer(state.onCancel.get(id)?.()), erase: ({ id }) => answer(state.erased.push(id)),
                  download: (options) => answer(state.started.push(options)),

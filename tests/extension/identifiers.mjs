@@ -13,8 +13,10 @@ const identifier = (name) => {
   return found[1];
 };
 
-const idOf = (manifest) => [...createHash('sha256').update(Buffer.from(manifest.key, 'base64')).digest('hex')
-  .slice(0, 32)].map((digit) => String.fromCharCode(97 + parseInt(digit, 16))).join('');
+// The ID Chromium gives an extension whose manifest has this key (its DER).
+export const chromiumId = (key) => [...createHash('sha256').update(key).digest('hex').slice(0, 32)]
+  .map((digit) => String.fromCharCode(97 + parseInt(digit, 16))).join('');
+const idOf = (manifest) => chromiumId(Buffer.from(manifest.key, 'base64'));
 export const EXTENSION_ID = idOf(JSON.parse(source('extension/manifest.json')));
 // Another extension, which downloads a file of its own (neighbour/).
 const neighbour = JSON.parse(source('tests/extension/neighbour/manifest.json'));
