@@ -34,7 +34,13 @@ export const Keep = Object.freeze({
   UNKNOWN_REQUEST: 'unknown-request', // what the browser sent is not known
   NOT_GET: 'not-get', // a form's POST, say: a GET would fetch something else
   RESUMED: 'resumed', // the browser goes on with a download of its own
+  SIGN_IN: 'sign-in', // the browser signed in for it, which the URL does not carry
 });
+
+// A server that answers so asks the browser to sign in (401) or to its proxy
+// (407): the browser asks the user, or answers from its own store of
+// sign-ins, and repeats the request with the answer.
+export const asksSignIn = (statusCode) => statusCode === 401 || statusCode === 407;
 
 const byteLength = (text) => new TextEncoder().encode(text).length;
 
@@ -44,8 +50,13 @@ const byteLength = (text) => new TextEncoder().encode(text).length;
 // hops. Chromium shows a download's own request (an <a download> link's)
 // with no headers at all: unknown, as a missing request is. `pageHost` is the
 // host of the page that started the first hop (Chromium's initiator,
-// Firefox's originUrl), '' when none did (an address typed in).
-export function requestRecord(details, before) {
+// Firefox's originUrl), '' when none did (an address typed in). `signIn`:
+// the request went with a sign-in of the browser's that its URL does not
+// carry (an Authorization the URL's user and password did not make; any
+// Proxy-Authorization), or an earlier hop, or the request's server before
+// (`signedInBefore`), asked for one; Chromium shows neither header, only
+// the answers that asked.
+export function requestRecord(details, before, signedInBefore = false) {
   if (!isHttp(details.url) || details.url.length > MAX_URL_BYTES) return null;
   const headers = details.requestHeaders ?? [];
   const cookie = header(headers, 'cookie') ?? '';
@@ -60,6 +71,8 @@ export function requestRecord(details, before) {
     cookie,
     referrer,
     resumes: header(headers, 'range') !== null,
+    signIn: before?.signIn === true || signedInBefore || header(headers, 'proxy-authorization') !== null ||
+      (header(headers, 'authorization') !== null && !/^https?:\/\/[^/?#]*@/i.test(details.url)),
     respondedAt: null,
   };
 }
@@ -140,6 +153,7 @@ export function keepReason(download, request, settings, bypassed) {
   if (!isHttp(download.finalUrl)) return Keep.SCHEME;
   if (request === null) return Keep.UNKNOWN_REQUEST;
   if (request.method !== 'GET') return Keep.NOT_GET;
+  if (request.signIn) return Keep.SIGN_IN;
   if (request.resumes) return Keep.RESUMED;
   return null;
 }

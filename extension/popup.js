@@ -1,10 +1,11 @@
 // The toolbar popup: the hand-off's state, the pause, the current tab's site,
 // and the last downloads with where each went and why, as the background
 // keeps them (storage.session) and the user or an organization set them
-// (settings.js). It
-// decides nothing: a download it sends on is the background's to offer.
+// (settings.js). A private window's popup lists the private windows'
+// downloads, and only there are they listed. It decides nothing: a download
+// it sends on is the background's to offer.
 import { PROBLEM_KEY as PROBLEM } from './button_rules.js';
-import { RECENT_KEY, Where } from './recent.js';
+import { Where, listKey } from './recent.js';
 import { MAX_SITES, loadOwnSettings, loadSettings, openSettings, siteOfTab, sitesCovering, withSite,
          withoutHost } from './settings.js';
 import { language, localize, markManaged, reasonText, whereText, word } from './words.js';
@@ -15,7 +16,9 @@ const $ = (id) => document.getElementById(id);
 // All the popup shows is asked for at once, before anything else.
 const opened = openSettings(api.storage);
 const place = opened.then(({ area }) => area);
-const stored = api.storage.session.get([RECENT_KEY, PROBLEM]);
+const incognito = api.windows.getCurrent().then((window) => window.incognito === true, () => false);
+const recentKey = incognito.then(listKey);
+const stored = recentKey.then((key) => api.storage.session.get([key, PROBLEM]));
 const tabHostAsked = currentTabHost();
 
 localize();
@@ -74,7 +77,7 @@ async function send(key) {
   await showSession();
   let answer;
   try {
-    answer = await api.runtime.sendMessage({ type: 'send-to-manager', key });
+    answer = await api.runtime.sendMessage({ type: 'send-to-manager', key, incognito: await incognito });
   } catch {
     answer = undefined;
   }
@@ -83,10 +86,10 @@ async function send(key) {
   await showSession();
 }
 
-async function showSession(session = api.storage.session.get([RECENT_KEY, PROBLEM]),
+async function showSession(session = recentKey.then((key) => api.storage.session.get([key, PROBLEM])),
   settingsRead = place.then(loadSettings)) {
-  const [kept, settings] = await Promise.all([session, settingsRead]);
-  showRecent(kept[RECENT_KEY]);
+  const [kept, settings, key] = await Promise.all([session, settingsRead, recentKey]);
+  showRecent(kept[key]);
   showState(settings.paused, kept[PROBLEM] ?? null);
   return settings;
 }
