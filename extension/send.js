@@ -120,19 +120,20 @@ async function cookiesFor(url, pages, storeId) {
 // The popup's "Send to WebCorvane": the kept download of a recent entry, as
 // the browser fetched it. The browser's copy stays, so a taken one is in
 // both places.
-const sendingKept = new Map(); // key -> its answer, while it is sent
+const sendingKept = new Map(); // list:key -> its answer, while it is sent
 
 async function sendKept(key, incognito) {
   const request = await sendableOf(api.storage.session, key, incognito);
   if (request === undefined) return { taken: false, reason: 'unknown-request' };
-  if (!sendingKept.has(key)) {
+  const sending = `${incognito}:${key}`;
+  if (!sendingKept.has(sending)) {
     const both = () => recent(incognito).note({ key, where: Where.BOTH, reason: 'taken' });
-    sendingKept.set(key, sendToManager({ ...request, linkText: '' }, both).then(async (answer) => {
+    sendingKept.set(sending, sendToManager({ ...request, linkText: '' }, both).then(async (answer) => {
       if (answer.taken) await both();
       return answer;
-    }).finally(() => sendingKept.delete(key)));
+    }).finally(() => sendingKept.delete(sending)));
   }
-  return sendingKept.get(key);
+  return sendingKept.get(sending);
 }
 
 async function hostSettings() {

@@ -201,6 +201,14 @@ const cases = [
             ['sel4', '/files/sel1.dat'], ['sel5', '/files/sel3.dat', true], ['sel6', '/files/sel2.dat#again']]
       .map(([id, href, other]) => ({ id, href, other })),
     sent: ['sel1', 'sel3', 'sel5'] },
+  // The referrer each link's policy and its page's header allow (the page's
+  // is same-origin: none to the other site), and the selection the menu was
+  // opened on, though the page selects another link right after.
+  { id: 'menupolicy', what: '"Download with" under referrer policies', run: downloadWith,
+    pageQuery: '&policy=same-origin&swap',
+    links: [{ id: 'pol1', href: '/files/pol1.dat', rel: 'noreferrer', referrer: '' },
+            { id: 'pol2', href: '/files/pol2.dat', other: true, policy: 'origin', referrer: 'base' },
+            { id: 'pol3', href: '/files/pol3.dat', other: true, referrer: '' }] },
   // A download clicked once ten of the 200 reached the agent waits behind
   // one of them, not all the rest: the manager takes it.
   { id: 'menu200', what: '"Download with" 200 links', run: downloadWith, clickDuring: 'during',
@@ -619,7 +627,7 @@ const recentList = (run) => inPage(run, "api.storage.session.get('recent').then(
 async function downloadWith(run, c) {
   const before = agent(run).length;
   if (c.links.some((link) => link.other)) await run.tab.load(`${run.site.other}/page.html?${c.id}`);
-  const page = `${run.site.base}/page.html?${c.id}`;
+  const page = `${run.site.base}/page.html?${c.id}${c.pageQuery ?? ''}`;
   for (const _ of [1, 2]) await run.tab.load(page);
   const info = { menuItemId: 'download-with', frameId: 0, pageUrl: page };
   const links = c.links.filter((link) => link.id !== c.clickDuring);
@@ -635,6 +643,8 @@ async function downloadWith(run, c) {
       getSelection().addRange(range);
       return getSelection().toString();
     })()`);
+    // The links are those of the selection the user opened the menu on.
+    await run.tab.click(`#${links[0].id}`, { button: 'right' });
   }
   const clicked = performance.now();
   // The menu is there (an update of a missing item fails).
@@ -658,11 +668,12 @@ async function downloadWith(run, c) {
   const records = agent(run).slice(before).filter((record) => record.url !== duringUrl);
   check(answers.length === sent.length && answers.every((answer) => answer.taken) && records.length === sent.length,
     `${c.what}: answered ${JSON.stringify(answers)}, the agent received ${records.map((r) => r.url).join(', ')}`);
-  const ownCookie = run.site.sawLast(`/page.html?${c.id}`).cookie;
+  const ownCookie = run.site.sawLast(`/page.html?${c.id}${c.pageQuery ?? ''}`).cookie;
   for (const [i, link] of sent.entries()) {
     const { url, comment, referrer, cookie } = records[i] ?? {};
     const want = { url: (link.other ? run.site.other : run.site.base) + link.href, comment: link.text ?? link.id,
-                   referrer: link.other ? `${run.site.base}/` : page };
+                   referrer: link.referrer === 'base' ? `${run.site.base}/` : link.referrer ??
+                     (link.other ? `${run.site.base}/` : page) };
     check(isDeepStrictEqual({ url, comment, referrer }, want) &&
           (link.other ? /\blax=l\b/.test(cookie) && !/\bstrict=/.test(cookie) : cookie === ownCookie),
     `${c.what}: ${JSON.stringify(records[i])}, expected ${JSON.stringify(want)}, the cookie ${link.other ? 'Lax, not Strict' : ownCookie}`);

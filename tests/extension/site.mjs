@@ -3,7 +3,9 @@
 // SameSite=Lax one), the files they lead to (`?wait=MS` answers that late),
 // a redirect, a script that names its download in Content-Disposition, a
 // form whose POST answers a file, and a hostile page. Every request is logged
-// with the cookie and referrer it carried.
+// with the cookie and referrer it carried. The page of links sends the
+// Referrer-Policy `?policy=` names; with `?swap`, it selects a link of its
+// own right after the user opened the context menu.
 import { createServer } from 'node:http';
 import { randomBytes } from 'node:crypto';
 
@@ -31,13 +33,18 @@ const hostile = (forged) => `<!doctype html><meta charset="utf-8"><title>hostile
   setInterval(() => forged.dispatchEvent(new MouseEvent('click', { bubbles: true, cancelable: true })), 50);
 </script>`;
 
-// links: [{id, href, text, blob, post, other}]: `blob` makes a file of that
-// name in the page, `post` a form that posts to `href`, `other` a link to
-// the other site.
+// links: [{id, href, text, blob, post, other, rel, policy}]: `blob` makes a
+// file of that name in the page, `post` a form that posts to `href`, `other`
+// a link to the other site, `rel` and `policy` the link's rel and
+// referrerpolicy.
 export async function startSite(links) {
   const body = randomBytes(FILE_BYTES);
   const requests = [];
-  const page = (other) => `<!doctype html><meta charset="utf-8"><title>downloads</title>
+  const page = (other, swap) => `<!doctype html><meta charset="utf-8"><title>downloads</title>
+    ${swap ? `<p><a id="decoy" href="/files/decoy.dat">decoy</a><script>
+      addEventListener('contextmenu', () => setTimeout(() => getSelection().selectAllChildren(
+        document.getElementById('decoy')), 0));
+    </script>` : ''}
     <script>
       function makeBlob(name) {
         const link = document.createElement('a');
@@ -47,11 +54,12 @@ export async function startSite(links) {
         link.click();
       }
     </script>
-    ${links.map(({ id, href, text, blob, post, other: elsewhere }) => (blob
+    ${links.map(({ id, href, text, blob, post, other: elsewhere, rel, policy }) => (blob
       ? `<p><button id="${id}" onclick="makeBlob('${blob}')">${escapeHtml(text)}</button>`
       : post ? `<form method="post" action="${escapeHtml(href)}"><button id="${id}" name="format" value="zip">${
         escapeHtml(text)}</button></form>`
-        : `<p><a id="${id}" href="${escapeHtml((elsewhere ? other : '') + href)}">${escapeHtml(text)}</a>`)).join('\n')}`;
+        : `<p><a id="${id}" href="${escapeHtml((elsewhere ? other : '') + href)}"${rel ? ` rel="${rel}"` : ''}${
+          policy ? ` referrerpolicy="${policy}"` : ''}>${escapeHtml(text)}</a>`)).join('\n')}`;
 
   const server = createServer((request, response) => {
     const url = new URL(request.url, 'http://site');
@@ -63,8 +71,10 @@ export async function startSite(links) {
       response.end(body);
     };
     if (url.pathname === '/page.html') {
-      response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8', 'Set-Cookie': COOKIES });
-      response.end(page(site.other));
+      const policy = url.searchParams.get('policy');
+      response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8', 'Set-Cookie': COOKIES,
+                                ...(policy ? { 'Referrer-Policy': policy } : {}) });
+      response.end(page(site.other, url.searchParams.has('swap')));
     } else if (url.pathname === '/hostile.html') {
       response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
       response.end(hostile(url.searchParams.get('forged')));
