@@ -161,6 +161,10 @@ const cases = [
     after: (run) => removeSite(run, 'localhost') },
   { id: 'alt', what: 'Alt+click', href: '/files/alt.zip', keys: ['alt'], expect: 'kept', file: 'alt.zip',
     asked: false, reason: 'bypassed' },
+  // Firefox's own Alt+click save, asked for by the extension, in a container:
+  // with the container's cookies, not the default ones.
+  { id: 'altbox', what: 'Alt+click in a container', run: altInContainer, firefoxOnly: true,
+    links: [{ id: 'altbox', href: '/files/altbox.zip' }] },
   { id: 'small', what: 'under the minimum size', href: '/files/small.zip', expect: 'kept', file: 'small.zip',
     asked: false, reason: 'too-small', before: (run) => setMinimum(run, 1, MB), after: (run) => setMinimum(run, 0, KB) },
   // Each answered late enough for both clicks to come before either download.
@@ -223,7 +227,8 @@ const cases = [
     links: [{ id: 'timing', href: '/files/timing.zip' }] },
 ];
 
-const ran = cases.filter((c) => !(firefox && c.chromiumOnly) && (opt.cases?.split(',').includes(c.id) ?? true));
+const ran = cases.filter((c) => !(firefox ? c.chromiumOnly : c.firefoxOnly) &&
+  (opt.cases?.split(',').includes(c.id) ?? true));
 const failures = [];
 let failedCases = 0;
 const check = (ok, message) => { if (!ok) failures.push(message); return ok; };
@@ -304,6 +309,21 @@ async function runCase(run, c) {
     line += await checkListed(run, c.what, c.file ?? path.split('/').pop(), where, c.reason, c.badgeMs);
   }
   return line;
+}
+
+async function altInContainer(run, c) {
+  const tab = await run.browser.containerTab();
+  await tab.load(`${run.site.base}/page.html?${c.id}&mark=box`);
+  const clicked = performance.now();
+  await tab.click(`#${c.id}`, { keys: ['alt'] });
+  const saved = join(run.downloads, 'altbox.zip');
+  await until(() => { try { return statSync(saved).size === FILE_BYTES ? true : undefined; } catch { return undefined; } },
+    HOLD_MS, 'the browser to save altbox.zip');
+  const ms = Math.round(performance.now() - clicked);
+  const { cookie } = run.site.sawLast(c.links[0].href) ?? {};
+  check(/\bmark=box\b/.test(cookie) && run.agent.records().every((record) => !record.url.endsWith('/altbox.zip')),
+    `${c.what}: the site saw the cookie ${JSON.stringify(cookie)}`);
+  return `saved ${ms} ms with the container's cookie: ${cookie}`;
 }
 
 // One of the extension's pages in the tab kept for them, opened afresh, once

@@ -4,8 +4,9 @@
 // a redirect, a script that names its download in Content-Disposition, a
 // form whose POST answers a file, and a hostile page. Every request is logged
 // with the cookie and referrer it carried. The page of links sends the
-// Referrer-Policy `?policy=` names; with `?swap`, it selects a link of its
-// own right after the user opened the context menu.
+// Referrer-Policy `?policy=` names, and the cookie `mark` that `?mark=`
+// gives; with `?swap`, it selects a link of its own right after the user
+// opened the context menu.
 import { createServer } from 'node:http';
 import { randomBytes } from 'node:crypto';
 
@@ -72,7 +73,9 @@ export async function startSite(links) {
     };
     if (url.pathname === '/page.html') {
       const policy = url.searchParams.get('policy');
-      response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8', 'Set-Cookie': COOKIES,
+      const mark = url.searchParams.get('mark');
+      response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8',
+                                'Set-Cookie': mark ? [...COOKIES, `mark=${encodeURIComponent(mark)}; Path=/`] : COOKIES,
                                 ...(policy ? { 'Referrer-Policy': policy } : {}) });
       response.end(page(site.other, url.searchParams.has('swap')));
     } else if (url.pathname === '/hostile.html') {
