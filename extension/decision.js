@@ -42,6 +42,10 @@ export const Keep = Object.freeze({
 // sign-ins, and repeats the request with the answer.
 export const asksSignIn = (statusCode) => statusCode === 401 || statusCode === 407;
 
+// A URL that names a user and password signs in by itself: the manager,
+// handed the URL whole, signs in as the browser did.
+export const carriesSignIn = (url) => /^https?:\/\/[^/?#]*@/i.test(url);
+
 const byteLength = (text) => new TextEncoder().encode(text).length;
 
 // What a request sent, from webRequest's onSendHeaders (fired again, with the
@@ -51,11 +55,10 @@ const byteLength = (text) => new TextEncoder().encode(text).length;
 // with no headers at all: unknown, as a missing request is. `pageHost` is the
 // host of the page that started the first hop (Chromium's initiator,
 // Firefox's originUrl), '' when none did (an address typed in). `signIn`:
-// the request went with a sign-in of the browser's that its URL does not
-// carry (an Authorization the URL's user and password did not make; any
-// Proxy-Authorization), or an earlier hop, or the request's server before
-// (`signedInBefore`), asked for one; Chromium shows neither header, only
-// the answers that asked.
+// the request went with a sign-in of the browser's (an Authorization), or an
+// earlier hop, or its server before (`signedInBefore`), asked for one;
+// `proxySignIn` the same of the proxy (a Proxy-Authorization). Chromium
+// shows neither header, only the answers that asked (holds.js).
 export function requestRecord(details, before, signedInBefore = false) {
   if (!isHttp(details.url) || details.url.length > MAX_URL_BYTES) return null;
   const headers = details.requestHeaders ?? [];
@@ -71,8 +74,8 @@ export function requestRecord(details, before, signedInBefore = false) {
     cookie,
     referrer,
     resumes: header(headers, 'range') !== null,
-    signIn: before?.signIn === true || signedInBefore || header(headers, 'proxy-authorization') !== null ||
-      (header(headers, 'authorization') !== null && !/^https?:\/\/[^/?#]*@/i.test(details.url)),
+    signIn: before?.signIn === true || signedInBefore || header(headers, 'authorization') !== null,
+    proxySignIn: before?.proxySignIn === true || header(headers, 'proxy-authorization') !== null,
     respondedAt: null,
   };
 }
@@ -153,7 +156,7 @@ export function keepReason(download, request, settings, bypassed) {
   if (!isHttp(download.finalUrl)) return Keep.SCHEME;
   if (request === null) return Keep.UNKNOWN_REQUEST;
   if (request.method !== 'GET') return Keep.NOT_GET;
-  if (request.signIn) return Keep.SIGN_IN;
+  if (request.proxySignIn || (request.signIn && !carriesSignIn(download.finalUrl))) return Keep.SIGN_IN;
   if (request.resumes) return Keep.RESUMED;
   return null;
 }

@@ -187,11 +187,13 @@ export function rememberResponse(details) {
 }
 
 // A response that asks for a sign-in: the request the browser repeats with
-// it, and its origin's later ones, are signed in.
+// it is signed in, and so are its origin's later ones, or all of them when
+// the proxy asked.
 function noteSignIn(details, request) {
   if (!asksSignIn(details.statusCode)) return;
-  if (request !== undefined && request !== null) request.signIn = true;
-  remember(signInOrigins, originOf(details.url), true, KEEP_SIGN_IN_ORIGINS);
+  const proxy = details.statusCode === 407;
+  if (request !== undefined && request !== null) request[proxy ? 'proxySignIn' : 'signIn'] = true;
+  if (!proxy) remember(signInOrigins, originOf(details.url), true, KEEP_SIGN_IN_ORIGINS);
 }
 
 // downloads.onDeterminingFilename (Chromium). Returning true keeps the

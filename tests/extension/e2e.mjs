@@ -161,6 +161,10 @@ const cases = [
     after: (run) => removeSite(run, 'localhost') },
   { id: 'alt', what: 'Alt+click', href: '/files/alt.zip', keys: ['alt'], expect: 'kept', file: 'alt.zip',
     asked: false, reason: 'bypassed' },
+  // A file behind a sign-in: handed over when its link names the user and
+  // password, kept when the browser signs in by itself.
+  { id: 'signin', what: 'a sign-in', run: signIn,
+    links: [{ id: 'signurl', href: '/auth/signurl.zip', signIn: true }, { id: 'signkept', href: '/auth/signkept.zip' }] },
   // Firefox's own Alt+click save, asked for by the extension, in a container:
   // with the container's cookies, not the default ones.
   { id: 'altbox', what: 'Alt+click in a container', run: altInContainer, firefoxOnly: true,
@@ -309,6 +313,23 @@ async function runCase(run, c) {
     line += await checkListed(run, c.what, c.file ?? path.split('/').pop(), where, c.reason, c.badgeMs);
   }
   return line;
+}
+
+async function signIn(run, c) {
+  const { tab, agent, site } = run;
+  const before = agent.records().length;
+  await tab.load(`${site.base}/page.html?${c.id}`);
+  await tab.click('#signurl');
+  await until(() => (agent.records().length > before ? true : undefined), 15000, "the agent's record (signurl)");
+  const [handed] = agent.records().slice(before);
+  check(handed.url === `${site.signIn}/auth/signurl.zip`, `${c.what}: the agent was handed ${handed.url}`);
+  const saved = join(run.downloads, 'signkept.zip');
+  await tab.click('#signkept');
+  await until(() => { try { return statSync(saved).size === FILE_BYTES ? true : undefined; } catch { return undefined; } },
+    HOLD_MS + 10000, 'the browser to save signkept.zip');
+  check(agent.records().length === before + 1, `${c.what}: the agent was asked for ${agent.records().at(-1).url}`);
+  return `handed over: ${handed.url}; signed in by the browser: kept${
+    await checkListed(run, c.what, 'signkept.zip', 'browser', 'sign-in')}`;
 }
 
 async function altInContainer(run, c) {

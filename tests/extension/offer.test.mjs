@@ -47,7 +47,8 @@ const browserHeaders = { 'User-Agent': 'Chromium', Referer: 'http://h/page', Coo
 test("a download's request: what its final hop sent, unless a page made it too large or hid it", () => {
   const first = requestRecord(sent('http://h/go', browserHeaders, { initiator: 'http://p.h:81' }), undefined);
   assert.deepEqual(first, { tabId: 4, firstUrl: 'http://h/go', pageHost: 'p.h', url: 'http://h/go', method: 'GET',
-                            cookie: 'lax=1', referrer: 'http://h/page', resumes: false, signIn: false, respondedAt: null });
+                            cookie: 'lax=1', referrer: 'http://h/page', resumes: false, signIn: false,
+                            proxySignIn: false, respondedAt: null });
   // A redirect to another site: its own cookie (none here) and referrer; the
   // page is the one that started the first hop.
   assert.deepEqual(requestRecord(sent('http://o/a.zip', { 'User-Agent': 'C', Referer: 'http://h/' },
@@ -56,14 +57,16 @@ test("a download's request: what its final hop sent, unless a page made it too l
   assert.equal(requestRecord(sent('http://h/a', browserHeaders, { originUrl: 'https://f.h/p?q' })).pageHost, 'f.h');
   assert.equal(requestRecord(sent('http://h/a', browserHeaders)).pageHost, '');
   assert.equal(requestRecord(sent('http://h/a.zip', { ...browserHeaders, Range: 'bytes=10-' }), undefined).resumes, true);
-  // Signed in by the browser, unless the URL carries the sign-in itself.
-  for (const [url, more, before, signedIn, signIn] of [
-    ['http://h/a.zip', { Authorization: 'Basic dTpw' }, undefined, false, true],
-    ['http://u:p@h/a.zip', { Authorization: 'Basic dTpw' }, undefined, false, false],
-    ['http://u:p@h/a.zip', { 'Proxy-Authorization': 'Basic dTpw' }, undefined, false, true],
-    ['http://h/a.zip', {}, { ...first, signIn: true }, false, true], // an earlier hop asked
-    ['http://h/a.zip', {}, undefined, true, true], // its server asked before
-  ]) assert.equal(requestRecord(sent(url, { ...browserHeaders, ...more }), before, signedIn).signIn, signIn, url);
+  // Signed in by the browser, to the server or the proxy.
+  for (const [more, before, signedIn, signIn] of [
+    [{ Authorization: 'Basic dTpw' }, undefined, false, [true, false]],
+    [{ 'Proxy-Authorization': 'Basic dTpw' }, undefined, false, [false, true]],
+    [{}, { ...first, signIn: true, proxySignIn: true }, false, [true, true]], // an earlier hop asked
+    [{}, undefined, true, [true, false]], // its server asked before
+  ]) {
+    const record = requestRecord(sent('http://h/a.zip', { ...browserHeaders, ...more }), before, signedIn);
+    assert.deepEqual([record.signIn, record.proxySignIn], signIn, JSON.stringify(more));
+  }
   for (const [details, why] of [
     [sent('http://h/a.zip', {}), 'no headers shown (Chromium, an <a download> link)'],
     [sent(`http://h/${'a'.repeat(MAX_URL_BYTES)}`, browserHeaders), 'a URL over 8 KB'],
@@ -133,6 +136,8 @@ test("a download stays with the browser when the user says so, or unless it was 
     [file, { ...get, method: 'POST' }, DEFAULTS, false, Keep.NOT_GET],
     [file, { ...get, resumes: true }, DEFAULTS, false, Keep.RESUMED],
     [file, { ...get, resumes: true, signIn: true }, DEFAULTS, false, Keep.SIGN_IN],
+    [{ ...file, finalUrl: 'http://u:p@h/a.zip' }, { ...get, signIn: true }, DEFAULTS, false, null], // the URL signs in
+    [{ ...file, finalUrl: 'http://u:p@h/a.zip' }, { ...get, proxySignIn: true }, DEFAULTS, false, Keep.SIGN_IN],
   ]) {
     assert.equal(keepReason(download, request, settings, bypassed), reason,
       JSON.stringify([download.byExtensionId, request?.method, settings, bypassed]));
