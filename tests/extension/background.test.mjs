@@ -104,30 +104,6 @@ for (const chromium of [true, false]) {
   });
 }
 
-// A server asks for a sign-in; the browser repeats the request with it
-// (Firefox shows its Authorization, Chromium does not), and signs its later
-// requests by itself.
-for (const chromium of [true, false]) {
-  test(`${chromium ? 'Chromium' : 'Firefox'}: a download the browser signed in for stays with the browser`, async () => {
-    const state = browserState();
-    const api = await worker(state, { chromium });
-    const url = 'http://h/a.zip';
-    api.webRequest.onSendHeaders.fire({ requestId: '1', url, method: 'GET', tabId: 1, requestHeaders });
-    api.webRequest.onHeadersReceived.fire({ requestId: '1', url, statusCode: 401, timeStamp: Date.now(),
-                                            responseHeaders: [{ name: 'WWW-Authenticate', value: 'Basic' }] });
-    assert.equal(await download(api, state, 1, url), 'kept');
-    assert.equal(await download(api, state, 2, 'http://h/b.zip'), 'kept');
-    const other = download(api, state, 3, 'http://o/c.zip');
-    await settle();
-    reply(state, { id: 3, taken: true, reason: 'taken' });
-    assert.equal(await other, 'dropped');
-    await settle();
-    const key = chromium ? 'd' : 'r';
-    assert.deepEqual(listed(state), { [`${key}:1`]: 'browser sign-in', [`${key}:2`]: 'browser sign-in',
-                                      [`${key}:3`]: 'manager taken' });
-  });
-}
-
 test('past the hold: a download the host never answered is kept, and one that spent its hold in the turn is never ' +
      'offered', async () => {
   const state = browserState();
