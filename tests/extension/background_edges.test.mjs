@@ -90,6 +90,10 @@ test('private windows: their cookies, their own list, gone with them; the Alt+cl
   const altClick = (tab) => api.runtime.onMessage.fire({ type: 'link-click', url: 'http://h/a.zip', keys: { alt: true } },
                                                        { id: 'ext', tab, url: 'http://h/p' });
   altClick({ id: 2, incognito: true, cookieStoreId: 'firefox-private' });
+  const post = { requestId: '7', url: 'http://h/form.zip', method: 'POST', tabId: 2, incognito: true };
+  api.webRequest.onSendHeaders.fire({ ...post, requestHeaders: [{ name: 'Cookie', value: 'p=1' }] });
+  api.webRequest.onHeadersReceived.fire({ ...post, statusCode: 200,
+                                          responseHeaders: [{ name: 'Content-Type', value: 'application/zip' }] });
   for (const n of [0, 1]) {
     await settle();
     reply(state, { id: state.hostSaw[n].id, taken: false, reason: 'not-in-list' });
@@ -102,8 +106,8 @@ test('private windows: their cookies, their own list, gone with them; the Alt+cl
   assert.deepEqual([state.hostSaw.map(({ cookie }) => cookie), state.started.map(({ incognito, cookieStoreId }) =>
     `${incognito} ${cookieStoreId}`)], [['p=1', ''], ['true firefox-private']]);
   const privateList = () => (state.stored.session.recentPrivate ?? []).map(({ name, where }) => `${name} ${where}`);
-  assert.deepEqual([entries(state), privateList()], [[], ['9.zip none', '5.zip none', 'a.zip browser']]);
-  for (const [closed, left] of [[1, 3], [2, 0]]) {
+  assert.deepEqual([entries(state), privateList()], [[], ['9.zip none', '5.zip none', 'a.zip browser', 'form.zip browser']]);
+  for (const [closed, left] of [[1, 4], [2, 0]]) {
     state.windows = state.windows.filter((window) => window.id !== closed);
     api.windows.onRemoved.fire(closed);
     await settle();
