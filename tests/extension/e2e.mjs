@@ -295,9 +295,7 @@ async function runCase(run, c) {
     line = `taken ${ms} ms, answered ${answeredMs} ms | agent: ${got.url} | text "${got.comment}" | referrer ${got.referrer} | cookie ${got.cookie}`;
     run.timings.push({ what: c.what, ms });
   } else {
-    const saved = join(downloads, c.file);
-    await until(() => { try { return statSync(saved).size === FILE_BYTES ? true : undefined; } catch { return undefined; } },
-      HOLD_MS + 10000, `the browser to save ${c.file}`);
+    await until(() => savedFile(run.downloads, c.file), HOLD_MS + 10000, `the browser to save ${c.file}`);
     const ms = Math.round(performance.now() - clicked);
     const records = agent.records().slice(before);
     if (c.asked !== undefined) check(records.length === (c.asked ? 1 : 0), `${c.what}: ${records.length} agent records`);
@@ -323,10 +321,8 @@ async function signIn(run, c) {
   await until(() => (agent.records().length > before ? true : undefined), 15000, "the agent's record (signurl)");
   const [handed] = agent.records().slice(before);
   check(handed.url === `${site.signIn}/auth/signurl.zip`, `${c.what}: the agent was handed ${handed.url}`);
-  const saved = join(run.downloads, 'signkept.zip');
   await tab.click('#signkept');
-  await until(() => { try { return statSync(saved).size === FILE_BYTES ? true : undefined; } catch { return undefined; } },
-    HOLD_MS + 10000, 'the browser to save signkept.zip');
+  await until(() => savedFile(run.downloads, 'signkept.zip'), HOLD_MS + 10000, `the browser to save signkept.zip`);
   check(agent.records().length === before + 1, `${c.what}: the agent was asked for ${agent.records().at(-1).url}`);
   return `handed over: ${handed.url}; signed in by the browser: kept${
     await checkListed(run, c.what, 'signkept.zip', 'browser', 'sign-in')}`;
@@ -337,9 +333,7 @@ async function altInContainer(run, c) {
   await tab.load(`${run.site.base}/page.html?${c.id}&mark=box`);
   const clicked = performance.now();
   await tab.click(`#${c.id}`, { keys: ['alt'] });
-  const saved = join(run.downloads, 'altbox.zip');
-  await until(() => { try { return statSync(saved).size === FILE_BYTES ? true : undefined; } catch { return undefined; } },
-    HOLD_MS, 'the browser to save altbox.zip');
+  await until(() => savedFile(run.downloads, 'altbox.zip'), HOLD_MS, `the browser to save altbox.zip`);
   const ms = Math.round(performance.now() - clicked);
   const { cookie } = run.site.sawLast(c.links[0].href) ?? {};
   check(/\bmark=box\b/.test(cookie) && run.agent.records().every((record) => !record.url.endsWith('/altbox.zip')),

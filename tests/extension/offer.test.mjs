@@ -57,16 +57,6 @@ test("a download's request: what its final hop sent, unless a page made it too l
   assert.equal(requestRecord(sent('http://h/a', browserHeaders, { originUrl: 'https://f.h/p?q' })).pageHost, 'f.h');
   assert.equal(requestRecord(sent('http://h/a', browserHeaders)).pageHost, '');
   assert.equal(requestRecord(sent('http://h/a.zip', { ...browserHeaders, Range: 'bytes=10-' }), undefined).resumes, true);
-  // Signed in by the browser, to the server or the proxy.
-  for (const [more, before, signedIn, signIn] of [
-    [{ Authorization: 'Basic dTpw' }, undefined, false, [true, false]],
-    [{ 'Proxy-Authorization': 'Basic dTpw' }, undefined, false, [false, true]],
-    [{}, { ...first, signIn: true, proxySignIn: true }, false, [true, true]], // an earlier hop asked
-    [{}, undefined, true, [true, false]], // its server asked before
-  ]) {
-    const record = requestRecord(sent('http://h/a.zip', { ...browserHeaders, ...more }), before, signedIn);
-    assert.deepEqual([record.signIn, record.proxySignIn], signIn, JSON.stringify(more));
-  }
   for (const [details, why] of [
     [sent('http://h/a.zip', {}), 'no headers shown (Chromium, an <a download> link)'],
     [sent(`http://h/${'a'.repeat(MAX_URL_BYTES)}`, browserHeaders), 'a URL over 8 KB'],
