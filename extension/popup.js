@@ -5,7 +5,7 @@
 // downloads, and only there are they listed. It decides nothing: a download
 // it sends on is the background's to offer.
 import { PROBLEM_KEY as PROBLEM } from './button_rules.js';
-import { Where, listKey } from './recent.js';
+import { PRIVATE_RECENT_KEY, RECENT_KEY, Where, listKey } from './recent.js';
 import { MAX_SITES, loadOwnSettings, loadSettings, openSettings, siteOfTab, sitesCovering, withSite,
          withoutHost } from './settings.js';
 import { language, localize, markManaged, reasonText, whereText, word } from './words.js';
@@ -16,9 +16,13 @@ const $ = (id) => document.getElementById(id);
 // All the popup shows is asked for at once, before anything else.
 const opened = openSettings(api.storage);
 const place = opened.then(({ area }) => area);
-const incognito = api.windows.getCurrent().then((window) => window.incognito === true, () => false);
+// Both lists are read at once, beside the current tab, whose window says
+// which one is shown.
+const currentTab = api.tabs.query({ active: true, currentWindow: true }).then(([tab]) => tab, () => undefined);
+const incognito = currentTab.then((tab) => tab?.incognito === true);
 const recentKey = incognito.then(listKey);
-const stored = recentKey.then((key) => api.storage.session.get([key, PROBLEM]));
+const readSession = () => api.storage.session.get([RECENT_KEY, PRIVATE_RECENT_KEY, PROBLEM]);
+const stored = readSession();
 const tabHostAsked = currentTabHost();
 
 localize();
@@ -86,8 +90,7 @@ async function send(key) {
   await showSession();
 }
 
-async function showSession(session = recentKey.then((key) => api.storage.session.get([key, PROBLEM])),
-  settingsRead = place.then(loadSettings)) {
+async function showSession(session = readSession(), settingsRead = place.then(loadSettings)) {
   const [kept, settings, key] = await Promise.all([session, settingsRead, recentKey]);
   showRecent(kept[key]);
   showState(settings.paused, kept[PROBLEM] ?? null);
@@ -118,8 +121,7 @@ async function change(update) {
 
 async function currentTabHost() {
   try {
-    const [tab] = await api.tabs.query({ active: true, currentWindow: true });
-    const url = new URL(tab?.url ?? '');
+    const url = new URL((await currentTab)?.url ?? '');
     return url.protocol === 'http:' || url.protocol === 'https:' ? url.hostname : '';
   } catch {
     return '';
