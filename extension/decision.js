@@ -5,7 +5,7 @@
 // run under Node's test runner, and what a page can make the browser report
 // (URLs, headers, clicks) is bounded before it is kept.
 import { header } from './http_headers.js';
-import { covers, hostOf, isHttp, withoutFragment } from './url_rules.js';
+import { covers, hostOf, isHttp, parseUrl, withoutFragment } from './url_rules.js';
 
 // A URL or a request longer than this is not kept (a page can make either as
 // long as it likes); its download stays with the browser.
@@ -41,6 +41,14 @@ export const Keep = Object.freeze({
 // (407): the browser asks the user, or answers from its own store of
 // sign-ins, and repeats the request with the answer.
 export const asksSignIn = (statusCode) => statusCode === 401 || statusCode === 407;
+
+// Where the browser signs in by itself once a URL's server asked it to: the
+// URL's origin and directory, and every path below it (RFC 7617's
+// protection space, as the browsers guess it). '' for no http(s) URL.
+export function signInSpace(url) {
+  const parsed = isHttp(url) ? parseUrl(url) : null;
+  return parsed === null ? '' : `${parsed.origin}${parsed.pathname.replace(/[^/]*$/, '')}`;
+}
 
 // A URL that names a user and password signs in by itself: the manager,
 // handed the URL whole, signs in as the browser did.

@@ -10,7 +10,7 @@
 import { remember } from './bounded_map.js';
 import { showButton } from './button.js';
 import { CLICK_WINDOW_MS, KEEP_REQUESTS, Keep, asksSignIn, bypassedBy, clickRecord, clickedUrls, keepReason,
-         linkTextOf, requestOf, requestRecord } from './decision.js';
+         linkTextOf, requestOf, requestRecord, signInSpace } from './decision.js';
 import { settings, withSettings } from './followed_settings.js';
 import { offer } from './host.js';
 import { HOLD_MS, buildOffer, limitText } from './offer.js';
@@ -18,7 +18,7 @@ import { pagePolicyOf } from './page_policies.js';
 import { Where, recentLog } from './recent.js';
 import { linkPolicy, referrerFor } from './referrer_policy.js';
 import { responseDownload } from './response_rules.js';
-import { baseName, nameFromUrl, parseUrl } from './url_rules.js';
+import { baseName, nameFromUrl } from './url_rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
 // Chromium holds the download itself; Firefox, which cannot, holds the
@@ -26,11 +26,15 @@ const api = globalThis.browser ?? globalThis.chrome;
 export const chromium = api.downloads.onDeterminingFilename !== undefined;
 
 const requests = new Map(); // request id -> what it sent
-// The origins that asked for a sign-in while this worker ran: the browser
-// signs their later requests by itself, which Chromium does not show.
-const signInOrigins = new Map(); // origin -> true
-const KEEP_SIGN_IN_ORIGINS = 32;
-const originOf = (url) => parseUrl(url)?.origin ?? '';
+// Where a server asked for a sign-in while this worker ran (signInSpace):
+// the browser signs the later requests there by itself, which Chromium
+// does not show.
+const signInSpaces = new Map(); // space -> true
+const KEEP_SIGN_IN_SPACES = 32;
+const inSignInSpace = (url) => {
+  const space = signInSpace(url);
+  return space !== '' && [...signInSpaces.keys()].some((asked) => space.startsWith(asked));
+};
 
 // Every download the browser hands over, with where it went and why, in the
 // private windows' list when it is theirs. A Chromium download is noted
@@ -174,7 +178,7 @@ function noteKept(list, entry, reason, request) {
 
 // webRequest.onSendHeaders.
 export function rememberRequest(details) {
-  const record = requestRecord(details, requests.get(details.requestId), signInOrigins.has(originOf(details.url)));
+  const record = requestRecord(details, requests.get(details.requestId), inSignInSpace(details.url));
   if (record === null) requests.delete(details.requestId);
   else remember(requests, details.requestId, record, KEEP_REQUESTS);
 }
@@ -187,13 +191,13 @@ export function rememberResponse(details) {
 }
 
 // A response that asks for a sign-in: the request the browser repeats with
-// it is signed in, and so are its origin's later ones, or all of them when
-// the proxy asked.
+// it is signed in, and, where the server asked, so are the later requests of
+// its space.
 function noteSignIn(details, request) {
   if (!asksSignIn(details.statusCode)) return;
   const proxy = details.statusCode === 407;
   if (request !== undefined && request !== null) request[proxy ? 'proxySignIn' : 'signIn'] = true;
-  if (!proxy) remember(signInOrigins, originOf(details.url), true, KEEP_SIGN_IN_ORIGINS);
+  if (!proxy) remember(signInSpaces, signInSpace(details.url), true, KEEP_SIGN_IN_SPACES);
 }
 
 // downloads.onDeterminingFilename (Chromium). Returning true keeps the

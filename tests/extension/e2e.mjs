@@ -162,9 +162,11 @@ const cases = [
   { id: 'alt', what: 'Alt+click', href: '/files/alt.zip', keys: ['alt'], expect: 'kept', file: 'alt.zip',
     asked: false, reason: 'bypassed' },
   // A file behind a sign-in: handed over when its link names the user and
-  // password, kept when the browser signs in by itself.
+  // password, kept when the browser signs in by itself; one elsewhere on the
+  // site, which needs none, handed over.
   { id: 'signin', what: 'a sign-in', run: signIn,
-    links: [{ id: 'signurl', href: '/auth/signurl.zip', signIn: true }, { id: 'signkept', href: '/auth/signkept.zip' }] },
+    links: [{ id: 'signurl', href: '/auth/signurl.zip', signIn: true }, { id: 'signkept', href: '/auth/signkept.zip' },
+            { id: 'signfree', href: '/files/signfree.zip' }] },
   // Firefox's own Alt+click save, asked for by the extension, in a container:
   // with the container's cookies, not the default ones.
   { id: 'altbox', what: 'Alt+click in a container', run: altInContainer, firefoxOnly: true,
@@ -324,7 +326,9 @@ async function signIn(run, c) {
   await tab.click('#signkept');
   await until(() => savedFile(run.downloads, 'signkept.zip'), HOLD_MS + 10000, `the browser to save signkept.zip`);
   check(agent.records().length === before + 1, `${c.what}: the agent was asked for ${agent.records().at(-1).url}`);
-  return `handed over: ${handed.url}; signed in by the browser: kept${
+  await tab.click('#signfree');
+  await until(() => (agent.records().length > before + 1 ? true : undefined), 15000, "the agent's record (signfree)");
+  return `handed over: ${handed.url}, then ${agent.records().at(-1).url}; signed in by the browser: kept${
     await checkListed(run, c.what, 'signkept.zip', 'browser', 'sign-in')}`;
 }
 
