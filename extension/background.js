@@ -7,16 +7,20 @@
 // This worker only wires the browser's events to the modules that handle
 // them: the hold decisions (holds.js), the host (host.js), the button
 // (button.js), the user's settings and the pause command
-// (followed_settings.js) and the links the user sends (send.js). Every
-// listener is registered here at the top level, so that a worker started
-// again for an event finds it. What must outlive the worker (the offer with
-// the host, the problem on the button, the list of recent downloads) lives in
-// storage.session; the user's settings in storage.sync (settings.js).
+// (followed_settings.js), the links the user sends (send.js), the pages'
+// referrer policies (page_policies.js) and the end of the private windows
+// (private_windows.js). Every listener is registered here at the top level,
+// so that a worker started again for an event finds it. What must outlive
+// the worker (the offer with the host, the problem on the button, the list of
+// recent downloads) lives in storage.session; the user's settings in
+// storage.sync (settings.js).
 import { showPaused } from './button.js';
 import { followCommand, followSettings, followedBy } from './followed_settings.js';
 import { altClicked, chromium, holdDownload, holdResponse, nameUnheld, noteUnheld, rememberRequest,
          rememberResponse } from './holds.js';
 import { settleCutOff } from './outcomes.js';
+import { notePagePolicy } from './page_policies.js';
+import { forgetEndedPrivateSession } from './private_windows.js';
 import { createMenu, downloadWith, pageMessage } from './send.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -32,6 +36,8 @@ api.runtime.onMessage.addListener(pageMessage);
 api.runtime.onInstalled.addListener(createMenu);
 api.contextMenus.onClicked.addListener(downloadWith);
 api.downloads.onCreated.addListener(noteUnheld);
+api.windows.onRemoved.addListener(forgetEndedPrivateSession);
+forgetEndedPrivateSession();
 if (chromium) api.downloads.onChanged.addListener(nameUnheld);
 // Before any offer of its own: the offers a stopped worker left with the host.
 settleCutOff();
@@ -47,6 +53,7 @@ const holds = [
   ...(chromium ? [[api.webRequest.onHeadersReceived, rememberResponse, pages],
                   [api.downloads.onDeterminingFilename, holdDownload]]
     : [[api.webRequest.onHeadersReceived, holdResponse, pages, ['blocking', 'responseHeaders']]]),
+  [api.webRequest.onHeadersReceived, notePagePolicy, pages, ['responseHeaders']],
 ];
 for (const [event, listener, ...options] of holds) event.addListener(listener, ...options);
 

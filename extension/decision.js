@@ -5,7 +5,7 @@
 // run under Node's test runner, and what a page can make the browser report
 // (URLs, headers, clicks) is bounded before it is kept.
 import { header } from './http_headers.js';
-import { covers, hostOf, isHttp, withoutFragment } from './url_rules.js';
+import { covers, hostOf, isHttp, parseUrl, withoutFragment } from './url_rules.js';
 
 // A URL or a request longer than this is not kept (a page can make either as
 // long as it likes); its download stays with the browser.
@@ -36,10 +36,28 @@ export const Keep = Object.freeze({
   RESUMED: 'resumed', // the browser goes on with a download of its own
   DANGEROUS: 'dangerous', // the browser marked it dangerous: its warning is the user's to answer
   INSECURE: 'insecure', // fetched over http for a page served over https, which the browser warns of or blocks
+  SIGN_IN: 'sign-in', // the browser signed in for it, which the URL does not carry
 });
 
 // Chromium's verdicts on a download that leave it to the user as it is.
 const SAFE = new Set([undefined, 'safe', 'accepted', 'allowlistedByPolicy']);
+
+// A server that answers so asks the browser to sign in (401) or to its proxy
+// (407): the browser asks the user, or answers from its own store of
+// sign-ins, and repeats the request with the answer.
+export const asksSignIn = (statusCode) => statusCode === 401 || statusCode === 407;
+
+// Where the browser signs in by itself once a URL's server asked it to: the
+// URL's origin and directory, and every path below it (RFC 7617's
+// protection space, as the browsers guess it). '' for no http(s) URL.
+export function signInSpace(url) {
+  const parsed = isHttp(url) ? parseUrl(url) : null;
+  return parsed === null ? '' : `${parsed.origin}${parsed.pathname.replace(/[^/]*$/, '')}`;
+}
+
+// A URL that names a user and password signs in by itself: the manager,
+// handed the URL whole, signs in as the browser did.
+export const carriesSignIn = (url) => /^https?:\/\/[^/?#]*@/i.test(url);
 
 const byteLength = (text) => new TextEncoder().encode(text).length;
 
@@ -49,8 +67,12 @@ const byteLength = (text) => new TextEncoder().encode(text).length;
 // hops. Chromium shows a download's own request (an <a download> link's)
 // with no headers at all: unknown, as a missing request is. `pageHost` is the
 // host of the page that started the first hop (Chromium's initiator,
-// Firefox's originUrl), '' when none did (an address typed in).
-export function requestRecord(details, before) {
+// Firefox's originUrl), '' when none did (an address typed in). `signIn`:
+// the request went with a sign-in of the browser's (an Authorization), or an
+// earlier hop, or its server before (`signedInBefore`), asked for one;
+// `proxySignIn` the same of the proxy (a Proxy-Authorization). Chromium
+// shows neither header, only the answers that asked (holds.js).
+export function requestRecord(details, before, signedInBefore = false) {
   if (!isHttp(details.url) || details.url.length > MAX_URL_BYTES) return null;
   const headers = details.requestHeaders ?? [];
   const cookie = header(headers, 'cookie') ?? '';
@@ -69,6 +91,8 @@ export function requestRecord(details, before) {
     cookie,
     referrer,
     resumes: header(headers, 'range') !== null,
+    signIn: before?.signIn === true || signedInBefore || header(headers, 'authorization') !== null,
+    proxySignIn: before?.proxySignIn === true || header(headers, 'proxy-authorization') !== null,
     respondedAt: null,
   };
 }
@@ -153,6 +177,7 @@ export function keepReason(download, request, settings, bypassed) {
   if (!isHttp(download.finalUrl)) return Keep.SCHEME;
   if (request === null) return Keep.UNKNOWN_REQUEST;
   if (request.method !== 'GET') return Keep.NOT_GET;
+  if (request.proxySignIn || (request.signIn && !carriesSignIn(download.finalUrl))) return Keep.SIGN_IN;
   if (request.resumes) return Keep.RESUMED;
   return null;
 }

@@ -9,14 +9,15 @@
 // for them only when a download comes.
 import { remember } from './bounded_map.js';
 import { showButton } from './button.js';
-import { CLICK_WINDOW_MS, KEEP_REQUESTS, Keep, bypassedBy, clickRecord, clickedUrls, keepReason, linkTextOf,
-         requestOf, requestRecord } from './decision.js';
+import { CLICK_WINDOW_MS, KEEP_REQUESTS, Keep, asksSignIn, bypassedBy, clickRecord, clickedUrls, keepReason,
+         linkTextOf, requestOf, requestRecord, signInSpace } from './decision.js';
 import { settings, withSettings } from './followed_settings.js';
 import { offer } from './host.js';
 import { HOLD_MS, buildOffer, limitText } from './offer.js';
+import { pagePolicyOf } from './page_policies.js';
 import { Where, recentLog } from './recent.js';
+import { linkPolicy, referrerFor } from './referrer_policy.js';
 import { responseDownload } from './response_rules.js';
-import { referrerFor } from './send_rules.js';
 import { baseName, nameFromUrl } from './url_rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -27,19 +28,33 @@ export const chromium = api.downloads.onDeterminingFilename !== undefined;
 const requests = new Map(); // request id -> what it sent
 // The reasons that come before the bypass key's (keepReason): no click changes them.
 const BEFORE_BYPASS = new Set([Keep.OTHER_EXTENSION, Keep.PAUSED, Keep.DANGEROUS, Keep.INSECURE]);
+// Where a server asked for a sign-in while this worker ran (signInSpace):
+// the browser signs the later requests there by itself, which Chromium
+// does not show.
+const signInSpaces = new Map(); // space -> true
+const KEEP_SIGN_IN_SPACES = 32;
+const inSignInSpace = (url) => {
+  const space = signInSpace(url);
+  return space !== '' && [...signInSpaces.keys()].some((asked) => space.startsWith(asked));
+};
 
-// Every download the browser hands over, with where it went and why. A
-// Chromium download is noted under its id; Firefox hands over responses, of
-// request ids that can equal a download's.
-const recent = recentLog(api.storage.session);
+// Every download the browser hands over, with where it went and why, in the
+// private windows' list when it is theirs. A Chromium download is noted
+// under its id; Firefox hands over responses, of request ids that can equal
+// a download's.
+const recent = (incognito) => recentLog(api.storage.session, incognito);
 const keyOf = (id) => (chromium ? `d:${id}` : `r:${id}`);
 
 // runtime.onMessage (Firefox): a link clicked with Alt held down, the one
-// click the content script tells of at once.
+// click the content script tells of at once, and only once the page left
+// the click to the browser. Saved only while the hand-off is on: paused, the
+// browser does as it would without the extension, which is nothing.
 export function altClicked(message, sender) {
-  const click = sender.tab === undefined ? null : clickRecord(message, limitText, Date.now());
+  const click = sender.tab === undefined || sender.id !== api.runtime.id ? null
+    : clickRecord(message, limitText, Date.now());
   if (click === null || !click.keys.includes('alt')) return;
-  withSettings(() => (settings.bypassKey === 'alt' ? saveBypassed(click, sender.url) : null));
+  withSettings(() => (settings.bypassKey === 'alt' && !settings.paused
+    ? saveBypassed(click, sender, message) : null));
 }
 
 // The latest click of each tab (tab id -> click) on one of the download's
@@ -62,14 +77,19 @@ async function clicksOn(download, request, handedAt) {
 // Chromium saves a link clicked with Alt held down by itself; Firefox does
 // nothing at all with such a click (unless its browser.altClickSave is set).
 // Where Alt is the bypass key, the browser is asked to save the link, as the
-// user meant, with the referrer a click on the page would send.
-async function saveBypassed(click, page) {
+// user meant: in the click's window and container, with their cookies and
+// out of the normal history when private, and with the referrer a click on
+// the page would send under the link's and its page's referrer policy.
+async function saveBypassed(click, { tab, url: page = '', frameId = 0 }, link) {
   const entry = { name: nameFromUrl(click.url) || click.url, url: click.url, at: click.at };
-  const referrer = referrerFor(page ?? '', click.url);
+  const served = await pagePolicyOf(tab.id, frameId, page);
+  const referrer = referrerFor(page, click.url, linkPolicy(link, link.meta, served));
+  const incognito = tab.incognito === true;
   try {
-    const id = await api.downloads.download({ url: click.url,
+    const container = tab.cookieStoreId === undefined ? {} : { cookieStoreId: tab.cookieStoreId };
+    const id = await api.downloads.download({ url: click.url, incognito, ...container,
                                               headers: referrer === '' ? [] : [{ name: 'Referer', value: referrer }] });
-    recent.note({ key: `b:${id}`, ...entry, where: Where.BROWSER, reason: Keep.BYPASSED });
+    recent(incognito).note({ key: `b:${id}`, ...entry, where: Where.BROWSER, reason: Keep.BYPASSED });
   } catch (error) {
     console.error('WebCorvane: saving', click.url, 'in the browser:', error);
   }
@@ -82,7 +102,7 @@ async function saveBypassed(click, page) {
 // of its URL until the browser names it otherwise (Chromium names it later).
 // A download of this extension's own is noted where it is started
 // (saveBypassed).
-const unheld = new Map(); // download id -> the name it was noted under, until named
+const unheld = new Map(); // download id -> {name it was noted under, incognito}, until named
 const KEEP_UNHELD = 64;
 
 // Firefox: the URLs (first and final) of the responses its hold picked out,
@@ -110,15 +130,16 @@ export function noteUnheld(item) {
 function noteWithBrowser(item, reason) {
   const url = item.finalUrl || item.url;
   const name = baseName(item.filename) || nameFromUrl(url) || url;
-  if (chromium) remember(unheld, item.id, name, KEEP_UNHELD);
-  recent.note({ key: `d:${item.id}`, name, url, at: Date.now(), where: Where.BROWSER, reason });
+  if (chromium) remember(unheld, item.id, { name, incognito: item.incognito }, KEEP_UNHELD);
+  recent(item.incognito).note({ key: `d:${item.id}`, name, url, at: Date.now(), where: Where.BROWSER, reason });
 }
 
 // downloads.onChanged (Chromium): a download noted unheld, now named.
 export function nameUnheld(delta) {
   const named = baseName(delta.filename?.current);
   if (named === '' || !unheld.has(delta.id)) return;
-  if (named !== unheld.get(delta.id)) recent.note({ key: `d:${delta.id}`, name: named });
+  const { name, incognito } = unheld.get(delta.id);
+  if (named !== name) recent(incognito).note({ key: `d:${delta.id}`, name: named });
   unheld.delete(delta.id);
 }
 
@@ -127,6 +148,7 @@ export function nameUnheld(delta) {
 // to the host), else the promise of whether the manager took it. Either way
 // it enters the list of recent downloads.
 function handOver(download, request, handedAt) {
+  const recentOf = recent(download.incognito);
   const entry = {
     key: keyOf(download.id),
     name: download.filename || nameFromUrl(download.finalUrl) || download.finalUrl,
@@ -138,7 +160,7 @@ function handOver(download, request, handedAt) {
     const reason = keepReason(download, request, settings, bypassed);
     if (reason !== null) {
       console.info('WebCorvane: download', download.finalUrl, 'stays with the browser:', reason);
-      noteKept(entry, reason, request, download.id);
+      noteKept(recentOf, entry, reason, request, download.id);
       return null;
     }
     const linkText = linkTextOf(clicks.get(request.tabId), request, handedAt);
@@ -149,14 +171,15 @@ function handOver(download, request, handedAt) {
     const late = (name) => {
       takenLate = true;
       showButton({ twice: name });
-      recent.note(twice);
+      recentOf.note(twice);
     };
     const message = buildOffer(download, request, linkText, handedAt + HOLD_MS);
-    return offer(message, late, { key: entry.key, downloadId: chromium ? download.id : null }).then((answer) => {
+    const note = { key: entry.key, downloadId: chromium ? download.id : null, incognito: download.incognito === true };
+    return offer(message, late, note).then((answer) => {
       if (answer === null) return false; // offered before: noted then
-      if (answer.taken) recent.note({ ...entry, where: Where.MANAGER, reason: answer.reason });
-      else if (takenLate) recent.note(twice);
-      else noteKept(entry, answer.reason, request);
+      if (answer.taken) recentOf.note({ ...entry, where: Where.MANAGER, reason: answer.reason });
+      else if (takenLate) recentOf.note(twice);
+      else noteKept(recentOf, entry, answer.reason, request);
       return answer.taken;
     });
   };
@@ -169,10 +192,10 @@ function handOver(download, request, handedAt) {
 // A download the browser keeps; the user may send it on from the popup when
 // the manager can fetch it as the browser did, a GET whose request was seen,
 // and the browser did not judge it.
-function noteKept(entry, reason, request, id = null) {
+function noteKept(list, entry, reason, request, id = null) {
   const sent = request !== null && request.method === 'GET' && reason !== Keep.DANGEROUS && reason !== Keep.INSECURE
     ? { url: request.url, referrer: request.referrer, cookie: request.cookie, filename: entry.name } : undefined;
-  recent.note({ ...entry, where: Where.BROWSER, reason, sendable: false }, sent);
+  list.note({ ...entry, where: Where.BROWSER, reason, sendable: false }, sent);
   if (chromium && reason === Keep.UNKNOWN_REQUEST) setTimeout(noteStarter, STARTER_KNOWN_MS, id);
 }
 
@@ -190,7 +213,7 @@ async function noteStarter(id) {
 
 // webRequest.onSendHeaders.
 export function rememberRequest(details) {
-  const record = requestRecord(details, requests.get(details.requestId));
+  const record = requestRecord(details, requests.get(details.requestId), inSignInSpace(details.url));
   if (record === null) requests.delete(details.requestId);
   else remember(requests, details.requestId, record, KEEP_REQUESTS);
 }
@@ -199,6 +222,17 @@ export function rememberRequest(details) {
 export function rememberResponse(details) {
   const request = requests.get(details.requestId);
   if (request?.url === details.url) request.respondedAt = details.timeStamp;
+  noteSignIn(details, request);
+}
+
+// A response that asks for a sign-in: the request the browser repeats with
+// it is signed in, and, where the server asked, so are the later requests of
+// its space.
+function noteSignIn(details, request) {
+  if (!asksSignIn(details.statusCode)) return;
+  const proxy = details.statusCode === 407;
+  if (request !== undefined && request !== null) request[proxy ? 'proxySignIn' : 'signIn'] = true;
+  if (!proxy) remember(signInSpaces, signInSpace(details.url), true, KEEP_SIGN_IN_SPACES);
 }
 
 // downloads.onDeterminingFilename (Chromium). Returning true keeps the
@@ -239,6 +273,8 @@ export function holdResponse(details) {
   if (/^moz-extension:/i.test(details.originUrl ?? '')) return undefined;
   const handedAt = Date.now();
   const request = requests.get(details.requestId) ?? null;
+  noteSignIn(details, request);
+  if (asksSignIn(details.statusCode)) return undefined; // the browser repeats the request, signed in
   requests.delete(details.requestId);
   const download = responseDownload(details, canPlay);
   if (download === null) return undefined;

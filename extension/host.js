@@ -93,12 +93,12 @@ export const noAnswer = () => (port === null ? 'host-missing' : 'timed-out');
 // While a download's offer may still be with the host or the agent, a note
 // of it is kept under OFFER + its id ({id, deadline, name, url, key: its
 // entry in the list, downloadId: Chromium's download, null for Firefox's
-// response, answered: true once this worker listed its entry}): a download
-// the browser hands over again is not offered twice, and a worker started
-// again asks the host how each noted offer ended (outcomes.js). The note goes
-// once the answer is final; an offer that timed out or had no answer may
-// still be taken by the agent, and keeps its note until a late "taken", or
-// the next worker's question.
+// response, incognito: a private window's, answered: true once this worker
+// listed its entry}): a download the browser hands over again is not offered
+// twice, and a worker started again asks the host how each noted offer ended
+// (outcomes.js). The note goes once the answer is final; an offer that timed
+// out or had no answer may still be taken by the agent, and keeps its note
+// until a late "taken", or the next worker's question.
 export const OFFER = 'offer:';
 const OFFERING_SHOWN_AFTER_MS = 1000;
 
@@ -114,7 +114,7 @@ let waitingOffers = 0;
 // The host's answer to the offer of a download ({taken, reason, detail}), or
 // null for a download offered before. `late(name)` is called if the manager
 // takes it after the answer said otherwise. `note` is what the note of the
-// offer keeps besides the message's own ({key, downloadId}).
+// offer keeps besides the message's own ({key, downloadId, incognito}).
 export function offer(message, late, note = {}) {
   if (!fitsHost(message)) return Promise.resolve(gaveUp('bad-message'));
   if (waitingOffers >= MAX_WAITING_OFFERS) return Promise.resolve(gaveUp('queue-full'));
@@ -132,7 +132,7 @@ async function offerInTurn(message, late, note) {
   if (Date.now() >= message.deadline) return gaveUp('timed-out');
   if ((await api.storage.session.get(key))[key] !== undefined) return null;
   const name = message.filename || message.url;
-  const noted = { key: null, downloadId: null, ...note, id: message.id, deadline: message.deadline, name,
+  const noted = { key: null, downloadId: null, incognito: false, ...note, id: message.id, deadline: message.deadline, name,
                   url: message.url };
   await api.storage.session.set({ [key]: noted });
   let answer = null;

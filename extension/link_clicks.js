@@ -25,13 +25,20 @@
     lastClick = { link, url: link.href, keys, at: Date.now() };
     // Firefox does nothing with a link clicked with Alt held down, where
     // Chromium saves it: the background saves it there when Alt is the
-    // user's bypass key, as the user meant.
-    if (!event.altKey || !api.runtime.getURL('').startsWith('moz-extension:')) return;
-    try {
-      api.runtime.sendMessage({ type: 'link-click', url: lastClick.url, text: '', keys }).catch(() => {});
-    } catch {
-      // The extension was updated or removed under this page: nothing to tell.
-    }
+    // user's bypass key, as the user meant. Only a plain click of the main
+    // button, as Chromium's, and only one the page left to the browser,
+    // known once every listener has seen it.
+    if (!event.altKey || event.ctrlKey || event.shiftKey || event.metaKey || event.type !== 'click' ||
+        event.button !== 0 || !api.runtime.getURL('').startsWith('moz-extension:')) return;
+    const click = { type: 'link-click', url: lastClick.url, text: '', keys, ...policyOf(link), meta: metaPolicies() };
+    setTimeout(() => {
+      if (event.defaultPrevented) return;
+      try {
+        api.runtime.sendMessage(click).catch(() => {});
+      } catch {
+        // The extension was updated or removed under this page: nothing to tell.
+      }
+    });
   };
   addEventListener('click', note, true);
   addEventListener('auxclick', note, true);
@@ -41,20 +48,33 @@
   const MAX_LINKS = 1000;
   const MAX_URL = 8 * 1024;
   const MAX_TEXT = 1024;
-  const described = (link) => ({ url: link.href, text: (link.innerText ?? '').slice(0, MAX_TEXT) });
+  const MAX_METAS = 16;
+  // Cut at a whole character where a pair would be split.
+  const cut = (text, max) => text.slice(0, max).replace(/[\ud800-\udbff]$/, '');
+  // What the link says of the referrer its page sends with it.
+  const policyOf = (link) => ({ noreferrer: link.relList.contains('noreferrer'), policy: link.referrerPolicy });
+  const described = (link) => ({ url: link.href, text: cut(link.innerText ?? '', MAX_TEXT), ...policyOf(link) });
+  // The page's own referrer policies, the last of which holds.
+  const metaPolicies = () => [...document.querySelectorAll('meta[name="referrer" i]')].slice(-MAX_METAS)
+    .map((meta) => cut(meta.content, 64));
 
+  // The menu's link and the selection's links are read as the user opens
+  // the menu, before the page's own listeners could change the selection.
   let menuLink = null;
+  let menuSelection = { links: [], text: '' };
   addEventListener('contextmenu', (event) => {
     if (!event.isTrusted) return;
     const link = linkOf(event);
     menuLink = link === undefined ? null : described(link);
+    menuSelection = selected();
   }, true);
 
   // The http(s) links the selection touches, in page order, once each, that
-  // the user can see: a page may hide links among the ones selected.
-  const selectedLinks = () => {
+  // the user can see (a page may hide links among the ones selected), and
+  // the selection's text, for the background to match with the menu's.
+  const selected = () => {
     const selection = getSelection();
-    if (selection === null || selection.isCollapsed) return [];
+    if (selection === null || selection.isCollapsed) return { links: [], text: '' };
     const seen = new Set();
     const links = [];
     for (const link of document.querySelectorAll('a[href], area[href]')) {
@@ -66,7 +86,7 @@
       seen.add(url);
       links.push(described(link));
     }
-    return links;
+    return { links, text: cut(selection.toString(), MAX_LINKS * MAX_TEXT) };
   };
 
   // The last click, when made on one of `urls` at `since` or later; no
@@ -80,7 +100,8 @@
   api.runtime.onMessage.addListener((message, sender, sendResponse) => {
     if (sender.id !== api.runtime.id) return undefined;
     if (message?.type === 'menu-links') {
-      sendResponse({ link: menuLink, selection: selectedLinks() });
+      sendResponse({ link: menuLink, selection: menuSelection.links, selectionText: menuSelection.text,
+                     meta: metaPolicies() });
     } else if (message?.type === 'last-click' && Array.isArray(message.urls)) {
       const click = lastClickOn(message.urls, Number(message.since));
       if (click !== null) sendResponse(click);

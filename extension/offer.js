@@ -15,16 +15,23 @@ export const HOST_NAME = 'com.webcorvane.handoff';
 // character, as the host cuts it for the agent.
 export const MAX_LINK_TEXT_BYTES = 1023;
 
+// `text` with each lone surrogate (a page's text may hold one, and a cut
+// may leave one) replaced by U+FFFD: the host reads UTF-8, which has none,
+// and refuses a message with one.
+export const wellFormed = (text) =>
+  text.replace(/[\ud800-\udbff](?![\udc00-\udfff])|(?<![\ud800-\udbff])[\udc00-\udfff]/g, '\ufffd');
+
 export function limitText(text, maxBytes = MAX_LINK_TEXT_BYTES) {
   let bytes = 0;
   let end = 0;
-  for (const character of text) {
+  const whole = wellFormed(text);
+  for (const character of whole) {
     const code = character.codePointAt(0);
     bytes += code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
     if (bytes > maxBytes) break;
     end += character.length;
   }
-  return text.slice(0, end);
+  return whole.slice(0, end);
 }
 
 // The offer of `download` ({id, finalUrl, filename}), fetched by `request`
@@ -33,11 +40,11 @@ export function limitText(text, maxBytes = MAX_LINK_TEXT_BYTES) {
 export function buildOffer(download, request, linkText, deadline) {
   return {
     id: download.id,
-    url: download.finalUrl,
-    referrer: request.referrer,
-    cookie: request.cookie,
+    url: wellFormed(download.finalUrl),
+    referrer: wellFormed(request.referrer),
+    cookie: wellFormed(request.cookie),
     linkText: limitText(linkText),
-    filename: download.filename || '',
+    filename: wellFormed(download.filename || ''),
     deadline,
   };
 }

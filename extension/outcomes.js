@@ -11,7 +11,8 @@ import { HOLD_MS } from './offer.js';
 import { Where, recentLog } from './recent.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
-const recent = () => recentLog(api.storage.session);
+// A private window's offer is listed in that session's list.
+const recentOf = (note) => recentLog(api.storage.session, note.incognito === true);
 
 // A host that starts for the question answers within about a second (it
 // reads the records only when asked).
@@ -72,13 +73,13 @@ async function settle(note, taken) {
   const entry = { key: note.key ?? `o:${note.id}`, name: note.name, url: note.url, at: Date.now() };
   if (taken === true) {
     const removed = await removeBrowserCopy(note);
-    await recent().note({ ...entry, where: removed ? Where.MANAGER : Where.BOTH, reason: 'taken-cut-off' });
+    await recentOf(note).note({ ...entry, where: removed ? Where.MANAGER : Where.BOTH, reason: 'taken-cut-off' });
     if (!removed) await showButton({ twice: note.name });
   } else if (taken === null) {
-    await recent().note({ ...entry, where: Where.MAYBE_BOTH, reason: 'maybe-taken' });
+    await recentOf(note).note({ ...entry, where: Where.MAYBE_BOTH, reason: 'maybe-taken' });
     await showButton({ maybeTwice: note.name });
   } else if (note.answered !== true) {
-    await recent().note({ ...entry, where: Where.BROWSER, reason: 'cut-off' });
+    await recentOf(note).note({ ...entry, where: Where.BROWSER, reason: 'cut-off' });
   }
 }
 

@@ -1,10 +1,11 @@
 // The toolbar popup: the hand-off's state, the pause, the current tab's site,
 // and the last downloads with where each went and why, as the background
 // keeps them (storage.session) and the user or an organization set them
-// (settings.js). It
-// decides nothing: a download it sends on is the background's to offer.
+// (settings.js). A private window's popup lists the private windows'
+// downloads, and only there are they listed. It decides nothing: a download
+// it sends on is the background's to offer.
 import { PROBLEM_KEY as PROBLEM } from './button_rules.js';
-import { RECENT_KEY, Where } from './recent.js';
+import { PRIVATE_RECENT_KEY, RECENT_KEY, Where, listKey } from './recent.js';
 import { MAX_SITES, loadOwnSettings, loadSettings, openSettings, siteOfTab, sitesCovering, withSite,
          withoutHost } from './settings.js';
 import { language, localize, markManaged, reasonText, whereText, word } from './words.js';
@@ -15,7 +16,13 @@ const $ = (id) => document.getElementById(id);
 // All the popup shows is asked for at once, before anything else.
 const opened = openSettings(api.storage);
 const place = opened.then(({ area }) => area);
-const stored = api.storage.session.get([RECENT_KEY, PROBLEM]);
+// Both lists are read at once, beside the current tab, whose window says
+// which one is shown.
+const currentTab = api.tabs.query({ active: true, currentWindow: true }).then(([tab]) => tab, () => undefined);
+const incognito = currentTab.then((tab) => tab?.incognito === true);
+const recentKey = incognito.then(listKey);
+const readSession = () => api.storage.session.get([RECENT_KEY, PRIVATE_RECENT_KEY, PROBLEM]);
+const stored = readSession();
 const tabHostAsked = currentTabHost();
 
 localize();
@@ -70,8 +77,8 @@ function showRecent(list) {
         : 'popup_explain_maybe_both');
       const dismiss = twice.querySelector('.dismiss');
       dismiss.title = word('popup_dismiss_title', entry.name);
-      dismiss.addEventListener('click', () => api.runtime.sendMessage({ type: 'dismiss', key: entry.key })
-        .catch(() => {}));
+      dismiss.addEventListener('click', async () => api.runtime.sendMessage(
+        { type: 'dismiss', key: entry.key, incognito: await incognito }).catch(() => {}));
     }
     return item;
   });
@@ -87,7 +94,7 @@ async function send(key) {
   await showSession();
   let answer;
   try {
-    answer = await api.runtime.sendMessage({ type: 'send-to-manager', key });
+    answer = await api.runtime.sendMessage({ type: 'send-to-manager', key, incognito: await incognito });
   } catch {
     answer = undefined;
   }
@@ -96,10 +103,9 @@ async function send(key) {
   await showSession();
 }
 
-async function showSession(session = api.storage.session.get([RECENT_KEY, PROBLEM]),
-  settingsRead = place.then(loadSettings)) {
-  const [kept, settings] = await Promise.all([session, settingsRead]);
-  showRecent(kept[RECENT_KEY]);
+async function showSession(session = readSession(), settingsRead = place.then(loadSettings)) {
+  const [kept, settings, key] = await Promise.all([session, settingsRead, recentKey]);
+  showRecent(kept[key]);
   showState(settings.paused, kept[PROBLEM] ?? null);
   return settings;
 }
@@ -128,8 +134,7 @@ async function change(update) {
 
 async function currentTabHost() {
   try {
-    const [tab] = await api.tabs.query({ active: true, currentWindow: true });
-    const url = new URL(tab?.url ?? '');
+    const url = new URL((await currentTab)?.url ?? '');
     return url.protocol === 'http:' || url.protocol === 'https:' ? url.hostname : '';
   } catch {
     return '';

@@ -1,10 +1,15 @@
 // The last downloads the extension saw, newest first: where each went and
 // why, for the toolbar popup. Kept in storage.session, which lasts while the
 // browser runs and outlives a stopped worker; bounded, as a page can make the
-// browser start as many downloads as it likes.
+// browser start as many downloads as it likes. Private windows' downloads
+// (where the user let the extension run there) have a list of their own:
+// shown only in a private window's popup, and gone with the private session
+// (forget), so that nothing of it is left once its last window closed.
 import { inOrder } from './queue.js';
 
 export const RECENT_KEY = 'recent';
+export const PRIVATE_RECENT_KEY = 'recentPrivate';
+export const listKey = (incognito) => (incognito === true ? PRIVATE_RECENT_KEY : RECENT_KEY);
 export const KEEP_RECENT = 20;
 
 // Where a download ended: with the download manager, with the browser, in
@@ -37,15 +42,18 @@ export function recentAfter(list, change) {
   return [entry, ...list].slice(0, KEEP_RECENT);
 }
 
-// The list in `area` (storage.session), changed one entry at a time: each
-// change reads what the one before wrote, so that none is lost. One log per
-// area, however many callers ask for it: two would each read the list before
-// the other's change was written.
-const logs = new WeakMap();
+// The list in `area` (storage.session), the private windows' when
+// `incognito`, changed one entry at a time: each change reads what the one
+// before wrote, so that none is lost. One log per list, however many callers
+// ask for it: two would each read the list before the other's change was
+// written.
+const logs = new WeakMap(); // area -> list key -> its log
 
-export function recentLog(area) {
-  if (!logs.has(area)) logs.set(area, newLog(area));
-  return logs.get(area);
+export function recentLog(area, incognito = false) {
+  if (!logs.has(area)) logs.set(area, new Map());
+  const key = listKey(incognito);
+  if (!logs.get(area).has(key)) logs.get(area).set(key, newLog(area, key));
+  return logs.get(area).get(key);
 }
 
 // What the browser sent for a download it kept ({url, referrer, cookie,
@@ -54,25 +62,34 @@ export function recentLog(area) {
 // the entry is listed. storage.session holds 1 MB in Chromium before 112 and
 // Firefox before 131 (10 MB since): a request is kept only when this bound
 // leaves room for the whole list.
-const SENDABLE = 'sendable:';
+const sendableKey = (list, key) => (list === RECENT_KEY ? `sendable:${key}` : `sendable:${list}:${key}`);
 export const MAX_SENDABLE_BYTES = 32 * 1024;
 const fits = (request) => new TextEncoder().encode(JSON.stringify(request)).length <= MAX_SENDABLE_BYTES;
 
 // `request`, when given, is what the browser sent for the entry's download:
-// the entry is `sendable` when it is kept.
-function newLog(area) {
+// the entry is `sendable` when it is kept. `forget()` removes the list and
+// every request kept for it.
+function newLog(area, listed) {
   const inTurn = inOrder();
+  const failed = (error) => console.error('WebCorvane: the list of downloads:', error);
   return {
     note: (entry, request = undefined) => inTurn(async () => {
-      const list = (await area.get(RECENT_KEY))[RECENT_KEY] ?? [];
+      const list = (await area.get(listed))[listed] ?? [];
       const kept = request !== undefined && fits(request);
       const after = recentAfter(list, request === undefined ? entry : { ...entry, sendable: kept });
-      await area.set({ [RECENT_KEY]: after, ...(kept ? { [SENDABLE + entry.key]: request } : {}) });
-      const gone = list.filter((e) => e.sendable && !after.some((listed) => listed.key === e.key));
-      if (gone.length > 0) await area.remove(gone.map((e) => SENDABLE + e.key));
-    }).catch((error) => console.error('WebCorvane: the list of downloads:', error)),
+      await area.set({ [listed]: after, ...(kept ? { [sendableKey(listed, entry.key)]: request } : {}) });
+      const gone = list.filter((e) => e.sendable && !after.some((shown) => shown.key === e.key));
+      if (gone.length > 0) await area.remove(gone.map((e) => sendableKey(listed, e.key)));
+    }).catch(failed),
+    forget: () => inTurn(async () => {
+      const list = (await area.get(listed))[listed];
+      if (list !== undefined) await area.remove([listed, ...list.map((e) => sendableKey(listed, e.key))]);
+    }).catch(failed),
   };
 }
 
-// The request kept for the entry of `key`, or undefined.
-export const sendableOf = async (area, key) => (await area.get(SENDABLE + key))[SENDABLE + key];
+// The request kept for the entry of `key` of the list, or undefined.
+export async function sendableOf(area, key, incognito = false) {
+  const stored = sendableKey(listKey(incognito), key);
+  return (await area.get(stored))[stored];
+}

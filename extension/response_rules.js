@@ -37,5 +37,6 @@ export function responseDownload(details, canPlay) {
     finalUrl: details.url,
     filename: disposition.filename || nameFromUrl(details.url),
     totalBytes: /^\d{1,15}$/.test(length.trim()) ? Number(length.trim()) : -1,
+    incognito: details.incognito === true,
   };
 }

@@ -3,8 +3,10 @@
 // "Send to WebCorvane" for a download the browser kept; and the host's
 // settings for the options page. The user asked, so the host checks only the
 // scheme, not the type list or MonitorBrowsers. Each link goes as the
-// browser would fetch it from its page: the page as referrer, the cookies a
-// navigation there would carry, from the tab's own cookie store.
+// browser would fetch it from its page: the referrer the link's and the
+// page's referrer policy let the page send, the cookies a navigation there
+// would carry, from the tab's own cookie store (a private window's, a
+// container's), never another's.
 //
 // Everything goes through the host's one port and one turn (host.js). Sent
 // links take the turn one at a time, each only once the one before was
@@ -14,10 +16,11 @@
 import { showButton } from './button.js';
 import { ask, inTurn, nextId, noAnswer } from './host.js';
 import { fitsHost } from './offer.js';
+import { pagePolicyOf } from './page_policies.js';
 import { inOrder } from './queue.js';
 import { Where, recentLog, sendableOf } from './recent.js';
-import { SEND_WAIT_MS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend, referrerFor,
-         sentOffer } from './send_rules.js';
+import { linkPolicy, referrerFor } from './referrer_policy.js';
+import { SEND_WAIT_MS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend, sentOffer } from './send_rules.js';
 import { nameFromUrl } from './url_rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -42,7 +45,7 @@ export async function createMenu() {
 // not reuse one still in the list.
 const started = Date.now();
 let sentLinks = 0;
-const recent = () => recentLog(api.storage.session);
+const recent = (incognito) => recentLog(api.storage.session, incognito);
 const sendInOrder = inOrder();
 
 // Offers `request` ({url, referrer, cookie, filename, linkText}) past the
@@ -64,22 +67,24 @@ export async function downloadWith(info, tab) {
   const links = linksToSend(info, found);
   const page = info.frameUrl ?? info.pageUrl ?? '';
   const pages = [page, info.pageUrl ?? page];
-  const store = await cookieStoreOf(tab);
+  const [store, served] = await Promise.all([cookieStoreOf(tab), pagePolicyOf(tab?.id, info.frameId ?? 0, page)]);
+  const incognito = tab?.incognito === true;
   return Promise.all(links.map((link) => sendInOrder(async () => {
-    const request = { url: link.url, referrer: referrerFor(page, link.url), filename: nameFromUrl(link.url),
-                      cookie: await cookiesFor(link.url, pages, store), linkText: link.text };
+    const referrer = referrerFor(page, link.url, linkPolicy(link, found?.meta, served));
+    const request = { url: link.url, referrer, filename: nameFromUrl(link.url),
+                      cookie: store === null ? '' : await cookiesFor(link.url, pages, store), linkText: link.text };
     sentLinks += 1;
     const entry = { key: `s:${started}:${sentLinks}`, name: request.filename || request.url, url: request.url };
     // Taken late, perhaps right behind the answer, before the answer is noted.
     let takenLate = false;
     const answer = await sendToManager(request, () => {
       takenLate = true;
-      recent().note({ ...entry, where: Where.MANAGER, reason: 'taken' });
+      recent(incognito).note({ ...entry, where: Where.MANAGER, reason: 'taken' });
     });
     entry.at = Date.now();
     const [where, reason] = answer.taken ? [Where.MANAGER, answer.reason]
       : takenLate ? [Where.MANAGER, 'taken'] : [Where.NONE, answer.reason];
-    recent().note({ ...entry, where, reason });
+    recent(incognito).note({ ...entry, where, reason });
     return answer;
   }).catch((error) => {
     console.error('WebCorvane: link', link.url, 'not sent:', error);
@@ -88,11 +93,14 @@ export async function downloadWith(info, tab) {
 }
 
 // The tab's cookie store: Firefox names it on the tab (containers, private
-// windows); Chromium lists the tabs of each store (incognito).
+// windows); Chromium lists the tabs of each store (incognito). Null for a
+// private tab whose store is not found: no cookies rather than the normal
+// windows'.
 async function cookieStoreOf(tab) {
   if (tab?.cookieStoreId !== undefined) return tab.cookieStoreId;
-  if (tab?.id === undefined) return undefined;
-  return (await api.cookies.getAllCookieStores()).find((store) => store.tabIds.includes(tab.id))?.id;
+  const store = tab?.id === undefined ? undefined
+    : (await api.cookies.getAllCookieStores()).find((each) => each.tabIds.includes(tab.id))?.id;
+  return store === undefined && tab?.incognito === true ? null : store;
 }
 
 async function cookiesFor(url, pages, storeId) {
@@ -110,19 +118,20 @@ async function cookiesFor(url, pages, storeId) {
 // The popup's "Send to WebCorvane": the kept download of a recent entry, as
 // the browser fetched it. The browser's copy stays, so a taken one is in
 // both places.
-const sendingKept = new Map(); // key -> its answer, while it is sent
+const sendingKept = new Map(); // list:key -> its answer, while it is sent
 
-async function sendKept(key) {
-  const request = await sendableOf(api.storage.session, key);
+async function sendKept(key, incognito) {
+  const request = await sendableOf(api.storage.session, key, incognito);
   if (request === undefined) return { taken: false, reason: 'unknown-request' };
-  if (!sendingKept.has(key)) {
-    const both = () => recent().note({ key, where: Where.BOTH, reason: 'taken' });
-    sendingKept.set(key, sendToManager({ ...request, linkText: '' }, both).then(async (answer) => {
+  const sending = `${incognito}:${key}`;
+  if (!sendingKept.has(sending)) {
+    const both = () => recent(incognito).note({ key, where: Where.BOTH, reason: 'taken' });
+    sendingKept.set(sending, sendToManager({ ...request, linkText: '' }, both).then(async (answer) => {
       if (answer.taken) await both();
       return answer;
-    }).finally(() => sendingKept.delete(key)));
+    }).finally(() => sendingKept.delete(sending)));
   }
-  return sendingKept.get(key);
+  return sendingKept.get(sending);
 }
 
 async function hostSettings() {
@@ -132,8 +141,8 @@ async function hostSettings() {
 
 // The popup's "Dismiss" of a download in two places, or perhaps: the user
 // has seen it; the list keeps the entry, the button lets its warning go.
-async function dismiss(key) {
-  await recent().note({ key, dismissed: true });
+async function dismiss(key, incognito) {
+  await recent(incognito).note({ key, dismissed: true });
   await showButton({ dismissed: true });
   return true;
 }
@@ -144,9 +153,9 @@ export function pageMessage(message, sender, sendResponse) {
   if (sender.id !== api.runtime.id || !String(sender.url).startsWith(api.runtime.getURL(''))) return undefined;
   let answer;
   if (message?.type === 'send-to-manager' && typeof message.key === 'string') {
-    answer = sendKept(message.key).catch(() => ({ taken: false, reason: 'host-missing' }));
+    answer = sendKept(message.key, message.incognito === true).catch(() => ({ taken: false, reason: 'host-missing' }));
   } else if (message?.type === 'dismiss' && typeof message.key === 'string') {
-    answer = dismiss(message.key);
+    answer = dismiss(message.key, message.incognito === true);
   } else if (message?.type === 'host-settings') {
     answer = hostSettings().catch((error) => hostSettingsOf(null, String(error)));
   } else {

@@ -4,8 +4,10 @@
 // under Node's test runner. A page decides what its selection holds, so
 // everything it gives is bounded and checked again here.
 import { MAX_URL_BYTES } from './decision.js';
-import { limitText } from './offer.js';
+import { limitText, wellFormed } from './offer.js';
 import { covers, isHttp, parseUrl, withoutFragment } from './url_rules.js';
+
+export { referrerFor } from './referrer_policy.js';
 
 // At most this many links go to the manager from one selection.
 export const MAX_SENT_LINKS = 1000;
@@ -13,46 +15,44 @@ export const MAX_SENT_LINKS = 1000;
 // download the browser holds waits behind at most one such link.
 export const SEND_WAIT_MS = 5000;
 
-// The links to send, [{url, text}], once each in page order: the
-// selection's http(s) links when it holds any, else the link the menu was
-// opened on. `info` is the menu's click ({linkUrl, selectionText}); `found`
-// what the frame's content script answered ({link, selection}), or null when
-// it could not. The link's own URL is the browser's; the page only adds its
-// text. A link's fragment never reaches the server: two links that differ
-// only there are one.
+// The links to send, [{url, text, noreferrer, policy}], once each in page
+// order: the selection's http(s) links when it holds any, else the link the
+// menu was opened on. `info` is the menu's click ({linkUrl, selectionText});
+// `found` what the frame's content script answered ({link, selection,
+// selectionText}), or null when it could not: the selection's links and
+// text as they were when the user opened the menu, which must be the text
+// the menu names, or the page changed the selection after the right-click.
+// The link's own URL is the browser's; the page only adds its text and
+// referrer policy. A link's fragment never reaches the server: two links
+// that differ only there are one.
 export function linksToSend(info, found) {
   const seen = new Set();
   const links = [];
-  const add = (url, text) => {
+  const add = (url, link) => {
     if (!isHttp(url) || url.length > MAX_URL_BYTES || links.length >= MAX_SENT_LINKS) return;
     const key = withoutFragment(url);
     if (seen.has(key)) return;
     seen.add(key);
-    links.push({ url, text: typeof text === 'string' ? limitText(text) : '' });
+    links.push({ url, text: typeof link?.text === 'string' ? limitText(link.text) : '',
+                 noreferrer: link?.noreferrer === true, policy: typeof link?.policy === 'string' ? link.policy : '' });
   };
-  if (typeof info.selectionText === 'string' && info.selectionText !== '' && Array.isArray(found?.selection)) {
-    for (const link of found.selection) add(link?.url, link?.text);
+  if (typeof info.selectionText === 'string' && info.selectionText !== '' && Array.isArray(found?.selection) &&
+      sameSelection(info.selectionText, found.selectionText)) {
+    for (const link of found.selection) add(link?.url, link);
   }
   if (links.length === 0 && isHttp(info.linkUrl)) {
-    add(info.linkUrl, found?.link?.url === info.linkUrl ? found.link.text : '');
+    add(info.linkUrl, found?.link?.url === info.linkUrl ? found.link : null);
   }
   return links;
 }
 
-// The Referer a browser sends when `page` navigates to `target` under the
-// default policy, strict-origin-when-cross-origin: the page's URL to its own
-// origin, its origin to another, nothing from https to http or from a page
-// that is not http(s).
-export function referrerFor(page, target) {
-  const from = parseUrl(page);
-  const to = parseUrl(target);
-  if (from === null || to === null || !/^https?:$/.test(from.protocol)) return '';
-  if (from.protocol === 'https:' && to.protocol === 'http:') return '';
-  if (from.origin !== to.origin) return `${from.origin}/`;
-  from.username = '';
-  from.password = '';
-  from.hash = '';
-  return from.href;
+// Whether the menu's `selectionText` is the text of the selection the
+// content script saw: the browsers lay out its white space in their own
+// ways, and may shorten it.
+function sameSelection(menuText, seenText) {
+  const bare = (text) => (typeof text === 'string' ? text.replace(/\s+/g, '') : '');
+  const menu = bare(menuText);
+  return menu !== '' && bare(seenText).startsWith(menu);
 }
 
 // The Cookie header a top-level navigation from `pages` (the frame of the
@@ -88,8 +88,8 @@ export function firstPartyOf(cookies, url) {
 // never meets a download's on the port (negative); `deadline` bounds the
 // host's wait.
 export function sentOffer(id, { url, referrer, cookie, filename, linkText }, deadline) {
-  return { id, url, referrer, cookie, linkText: limitText(linkText ?? ''), filename: filename ?? '', deadline,
-           userAsked: true };
+  return { id, url: wellFormed(url), referrer: wellFormed(referrer), cookie: wellFormed(cookie),
+           linkText: limitText(linkText ?? ''), filename: wellFormed(filename ?? ''), deadline, userAsked: true };
 }
 
 // The options page's answer from the host's reply to {type: 'settings'}:

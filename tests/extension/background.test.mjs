@@ -39,11 +39,12 @@ const offered = (state) => state.hostSaw.map((message) => message.id);
 
 // A click on a link in a tab's page, which keeps it (link_clicks.js) and
 // answers for it when asked; Firefox's page tells of an Alt+click at once.
-function click(api, state, { tab = 1, url, text = 'the link', keys = {} }) {
+function click(api, state, { tab = 1, url, text = 'the link', keys = {}, tabOf = {} }) {
   const at = Date.now();
   state.pages.set(tab, ({ urls }) => (urls.includes(url) ? { type: 'link-click', url, text, keys, at } : undefined));
   if (keys.alt && api.downloads.onDeterminingFilename === undefined) {
-    api.runtime.onMessage.fire({ type: 'link-click', url, text: '', keys }, { tab: { id: tab }, url: 'http://h/page' });
+    api.runtime.onMessage.fire({ type: 'link-click', url, text: '', keys, policy: '', noreferrer: false, meta: [] },
+                               { id: 'ext', tab: { id: tab, ...tabOf }, url: 'http://h/page' });
   }
 }
 
@@ -74,7 +75,7 @@ for (const chromium of [true, false]) {
       assert.deepEqual(listed(state), { [`${key}:1`]: 'manager taken', [`${key}:2`]: 'browser not-in-list',
                                         [chromium ? 'd:3' : 'b:1']: 'browser bypassed' });
       assert.deepEqual(state.started, chromium ? []
-        : [{ url: 'http://h/c.zip', headers: [{ name: 'Referer', value: 'http://h/page' }] }]);
+        : [{ url: 'http://h/c.zip', incognito: false, headers: [{ name: 'Referer', value: 'http://h/page' }] }]);
       assert.deepEqual(offered(state), [1, 2]);
       assert.equal(state.badge.text, '');
     });
@@ -247,7 +248,7 @@ test('paused: the holds are gone, each download only noted, and back once unpaus
   // The keyboard command resumes and pauses, unless an organization set the pause.
   api.commands.onCommand.fire('pause-resume');
   await settle();
-  assert.deepEqual(holding(), [1, 1, 1]);
+  assert.deepEqual(holding(), [1, 2, 1]);
   assert.equal(state.badge.title, 'actionTitle');
   api.commands.onCommand.fire('another');
   api.commands.onCommand.fire('pause-resume');
@@ -266,7 +267,8 @@ test('paused: the holds are gone, each download only noted, and back once unpaus
 test("the links a user sends go one at a time with their page's referrer and cookies; the host's settings", async () => {
   const state = browserState();
   const api = await worker(state);
-  state.frame = { link: null, selection: [{ url: 'http://h/1.dat', text: 'one' }, { url: 'http://h/2.dat', text: 'two' }] };
+  state.frame = { link: null, selection: [{ url: 'http://h/1.dat', text: 'one' }, { url: 'http://h/2.dat', text: 'two' }],
+                  selectionText: 'one two' };
   state.cookies = [{ name: 's', value: '1', domain: 'h', hostOnly: true, sameSite: 'lax' }];
   const [sent] = api.contextMenus.onClicked.fire({ menuItemId: 'download-with', frameId: 0, pageUrl: 'http://h/page',
                                                   selectionText: 'one two' }, { id: 4 });

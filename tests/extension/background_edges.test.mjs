@@ -146,3 +146,43 @@ test("the browser's verdicts stand: a dangerous download and one in the clear fo
   assert.deepEqual([state.hostSaw, state.stored.session.recent.map(({ name, where, reason, sendable }) =>
     `${name} ${where} ${reason} ${sendable}`)], [[], ['2.zip browser dangerous false', '1.zip browser insecure false']]);
 });
+
+// Where the user let the extension run in private windows: a private tab's
+// link goes with its cookies (none when its store is not found), its
+// downloads to a list of their own, forgotten once the last private window
+// closed; Firefox's Alt+click save stays in its private window, and waits
+// while paused.
+test('private windows: their cookies, their own list, gone with them; the Alt+click save in them', async () => {
+  const state = browserState();
+  state.windows.push({ id: 2, incognito: true });
+  state.cookies = [{ name: 'n', value: '1', domain: 'h', sameSite: 'lax' }, { name: 'p', value: '1', domain: 'h', storeId: '1' }];
+  const api = await worker(state, { chromium: false });
+  const sent = [5, 9].map((id) => api.contextMenus.onClicked.fire({ menuItemId: 'download-with', pageUrl: 'http://h/p',
+                                                                   linkUrl: `http://h/${id}.zip` }, { id, incognito: true })[0]);
+  const altClick = (tab) => api.runtime.onMessage.fire({ type: 'link-click', url: 'http://h/a.zip', keys: { alt: true } },
+                                                       { id: 'ext', tab, url: 'http://h/p' });
+  altClick({ id: 2, incognito: true, cookieStoreId: 'firefox-private' });
+  const post = { requestId: '7', url: 'http://h/form.zip', method: 'POST', tabId: 2, incognito: true };
+  api.webRequest.onSendHeaders.fire({ ...post, requestHeaders: [{ name: 'Cookie', value: 'p=1' }] });
+  api.webRequest.onHeadersReceived.fire({ ...post, statusCode: 200,
+                                          responseHeaders: [{ name: 'Content-Type', value: 'application/zip' }] });
+  for (const n of [0, 1]) {
+    await settle();
+    reply(state, { id: state.hostSaw[n].id, taken: false, reason: 'not-in-list' });
+  }
+  await Promise.all(sent);
+  await api.storage.sync.set({ paused: true });
+  await settle();
+  altClick({ id: 2, incognito: true, cookieStoreId: 'firefox-private' });
+  await settle();
+  assert.deepEqual([state.hostSaw.map(({ cookie }) => cookie), state.started.map(({ incognito, cookieStoreId }) =>
+    `${incognito} ${cookieStoreId}`)], [['p=1', ''], ['true firefox-private']]);
+  const privateList = () => (state.stored.session.recentPrivate ?? []).map(({ name, where }) => `${name} ${where}`);
+  assert.deepEqual([entries(state), privateList()], [[], ['9.zip none', '5.zip none', 'a.zip browser', 'form.zip browser']]);
+  for (const [closed, left] of [[1, 4], [2, 0]]) {
+    state.windows = state.windows.filter((window) => window.id !== closed);
+    api.windows.onRemoved.fire(closed);
+    await settle();
+    assert.equal(privateList().length, left);
+  }
+});

@@ -161,6 +161,16 @@ const cases = [
     after: (run) => removeSite(run, 'localhost') },
   { id: 'alt', what: 'Alt+click', href: '/files/alt.zip', keys: ['alt'], expect: 'kept', file: 'alt.zip',
     asked: false, reason: 'bypassed' },
+  // A file behind a sign-in: handed over when its link names the user and
+  // password, kept when the browser signs in by itself; one elsewhere on the
+  // site, which needs none, handed over.
+  { id: 'signin', what: 'a sign-in', run: signIn,
+    links: [{ id: 'signurl', href: '/auth/signurl.zip', signIn: true }, { id: 'signkept', href: '/auth/signkept.zip' },
+            { id: 'signfree', href: '/files/signfree.zip' }] },
+  // Firefox's own Alt+click save, asked for by the extension, in a container:
+  // with the container's cookies, not the default ones.
+  { id: 'altbox', what: 'Alt+click in a container', run: altInContainer, firefoxOnly: true,
+    links: [{ id: 'altbox', href: '/files/altbox.zip' }] },
   { id: 'small', what: 'under the minimum size', href: '/files/small.zip', expect: 'kept', file: 'small.zip',
     asked: false, reason: 'too-small', before: (run) => setMinimum(run, 1, MB), after: (run) => setMinimum(run, 0, KB) },
   // Each answered late enough for both clicks to come before either download.
@@ -203,6 +213,14 @@ const cases = [
             ['sel4', '/files/sel1.dat'], ['sel5', '/files/sel3.dat', true], ['sel6', '/files/sel2.dat#again']]
       .map(([id, href, other]) => ({ id, href, other })),
     sent: ['sel1', 'sel3', 'sel5'] },
+  // The referrer each link's policy and its page's header allow (the page's
+  // is same-origin: none to the other site), and the selection the menu was
+  // opened on, though the page selects another link right after.
+  { id: 'menupolicy', what: '"Download with" under referrer policies', run: downloadWith,
+    pageQuery: '&policy=same-origin&swap',
+    links: [{ id: 'pol1', href: '/files/pol1.dat', rel: 'noreferrer', referrer: '' },
+            { id: 'pol2', href: '/files/pol2.dat', other: true, policy: 'origin', referrer: 'base' },
+            { id: 'pol3', href: '/files/pol3.dat', other: true, referrer: '' }] },
   // A download clicked once ten of the 200 reached the agent waits behind
   // one of them, not all the rest: the manager takes it.
   { id: 'menu200', what: '"Download with" 200 links', run: downloadWith, clickDuring: 'during',
@@ -217,7 +235,8 @@ const cases = [
     links: [{ id: 'timing', href: '/files/timing.zip' }] },
 ];
 
-const ran = cases.filter((c) => !(firefox && c.chromiumOnly) && (opt.cases?.split(',').includes(c.id) ?? true));
+const ran = cases.filter((c) => !(firefox ? c.chromiumOnly : c.firefoxOnly) &&
+  (opt.cases?.split(',').includes(c.id) ?? true));
 const failures = [];
 let failedCases = 0;
 const check = (ok, message) => { if (!ok) failures.push(message); return ok; };
@@ -280,9 +299,7 @@ async function runCase(run, c) {
     line = `taken ${ms} ms, answered ${answeredMs} ms | agent: ${got.url} | text "${got.comment}" | referrer ${got.referrer} | cookie ${got.cookie}`;
     run.timings.push({ what: c.what, ms });
   } else {
-    const saved = join(downloads, c.file);
-    await until(() => { try { return statSync(saved).size === FILE_BYTES ? true : undefined; } catch { return undefined; } },
-      HOLD_MS + 10000, `the browser to save ${c.file}`);
+    await until(() => savedFile(run.downloads, c.file), HOLD_MS + 10000, `the browser to save ${c.file}`);
     const ms = Math.round(performance.now() - clicked);
     const records = agent.records().slice(before);
     if (c.asked !== undefined) check(records.length === (c.asked ? 1 : 0), `${c.what}: ${records.length} agent records`);
@@ -298,6 +315,36 @@ async function runCase(run, c) {
     line += await checkListed(run, c.what, c.file ?? path.split('/').pop(), where, c.reason, c.badgeMs);
   }
   return line;
+}
+
+async function signIn(run, c) {
+  const { tab, agent, site } = run;
+  const before = agent.records().length;
+  await tab.load(`${site.base}/page.html?${c.id}`);
+  await tab.click('#signurl');
+  await until(() => (agent.records().length > before ? true : undefined), 15000, "the agent's record (signurl)");
+  const [handed] = agent.records().slice(before);
+  check(handed.url === `${site.signIn}/auth/signurl.zip`, `${c.what}: the agent was handed ${handed.url}`);
+  await tab.click('#signkept');
+  await until(() => savedFile(run.downloads, 'signkept.zip'), HOLD_MS + 10000, `the browser to save signkept.zip`);
+  check(agent.records().length === before + 1, `${c.what}: the agent was asked for ${agent.records().at(-1).url}`);
+  await tab.click('#signfree');
+  await until(() => (agent.records().length > before + 1 ? true : undefined), 15000, "the agent's record (signfree)");
+  return `handed over: ${handed.url}, then ${agent.records().at(-1).url}; signed in by the browser: kept${
+    await checkListed(run, c.what, 'signkept.zip', 'browser', 'sign-in')}`;
+}
+
+async function altInContainer(run, c) {
+  const tab = await run.browser.containerTab();
+  await tab.load(`${run.site.base}/page.html?${c.id}&mark=box`);
+  const clicked = performance.now();
+  await tab.click(`#${c.id}`, { keys: ['alt'] });
+  await until(() => savedFile(run.downloads, 'altbox.zip'), HOLD_MS, `the browser to save altbox.zip`);
+  const ms = Math.round(performance.now() - clicked);
+  const { cookie } = run.site.sawLast(c.links[0].href) ?? {};
+  check(/\bmark=box\b/.test(cookie) && run.agent.records().every((record) => !record.url.endsWith('/altbox.zip')),
+    `${c.what}: the site saw the cookie ${JSON.stringify(cookie)}`);
+  return `saved ${ms} ms with the container's cookie: ${cookie}`;
 }
 
 // One of the extension's pages in the tab kept for them, opened afresh, once
@@ -691,7 +738,7 @@ const recentList = (run) => inPage(run, "api.storage.session.get('recent').then(
 async function downloadWith(run, c) {
   const before = agent(run).length;
   if (c.links.some((link) => link.other)) await run.tab.load(`${run.site.other}/page.html?${c.id}`);
-  const page = `${run.site.base}/page.html?${c.id}`;
+  const page = `${run.site.base}/page.html?${c.id}${c.pageQuery ?? ''}`;
   for (const _ of [1, 2]) await run.tab.load(page);
   const info = { menuItemId: 'download-with', frameId: 0, pageUrl: page };
   const links = c.links.filter((link) => link.id !== c.clickDuring);
@@ -707,6 +754,8 @@ async function downloadWith(run, c) {
       getSelection().addRange(range);
       return getSelection().toString();
     })()`);
+    // The links are those of the selection the user opened the menu on.
+    await run.tab.click(`#${links[0].id}`, { button: 'right' });
   }
   const clicked = performance.now();
   // The menu is there (an update of a missing item fails).
@@ -730,11 +779,12 @@ async function downloadWith(run, c) {
   const records = agent(run).slice(before).filter((record) => record.url !== duringUrl);
   check(answers.length === sent.length && answers.every((answer) => answer.taken) && records.length === sent.length,
     `${c.what}: answered ${JSON.stringify(answers)}, the agent received ${records.map((r) => r.url).join(', ')}`);
-  const ownCookie = run.site.sawLast(`/page.html?${c.id}`).cookie;
+  const ownCookie = run.site.sawLast(`/page.html?${c.id}${c.pageQuery ?? ''}`).cookie;
   for (const [i, link] of sent.entries()) {
     const { url, comment, referrer, cookie } = records[i] ?? {};
     const want = { url: (link.other ? run.site.other : run.site.base) + link.href, comment: link.text ?? link.id,
-                   referrer: link.other ? `${run.site.base}/` : page };
+                   referrer: link.referrer === 'base' ? `${run.site.base}/` : link.referrer ??
+                     (link.other ? `${run.site.base}/` : page) };
     check(isDeepStrictEqual({ url, comment, referrer }, want) &&
           (link.other ? /\blax=l\b/.test(cookie) && !/\bstrict=/.test(cookie) : cookie === ownCookie),
     `${c.what}: ${JSON.stringify(records[i])}, expected ${JSON.stringify(want)}, the cookie ${link.other ? 'Lax, not Strict' : ownCookie}`);

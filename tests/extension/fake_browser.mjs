@@ -31,11 +31,13 @@ function event() {
 // deleted, the browser's list of downloads (as downloads.search gives them),
 // the downloads the extension started, what a frame's content script answers
 // the context menu, the tabs' pages (tab id -> what its content script
-// answers when asked for its last click) and the cookies of every URL.
+// answers when asked for its last click), the cookies of every URL (each with
+// the storeId of its cookie store) and the windows, with whether each is
+// private.
 export function browserState() {
   return { stored: { session: {}, sync: {}, local: {}, managed: {} }, badge: { text: '', title: '' }, hostSaw: [],
            onCancel: new Map(), erased: [], removedFiles: [], items: [], started: [], frame: null, pages: new Map(),
-           cookies: [], menu: [], portFails: null };
+           cookies: [], menu: [], portFails: null, windows: [{ id: 1, incognito: false }] };
 }
 
 // The API of one worker; `stop()` ends it: from then on nothing it asks is
@@ -93,7 +95,9 @@ export function fakeApi(state, { chromium = true } = {}) {
     tabs: { onRemoved: event(), query: () => answer([...state.pages.keys()].map((id) => ({ id }))),
             sendMessage: (tabId, message) => answer(message.type === 'last-click'
               ? state.pages.get(tabId)?.(message) : state.frame) },
-    cookies: { getAll: () => answer(state.cookies), getAllCookieStores: () => answer([{ id: '0', tabIds: [4] }]) },
+    cookies: { getAll: ({ storeId = '0' }) => answer(state.cookies.filter((c) => (c.storeId ?? '0') === storeId)),
+               getAllCookieStores: () => answer([{ id: '0', tabIds: [4] }, { id: '1', tabIds: [5] }]) },
+    windows: { onRemoved: event(), getAll: () => answer(state.windows) },
   };
   api.stop = () => { stopped = true; };
   return api;

@@ -133,6 +133,13 @@ export class Firefox extends Browser {
     return new FirefoxTab(this.connection, context);
   }
 
+  // A tab in a container of its own (a user context: cookies of its own).
+  async containerTab() {
+    const { userContext } = await this.connection.send('browser.createUserContext');
+    const { context } = await this.connection.send('browsingContext.create', { type: 'tab', userContext });
+    return new FirefoxTab(this.connection, context);
+  }
+
   // A tab on one of the extension's files, opened by the browser's window: a
   // page of the extension, whose API answers there as in its popup.
   async extensionTab() {

@@ -20,6 +20,7 @@ import { KEEP_RECENT, MAX_SENDABLE_BYTES, MAX_SHOWN_CHARS, Where, recentAfter, r
          sendableOf } from '../../extension/recent.js';
 import { BYPASS_KEYS, DEFAULTS, MAX_SITES, loadOwnSettings, loadSettings, openSettings, readManaged, readSettings,
          siteOfInput, siteOfTab, withoutHost } from '../../extension/settings.js';
+import { linkPolicy, referrerFor as referrerUnder } from '../../extension/referrer_policy.js';
 import { MAX_SENT_LINKS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend,
          referrerFor } from '../../extension/send_rules.js';
 import { EXTENSION_ID, HOST_NAME } from './identifiers.mjs';
@@ -34,6 +35,8 @@ test('link text is cut at a whole character', () => {
     ['文件', 5, '文'],     // 3 bytes each
     ['a📦', 4, 'a'],       // 4 bytes, a surrogate pair: never half of it
     ['a📦', 5, 'a📦'],
+    ['a\ud83d', 4, 'a\ufffd'], // a lone surrogate a page's text, or a cut, left: U+FFFD
+    ['\udce6b\ud83d\udce6', 9, '\ufffdb📦'],
   ]) assert.equal(limitText(text, maxBytes), kept, `${text} in ${maxBytes} bytes`);
 });
 
@@ -45,7 +48,7 @@ test("a download's request: what its final hop sent, unless a page made it too l
   const first = requestRecord(sent('http://h/go', browserHeaders, { initiator: 'http://p.h:81' }), undefined);
   assert.deepEqual(first, { tabId: 4, firstUrl: 'http://h/go', pageHost: 'p.h', url: 'http://h/go', method: 'GET',
                             insecure: false, cookie: 'lax=1', referrer: 'http://h/page', resumes: false,
-                            respondedAt: null });
+                            signIn: false, proxySignIn: false, respondedAt: null });
   // A redirect to another site: its own cookie (none here) and referrer; the
   // page is the one that started the first hop.
   assert.deepEqual(requestRecord(sent('http://o/a.zip', { 'User-Agent': 'C', Referer: 'http://h/' },
@@ -132,6 +135,9 @@ test("a download stays with the browser when the user says so, or unless it was 
     [{ ...file, danger: 'accepted' }, get, DEFAULTS, false, null],
     [file, { ...get, insecure: true }, sites('go.example'), true, Keep.INSECURE],
     [{ ...file, byExtensionId: 'x', danger: 'url' }, get, DEFAULTS, false, Keep.OTHER_EXTENSION],
+    [file, { ...get, resumes: true, signIn: true }, DEFAULTS, false, Keep.SIGN_IN],
+    [{ ...file, finalUrl: 'http://u:p@h/a.zip' }, { ...get, signIn: true }, DEFAULTS, false, null], // the URL signs in
+    [{ ...file, finalUrl: 'http://u:p@h/a.zip' }, { ...get, proxySignIn: true }, DEFAULTS, false, Keep.SIGN_IN],
   ]) {
     assert.equal(keepReason(download, request, settings, bypassed), reason,
       JSON.stringify([download.byExtensionId, request?.method, settings, bypassed]));
@@ -240,7 +246,8 @@ test('Firefox hands over a response it would save, not one it shows', () => {
     responseHeaders: Object.entries(headers).map(([name, value]) => ({ name, value })) });
   const canPlay = (type) => type === 'video/mp4';
   const offered = (filename, totalBytes = -1) => ({ id: 42, url: 'http://h/files/a%20b.zip',
-                                                     finalUrl: 'http://h/files/a%20b.zip', filename, totalBytes });
+                                                     finalUrl: 'http://h/files/a%20b.zip', filename, totalBytes,
+                                                     incognito: false });
   for (const [status, headers, expected, method] of [
     [200, { 'Content-Type': 'application/zip', 'Content-Length': '10' }, offered('a b.zip', 10)],
     [200, { 'Content-Type': 'application/zip', 'Content-Length': '1e3' }, offered('a b.zip')],
@@ -306,25 +313,39 @@ test('two callers of the recent list lose neither change; what the browser sent 
   assert.deepEqual(await sendableOf(area, 'd:2'), request('c=1'));
   await recentLog(area).note({ key: 'd:last' });
   assert.equal(await sendableOf(area, 'd:2'), undefined);
+  // A private window's download: in the private list alone, gone with it.
+  await recentLog(area, true).note({ key: 'd:1', sendable: false }, request('p=1'));
+  assert.deepEqual([stored.recentPrivate.map((e) => e.key), await sendableOf(area, 'd:1', true),
+                    await sendableOf(area, 'd:1'), stored.recent.length], [['d:1'], request('p=1'), undefined, KEEP_RECENT]);
+  await recentLog(area, true).forget();
+  assert.deepEqual(Object.keys(stored).filter((key) => key.includes('recentPrivate')), []);
 });
 
 test("the links a user sends: a selection's http(s) links once each in page order, else the menu's link", () => {
   const link = (url, text = '') => ({ url, text });
   const selection = { selectionText: 'x' };
+  // The selection's links and text as the user opened the menu on it.
+  const seen = (links, more = {}) => ({ selection: links, selectionText: ' x\n', ...more });
   for (const [info, found, sent] of [
-    [selection, { selection: [link('http://h/a'), link('javascript:alert(1)'), link('http://h/b#1'), link('http://h/a#2'),
-      link('mailto:x@h'), link(`http://h/${'a'.repeat(MAX_URL_BYTES)}`), link('HTTPS://h/c'), 7] }, ['http://h/a', 'http://h/b#1', 'HTTPS://h/c']],
-    [{ ...selection, linkUrl: 'http://h/l' }, { selection: [link('ftp://h/x')], link: link('http://h/l', 'its text') }, ['http://h/l its text']],
-    [{ linkUrl: 'http://h/l' }, { selection: [link('http://h/a')], link: link('http://h/other', 'forged') }, ['http://h/l']],
+    [selection, seen([link('http://h/a'), link('javascript:alert(1)'), link('http://h/b#1'), link('http://h/a#2'),
+      link('mailto:x@h'), link(`http://h/${'a'.repeat(MAX_URL_BYTES)}`), link('HTTPS://h/c'), 7]), ['http://h/a', 'http://h/b#1', 'HTTPS://h/c']],
+    [{ ...selection, linkUrl: 'http://h/l' }, seen([link('ftp://h/x')], { link: link('http://h/l', 'its text') }), ['http://h/l its text']],
+    [{ linkUrl: 'http://h/l' }, seen([link('http://h/a')], { link: link('http://h/other', 'forged') }), ['http://h/l']],
+    // The page changed the selection after the right-click: not the menu's.
+    [{ selectionText: 'one two', linkUrl: 'http://h/l' }, seen([link('http://h/a')], { selectionText: 'two one' }), ['http://h/l']],
+    [{ selectionText: 'one' }, seen([link('http://h/a')], { selectionText: undefined }), []],
+    [{ selectionText: 'one tw' }, seen([link('http://h/a')], { selectionText: 'one\n\ttwo' }), ['http://h/a']], // shortened
     [{ linkUrl: 'javascript:alert(1)' }, null, []],
     [selection, null, []],
-    [selection, { selection: Array.from({ length: MAX_SENT_LINKS + 5 }, (_, i) => link(`http://h/${i}`)) }, MAX_SENT_LINKS],
+    [selection, seen(Array.from({ length: MAX_SENT_LINKS + 5 }, (_, i) => link(`http://h/${i}`))), MAX_SENT_LINKS],
   ]) {
     const links = linksToSend(info, found);
     if (typeof sent === 'number') assert.equal(links.length, sent);
     else assert.deepEqual(links.map((l) => (l.text ? `${l.url} ${l.text}` : l.url)), sent, JSON.stringify(info));
   }
   assert.equal(linksToSend({ linkUrl: 'http://h/l' }, { link: link('http://h/l', 'é'.repeat(600)) })[0].text.length, 511);
+  assert.deepEqual(linksToSend({ linkUrl: 'http://h/l' }, { link: { url: 'http://h/l', noreferrer: true, policy: 'origin' } }),
+    [{ url: 'http://h/l', text: '', noreferrer: true, policy: 'origin' }]);
 });
 
 test("a sent link's referrer and cookies: what a navigation from its page carries, no Strict cookie from another site", () => {
@@ -333,6 +354,28 @@ test("a sent link's referrer and cookies: what a navigation from its page carrie
     ['http://h/p', 'http://o/a', 'http://h/'], ['https://h/p', 'http://h/a', ''], ['http://h/p', 'https://h/a', 'http://h/'],
     ['file:///c:/p.html', 'http://h/a', ''], ['', 'http://h/a', ''],
   ]) assert.equal(referrerFor(page, target), referrer, `${page} -> ${target}`);
+  // Each policy, from https://h/p?q to the same origin, another, and down to http.
+  const [whole, origin] = ['https://h/p?q', 'https://h/'];
+  for (const [policy, ...referrers] of [
+    ['no-referrer', '', '', ''], ['no-referrer-when-downgrade', whole, whole, ''], ['origin', origin, origin, origin],
+    ['origin-when-cross-origin', whole, origin, origin], ['same-origin', whole, '', ''],
+    ['strict-origin', origin, origin, ''], ['strict-origin-when-cross-origin', whole, origin, ''],
+    ['unsafe-url', whole, whole, whole], ['Unsafe-URL ', whole, whole, whole], ['bogus', whole, origin, ''],
+  ]) {
+    assert.deepEqual(['https://h/a', 'https://o/a', 'http://o/a'].map((to) => referrerUnder(`${whole}#f`, to, policy)),
+      referrers, policy);
+  }
+  assert.equal(referrerUnder('https://h/p', 'http://localhost:8/a', 'strict-origin'), origin); // loopback: no downgrade
+  assert.equal(referrerUnder(`https://h/${'p'.repeat(4096)}`, 'https://h/a', 'unsafe-url'), origin);
+  // The link's rel=noreferrer, its referrerpolicy, the page's last <meta> that names one, its header, the default.
+  for (const [link, meta, header, policy] of [
+    [{ noreferrer: true, policy: 'unsafe-url' }, ['unsafe-url'], 'unsafe-url', 'no-referrer'],
+    [{ noreferrer: false, policy: 'origin' }, ['unsafe-url'], 'same-origin', 'origin'],
+    [{ policy: '' }, ['never', 'bogus', ''], 'origin', 'no-referrer'],
+    [{ policy: 'bogus' }, ['origin', 'always'], 'origin', 'unsafe-url'],
+    [null, [], 'unsafe-url, bogus-new,origin ,bogus-newer', 'origin'],
+    [null, undefined, '', 'strict-origin-when-cross-origin'],
+  ]) assert.equal(linkPolicy(link, meta, header), policy, JSON.stringify([link, meta, header]));
   const cookie = (name, sameSite, domain, hostOnly = true) => ({ name, value: name[0], sameSite, domain, hostOnly });
   const cookies = [cookie('plain', 'unspecified', 'dl.h.com'), cookie('lax', 'lax', 'dl.h.com'), cookie('none', 'no_restriction', '.h.com', false),
                    cookie('strict', 'strict', 'dl.h.com'), cookie('wide', 'strict', '.h.com', false)];
