@@ -431,8 +431,8 @@ echo "  the host now loads: $(grep helpers <<<"$out")"
 # cases of a user's clicks: the form's POST kept by the browser; a burst and
 # an agent that stalls 7 s, each download held until the agent takes it; an
 # agent past the browser's hold, the file kept and the button saying it is in
-# two places. The test command runs the rest (a missing or silent host, pages
-# that click by script, a stopped worker).
+# two places. The test command runs the rest (a missing host, pages that
+# click by script, a stopped worker; a host that never answers in Node).
 host_exe=$build/shipped/native_host/WebCorvaneHost.exe
 browsers_shown=()
 prepared=0

@@ -35,9 +35,6 @@ import { FILE_BYTES, startSite } from './site.mjs';
 const here = dirname(fileURLToPath(import.meta.url));
 // A held download is saved at most this long after the hold ends.
 const SAVE_MARGIN_MS = 2500;
-// A host that never answers outlives the hold, by enough that a hold's end
-// delayed on a loaded machine still comes first.
-const SILENT_HOST_MS = HOLD_MS + 3000;
 // An agent that answers after the hold, and ones that are slow but in time.
 const LATE_MS = HOLD_MS + 1500;
 const STALL_MS = 7000;
@@ -104,18 +101,6 @@ const cases = [
   { id: 'missing', what: 'host missing', href: '/files/missing.zip', expect: 'kept', file: 'missing.zip',
     asked: false, reason: 'host-missing', badge: /browser host is missing or failed \(Specified native messaging host not found/,
     before: (run) => run.register(null), after: (run) => run.register(run.hostProgram) },
-  // A host that reads nothing and ends after a while: the extension's own
-  // hold lets the download go, and the next one starts the real host.
-  { id: 'silent', what: 'host never answers', href: '/files/silent.zip', expect: 'kept', file: 'silent.zip',
-    asked: false, reason: 'timed-out', withinMs: HOLD_MS + SAVE_MARGIN_MS, before: (run) => run.register(run.silentHost),
-    // Where the badge cannot be read, the port's end is given a moment.
-    after: async (run) => {
-      run.register(run.hostProgram);
-      await until(async () => (existsSync(`${run.silentHost}.ended`) &&
-                               (firefox || /host has exited/.test((await badgeOf(run))[1])) ? true : undefined),
-                  SILENT_HOST_MS, 'the silent host to end', 100);
-      if (firefox) await sleep(1000);
-    } },
   { id: 'zip', what: '.zip link (host cold)', href: '/files/a.zip', text: TEXT, expect: 'taken', badge: '',
     reason: 'taken' },
   { id: 'php', what: 'download.php as a.zip', href: '/download.php?file=a.zip', expect: 'taken' },
@@ -825,11 +810,8 @@ async function main() {
 
   const hostDir = join(work, 'host');
   const { hostProgram, config } = placeHost(hostDir);
-  const silentHost = join(hostDir, 'silent-host.sh');
-  writeFileSync(silentHost, `#!/bin/sh\nsleep ${SILENT_HOST_MS / 1000}\ntouch "$0.ended"\n`);
-  chmodSync(silentHost, 0o755);
 
-  const run = { work, downloads: places.downloads, hostProgram, silentHost, timings: [], config,
+  const run = { work, downloads: places.downloads, hostProgram, timings: [], config,
                 hostConfig: join(hostDir, 'UserConfig.ini'),
                 agent: new Agent(resolve(opt['wine-run']), resolve(opt.agent), join(work, 'agent-records.txt')),
                 register: (program) => driver.registerHost(places, program) };
