@@ -7,6 +7,7 @@ import { PROBLEM_KEY as PROBLEM } from './button_rules.js';
 import { RECENT_KEY, Where } from './recent.js';
 import { MAX_SITES, loadOwnSettings, loadSettings, openSettings, siteOfTab, sitesCovering, withSite,
          withoutHost } from './settings.js';
+import { hostOf } from './url_rules.js';
 import { language, localize, markManaged, reasonText, whereText, word } from './words.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -116,8 +117,7 @@ async function change(update) {
 async function currentTabHost() {
   try {
     const [tab] = await api.tabs.query({ active: true, currentWindow: true });
-    const url = new URL(tab?.url ?? '');
-    return url.protocol === 'http:' || url.protocol === 'https:' ? url.hostname : '';
+    return hostOf(tab?.url);
   } catch {
     return '';
   }
