@@ -36,53 +36,50 @@
   addEventListener('click', note, true);
   addEventListener('auxclick', note, true);
 
-  // The background bounds and checks again what comes from here; these
-  // bounds only keep a page from making the answer huge.
-  const MAX_LINKS = 1000;
-  const MAX_URL = 8 * 1024;
-  const MAX_TEXT = 1024;
-  const described = (link) => ({ url: link.href, text: (link.innerText ?? '').slice(0, MAX_TEXT) });
+  // The background bounds and checks again what comes from here; the bounds
+  // it sends with each question ({maxLinks, maxUrl, maxText}) only keep a
+  // page from making the answer huge.
+  const described = (link, { maxText }) => ({ url: link.href, text: (link.innerText ?? '').slice(0, maxText) });
 
+  // Its text is read when asked, as the last click's is.
   let menuLink = null;
   addEventListener('contextmenu', (event) => {
-    if (!event.isTrusted) return;
-    const link = linkOf(event);
-    menuLink = link === undefined ? null : described(link);
+    if (event.isTrusted) menuLink = linkOf(event) ?? null;
   }, true);
 
   // The http(s) links the selection touches, in page order, once each, that
   // the user can see: a page may hide links among the ones selected.
-  const selectedLinks = () => {
+  const selectedLinks = (bounds) => {
     const selection = getSelection();
     if (selection === null || selection.isCollapsed) return [];
     const seen = new Set();
     const links = [];
     for (const link of document.querySelectorAll('a[href], area[href]')) {
-      if (links.length >= MAX_LINKS) break;
+      if (links.length >= bounds.maxLinks) break;
       const url = link.href;
-      if (typeof url !== 'string' || !/^https?:\/\//i.test(url) || url.length > MAX_URL || seen.has(url)) continue;
+      if (typeof url !== 'string' || !/^https?:\/\//i.test(url) || url.length > bounds.maxUrl || seen.has(url)) continue;
       if (!selection.containsNode(link, true)) continue;
       if (link instanceof HTMLAnchorElement && link.checkVisibility?.({ visibilityProperty: true }) === false) continue;
       seen.add(url);
-      links.push(described(link));
+      links.push(described(link, bounds));
     }
     return links;
   };
 
   // The last click, when made on one of `urls` at `since` or later; no
   // answer otherwise, so that the frame of the tab that made it answers.
-  const lastClickOn = (urls, since) => {
+  const lastClickOn = ({ urls, since, ...bounds }) => {
     if (lastClick === null || lastClick.at < since || !urls.includes(withoutFragment(lastClick.url))) return null;
     const { link, url, keys, at } = lastClick;
-    return { type: 'link-click', url, text: described(link).text, keys, at };
+    return { type: 'link-click', url, text: described(link, bounds).text, keys, at };
   };
 
   api.runtime.onMessage.addListener((message, sender, sendResponse) => {
     if (sender.id !== api.runtime.id) return undefined;
     if (message?.type === 'menu-links') {
-      sendResponse({ link: menuLink, selection: selectedLinks() });
+      sendResponse({ link: menuLink && described(menuLink, message), selection: selectedLinks(message) });
     } else if (message?.type === 'last-click' && Array.isArray(message.urls)) {
-      const click = lastClickOn(message.urls, Number(message.since));
+      const click = lastClickOn({ ...message, since: Number(message.since) });
       if (click !== null) sendResponse(click);
     }
     return undefined;

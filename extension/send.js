@@ -15,7 +15,7 @@ import { ask, inTurn } from './host.js';
 import { fitsHost } from './offer.js';
 import { inOrder } from './queue.js';
 import { Where, recentLog, sendableOf } from './recent.js';
-import { SEND_WAIT_MS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend, referrerFor,
+import { FRAME_BOUNDS, SEND_WAIT_MS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend, referrerFor,
          sentOffer } from './send_rules.js';
 import { nameFromUrl } from './url_rules.js';
 
@@ -61,7 +61,7 @@ export function sendToManager(request, late = () => {}) {
 // page order. Resolves when the last was answered.
 export async function downloadWith(info, tab) {
   if (info.menuItemId !== MENU_ID) return [];
-  const found = tab?.id === undefined ? null : await api.tabs.sendMessage(tab.id, { type: 'menu-links' },
+  const found = tab?.id === undefined ? null : await api.tabs.sendMessage(tab.id, { type: 'menu-links', ...FRAME_BOUNDS },
     { frameId: info.frameId ?? 0 }).catch(() => null); // no content script there
   const links = linksToSend(info, found);
   const page = info.frameUrl ?? info.pageUrl ?? '';
