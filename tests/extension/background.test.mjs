@@ -129,7 +129,7 @@ test('taken after the answer said otherwise: the button says "2" and the list bo
   reply(state, { id: 1, taken: true, reason: 'taken', late: true });
   assert.equal(await kept, 'kept');
   await settle();
-  assert.deepEqual(state.badge, { text: '2', title: 'badge_twice a.zip' });
+  assert.deepEqual(state.badge, { text: '2', title: 'badge_twice a.zip', icon: 'problem' });
   assert.equal(listed(state)['d:1'], 'both taken-late');
 });
 
@@ -153,7 +153,7 @@ test('a worker stopped while an offer is with the host: the next offers no downl
   api.downloads.onChanged.fire({ id: 2, state: { current: 'complete' } });
   await settle();
   assert.deepEqual(offered(state), [1, 2]);
-  assert.deepEqual(state.badge, { text: '2?', title: 'badge_maybe_twice b.zip' });
+  assert.deepEqual(state.badge, { text: '2?', title: 'badge_maybe_twice b.zip', icon: 'problem' });
 
   // The popup's "Send to WebCorvane".
   const answered = new Promise((resolve) => api.runtime.onMessage.fire({ type: 'send-to-manager', key: 'd:1' },
@@ -176,12 +176,13 @@ test('the button: a download held for more than a moment, then the host missing'
   await settle();
   mock.timers.tick(1000);
   await settle();
-  assert.deepEqual(state.badge, { text: '…', title: 'badge_offering_one a.zip' });
+  assert.deepEqual(state.badge, { text: '…', title: 'badge_offering_one a.zip', icon: 'normal' });
   api.runtime.lastError = { message: 'Specified native messaging host not found.' };
   state.port.onDisconnect.fire(state.port);
   assert.equal(await kept, 'kept');
   await settle();
-  assert.deepEqual(state.badge, { text: '!', title: 'badge_host Specified native messaging host not found.' });
+  assert.deepEqual(state.badge, { text: '!', title: 'badge_host Specified native messaging host not found.',
+                                icon: 'problem' });
   assert.equal(listed(state)['d:1'], 'browser host-missing');
 });
 
@@ -193,7 +194,7 @@ test('paused: the holds are gone, each download only noted, and back once unpaus
   const holding = () => [api.webRequest.onSendHeaders, api.webRequest.onHeadersReceived,
                          api.downloads.onDeterminingFilename].map((event) => event.listeners.length);
   assert.deepEqual(holding(), [0, 0, 0]);
-  assert.equal(state.badge.title, 'badge_paused');
+  assert.deepEqual(state.badge, { text: '', title: 'badge_paused', icon: 'paused' });
   api.downloads.onCreated.fire({ id: 7, url: 'http://h/go', finalUrl: 'http://h/p.zip', filename: '', totalBytes: 5 });
   await settle();
   api.downloads.onChanged.fire({ id: 7, filename: { current: '/home/u/p (1).zip' } });
@@ -203,7 +204,7 @@ test('paused: the holds are gone, each download only noted, and back once unpaus
   await api.storage.sync.set({ paused: false });
   await settle();
   assert.deepEqual(holding(), [1, 1, 1]);
-  assert.equal(state.badge.title, 'actionTitle');
+  assert.deepEqual(state.badge, { text: '', title: 'actionTitle', icon: 'normal' });
 });
 
 // "Download with WebCorvane" on a selection, then the options page asking

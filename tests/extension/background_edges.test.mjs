@@ -19,7 +19,7 @@ test('a worker started again shows the problem left on the button, and makes the
   const api = await worker(state);
   api.runtime.onInstalled.fire();
   await settle();
-  assert.deepEqual(state.badge, { text: '!', title: 'badge_host gone' });
+  assert.deepEqual(state.badge, { text: '!', title: 'badge_host gone', icon: 'problem' });
   assert.deepEqual(state.menu, [{ id: 'download-with', title: 'menuDownloadWith', contexts: ['link', 'selection'],
                                   targetUrlPatterns: ['http://*/*', 'https://*/*'] }]);
 });
@@ -31,7 +31,7 @@ test('a port that fails when written to: the host is missing; a download no work
   assert.deepEqual(await ask(api, { type: 'send-to-manager', key: 'd:9' }), { taken: false, reason: 'unknown-request' });
   assert.deepEqual(await menu(api, 'http://h/a.zip'), [{ taken: false, reason: 'host-missing' }]);
   await settle();
-  assert.deepEqual(state.badge, { text: '!', title: 'badge_host disconnected port' });
+  assert.deepEqual(state.badge, { text: '!', title: 'badge_host disconnected port', icon: 'problem' });
   assert.deepEqual([state.hostSaw, entries(state)], [[], ['a.zip none host-missing']]);
 });
 

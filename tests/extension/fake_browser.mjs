@@ -32,7 +32,7 @@ function event() {
 // id -> what its content script answers when asked for its last click) and
 // the cookies of every URL.
 export function browserState() {
-  return { stored: { session: {}, sync: {}, local: {} }, badge: { text: '', title: '' }, hostSaw: [],
+  return { stored: { session: {}, sync: {}, local: {} }, badge: { text: '', title: '', icon: 'normal' }, hostSaw: [],
            onCancel: new Map(), erased: [], started: [], frame: null, pages: new Map(), cookies: [], menu: [],
            portFails: null };
 }
@@ -81,7 +81,8 @@ export function fakeApi(state, { chromium = true } = {}) {
     webRequest: { onSendHeaders: event(), onHeadersReceived: event(),
                   ...(chromium ? { OnSendHeadersOptions: { EXTRA_HEADERS: 'extraHeaders' } } : {}) },
     action: { setBadgeText: ({ text }) => answer((state.badge.text = text)),
-              setTitle: ({ title }) => answer((state.badge.title = title)), setBadgeBackgroundColor: () => answer() },
+              setTitle: ({ title }) => answer((state.badge.title = title)), setBadgeBackgroundColor: () => answer(),
+              setIcon: ({ path }) => answer((state.badge.icon = /([a-z]+)-16\.png$/.exec(path[16])[1])) },
     i18n: { getMessage: (key, substitutions = []) => [key, ...substitutions].join(' ') },
     contextMenus: { onClicked: event(), removeAll: () => answer(), create: (item) => state.menu.push(item) },
     tabs: { onRemoved: event(), query: () => answer([...state.pages.keys()].map((id) => ({ id }))),
