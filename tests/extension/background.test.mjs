@@ -41,7 +41,8 @@ const offered = (state) => state.hostSaw.map((message) => message.id);
 // answers for it when asked; Firefox's page tells of an Alt+click at once.
 function click(api, state, { tab = 1, url, text = 'the link', keys = {} }) {
   const at = Date.now();
-  state.pages.set(tab, ({ urls }) => (urls.includes(url) ? { type: 'link-click', url, text, keys, at } : undefined));
+  state.pages.set(tab, ({ urls, since }) => (urls.includes(url) && at >= since ? { type: 'link-click', url, text, keys, at }
+    : undefined));
   if (keys.alt && api.downloads.onDeterminingFilename === undefined) {
     api.runtime.onMessage.fire({ type: 'link-click', url, text: '', keys }, { tab: { id: tab }, url: 'http://h/page' });
   }
@@ -53,6 +54,9 @@ for (const chromium of [true, false]) {
       const state = browserState();
       const api = await worker(state, { chromium });
       click(api, state, { url: 'http://h/a.zip' });
+      // Firefox saves only an Alt+click a tab's page tells of: not a click without Alt, nor a message of no tab.
+      api.runtime.onMessage.fire({ type: 'link-click', url: 'http://h/c.zip', keys: { alt: true } }, { url: 'http://h/' });
+      click(api, state, { tab: 5, url: 'http://h/c.zip', keys: { shift: true } });
       const first = download(api, state, 1, 'http://h/a.zip');
       const second = download(api, state, 2, 'http://h/b.zip');
       await settle();
@@ -77,6 +81,7 @@ for (const chromium of [true, false]) {
         : [{ url: 'http://h/c.zip', headers: [{ name: 'Referer', value: 'http://h/page' }] }]);
       assert.deepEqual(offered(state), [1, 2]);
       assert.equal(state.badge.text, '');
+      assert.equal(state.connections, 1);
     });
 }
 
@@ -96,6 +101,9 @@ for (const chromium of [true, false]) {
     click(api, state, { tab: 2, url: 'http://h/b.zip', keys: { shift: true } });
     await api.storage.sync.set({ bypassKey: 'shift' });
     await settle();
+    click(api, state, { tab: 3, url: 'http://h/c.zip', keys: { alt: true } });
+    await settle();
+    assert.deepEqual(state.started, []);
     assert.equal(await download(api, state, 2, 'http://h/b.zip#top'), 'kept');
     await settle();
     assert.deepEqual(offered(state), [1]);
@@ -116,6 +124,11 @@ test('past the hold: a download the host never answered is kept, and one that sp
   assert.deepEqual(await Promise.all(kept), ['kept', 'kept']);
   await settle();
   assert.deepEqual(offered(state), [1]);
+  // Frames that take nothing change nothing, late or not.
+  for (const frame of [null, { id: 1, taken: false, reason: 'declined', late: true }, { id: 9, taken: true }]) {
+    reply(state, frame);
+  }
+  await settle();
   assert.deepEqual(listed(state), { 'd:1': 'browser timed-out', 'd:2': 'browser timed-out' });
 });
 
@@ -147,18 +160,24 @@ test('a worker stopped while an offer is with the host: the next offers no downl
 
   const api = await worker(state);
   assert.equal(await download(api, state, 2, 'http://h/b.zip'), 'kept');
-  api.downloads.onChanged.fire({ id: 2, state: { current: 'in_progress' } });
+  for (const delta of [{ id: 2, state: { current: 'in_progress' } }, { id: 1, state: { current: 'complete' } }]) {
+    api.downloads.onChanged.fire(delta);
+  }
   await settle();
   assert.equal(state.badge.text, '');
   api.downloads.onChanged.fire({ id: 2, state: { current: 'complete' } });
   await settle();
   assert.deepEqual(offered(state), [1, 2]);
   assert.deepEqual(state.badge, { text: '2?', title: 'badge_maybe_twice b.zip', icon: 'problem' });
+  assert.deepEqual(Object.keys(state.stored.session).filter((key) => key.startsWith('offer:')), []);
 
   // The popup's "Send to WebCorvane".
   const answered = new Promise((resolve) => api.runtime.onMessage.fire({ type: 'send-to-manager', key: 'd:1' },
     { id: 'ext', url: 'chrome-extension://ext/popup.html' }, resolve));
+  api.runtime.onMessage.fire({ type: 'send-to-manager', key: 'd:1' }, { id: 'ext', url: 'chrome-extension://ext/popup.html' },
+    () => {});
   await settle();
+  assert.equal(state.hostSaw.length, 3);
   const sent = state.hostSaw[2];
   assert.deepEqual({ ...sent, id: 0, deadline: 0 }, { id: 0, url: 'http://h/kept.pdf', referrer: 'http://h/page',
                                                       cookie: 'c=1', linkText: '', filename: 'kept.pdf', deadline: 0,
@@ -184,6 +203,7 @@ test('the button: a download held for more than a moment, then the host missing'
   assert.deepEqual(state.badge, { text: '!', title: 'badge_host Specified native messaging host not found.',
                                 icon: 'problem' });
   assert.equal(listed(state)['d:1'], 'browser host-missing');
+  assert.deepEqual(state.stored.session.problem, { what: 'host', detail: 'Specified native messaging host not found.' });
 });
 
 test('paused: the holds are gone, each download only noted, and back once unpaused', async () => {
@@ -198,6 +218,7 @@ test('paused: the holds are gone, each download only noted, and back once unpaus
   api.downloads.onCreated.fire({ id: 7, url: 'http://h/go', finalUrl: 'http://h/p.zip', filename: '', totalBytes: 5 });
   await settle();
   api.downloads.onChanged.fire({ id: 7, filename: { current: '/home/u/p (1).zip' } });
+  api.downloads.onChanged.fire({ id: 8, filename: { current: '/home/u/q.zip' } }); // not ours to name
   await settle();
   assert.deepEqual(state.stored.session.recent.map(({ name, where, reason }) => [name, where, reason]),
     [['p (1).zip', 'browser', 'paused']]);
@@ -213,12 +234,13 @@ test("the links a user sends go one at a time with their page's referrer and coo
   const state = browserState();
   const api = await worker(state);
   state.frame = { link: null, selection: [{ url: 'http://h/1.dat', text: 'one' }, { url: 'http://h/2.dat', text: 'two' }] };
-  state.cookies = [{ name: 's', value: '1', domain: 'h', hostOnly: true, sameSite: 'lax' }];
+  state.cookies = [{ name: 's', value: '1', domain: 'h', hostOnly: true, sameSite: 'lax' },
+                   { name: 't', value: '2', domain: 'x.h', hostOnly: true, sameSite: 'strict' }];
   const [sent] = api.contextMenus.onClicked.fire({ menuItemId: 'download-with', frameId: 0, pageUrl: 'http://h/page',
                                                   selectionText: 'one two' }, { id: 4 });
   await settle();
-  assert.deepEqual({ ...state.hostSaw[0], id: 0, deadline: 0 }, { id: 0, url: 'http://h/1.dat', referrer: 'http://h/page',
-    cookie: 's=1', linkText: 'one', filename: '1.dat', deadline: 0, userAsked: true });
+  assert.deepEqual(state.hostSaw[0], { id: -1, url: 'http://h/1.dat', referrer: 'http://h/page', cookie: 's=1',
+    linkText: 'one', filename: '1.dat', deadline: Date.now() + 5000, userAsked: true });
   assert.equal(state.hostSaw.length, 1);
   reply(state, { id: state.hostSaw[0].id, taken: true, reason: 'taken' });
   await settle();
@@ -234,6 +256,7 @@ test("the links a user sends go one at a time with their page's referrer and coo
   const answered = ask('chrome-extension://ext/options.html');
   await settle();
   const settings = { monitorBrowsers: 1, switchOn: true, extendNames: ['.zip'], configFile: 'C:\\u.ini', configFound: true };
+  assert.deepEqual(state.hostSaw[2], { id: -3, type: 'settings' });
   reply(state, { id: state.hostSaw[2].id, settings });
   assert.deepEqual(await answered, { ok: true, ...settings });
 });

@@ -25,6 +25,41 @@ function event() {
   };
 }
 
+// A webRequest event, as the browser fires it: to each listener whose filter
+// takes the request (of type main_frame unless said), with the headers it
+// asked for (Chromium hides Cookie and Referer without extraHeaders); only a
+// blocking listener's answer counts.
+function requestEvent(chromium) {
+  const base = event();
+  const asked = new Map(); // listener -> [filter, extraInfoSpec]
+  const addListener = (listener, filter, spec = []) => {
+    if (!Array.isArray(filter?.urls) || !filter.urls.every((url) => /^(\*|https?):\/\/[^/]+\/.*$/.test(url))) {
+      throw new Error('Invalid url pattern');
+    }
+    asked.set(listener, [filter, spec]);
+    base.addListener(listener);
+  };
+  const shaped = (details, spec) => {
+    const seen = { type: 'main_frame', ...details };
+    if (!spec.includes('responseHeaders')) delete seen.responseHeaders;
+    if (!spec.includes('requestHeaders')) delete seen.requestHeaders;
+    else if (chromium && !spec.includes('extraHeaders')) {
+      seen.requestHeaders = seen.requestHeaders.filter(({ name }) => !/^(cookie|referer)$/i.test(name));
+    }
+    return seen;
+  };
+  const fire = (details) => base.listeners.map((listener) => {
+    const [{ urls, types }, spec] = asked.get(listener);
+    const type = details.type ?? 'main_frame';
+    if (!urls.some((url) => details.url.startsWith(url.replace(/\*\/\*$/, ''))) || !(types?.includes(type) ?? true)) {
+      return undefined;
+    }
+    const answer = listener(shaped(details, spec));
+    return chromium || spec.includes('blocking') ? answer : undefined;
+  });
+  return { ...base, addListener, fire };
+}
+
 // What the browser keeps while it runs: the storage areas' contents, what
 // the button shows, what the host was sent, who waits for a download's
 // cancellation (id -> function), the downloads the extension started, what
@@ -34,7 +69,7 @@ function event() {
 export function browserState() {
   return { stored: { session: {}, sync: {}, local: {} }, badge: { text: '', title: '', icon: 'normal' }, hostSaw: [],
            onCancel: new Map(), erased: [], started: [], frame: null, pages: new Map(), cookies: [], menu: [],
-           portFails: null };
+           portFails: null, connections: 0, asked: [], cookieQueries: [], firstPartyIsolation: false };
 }
 
 // The API of one worker; `stop()` ends it: from then on nothing it asks is
@@ -69,6 +104,7 @@ export function fakeApi(state, { chromium = true } = {}) {
       state.hostSaw.push(message);
     } };
     state.port = self;
+    state.connections += 1;
     return self;
   };
   const api = {
@@ -78,7 +114,7 @@ export function fakeApi(state, { chromium = true } = {}) {
     downloads: { onCreated: event(), onChanged: event(), ...(chromium ? { onDeterminingFilename: event() } : {}),
                  cancel: (id) => answer(state.onCancel.get(id)?.()), erase: ({ id }) => answer(state.erased.push(id)),
                  download: (options) => answer(state.started.push(options)) },
-    webRequest: { onSendHeaders: event(), onHeadersReceived: event(),
+    webRequest: { onSendHeaders: requestEvent(chromium), onHeadersReceived: requestEvent(chromium),
                   ...(chromium ? { OnSendHeadersOptions: { EXTRA_HEADERS: 'extraHeaders' } } : {}) },
     action: { setBadgeText: ({ text }) => answer((state.badge.text = text)),
               setTitle: ({ title }) => answer((state.badge.title = title)), setBadgeBackgroundColor: () => answer(),
@@ -86,9 +122,16 @@ export function fakeApi(state, { chromium = true } = {}) {
     i18n: { getMessage: (key, substitutions = []) => [key, ...substitutions].join(' ') },
     contextMenus: { onClicked: event(), removeAll: () => answer(), create: (item) => state.menu.push(item) },
     tabs: { onRemoved: event(), query: () => answer([...state.pages.keys()].map((id) => ({ id }))),
-            sendMessage: (tabId, message) => answer(message.type === 'last-click'
-              ? state.pages.get(tabId)?.(message) : state.frame) },
-    cookies: { getAll: () => answer(state.cookies), getAllCookieStores: () => answer([{ id: '0', tabIds: [4] }]) },
+            sendMessage: (tabId, message, options) => {
+              state.asked.push({ tabId, type: message.type, ...options });
+              return answer(message.type === 'last-click' ? state.pages.get(tabId)?.(message) : state.frame);
+            } },
+    // Firefox with first-party isolation refuses a query that names no first party.
+    cookies: { getAll: (query) => {
+      state.cookieQueries.push(query);
+      return state.firstPartyIsolation && !('firstPartyDomain' in query) ? Promise.reject(new Error('firstPartyDomain'))
+        : answer(state.cookies);
+    }, getAllCookieStores: () => answer([{ id: '0', tabIds: [4] }]) },
   };
   api.stop = () => { stopped = true; };
   return api;

@@ -274,10 +274,12 @@ test('the recent list: newest first, an answer replaces its entry in place, the 
   assert.deepEqual(list.find((e) => e.key === 'd:10'), { key: 'd:10', where: 'both', reason: 'taken-late' });
   assert.equal(list[0].key, `d:${KEEP_RECENT + 2}`);
   // A page names its files and makes its URLs as long as it likes.
-  const [long] = recentAfter([], { key: 'd:x', name: `${'n'.repeat(MAX_SHOWN_CHARS - 2)}📦📦`,
+  const [long] = recentAfter([], { key: 'd:x', name: `📦${'n'.repeat(MAX_SHOWN_CHARS - 4)}📦📦`,
                                    url: `data:,${'u'.repeat(2 << 20)}` });
-  assert.equal(long.name, `${'n'.repeat(MAX_SHOWN_CHARS - 2)}…`);
+  assert.equal(long.name, `📦${'n'.repeat(MAX_SHOWN_CHARS - 4)}…`);
   assert.equal(long.url.length, MAX_SHOWN_CHARS);
+  const fits = 'n'.repeat(MAX_SHOWN_CHARS);
+  assert.equal(recentAfter([], { key: 'd:y', name: fits })[0].name, fits);
 });
 
 test('two callers of the recent list lose neither change; what the browser sent is kept as long as its entry', async () => {
@@ -287,12 +289,13 @@ test('two callers of the recent list lose neither change; what the browser sent 
   await Promise.all([recentLog(area).note({ key: 'd:1' }), recentLog(area).note({ key: 's:1' })]);
   assert.deepEqual(stored.recent.map((e) => e.key), ['s:1', 'd:1']);
   const request = (cookie) => ({ url: 'http://h/a', referrer: '', cookie, filename: 'a' });
-  await recentLog(area).note({ key: 'd:2', sendable: false }, request('c=1'));
+  const fitting = request('c'.repeat(MAX_SENDABLE_BYTES - JSON.stringify(request('')).length));
+  await recentLog(area).note({ key: 'd:2', sendable: false }, fitting);
   await recentLog(area).note({ key: 'd:3', sendable: false }, request('c'.repeat(MAX_SENDABLE_BYTES)));
-  assert.deepEqual([await sendableOf(area, 'd:2'), await sendableOf(area, 'd:3')], [request('c=1'), undefined]);
+  assert.deepEqual([await sendableOf(area, 'd:2'), await sendableOf(area, 'd:3')], [fitting, undefined]);
   assert.deepEqual(stored.recent.slice(0, 2).map((e) => e.sendable), [false, true]);
   for (let n = 4; n < KEEP_RECENT + 2; n += 1) await recentLog(area).note({ key: `d:${n}` });
-  assert.deepEqual(await sendableOf(area, 'd:2'), request('c=1'));
+  assert.deepEqual(await sendableOf(area, 'd:2'), fitting);
   await recentLog(area).note({ key: 'd:last' });
   assert.equal(await sendableOf(area, 'd:2'), undefined);
 });
