@@ -55,8 +55,9 @@ for (const chromium of [true, false]) {
       const api = await worker(state, { chromium });
       click(api, state, { url: 'http://h/a.zip' });
       // Firefox saves only an Alt+click a tab's page tells of: not a click without Alt, nor a message of no tab.
-      api.runtime.onMessage.fire({ type: 'link-click', url: 'http://h/c.zip', keys: { alt: true } }, { url: 'http://h/' });
-      click(api, state, { tab: 5, url: 'http://h/c.zip', keys: { shift: true } });
+      for (const [keys, sender] of [[{ alt: true }, { url: 'http://h/' }], [{ shift: true }, { tab: { id: 5 } }]]) {
+        api.runtime.onMessage.fire({ type: 'link-click', url: 'http://h/c.zip', keys }, sender);
+      }
       const first = download(api, state, 1, 'http://h/a.zip');
       const second = download(api, state, 2, 'http://h/b.zip');
       await settle();
@@ -222,6 +223,7 @@ test('paused: the holds are gone, each download only noted, and back once unpaus
   await settle();
   assert.deepEqual(state.stored.session.recent.map(({ name, where, reason }) => [name, where, reason]),
     [['p (1).zip', 'browser', 'paused']]);
+  assert.equal(state.reads.sync, 1); // the list's changes are no change of the settings
   await api.storage.sync.set({ paused: false });
   await settle();
   assert.deepEqual(holding(), [1, 1, 1]);

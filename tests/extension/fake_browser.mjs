@@ -69,7 +69,7 @@ function requestEvent(chromium) {
 export function browserState() {
   return { stored: { session: {}, sync: {}, local: {} }, badge: { text: '', title: '', icon: 'normal' }, hostSaw: [],
            onCancel: new Map(), erased: [], started: [], frame: null, pages: new Map(), cookies: [], menu: [],
-           portFails: null, connections: 0, asked: [], cookieQueries: [], firstPartyIsolation: false };
+           portFails: null, reads: { session: 0, sync: 0, local: 0 }, connections: 0, asked: [], cookieQueries: [], firstPartyIsolation: false };
 }
 
 // The API of one worker; `stop()` ends it: from then on nothing it asks is
@@ -83,8 +83,10 @@ export function fakeApi(state, { chromium = true } = {}) {
     const items = state.stored[name];
     const pick = (keys) => (keys === null ? Object.keys(items) : [keys].flat());
     return {
-      get: (keys) => answer(Object.fromEntries(pick(keys).filter((key) => key in items)
-        .map((key) => [key, copy(items[key])]))),
+      get(keys) {
+        state.reads[name] += 1;
+        return answer(Object.fromEntries(pick(keys).filter((key) => key in items).map((key) => [key, copy(items[key])])));
+      },
       set(values) {
         if (stopped) return answer();
         const changes = Object.fromEntries(Object.entries(values).map(([key, value]) => [key, { newValue: value }]));
