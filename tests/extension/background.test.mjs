@@ -126,7 +126,8 @@ test('past the hold: a download the host never answered is kept, and one that sp
   await settle();
   assert.deepEqual(offered(state), [1]);
   // Frames that take nothing change nothing, late or not.
-  for (const frame of [null, { id: 1, taken: false, reason: 'declined', late: true }, { id: 9, taken: true }]) {
+  for (const frame of [null, { id: 1, taken: false, reason: 'declined', late: true }, { id: 9, taken: true },
+    { id: -9, settings: {} }]) {
     reply(state, frame);
   }
   await settle();
