@@ -67,8 +67,9 @@ test('a sent link the manager takes after its answer said otherwise is listed as
   assert.deepEqual(entries(state), ['a.zip manager taken']);
 });
 
-test("a download the manager took leaves the browser's list", async () => {
+test("a download the manager took leaves the browser's list, also with settings that cannot be read", async () => {
   const state = browserState();
+  state.unreadable = ['sync', 'local'];
   const api = await worker(state);
   const url = 'http://h/a.zip';
   api.webRequest.onSendHeaders.fire({ requestId: '1', url, method: 'GET', tabId: 1,

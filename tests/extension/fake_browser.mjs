@@ -69,7 +69,7 @@ function requestEvent(chromium) {
 export function browserState() {
   return { stored: { session: {}, sync: {}, local: {} }, badge: { text: '', title: '', icon: 'normal' }, hostSaw: [],
            onCancel: new Map(), erased: [], started: [], frame: null, pages: new Map(), cookies: [], menu: [],
-           portFails: null, reads: { session: 0, sync: 0, local: 0 }, connections: 0, asked: [], cookieQueries: [], firstPartyIsolation: false };
+           portFails: null, reads: { session: 0, sync: 0, local: 0 }, unreadable: [], connections: 0, asked: [], cookieQueries: [], firstPartyIsolation: false };
 }
 
 // The API of one worker; `stop()` ends it: from then on nothing it asks is
@@ -85,6 +85,7 @@ export function fakeApi(state, { chromium = true } = {}) {
     return {
       get(keys) {
         state.reads[name] += 1;
+        if (state.unreadable.includes(name)) return Promise.reject(new Error(`${name} cannot be read`));
         return answer(Object.fromEntries(pick(keys).filter((key) => key in items).map((key) => [key, copy(items[key])])));
       },
       set(values) {
