@@ -97,6 +97,7 @@ test("a download the manager took leaves the browser's list, also with settings 
 
 test('Firefox: a redirect and a page pass unheld; a blob: download is noted, ours and a held one are not', async () => {
   const state = browserState();
+  state.stored.session['offer:3'] = 'a.zip'; // a response's offer: its request id is no download's
   const api = await worker(state, { chromium: false });
   const response = (statusCode, type) => api.webRequest.onHeadersReceived.fire({ requestId: '5', url: 'http://h/a.zip',
     statusCode, responseHeaders: [{ name: 'Content-Type', value: type }] })[0];
@@ -105,11 +106,13 @@ test('Firefox: a redirect and a page pass unheld; a blob: download is noted, our
   api.downloads.onCreated.fire({ id: 4, url: 'blob:http://h/y', byExtensionId: 'ext' });
   api.downloads.onCreated.fire({ id: 5, url: 'http://h/z.zip' });
   api.downloads.onCreated.fire({ id: 6, url: 'data:,w', filename: 'w.txt', byExtensionId: 'other' });
+  api.downloads.onChanged.fire({ id: 3, state: { current: 'complete' } });
   // Only where a download can come from: a page's request for a script is no download.
   assert.deepEqual(api.webRequest.onHeadersReceived.fire({ requestId: '7', url: 'http://h/a.zip', statusCode: 200,
     type: 'script', responseHeaders: [{ name: 'Content-Type', value: 'application/zip' }] }), [undefined]);
   await settle();
-  assert.deepEqual([state.hostSaw, entries(state)], [[], ['w.txt browser other-extension', 'x.bin browser scheme']]);
+  assert.deepEqual([state.hostSaw, entries(state), state.badge.text],
+                   [[], ['w.txt browser other-extension', 'x.bin browser scheme'], '']);
 });
 
 // Each link goes with the cookies of its tab's store (a private window, a
