@@ -37,8 +37,8 @@ export function siteOfInput(text) {
     if (/[/?#@:\\\s]/.test(entry)) return null; // a host name alone, or a whole URL
     entry = `http://${entry}`;
   }
-  const host = parseUrl(entry)?.hostname.replace(/\.$/, '') ?? '';
-  if (host.length === 0 || host.length > 253) return null;
+  const host = parseUrl(entry)?.hostname.replace(/\.$/, '');
+  if (!host || host.length > 253) return null;
   if (/^\[[0-9a-f:.]+\]$/.test(host)) return host;
   return host.split('.').every((label) => LABEL.test(label)) ? host : null;
 }

@@ -160,7 +160,7 @@ test('settings as read: each checked, anything unusable its default; sites as ho
     ['127.0.0.1', '127.0.0.1'], ['localhost', 'localhost'], ['http://[::1]:80/', '[::1]'],
     ['', null], ['example.com/path', null], ['user@example.com', null], ['a b.example', null],
     ['exa_mple.com', null], ['-a.example', null], ['javascript:alert(1)', null], ['file:///etc/passwd', null],
-    [`${'a'.repeat(64)}.example`, null], [42, null],
+    [`${'a'.repeat(64)}.example`, null], [42, null], ['http://[', null],
   ]) assert.equal(siteOfInput(input), site, String(input));
   // The popup's switch: the tab's site without "www.", off again for any site covering the tab's host.
   assert.equal(siteOfTab('www.example.com'), 'example.com');
