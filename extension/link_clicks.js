@@ -57,7 +57,8 @@
     for (const link of document.querySelectorAll('a[href], area[href]')) {
       if (links.length >= bounds.maxLinks) break;
       const url = link.href;
-      if (typeof url !== 'string' || !/^https?:\/\//i.test(url) || url.length > bounds.maxUrl || seen.has(url)) continue;
+      const sendable = typeof url === 'string' && /^https?:\/\//i.test(url) && url.length <= bounds.maxUrl;
+      if (!sendable || seen.has(url)) continue;
       if (!selection.containsNode(link, true)) continue;
       if (link instanceof HTMLAnchorElement && link.checkVisibility?.({ visibilityProperty: true }) === false) continue;
       seen.add(url);
