@@ -61,7 +61,8 @@ export function sendToManager(request, late = () => {}) {
 // page order. Resolves when the last was answered.
 export async function downloadWith(info, tab) {
   if (info.menuItemId !== MENU_ID) return [];
-  const found = tab?.id === undefined ? null : await api.tabs.sendMessage(tab.id, { type: 'menu-links', ...FRAME_BOUNDS },
+  const question = { type: 'menu-links', ...FRAME_BOUNDS };
+  const found = tab?.id === undefined ? null : await api.tabs.sendMessage(tab.id, question,
     { frameId: info.frameId ?? 0 }).catch(() => null); // no content script there
   const links = linksToSend(info, found);
   const page = info.frameUrl ?? info.pageUrl ?? '';
