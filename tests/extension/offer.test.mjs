@@ -329,7 +329,8 @@ test("the links a user sends: a selection's http(s) links once each in page orde
   const selection = { selectionText: 'x' };
   for (const [info, found, sent] of [
     [selection, { selection: [link('http://h/a'), link('javascript:alert(1)'), link('http://h/b#1'), link('http://h/a#2'),
-      link('mailto:x@h'), link(`http://h/${'a'.repeat(MAX_URL_BYTES)}`), link('HTTPS://h/c'), 7, link(['http://h/d'])] }, ['http://h/a', 'http://h/b#1', 'HTTPS://h/c']],
+      link('mailto:x@h'), link(`http://h/${'a'.repeat(MAX_URL_BYTES)}`), link('HTTPS://h/c'), 7, link(['http://h/d'])] },
+    ['http://h/a', 'http://h/b#1', 'HTTPS://h/c']],
     [{ ...selection, linkUrl: 'http://h/l' }, { selection: [link('ftp://h/x')], link: link('http://h/l', 'its text') }, ['http://h/l its text']],
     [{ linkUrl: 'http://h/l' }, { selection: [link('http://h/a')], link: link('http://h/other', 'forged') }, ['http://h/l']],
     [{ linkUrl: 'javascript:alert(1)' }, null, []],
