@@ -127,7 +127,8 @@ export function fakeApi(state, { chromium = true } = {}) {
     tabs: { onRemoved: event(), query: () => answer([...state.pages.keys()].map((id) => ({ id }))),
             sendMessage: (tabId, message, options) => {
               state.asked.push({ tabId, type: message.type, ...options });
-              return answer(message.type === 'last-click' ? state.pages.get(tabId)?.(message) : state.frame);
+              if (message.type === 'last-click') return answer(state.pages.get(tabId)?.(message));
+              return answer(message.type === 'menu-links' ? state.frame : undefined);
             } },
     // Firefox with first-party isolation refuses a query that names no first party.
     cookies: { getAll: (query) => {
