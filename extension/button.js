@@ -9,9 +9,9 @@ const api = globalThis.browser ?? globalThis.chrome;
 
 const inTurn = inOrder();
 const offering = new Map(); // download id -> its name
-let paused = false;
+let paused; // false until the settings are read
 let problem; // read from storage.session first
-let shown = '';
+let shown; // the badge as last set, as JSON
 
 // The button after `event` (problemAfter's), or as it stands when none.
 export function showButton(event) {

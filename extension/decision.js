@@ -122,12 +122,11 @@ export function clickRecord(message, limitText, now) {
 }
 
 // Whether the download was started by a click with the bypass key `key`
-// held down, among the tabs' latest `clicks`: one on its first or final URL
+// ('none' is no key a click holds) held down, among the tabs' latest `clicks`: one on its first or final URL
 // shortly before. Any tab's, as the browser may fetch a link clicked with a
 // modifier in another tab or window, or as a download of its own without a
 // request the extension sees (Chromium's Alt+click).
 export function bypassedBy(clicks, key, download, request, handedAt) {
-  if (key === 'none') return false;
   const urls = clickedUrls(download, request);
   return clicks.some((click) => click.keys.includes(key) && urls.includes(withoutFragment(click.url)) &&
     handedAt - click.at >= 0 && handedAt - click.at <= CLICK_WINDOW_MS);
@@ -150,7 +149,6 @@ export function linkTextOf(click, request, handedAt) {
 // Whether the page's site or the file's host (where its link led, and where
 // it came from in the end) is on the user's list.
 function onSkippedSite(sites, download, request) {
-  if (sites.length === 0) return false;
   const hosts = [request?.pageHost, hostOf(download.url), hostOf(download.finalUrl), hostOf(request?.firstUrl)];
   return hosts.some((host) => host && sites.some((site) => covers(site, host)));
 }

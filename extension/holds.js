@@ -18,6 +18,7 @@ import { pagePolicyOf } from './page_policies.js';
 import { Where, recentLog } from './recent.js';
 import { linkPolicy, referrerFor } from './referrer_policy.js';
 import { responseDownload } from './response_rules.js';
+import { FRAME_BOUNDS } from './send_rules.js';
 import { baseName, nameFromUrl } from './url_rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -64,7 +65,8 @@ export function altClicked(message, sender) {
 const ASK_CLICKS_MS = 500;
 
 async function clicksOn(download, request, handedAt) {
-  const question = { type: 'last-click', urls: clickedUrls(download, request), since: handedAt - CLICK_WINDOW_MS };
+  const question = { type: 'last-click', urls: clickedUrls(download, request), since: handedAt - CLICK_WINDOW_MS,
+                     ...FRAME_BOUNDS };
   const tabs = await api.tabs.query({ url: ['http://*/*', 'https://*/*'] }).catch(() => []);
   const late = new Promise((resolve) => { setTimeout(resolve, ASK_CLICKS_MS, null); });
   const answers = await Promise.all(tabs.map(async (tab) => {

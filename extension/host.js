@@ -29,7 +29,7 @@ const waiting = new Map(); // message id -> function taking the reply or null
 const takenLate = new Map(); // message id -> function
 const KEEP_LATE = 32;
 
-const gaveUp = (reason) => ({ taken: false, reason, detail: '', late: false });
+const gaveUp = (reason) => ({ taken: false, reason });
 
 // The host's reply to `message`, or null when the port failed or no reply
 // came within `waitMs`. `late()` is called if the manager takes it after

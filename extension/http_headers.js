@@ -19,7 +19,8 @@ function fromHeaderBytes(text) {
 }
 
 // An ext-value (RFC 8187): charset'language'percent-encoded bytes, in UTF-8
-// or ISO-8859-1, every other character printable ASCII. '' when invalid.
+// or ISO-8859-1, every other character printable ASCII. '' when invalid or
+// absent.
 function extendedValue(value) {
   const parts = /^([^']*)'[^']*'((?:[\x21-\x24\x26-\x7e]|%[0-9A-Fa-f]{2})*)$/.exec(value);
   if (parts === null) return '';
@@ -49,7 +50,7 @@ export function parseDisposition(value) {
     params.set(key, quoted !== undefined ? quoted.replace(/\\([^])/g, '$1')
       : token.replace(/^[ \t]+|[ \t]+$/g, ''));
   }
-  let filename = extendedValue(params.get('filename*') ?? '');
+  let filename = extendedValue(params.get('filename*'));
   if (filename === '' && params.has('filename')) filename = fromHeaderBytes(params.get('filename'));
   return { attachment, filename: baseName(filename) };
 }

@@ -43,29 +43,29 @@
   addEventListener('click', note, true);
   addEventListener('auxclick', note, true);
 
-  // The background bounds and checks again what comes from here; these
-  // bounds only keep a page from making the answer huge.
-  const MAX_LINKS = 1000;
-  const MAX_URL = 8 * 1024;
-  const MAX_TEXT = 1024;
-  const MAX_METAS = 16;
+  // The background bounds and checks again what comes from here; the bounds
+  // it sends with each question ({maxLinks, maxUrl, maxText}) only keep a
+  // page from making the answer huge.
   // Cut at a whole character where a pair would be split.
   const cut = (text, max) => text.slice(0, max).replace(/[\ud800-\udbff]$/, '');
   // What the link says of the referrer its page sends with it.
   const policyOf = (link) => ({ noreferrer: link.relList.contains('noreferrer'), policy: link.referrerPolicy });
-  const described = (link) => ({ url: link.href, text: cut(link.innerText ?? '', MAX_TEXT), ...policyOf(link) });
-  // The page's own referrer policies, the last of which holds.
+  const described = (link, { maxText }) => ({ url: link.href, text: cut(link.innerText ?? '', maxText),
+                                              ...policyOf(link) });
+  // The page's own referrer policies, the last of which holds (Firefox's
+  // Alt+click tells them unasked: no bounds come with it).
+  const MAX_METAS = 16;
   const metaPolicies = () => [...document.querySelectorAll('meta[name="referrer" i]')].slice(-MAX_METAS)
     .map((meta) => cut(meta.content, 64));
 
-  // The menu's link and the selection's links are read as the user opens
-  // the menu, before the page's own listeners could change the selection.
+  // The menu's link and the selection's links are taken as the user opens
+  // the menu, before the page's own listeners could change the selection;
+  // their text is read when asked, as the last click's is.
   let menuLink = null;
   let menuSelection = { links: [], text: '' };
   addEventListener('contextmenu', (event) => {
     if (!event.isTrusted) return;
-    const link = linkOf(event);
-    menuLink = link === undefined ? null : described(link);
+    menuLink = linkOf(event) ?? null;
     menuSelection = selected();
   }, true);
 
@@ -78,32 +78,37 @@
     const seen = new Set();
     const links = [];
     for (const link of document.querySelectorAll('a[href], area[href]')) {
-      if (links.length >= MAX_LINKS) break;
       const url = link.href;
-      if (typeof url !== 'string' || !/^https?:\/\//i.test(url) || url.length > MAX_URL || seen.has(url)) continue;
+      if (typeof url !== 'string' || !/^https?:\/\//i.test(url) || seen.has(url)) continue;
       if (!selection.containsNode(link, true)) continue;
       if (link instanceof HTMLAnchorElement && link.checkVisibility?.({ visibilityProperty: true }) === false) continue;
       seen.add(url);
-      links.push(described(link));
+      links.push(link);
     }
-    return { links, text: cut(selection.toString(), MAX_LINKS * MAX_TEXT) };
+    return { links, text: selection.toString() };
   };
+  const selectionWithin = (bounds) => ({
+    links: menuSelection.links.filter((link) => link.href.length <= bounds.maxUrl).slice(0, bounds.maxLinks)
+      .map((link) => described(link, bounds)),
+    text: cut(menuSelection.text, bounds.maxLinks * bounds.maxText),
+  });
 
   // The last click, when made on one of `urls` at `since` or later; no
   // answer otherwise, so that the frame of the tab that made it answers.
-  const lastClickOn = (urls, since) => {
+  const lastClickOn = ({ urls, since, ...bounds }) => {
     if (lastClick === null || lastClick.at < since || !urls.includes(withoutFragment(lastClick.url))) return null;
     const { link, url, keys, at } = lastClick;
-    return { type: 'link-click', url, text: described(link).text, keys, at };
+    return { type: 'link-click', url, text: described(link, bounds).text, keys, at };
   };
 
   api.runtime.onMessage.addListener((message, sender, sendResponse) => {
     if (sender.id !== api.runtime.id) return undefined;
     if (message?.type === 'menu-links') {
-      sendResponse({ link: menuLink, selection: menuSelection.links, selectionText: menuSelection.text,
+      const { links, text } = selectionWithin(message);
+      sendResponse({ link: menuLink && described(menuLink, message), selection: links, selectionText: text,
                      meta: metaPolicies() });
     } else if (message?.type === 'last-click' && Array.isArray(message.urls)) {
-      const click = lastClickOn(message.urls, Number(message.since));
+      const click = lastClickOn({ ...message, since: Number(message.since) });
       if (click !== null) sendResponse(click);
     }
     return undefined;

@@ -8,6 +8,7 @@ import { PROBLEM_KEY as PROBLEM } from './button_rules.js';
 import { PRIVATE_RECENT_KEY, RECENT_KEY, Where, listKey } from './recent.js';
 import { MAX_SITES, loadOwnSettings, loadSettings, openSettings, siteOfTab, sitesCovering, withSite,
          withoutHost } from './settings.js';
+import { hostOf } from './url_rules.js';
 import { language, localize, markManaged, reasonText, whereText, word } from './words.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -134,8 +135,7 @@ async function change(update) {
 
 async function currentTabHost() {
   try {
-    const url = new URL((await currentTab)?.url ?? '');
-    return url.protocol === 'http:' || url.protocol === 'https:' ? url.hostname : '';
+    return hostOf((await currentTab)?.url);
   } catch {
     return '';
   }

@@ -10,7 +10,7 @@ import { nameFromUrl } from './url_rules.js';
 // type in the tab. Anything doubtful counts as shown, which leaves it to the
 // browser. A form's POST is a download too; it stays with the browser
 // (keepReason), noted as such.
-const SHOWN_TYPES = new Set(['', 'application/xhtml+xml', 'application/xml', 'application/json', 'application/pdf',
+const SHOWN_TYPES = new Set(['', 'application/xml', 'application/json', 'application/pdf',
   'application/javascript', 'application/x-javascript', 'application/ecmascript', 'multipart/x-mixed-replace']);
 
 function shownInline(mime, canPlay) {
@@ -30,13 +30,13 @@ export function responseDownload(details, canPlay) {
   const mime = (header(headers, 'content-type') ?? '').split(';', 1)[0].trim().toLowerCase();
   const disposition = parseDisposition(header(headers, 'content-disposition'));
   if (!disposition.attachment && shownInline(mime, canPlay)) return null;
-  const length = header(headers, 'content-length') ?? '';
+  const length = header(headers, 'content-length')?.trim();
   return {
     id: Number(details.requestId),
     url: details.url,
     finalUrl: details.url,
     filename: disposition.filename || nameFromUrl(details.url),
-    totalBytes: /^\d{1,15}$/.test(length.trim()) ? Number(length.trim()) : -1,
+    totalBytes: /^\d{1,15}$/.test(length) ? Number(length) : -1,
     incognito: details.incognito === true,
   };
 }

@@ -20,7 +20,8 @@ import { pagePolicyOf } from './page_policies.js';
 import { inOrder } from './queue.js';
 import { Where, recentLog, sendableOf } from './recent.js';
 import { linkPolicy, referrerFor } from './referrer_policy.js';
-import { SEND_WAIT_MS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend, sentOffer } from './send_rules.js';
+import { FRAME_BOUNDS, SEND_WAIT_MS, cookieHeader, firstPartyOf, hostSettingsOf, linksToSend,
+         sentOffer } from './send_rules.js';
 import { nameFromUrl } from './url_rules.js';
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -62,7 +63,8 @@ export function sendToManager(request, late = () => {}) {
 // page order. Resolves when the last was answered.
 export async function downloadWith(info, tab) {
   if (info.menuItemId !== MENU_ID) return [];
-  const found = tab?.id === undefined ? null : await api.tabs.sendMessage(tab.id, { type: 'menu-links' },
+  const question = { type: 'menu-links', ...FRAME_BOUNDS };
+  const found = tab?.id === undefined ? null : await api.tabs.sendMessage(tab.id, question,
     { frameId: info.frameId ?? 0 }).catch(() => null); // no content script there
   const links = linksToSend(info, found);
   const page = info.frameUrl ?? info.pageUrl ?? '';

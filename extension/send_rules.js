@@ -4,13 +4,19 @@
 // under Node's test runner. A page decides what its selection holds, so
 // everything it gives is bounded and checked again here.
 import { MAX_URL_BYTES } from './decision.js';
-import { limitText, wellFormed } from './offer.js';
+import { MAX_LINK_TEXT_BYTES, limitText, wellFormed } from './offer.js';
 import { covers, isHttp, parseUrl, withoutFragment } from './url_rules.js';
 
 export { referrerFor } from './referrer_policy.js';
 
 // At most this many links go to the manager from one selection.
 export const MAX_SENT_LINKS = 1000;
+// What a frame's content script answers is bounded there too, so that a page
+// cannot make the answer huge. A content script imports nothing: the bounds
+// go with each question. Text is cut there in UTF-16 units, and no text that
+// fits MAX_LINK_TEXT_BYTES has more of them.
+export const FRAME_BOUNDS = Object.freeze({ maxLinks: MAX_SENT_LINKS, maxUrl: MAX_URL_BYTES,
+                                            maxText: MAX_LINK_TEXT_BYTES });
 // How long a sent link waits for the host's answer once its turn came: a
 // download the browser holds waits behind at most one such link.
 export const SEND_WAIT_MS = 5000;

@@ -4,7 +4,7 @@
 // written by the same extension on another device, of another version, and
 // by hand. None of this touches the download manager's own settings
 // (UserConfig.ini), which the host reads.
-import { covers } from './url_rules.js';
+import { covers, parseUrl } from './url_rules.js';
 
 export const DEFAULTS = Object.freeze({
   paused: false,
@@ -40,14 +40,8 @@ export function siteOfInput(text) {
     if (/[/?#@:\\\s]/.test(entry)) return null; // a host name alone, or a whole URL
     entry = `http://${entry}`;
   }
-  let host;
-  try {
-    host = new URL(entry).hostname;
-  } catch {
-    return null;
-  }
-  host = host.replace(/\.$/, '');
-  if (host.length === 0 || host.length > 253) return null;
+  const host = parseUrl(entry)?.hostname.replace(/\.$/, '');
+  if (!host || host.length > 253) return null;
   if (/^\[[0-9a-f:.]+\]$/.test(host)) return host;
   return host.split('.').every((label) => LABEL.test(label)) ? host : null;
 }

@@ -41,7 +41,8 @@ const offered = (state) => state.hostSaw.map((message) => message.id);
 // answers for it when asked; Firefox's page tells of an Alt+click at once.
 function click(api, state, { tab = 1, url, text = 'the link', keys = {}, tabOf = {} }) {
   const at = Date.now();
-  state.pages.set(tab, ({ urls }) => (urls.includes(url) ? { type: 'link-click', url, text, keys, at } : undefined));
+  state.pages.set(tab, ({ urls, since }) => (urls.includes(url) && at >= since ? { type: 'link-click', url, text, keys, at }
+    : undefined));
   if (keys.alt && api.downloads.onDeterminingFilename === undefined) {
     api.runtime.onMessage.fire({ type: 'link-click', url, text: '', keys, policy: '', noreferrer: false, meta: [] },
                                { id: 'ext', tab: { id: tab, ...tabOf }, url: 'http://h/page' });
@@ -54,6 +55,10 @@ for (const chromium of [true, false]) {
       const state = browserState();
       const api = await worker(state, { chromium });
       click(api, state, { url: 'http://h/a.zip' });
+      // Firefox saves only an Alt+click a tab's page tells of: not a click without Alt, nor a message of no tab.
+      for (const [keys, sender] of [[{ alt: true }, { url: 'http://h/' }], [{ shift: true }, { tab: { id: 5 } }]]) {
+        api.runtime.onMessage.fire({ type: 'link-click', url: 'http://h/c.zip', keys }, sender);
+      }
       const first = download(api, state, 1, 'http://h/a.zip');
       const second = download(api, state, 2, 'http://h/b.zip');
       await settle();
@@ -78,6 +83,7 @@ for (const chromium of [true, false]) {
         : [{ url: 'http://h/c.zip', incognito: false, headers: [{ name: 'Referer', value: 'http://h/page' }] }]);
       assert.deepEqual(offered(state), [1, 2]);
       assert.equal(state.badge.text, '');
+      assert.equal(state.connections, 1);
     });
 }
 
@@ -97,6 +103,9 @@ for (const chromium of [true, false]) {
     click(api, state, { tab: 2, url: 'http://h/b.zip', keys: { shift: true } });
     await api.storage.sync.set({ bypassKey: 'shift' });
     await settle();
+    click(api, state, { tab: 3, url: 'http://h/c.zip', keys: { alt: true } });
+    await settle();
+    assert.deepEqual(state.started, []);
     assert.equal(await download(api, state, 2, 'http://h/b.zip#top'), 'kept');
     await settle();
     assert.deepEqual(offered(state), [1]);
@@ -117,6 +126,12 @@ test('past the hold: a download the host never answered is kept, and one that sp
   assert.deepEqual(await Promise.all(kept), ['kept', 'kept']);
   await settle();
   assert.deepEqual(offered(state), [1]);
+  // Frames that take nothing change nothing, late or not.
+  for (const frame of [null, { id: 1, taken: false, reason: 'declined', late: true }, { id: 9, taken: true },
+    { id: -9, settings: {} }]) {
+    reply(state, frame);
+  }
+  await settle();
   assert.deepEqual(listed(state), { 'd:1': 'browser timed-out', 'd:2': 'browser timed-out' });
   // The next worker learns that the agent never had it: the entry stands.
   await worker(state);
@@ -138,7 +153,7 @@ test('taken after the answer said otherwise: the button says "2" and the list bo
   reply(state, { id: 1, taken: true, reason: 'taken', late: true });
   assert.equal(await kept, 'kept');
   await settle();
-  assert.deepEqual(state.badge, { text: '2', title: 'badge_twice a.zip' });
+  assert.deepEqual(state.badge, { text: '2', title: 'badge_twice a.zip', icon: 'problem' });
   assert.equal(listed(state)['d:1'], 'both taken-late');
   // Dismissed in the popup: the button lets it go, the list keeps it.
   for (const key of ['d:1', 'd:9']) {
@@ -146,7 +161,7 @@ test('taken after the answer said otherwise: the button says "2" and the list bo
       { id: 'ext', url: 'chrome-extension://ext/popup.html' }, resolve));
   }
   await settle();
-  assert.deepEqual(state.badge, { text: '', title: 'actionTitle' });
+  assert.deepEqual(state.badge, { text: '', title: 'actionTitle', icon: 'normal' });
   assert.deepEqual(state.stored.session.recent.map(({ key, dismissed }) => [key, dismissed]), [['d:1', true]]);
 });
 
@@ -192,7 +207,7 @@ for (const chromium of [true, false]) {
     await settle();
     const key = chromium ? 'd' : 'r';
     assert.deepEqual([state.removedFiles, state.erased], [[chromium ? 2 : 70], [chromium ? 2 : 70]]);
-    assert.deepEqual(state.badge, { text: '2?', title: 'badge_maybe_twice c.zip' });
+    assert.deepEqual(state.badge, { text: '2?', title: 'badge_maybe_twice c.zip', icon: 'problem' });
     assert.deepEqual([listed(state)[`${key}:2`], listed(state)[`${key}:3`]], ['manager taken-cut-off',
                                                                               'maybe-both maybe-taken']);
     assert.deepEqual(Object.keys(state.stored.session).filter((stored) => stored.startsWith('offer:')), ['offer:4']);
@@ -202,7 +217,10 @@ for (const chromium of [true, false]) {
     // The popup's "Send to WebCorvane".
     const answered = new Promise((resolve) => api.runtime.onMessage.fire({ type: 'send-to-manager', key: `${key}:1` },
       { id: 'ext', url: 'chrome-extension://ext/popup.html' }, resolve));
+    api.runtime.onMessage.fire({ type: 'send-to-manager', key: `${key}:1` },
+      { id: 'ext', url: 'chrome-extension://ext/popup.html' }, () => {});
     await settle();
+    assert.equal(state.hostSaw.length, 7); // sent once, however often asked
     const sent = state.hostSaw[6];
     assert.deepEqual({ ...sent, id: 0, deadline: 0 }, { id: 0, url: 'http://h/kept.pdf', referrer: 'http://h/page',
                                                         cookie: 'c=1', linkText: '', filename: 'kept.pdf', deadline: 0,
@@ -221,13 +239,15 @@ test('the button: a download held for more than a moment, then the host missing'
   await settle();
   mock.timers.tick(1000);
   await settle();
-  assert.deepEqual(state.badge, { text: '…', title: 'badge_offering_one a.zip' });
+  assert.deepEqual(state.badge, { text: '…', title: 'badge_offering_one a.zip', icon: 'normal' });
   api.runtime.lastError = { message: 'Specified native messaging host not found.' };
   state.port.onDisconnect.fire(state.port);
   assert.equal(await kept, 'kept');
   await settle();
-  assert.deepEqual(state.badge, { text: '!', title: 'badge_host Specified native messaging host not found.' });
+  assert.deepEqual(state.badge, { text: '!', title: 'badge_host Specified native messaging host not found.',
+                                icon: 'problem' });
   assert.equal(listed(state)['d:1'], 'browser host-missing');
+  assert.deepEqual(state.stored.session.problem, { what: 'host', detail: 'Specified native messaging host not found.' });
 });
 
 test('paused: the holds are gone, each download only noted, and back once unpaused; the keyboard command', async () => {
@@ -238,10 +258,11 @@ test('paused: the holds are gone, each download only noted, and back once unpaus
   const holding = () => [api.webRequest.onSendHeaders, api.webRequest.onHeadersReceived,
                          api.downloads.onDeterminingFilename].map((event) => event.listeners.length);
   assert.deepEqual(holding(), [0, 0, 0]);
-  assert.equal(state.badge.title, 'badge_paused');
+  assert.deepEqual(state.badge, { text: '', title: 'badge_paused', icon: 'paused' });
   api.downloads.onCreated.fire({ id: 7, url: 'http://h/go', finalUrl: 'http://h/p.zip', filename: '', totalBytes: 5 });
   await settle();
   api.downloads.onChanged.fire({ id: 7, filename: { current: '/home/u/p (1).zip' } });
+  api.downloads.onChanged.fire({ id: 8, filename: { current: '/home/u/q.zip' } }); // not ours to name
   await settle();
   assert.deepEqual(state.stored.session.recent.map(({ name, where, reason }) => [name, where, reason]),
     [['p (1).zip', 'browser', 'paused']]);
@@ -269,12 +290,13 @@ test("the links a user sends go one at a time with their page's referrer and coo
   const api = await worker(state);
   state.frame = { link: null, selection: [{ url: 'http://h/1.dat', text: 'one' }, { url: 'http://h/2.dat', text: 'two' }],
                   selectionText: 'one two' };
-  state.cookies = [{ name: 's', value: '1', domain: 'h', hostOnly: true, sameSite: 'lax' }];
+  state.cookies = [{ name: 's', value: '1', domain: 'h', hostOnly: true, sameSite: 'lax' },
+                   { name: 't', value: '2', domain: 'x.h', hostOnly: true, sameSite: 'strict' }];
   const [sent] = api.contextMenus.onClicked.fire({ menuItemId: 'download-with', frameId: 0, pageUrl: 'http://h/page',
                                                   selectionText: 'one two' }, { id: 4 });
   await settle();
-  assert.deepEqual({ ...state.hostSaw[0], id: 0, deadline: 0 }, { id: 0, url: 'http://h/1.dat', referrer: 'http://h/page',
-    cookie: 's=1', linkText: 'one', filename: '1.dat', deadline: 0, userAsked: true });
+  assert.deepEqual(state.hostSaw[0], { id: -1, url: 'http://h/1.dat', referrer: 'http://h/page', cookie: 's=1',
+    linkText: 'one', filename: '1.dat', deadline: Date.now() + 5000, userAsked: true });
   assert.equal(state.hostSaw.length, 1);
   reply(state, { id: state.hostSaw[0].id, taken: true, reason: 'taken' });
   await settle();
@@ -290,6 +312,7 @@ test("the links a user sends go one at a time with their page's referrer and coo
   const answered = ask('chrome-extension://ext/options.html');
   await settle();
   const settings = { monitorBrowsers: 1, switchOn: true, extendNames: ['.zip'], configFile: 'C:\\u.ini', configFound: true };
+  assert.deepEqual(state.hostSaw[2], { id: -3, type: 'settings' });
   reply(state, { id: state.hostSaw[2].id, settings });
   assert.deepEqual(await answered, { ok: true, ...settings });
 });

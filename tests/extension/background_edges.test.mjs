@@ -11,8 +11,8 @@ mock.timers.enable({ apis: ['setTimeout', 'Date'], now: Date.now() });
 
 const popup = { id: 'ext', url: 'chrome-extension://ext/popup.html' };
 const ask = (api, message, sender = popup) => new Promise((resolve) => api.runtime.onMessage.fire(message, sender, resolve));
-const menu = (api, linkUrl) => api.contextMenus.onClicked.fire({ menuItemId: 'download-with', pageUrl: 'http://h/p', linkUrl },
-  { id: 4 })[0];
+const menu = (api, linkUrl, menuItemId = 'download-with') => api.contextMenus.onClicked.fire({ menuItemId,
+  pageUrl: 'http://h/p', linkUrl }, { id: 4 })[0];
 const entries = (state) => (state.stored.session.recent ?? []).map(({ name, where, reason }) => `${name} ${where} ${reason}`);
 
 test('a worker started again shows the problem left on the button, and makes the menu once installed', async () => {
@@ -21,7 +21,7 @@ test('a worker started again shows the problem left on the button, and makes the
   const api = await worker(state);
   api.runtime.onInstalled.fire();
   await settle();
-  assert.deepEqual(state.badge, { text: '!', title: 'badge_host gone' });
+  assert.deepEqual(state.badge, { text: '!', title: 'badge_host gone', icon: 'problem' });
   assert.deepEqual(state.menu, [{ id: 'download-with', title: 'menuDownloadWith', contexts: ['link', 'selection'],
                                   targetUrlPatterns: ['http://*/*', 'https://*/*'] }]);
 });
@@ -33,8 +33,28 @@ test('a port that fails when written to: the host is missing; a download no work
   assert.deepEqual(await ask(api, { type: 'send-to-manager', key: 'd:9' }), { taken: false, reason: 'unknown-request' });
   assert.deepEqual(await menu(api, 'http://h/a.zip'), [{ taken: false, reason: 'host-missing' }]);
   await settle();
-  assert.deepEqual(state.badge, { text: '!', title: 'badge_host disconnected port' });
+  assert.deepEqual(state.badge, { text: '!', title: 'badge_host disconnected port', icon: 'problem' });
   assert.deepEqual([state.hostSaw, entries(state)], [[], ['a.zip none host-missing']]);
+  assert.deepEqual(await ask(api, { type: 'host-settings' }),
+                   { ok: false, reason: 'host-missing', detail: 'The browser host did not answer.' });
+  // Only the extension's own pages are answered, and only what they ask.
+  for (const [message, sender] of [[{ type: 'host-settings' }, { id: 'ext', url: 'http://h/p' }],
+    [{ type: 'host-settings' }, { id: 'other', url: popup.url }], [{ type: 'send-to-manager', key: 9 }, popup],
+    [{ type: 'menu-links' }, popup], [null, popup]]) {
+    assert.deepEqual(api.runtime.onMessage.fire(message, sender, () => {}), [undefined]);
+  }
+});
+
+test("a port that drops says why: the browser's error, else Firefox's, else that the host ended", async () => {
+  for (const [error, why] of [[{ message: 'Firefox: gone' }, 'Firefox: gone'], [undefined, 'the host ended']]) {
+    const state = browserState();
+    const api = await worker(state);
+    menu(api, 'http://h/a.zip');
+    await settle();
+    state.port.onDisconnect.fire(Object.assign(state.port, { error }));
+    await settle();
+    assert.equal(state.badge.title, `badge_host ${why}`);
+  }
 });
 
 test('a sent link the manager takes after its answer said otherwise is listed as taken', async () => {
@@ -49,8 +69,9 @@ test('a sent link the manager takes after its answer said otherwise is listed as
   assert.deepEqual(entries(state), ['a.zip manager taken']);
 });
 
-test("a download the manager took leaves the browser's list", async () => {
+test("a download the manager took leaves the browser's list, also with settings that cannot be read", async () => {
   const state = browserState();
+  state.unreadable = ['sync', 'local'];
   const api = await worker(state);
   const url = 'http://h/a.zip';
   api.webRequest.onSendHeaders.fire({ requestId: '1', url, method: 'GET', tabId: 1,
@@ -62,18 +83,31 @@ test("a download the manager took leaves the browser's list", async () => {
   reply(state, { id: 1, taken: true, reason: 'taken' });
   await settle();
   assert.deepEqual(state.erased, [1]);
+  // Kept: a form's POST and a download of no request seen cannot be sent on as the browser fetched them.
+  api.webRequest.onSendHeaders.fire({ requestId: '2', url: 'http://h/b.zip', method: 'POST', tabId: 1,
+                                      requestHeaders: [{ name: 'Cookie', value: 'c=1' }] });
+  api.webRequest.onHeadersReceived.fire({ requestId: '3', url: 'http://h/b.zip', timeStamp: Date.now() });
+  api.webRequest.onHeadersReceived.fire({ requestId: '2', url: 'http://h/b.zip', timeStamp: Date.now() });
+  for (const [id, url] of [[2, 'http://h/b.zip'], [3, 'http://h/c.zip']]) {
+    api.downloads.onDeterminingFilename.fire({ id, url, finalUrl: url, filename: '', startTime: new Date().toISOString() },
+                                             () => {});
+  }
+  await settle();
+  assert.deepEqual(state.stored.session.recent.map(({ key, reason, sendable }) => `${key} ${reason} ${sendable}`),
+                   ['d:3 unknown-request false', 'd:2 not-get false', 'd:1 taken undefined']);
 });
 
 test('Firefox: a redirect and a page pass unheld; every download it starts is noted once: a blob:, a response its ' +
      'hold did not pick out; ours and a held one are not noted again', async () => {
   const state = browserState();
+  state.stored.session['offer:3'] = 'a.zip'; // a response's offer: its request id is no download's
   const api = await worker(state, { chromium: false });
   const response = (statusCode, type, url = 'http://h/a.zip') => api.webRequest.onHeadersReceived.fire({
     requestId: '5', url, statusCode, responseHeaders: [{ name: 'Content-Type', value: type }] })[0];
   assert.deepEqual([response(302, 'application/zip'), response(200, 'text/html')], [undefined, undefined]);
   response(200, 'application/zip', 'http://h/z.zip'); // its request unknown: kept at once
   api.downloads.onCreated.fire({ id: 3, url: 'blob:http://h/x', filename: '/d/x.bin' });
-  api.downloads.onCreated.fire({ id: 4, url: 'http://h/y.zip', byExtensionId: 'ext' });
+  api.downloads.onCreated.fire({ id: 4, url: 'blob:http://h/y', byExtensionId: 'ext' });
   api.downloads.onCreated.fire({ id: 5, url: 'http://h/z.zip' });
   api.downloads.onCreated.fire({ id: 6, url: 'http://h/saved-as.pdf' });
   await settle();
@@ -185,4 +219,50 @@ test('private windows: their cookies, their own list, gone with them; the Alt+cl
     await settle();
     assert.equal(privateList().length, left);
   }
+});
+
+// Each link goes with the cookies of its tab's store (a private window, a
+// container), asked of the frame the menu was opened in; under Firefox's
+// first-party isolation, of its own first party.
+test("a sent link: its frame's text, its tab's cookie store", async () => {
+  const state = browserState();
+  const api = await worker(state);
+  for (const [tab, frameId, store] of [[{ id: 4 }, 2, { storeId: '0' }], [{ id: 5 }, undefined, { storeId: '1' }],
+    [{ id: 6, cookieStoreId: 'firefox-container-1' }, 0, { storeId: 'firefox-container-1' }], [undefined, 0, {}]]) {
+    const sent = api.contextMenus.onClicked.fire({ menuItemId: 'download-with', pageUrl: 'http://h/p', frameId,
+                                                  linkUrl: 'http://h/a.zip' }, tab)[0];
+    await settle();
+    reply(state, { id: state.hostSaw.at(-1).id, taken: false, reason: 'declined' });
+    await sent;
+    assert.deepEqual([state.asked.pop()?.frameId, state.cookieQueries.pop()],
+                     [tab && (frameId ?? 0), { url: 'http://h/a.zip', ...store }]);
+  }
+  state.firstPartyIsolation = true;
+  state.cookies = [{ name: 'a', value: '1', domain: 'h', firstPartyDomain: 'h' },
+                   { name: 'b', value: '2', domain: 'h', firstPartyDomain: 'other.example' }];
+  menu(api, 'http://h/a.zip');
+  await settle();
+  assert.equal(state.hostSaw.at(-1).cookie, 'a=1');
+  assert.deepEqual(await menu(api, 'http://h/a.zip', 'other-item'), []);
+});
+
+// A download costs the pages a question only where a click can change the
+// answer: never for another extension's, nor one kept anyway when no key
+// bypasses.
+test('the tabs are asked for the click only where it can change the answer', async () => {
+  const state = browserState();
+  const api = await worker(state);
+  state.pages.set(1, () => undefined);
+  const hold = (id, more = {}) => api.downloads.onDeterminingFilename.fire({ id, url: `http://h/${id}.zip`,
+    finalUrl: `http://h/${id}.zip`, filename: '', startTime: new Date().toISOString(), ...more }, () => {});
+  hold(1, { byExtensionId: 'other' });
+  hold(2);
+  await settle();
+  await api.storage.sync.set({ bypassKey: 'none' });
+  await settle();
+  hold(3);
+  await settle();
+  assert.deepEqual(state.asked, [{ tabId: 1, type: 'last-click' }]);
+  assert.deepEqual(entries(state), ['3.zip browser unknown-request', '2.zip browser unknown-request',
+                                    '1.zip browser other-extension']);
 });

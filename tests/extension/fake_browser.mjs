@@ -25,6 +25,41 @@ function event() {
   };
 }
 
+// A webRequest event, as the browser fires it: to each listener whose filter
+// takes the request (of type main_frame unless said), with the headers it
+// asked for (Chromium hides Cookie and Referer without extraHeaders); only a
+// blocking listener's answer counts.
+function requestEvent(chromium) {
+  const base = event();
+  const asked = new Map(); // listener -> [filter, extraInfoSpec]
+  const addListener = (listener, filter, spec = []) => {
+    if (!Array.isArray(filter?.urls) || !filter.urls.every((url) => /^(\*|https?):\/\/[^/]+\/.*$/.test(url))) {
+      throw new Error('Invalid url pattern');
+    }
+    asked.set(listener, [filter, spec]);
+    base.addListener(listener);
+  };
+  const shaped = (details, spec) => {
+    const seen = { type: 'main_frame', ...details };
+    if (!spec.includes('responseHeaders')) delete seen.responseHeaders;
+    if (!spec.includes('requestHeaders')) delete seen.requestHeaders;
+    else if (chromium && !spec.includes('extraHeaders')) {
+      seen.requestHeaders = seen.requestHeaders.filter(({ name }) => !/^(cookie|referer)$/i.test(name));
+    }
+    return seen;
+  };
+  const fire = (details) => base.listeners.map((listener) => {
+    const [{ urls, types }, spec] = asked.get(listener);
+    const type = details.type ?? 'main_frame';
+    if (!urls.some((url) => details.url.startsWith(url.replace(/\*\/\*$/, ''))) || !(types?.includes(type) ?? true)) {
+      return undefined;
+    }
+    const answer = listener(shaped(details, spec));
+    return chromium || spec.includes('blocking') ? answer : undefined;
+  });
+  return { ...base, addListener, fire };
+}
+
 // What the browser keeps while it runs: the storage areas' contents, what
 // the button shows, what the host was sent, who waits for a download's
 // cancellation (id -> function), the downloads erased and whose files were
@@ -35,9 +70,11 @@ function event() {
 // the storeId of its cookie store) and the windows, with whether each is
 // private.
 export function browserState() {
-  return { stored: { session: {}, sync: {}, local: {}, managed: {} }, badge: { text: '', title: '' }, hostSaw: [],
-           onCancel: new Map(), erased: [], removedFiles: [], items: [], started: [], frame: null, pages: new Map(),
-           cookies: [], menu: [], portFails: null, windows: [{ id: 1, incognito: false }] };
+  return { stored: { session: {}, sync: {}, local: {}, managed: {} }, badge: { text: '', title: '', icon: 'normal' },
+           hostSaw: [], onCancel: new Map(), erased: [], removedFiles: [], items: [], started: [], frame: null,
+           pages: new Map(), cookies: [], menu: [], portFails: null, windows: [{ id: 1, incognito: false }],
+           reads: { session: 0, sync: 0, local: 0, managed: 0 }, unreadable: [], connections: 0, asked: [],
+           cookieQueries: [], firstPartyIsolation: false };
 }
 
 // The API of one worker; `stop()` ends it: from then on nothing it asks is
@@ -51,8 +88,11 @@ export function fakeApi(state, { chromium = true } = {}) {
     const items = state.stored[name];
     const pick = (keys) => (keys === null ? Object.keys(items) : [keys].flat());
     return {
-      get: (keys) => answer(Object.fromEntries(pick(keys).filter((key) => key in items)
-        .map((key) => [key, copy(items[key])]))),
+      get(keys) {
+        state.reads[name] += 1;
+        if (state.unreadable.includes(name)) return Promise.reject(new Error(`${name} cannot be read`));
+        return answer(Object.fromEntries(pick(keys).filter((key) => key in items).map((key) => [key, copy(items[key])])));
+      },
       set(values) {
         if (stopped) return answer();
         const changes = Object.fromEntries(Object.entries(values).map(([key, value]) => [key, { newValue: value }]));
@@ -72,6 +112,7 @@ export function fakeApi(state, { chromium = true } = {}) {
       state.hostSaw.push(message);
     } };
     state.port = self;
+    state.connections += 1;
     return self;
   };
   const api = {
@@ -85,18 +126,26 @@ export function fakeApi(state, { chromium = true } = {}) {
                  search: (query) => answer(state.items.filter((item) => Object.entries(query)
                    .every(([field, value]) => item[field] === value))),
                  removeFile: (id) => answer(state.removedFiles.push(id)) },
-    webRequest: { onSendHeaders: event(), onHeadersReceived: event(),
+    webRequest: { onSendHeaders: requestEvent(chromium), onHeadersReceived: requestEvent(chromium),
                   ...(chromium ? { OnSendHeadersOptions: { EXTRA_HEADERS: 'extraHeaders' } } : {}) },
     action: { setBadgeText: ({ text }) => answer((state.badge.text = text)),
               setTitle: ({ title }) => answer((state.badge.title = title)), setBadgeBackgroundColor: () => answer(),
-              setIcon: () => answer() },
+              setIcon: ({ path }) => answer((state.badge.icon = /([a-z]+)-16\.png$/.exec(path[16])[1])) },
     i18n: { getMessage: (key, substitutions = []) => [key, ...substitutions].join(' ') },
     contextMenus: { onClicked: event(), removeAll: () => answer(), create: (item) => state.menu.push(item) },
     tabs: { onRemoved: event(), query: () => answer([...state.pages.keys()].map((id) => ({ id }))),
-            sendMessage: (tabId, message) => answer(message.type === 'last-click'
-              ? state.pages.get(tabId)?.(message) : state.frame) },
-    cookies: { getAll: ({ storeId = '0' }) => answer(state.cookies.filter((c) => (c.storeId ?? '0') === storeId)),
-               getAllCookieStores: () => answer([{ id: '0', tabIds: [4] }, { id: '1', tabIds: [5] }]) },
+            sendMessage: (tabId, message, options) => {
+              state.asked.push({ tabId, type: message.type, ...options });
+              if (message.type === 'last-click') return answer(state.pages.get(tabId)?.(message));
+              return answer(message.type === 'menu-links' ? state.frame : undefined);
+            } },
+    // Firefox with first-party isolation refuses a query that names no first party.
+    cookies: { getAll: (query) => {
+      state.cookieQueries.push(query);
+      const { storeId = '0' } = query;
+      return state.firstPartyIsolation && !('firstPartyDomain' in query) ? Promise.reject(new Error('firstPartyDomain'))
+        : answer(state.cookies.filter((c) => (c.storeId ?? '0') === storeId));
+    }, getAllCookieStores: () => answer([{ id: '0', tabIds: [4] }, { id: '1', tabIds: [5] }]) },
     windows: { onRemoved: event(), getAll: () => answer(state.windows) },
   };
   api.stop = () => { stopped = true; };

@@ -37,6 +37,7 @@ test('link text is cut at a whole character', () => {
     ['a📦', 5, 'a📦'],
     ['a\ud83d', 4, 'a\ufffd'], // a lone surrogate a page's text, or a cut, left: U+FFFD
     ['\udce6b\ud83d\udce6', 9, '\ufffdb📦'],
+    ['\u0080', 1, ''], ['\u0800', 2, ''], ['文', 3, '文'], ['\u{10000}', 3, ''], // each width's first
   ]) assert.equal(limitText(text, maxBytes), kept, `${text} in ${maxBytes} bytes`);
 });
 
@@ -56,6 +57,8 @@ test("a download's request: what its final hop sent, unless a page made it too l
   // Firefox's full page URL; none for an address typed in.
   assert.equal(requestRecord(sent('http://h/a', browserHeaders, { originUrl: 'https://f.h/p?q' })).pageHost, 'f.h');
   assert.equal(requestRecord(sent('http://h/a', browserHeaders)).pageHost, '');
+  assert.equal(requestRecord(sent('http://h/a', browserHeaders, { originUrl: 'http://[' })).pageHost, '');
+  assert.deepEqual(requestRecord(sent('http://h/a', { Cookie: 'c'.repeat(16 * 1024) })).referrer, '');
   assert.equal(requestRecord(sent('http://h/a.zip', { ...browserHeaders, Range: 'bytes=10-' }), undefined).resumes, true);
   // From a secure page, a hop in the clear, even one redirected to https.
   const clear = requestRecord(sent('http://h/go', browserHeaders, { initiator: 'https://p.h' }));
@@ -81,12 +84,16 @@ test("a Chromium download's request: its final URL, its response started nearest
   requests.delete('3');
   assert.deepEqual(requestOf(requests, item('http://h/a.zip'))?.[0], '2');
   assert.equal(requestOf(requests, item('http://h/c.zip')), null);
+  assert.equal(requestOf(new Map([['1', requests.get('1')]]), item('http://h/a.zip')), null);
+  assert.equal(requestOf(new Map([['6', request('http://h/a.zip', at + 5000)]]), item('http://h/a.zip'))?.[0], '6');
 });
 
 test("clicks: the user's on an http(s) link of bounded length, naming a download of its tab soon after", () => {
   const message = (url, text, keys) => ({ type: 'link-click', url, text, keys });
-  assert.deepEqual(clickRecord(message('http://h/a.zip', 'a'.repeat(2000), { alt: true, shift: 1, ctrl: false }),
-    limitText, 5), { url: 'http://h/a.zip', text: 'a'.repeat(MAX_LINK_TEXT_BYTES), keys: ['alt'], at: 5 });
+  assert.deepEqual(clickRecord(message('http://h/a.zip', 'a'.repeat(2000), { alt: true, shift: 1, ctrl: true }),
+    limitText, 5), { url: 'http://h/a.zip', text: 'a'.repeat(MAX_LINK_TEXT_BYTES), keys: ['alt', 'ctrl'], at: 5 });
+  const longest = `http://h/${'a'.repeat(MAX_URL_BYTES - 9)}`;
+  assert.deepEqual(clickRecord(message(longest, 7), limitText, 5), { url: longest, text: '', keys: [], at: 5 });
   for (const refused of [message('javascript:alert(1)', 'x'), message(`http://h/${'a'.repeat(MAX_URL_BYTES)}`, 'x'),
     { type: 'other', url: 'http://h/a.zip' }, message(7, 'x'), null]) {
     assert.equal(clickRecord(refused, limitText, 5), null, JSON.stringify(refused)?.slice(0, 40));
@@ -98,6 +105,7 @@ test("clicks: the user's on an http(s) link of bounded length, naming a download
     ['http://h/a.zip', 999, ''],
   ]) assert.equal(linkTextOf({ url, text: 'text', at: 1000 }, request, handedAt), text, `${url} at ${handedAt}`);
   assert.equal(linkTextOf(undefined, request, 1), '');
+  assert.equal(linkTextOf({ url: 'http://h/a.zip', text: 'text', at: 1 }, null, 1), '');
   // What is remembered stays within its bound, the latest kept: a tab that
   // clicks again counts as new.
   const kept = new Map();
@@ -125,6 +133,7 @@ test("a download stays with the browser when the user says so, or unless it was 
     [file, get, user({ minimumSizeBytes: 1001 }), false, Keep.TOO_SMALL],
     [file, get, user({ minimumSizeBytes: 1000 }), false, null],
     [{ ...file, totalBytes: -1 }, get, user({ minimumSizeBytes: 1001 }), false, null], // size unknown
+    [{ ...file, totalBytes: 0 }, get, user({ minimumSizeBytes: 1001 }), false, null],
     [file, null, user({ minimumSizeBytes: 1001 }), false, Keep.TOO_SMALL],
     [{ ...file, finalUrl: 'blob:http://h/6c1e' }, null, DEFAULTS, false, Keep.SCHEME],
     [file, null, DEFAULTS, false, Keep.UNKNOWN_REQUEST],
@@ -177,7 +186,7 @@ test('settings as read: each checked, anything unusable its default; sites as ho
     ['127.0.0.1', '127.0.0.1'], ['localhost', 'localhost'], ['http://[::1]:80/', '[::1]'],
     ['', null], ['example.com/path', null], ['user@example.com', null], ['a b.example', null],
     ['exa_mple.com', null], ['-a.example', null], ['javascript:alert(1)', null], ['file:///etc/passwd', null],
-    [`${'a'.repeat(64)}.example`, null], [42, null],
+    [`${'a'.repeat(64)}.example`, null], [42, null], ['http://[', null],
   ]) assert.equal(siteOfInput(input), site, String(input));
   // The popup's switch: the tab's site without "www.", off again for any site covering the tab's host.
   assert.equal(siteOfTab('www.example.com'), 'example.com');
@@ -235,6 +244,13 @@ test('an offer carries the final URL and what its request sent, and what the hos
 // The same table as the reference agent's reader (tests/agent/fetch_name_test.cpp).
 test('Content-Disposition gives attachment and the name the agent saves under', () => {
   assert.deepEqual(parseDisposition(undefined), { attachment: false, filename: '' });
+  // Characters the browser decoded already stay; spacing around names and parameters.
+  for (const [header, filename] of [['attachment; filename="Ā.zip"', 'Ā.zip'], ['attachment ;filename=a b.zip', 'a b.zip'],
+    ['attachment; filename="  a.zip\t "', 'a.zip'], ["attachment; filename*=UTF-8''x.zip  ; filename=b.zip", 'x.zip'],
+    ["attachment; filename*=UTF-8''x y.zip; filename=b.zip", 'b.zip'],
+    ["attachment; filename*=iso-8859-1''x%4; filename=b.zip", 'b.zip']]) {
+    assert.deepEqual(parseDisposition(header), { attachment: true, filename }, header);
+  }
   for (const { header, attachment, filename } of JSON.parse(source('tests/content_disposition_cases.json')).cases) {
     assert.deepEqual(parseDisposition(header), { attachment, filename }, header);
   }
@@ -243,14 +259,21 @@ test('Content-Disposition gives attachment and the name the agent saves under', 
 test('Firefox hands over a response it would save, not one it shows', () => {
   const response = (status, headers, method = 'GET') => ({
     requestId: '42', method, statusCode: status, url: 'http://h/files/a%20b.zip', originUrl: 'http://h/page',
-    responseHeaders: Object.entries(headers).map(([name, value]) => ({ name, value })) });
-  const canPlay = (type) => type === 'video/mp4';
+    responseHeaders: headers && Object.entries(headers).map(([name, value]) => ({ name, value })) });
+  const canPlay = (type) => type === 'video/mp4' || type === 'audio/ogg';
   const offered = (filename, totalBytes = -1) => ({ id: 42, url: 'http://h/files/a%20b.zip',
                                                      finalUrl: 'http://h/files/a%20b.zip', filename, totalBytes,
                                                      incognito: false });
   for (const [status, headers, expected, method] of [
     [200, { 'Content-Type': 'application/zip', 'Content-Length': '10' }, offered('a b.zip', 10)],
     [200, { 'Content-Type': 'application/zip', 'Content-Length': '1e3' }, offered('a b.zip')],
+    [299, { 'Content-Type': 'application/zip', 'Content-Length': ' 10 ' }, offered('a b.zip', 10)],
+    [200, { 'Content-Type': 'audio/ogg' }, null],
+    [205, { 'Content-Type': 'application/zip' }, null],
+    [100, { 'Content-Type': 'application/zip' }, null],
+    ...['application/xml', 'application/json', 'application/javascript', 'application/x-javascript',
+      'application/ecmascript', 'multipart/x-mixed-replace', 'application/xhtml+xml']
+      .map((type) => [200, { 'Content-Type': `${type} ; charset=utf-8` }, null]),
     [200, { 'content-type': 'text/html', 'content-disposition': 'attachment; filename=x.rar' }, offered('x.rar')],
     [200, { 'Content-Type': 'Application/Octet-Stream; charset=binary' }, offered('a b.zip')],
     [200, { 'Content-Type': 'video/x-msvideo' }, offered('a b.zip')],
@@ -260,6 +283,7 @@ test('Firefox hands over a response it would save, not one it shows', () => {
     [200, { 'Content-Type': 'application/pdf', 'Content-Disposition': 'inline' }, null],
     [200, { 'Content-Type': 'application/rss+xml' }, null],
     [200, {}, null],
+    [200, undefined, null],
     [206, { 'Content-Type': 'application/zip' }, offered('a b.zip')],
     [204, { 'Content-Type': 'application/zip' }, null],
     [404, { 'Content-Type': 'application/zip' }, null],
@@ -292,10 +316,12 @@ test('the recent list: newest first, an answer replaces its entry in place, the 
   assert.deepEqual(list.find((e) => e.key === 'd:10'), { key: 'd:10', where: 'both', reason: 'taken-late' });
   assert.equal(list[0].key, `d:${KEEP_RECENT + 2}`);
   // A page names its files and makes its URLs as long as it likes.
-  const [long] = recentAfter([], { key: 'd:x', name: `${'n'.repeat(MAX_SHOWN_CHARS - 2)}📦📦`,
+  const [long] = recentAfter([], { key: 'd:x', name: `📦${'n'.repeat(MAX_SHOWN_CHARS - 4)}📦📦`,
                                    url: `data:,${'u'.repeat(2 << 20)}` });
-  assert.equal(long.name, `${'n'.repeat(MAX_SHOWN_CHARS - 2)}…`);
+  assert.equal(long.name, `📦${'n'.repeat(MAX_SHOWN_CHARS - 4)}…`);
   assert.equal(long.url.length, MAX_SHOWN_CHARS);
+  const fits = 'n'.repeat(MAX_SHOWN_CHARS);
+  assert.equal(recentAfter([], { key: 'd:y', name: fits })[0].name, fits);
 });
 
 test('two callers of the recent list lose neither change; what the browser sent is kept as long as its entry', async () => {
@@ -305,12 +331,13 @@ test('two callers of the recent list lose neither change; what the browser sent 
   await Promise.all([recentLog(area).note({ key: 'd:1' }), recentLog(area).note({ key: 's:1' })]);
   assert.deepEqual(stored.recent.map((e) => e.key), ['s:1', 'd:1']);
   const request = (cookie) => ({ url: 'http://h/a', referrer: '', cookie, filename: 'a' });
-  await recentLog(area).note({ key: 'd:2', sendable: false }, request('c=1'));
+  const fitting = request('c'.repeat(MAX_SENDABLE_BYTES - JSON.stringify(request('')).length));
+  await recentLog(area).note({ key: 'd:2', sendable: false }, fitting);
   await recentLog(area).note({ key: 'd:3', sendable: false }, request('c'.repeat(MAX_SENDABLE_BYTES)));
-  assert.deepEqual([await sendableOf(area, 'd:2'), await sendableOf(area, 'd:3')], [request('c=1'), undefined]);
+  assert.deepEqual([await sendableOf(area, 'd:2'), await sendableOf(area, 'd:3')], [fitting, undefined]);
   assert.deepEqual(stored.recent.slice(0, 2).map((e) => e.sendable), [false, true]);
   for (let n = 4; n < KEEP_RECENT + 2; n += 1) await recentLog(area).note({ key: `d:${n}` });
-  assert.deepEqual(await sendableOf(area, 'd:2'), request('c=1'));
+  assert.deepEqual(await sendableOf(area, 'd:2'), fitting);
   await recentLog(area).note({ key: 'd:last' });
   assert.equal(await sendableOf(area, 'd:2'), undefined);
   // A private window's download: in the private list alone, gone with it.
@@ -328,7 +355,8 @@ test("the links a user sends: a selection's http(s) links once each in page orde
   const seen = (links, more = {}) => ({ selection: links, selectionText: ' x\n', ...more });
   for (const [info, found, sent] of [
     [selection, seen([link('http://h/a'), link('javascript:alert(1)'), link('http://h/b#1'), link('http://h/a#2'),
-      link('mailto:x@h'), link(`http://h/${'a'.repeat(MAX_URL_BYTES)}`), link('HTTPS://h/c'), 7]), ['http://h/a', 'http://h/b#1', 'HTTPS://h/c']],
+      link('mailto:x@h'), link(`http://h/${'a'.repeat(MAX_URL_BYTES)}`), link('HTTPS://h/c'), 7, link(['http://h/d'])]),
+      ['http://h/a', 'http://h/b#1', 'HTTPS://h/c']],
     [{ ...selection, linkUrl: 'http://h/l' }, seen([link('ftp://h/x')], { link: link('http://h/l', 'its text') }), ['http://h/l its text']],
     [{ linkUrl: 'http://h/l' }, seen([link('http://h/a')], { link: link('http://h/other', 'forged') }), ['http://h/l']],
     // The page changed the selection after the right-click: not the menu's.
@@ -415,6 +443,7 @@ test('the badge shows an offer under way, and warns of the host, the agent and a
     [agent, { reason: 'declined' }, null],
     [agent, { reason: 'not-in-list' }, agent],
     [host, { reason: 'not-in-list' }, null],
+    [twice, { reason: 'bad-message' }, twice],
     [host, { reason: 'bad-message' }, null],
     [agent, { twice: 'a.zip' }, twice],
     [twice, { reason: 'taken' }, twice],
@@ -424,7 +453,8 @@ test('the badge shows an offer under way, and warns of the host, the agent and a
     [twice, { reason: 'timed-out', detail: 'gone' }, agent],
   ]) assert.deepEqual(problemAfter(before, event), after, `${JSON.stringify(before)} ${JSON.stringify(event)}`);
   for (const [problem, offering, paused, text, title, icon] of [
-    [null, [], false, '', ['actionTitle'], 'normal'],
+    [null, undefined, undefined, '', ['actionTitle'], 'normal'],
+    [{ what: 'twice', detail: 'x'.repeat(80) }, [], false, '2', ['badge_twice', 'x'.repeat(80)], 'problem'],
     [null, [], true, '', ['badge_paused'], 'paused'],
     [twice, ['c.zip'], true, '…', ['badge_offering_one', 'c.zip'], 'problem'],
     [null, ['c.zip', 'd.zip'], false, '…', ['badge_offering_many', '2'], 'normal'],
