@@ -90,7 +90,7 @@ export class Chromium extends Browser {
   // opens any window.
   async privateTab() {
     const url = 'about:blank#private';
-    const window = await this.askExtension(`chrome.windows.create({ incognito: true, url: '${url}' })`);
+    const window = await this.inBackground(`async (api) => api.windows.create({ incognito: true, url: '${url}' })`);
     if (!window.incognito) throw new Error('the extension opened no private window');
     const { targetInfos } = await this.connection.send('Target.getTargets');
     const { targetId } = targetInfos.find((info) => info.type === 'page' && info.url === url);

@@ -173,7 +173,7 @@ const cases = [
     links: [{ id: 'altbox', href: '/files/altbox.zip' }] },
   // Where the user allowed the extension in private windows; each session
   // has a cookie of its own.
-  { id: 'private', what: 'a private window', run: inPrivate, chromiumOnly: true,
+  { id: 'private', what: 'a private window', run: inPrivate,
     links: [{ id: 'private', href: '/files/private.zip' }] },
   { id: 'small', what: 'under the minimum size', href: '/files/small.zip', expect: 'kept', file: 'small.zip',
     asked: false, reason: 'too-small', before: (run) => setMinimum(run, 1, MB), after: (run) => setMinimum(run, 0, KB) },
@@ -355,6 +355,8 @@ async function altInContainer(run, c) {
 async function inPrivate(run, c) {
   const { agent, site, browser } = run;
   await run.tab.load(`${site.base}/page.html?${c.id}&mark=normal`);
+  // Firefox opens a new tab in the window in front, which is then private.
+  run.pageTab ??= await browser.openTab();
   const tab = await browser.privateTab();
   await tab.load(`${site.base}/page.html?${c.id}&mark=private`);
   const before = agent.records().length;
@@ -364,14 +366,14 @@ async function inPrivate(run, c) {
   const sent = site.sawLast(c.links[0].href);
   check(/\bmark=private\b/.test(sent?.cookie) && handed.cookie === sent.cookie,
     `${c.what}: the agent was handed the cookie ${JSON.stringify(handed.cookie)}, the site saw ${JSON.stringify(sent?.cookie)}`);
-  const privateList = () => browser.askExtension(`chrome.storage.session.get('recentPrivate')
-    .then(({ recentPrivate = [] }) => recentPrivate.map((entry) => entry.name))`);
+  const privateList = () => browser.inBackground(`async (api) => ((await api.storage.session.get('recentPrivate'))
+    .recentPrivate ?? []).map((entry) => entry.name)`);
   await until(async () => ((await privateList()).includes('private.zip') ? true : undefined), BADGE_MS,
     'the private list to note private.zip');
   const names = (await listed(run)).map((entry) => entry.name);
   check(!names.includes('private.zip'), `${c.what}: a normal window's popup lists ${names.join(', ')}`);
-  await browser.askExtension(`chrome.windows.getAll().then((all) => Promise.all(all.filter((w) => w.incognito)
-    .map((w) => chrome.windows.remove(w.id))))`);
+  await browser.inBackground(`async (api) => Promise.all((await api.windows.getAll())
+    .filter((window) => window.incognito).map((window) => api.windows.remove(window.id)))`);
   await until(async () => ((await privateList()).length === 0 ? true : undefined), BADGE_MS,
     'the private list to go with its window');
   return `handed over with the cookie ${handed.cookie} | a normal popup lists: ${names.join(', ') || 'nothing'}`;

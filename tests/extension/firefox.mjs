@@ -64,7 +64,9 @@ export const extensionPage = (name) => `moz-extension://${EXTENSION_UUID}/${name
 
 // A profile holding the extension's test build (built from the one source by
 // the script the release uses too) unless `extension` is false, that saves downloads
-// into `downloads`, and a HOME for the host's manifest.
+// into `downloads`, and a HOME for the host's manifest. The extension may run
+// in private windows, as the user lets it in its settings (the profile's
+// record of that, read at start).
 export function makeProfile({ profile, downloads, home, extension = true }) {
   mkdirSync(join(profile, 'extensions'), { recursive: true });
   mkdirSync(downloads, { recursive: true });
@@ -73,6 +75,8 @@ export function makeProfile({ profile, downloads, home, extension = true }) {
     execFileSync('python3', [new URL('../../scripts/build_extension.py', import.meta.url).pathname, 'test',
                              'firefox', join(profile, 'extensions', `${GECKO_ID}.xpi`)]);
   }
+  writeFileSync(join(profile, 'extension-preferences.json'), JSON.stringify({
+    [GECKO_ID]: { permissions: ['internal:privateBrowsingAllowed'], origins: [] } }));
   const prefs = { ...PREFS, 'browser.download.dir': downloads,
                   'extensions.webextensions.uuids': JSON.stringify({ [GECKO_ID]: EXTENSION_UUID }) };
   writeFileSync(join(profile, 'user.js'), Object.entries(prefs)
@@ -128,6 +132,17 @@ export class Firefox extends Browser {
     return new FirefoxTab(this.connection, context);
   }
 
+  // A tab in a private window, opened by the extension as it opens any
+  // window.
+  async privateTab() {
+    const url = 'about:blank#private';
+    const window = await this.inBackground(`async (api) => api.windows.create({ incognito: true, url: '${url}' })`);
+    if (!window.incognito) throw new Error('the extension opened no private window');
+    const context = await until(async () => (await this.connection.send('browsingContext.getTree', { maxDepth: 0 }))
+      .contexts.find((tab) => tab.url === url)?.context, 10000, 'the private window', 100);
+    return new FirefoxTab(this.connection, context);
+  }
+
   // A tab in a container of its own (a user context: cookies of its own).
   async containerTab() {
     const { userContext } = await this.connection.send('browser.createUserContext');
@@ -147,6 +162,9 @@ export class Firefox extends Browser {
       const context = await until(async () => (await this.connection.send('browsingContext.getTree', { maxDepth: 0 }))
         .contexts.find((tab) => tab.url === url)?.context, 10000, 'the extension page', 100);
       this.extension = new FirefoxTab(this.connection, context);
+      // The tab is listed with its URL a moment before the page's API is there.
+      await until(async () => ((await this.extension.evaluate('typeof browser').catch(() => undefined)) === 'object'
+        ? true : undefined), 10000, "the extension page's API", 50);
     }
     return this.extension;
   }
