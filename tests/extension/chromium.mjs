@@ -20,7 +20,8 @@ const NEIGHBOUR = new URL('neighbour', import.meta.url).pathname;
 // A profile that saves downloads into `downloads` without asking, and the
 // extension's test build unless `extension` is false. Download behaviour is
 // set here, not through the protocol, which would stop the extension from
-// holding downloads.
+// holding downloads. The extension is allowed in private windows, as the
+// user allows it on the extensions page; read at start, this costs no reload.
 export function makeProfile({ profile, downloads, extension = true }) {
   if (extension) {
     execFileSync('python3', [new URL('../../scripts/build_extension.py', import.meta.url).pathname, 'test',
@@ -31,6 +32,7 @@ export function makeProfile({ profile, downloads, extension = true }) {
   writeFileSync(join(profile, 'Default', 'Preferences'), JSON.stringify({
     download: { default_directory: downloads, prompt_for_download: false, directory_upgrade: true },
     safebrowsing: { enabled: false },
+    extensions: { settings: { [EXTENSION_ID]: { incognito: true } } },
   }));
 }
 
@@ -83,6 +85,18 @@ export class Chromium extends Browser {
   // active tab (the one the popup shows the site of).
   async openTab(background = false) {
     const { targetId } = await this.connection.send('Target.createTarget', { url: 'about:blank', background });
+    const { sessionId } = await this.connection.send('Target.attachToTarget', { targetId, flatten: true });
+    return new ChromiumTab(this.connection, sessionId);
+  }
+
+  // A tab in a private (incognito) window, opened by the extension as it
+  // opens any window.
+  async privateTab() {
+    const url = 'about:blank#private';
+    const window = await this.inBackground(`async (api) => api.windows.create({ incognito: true, url: '${url}' })`);
+    if (!window.incognito) throw new Error('the extension opened no private window');
+    const { targetInfos } = await this.connection.send('Target.getTargets');
+    const { targetId } = targetInfos.find((info) => info.type === 'page' && info.url === url);
     const { sessionId } = await this.connection.send('Target.attachToTarget', { targetId, flatten: true });
     return new ChromiumTab(this.connection, sessionId);
   }

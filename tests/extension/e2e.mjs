@@ -156,6 +156,10 @@ const cases = [
   // with the container's cookies, not the default ones.
   { id: 'altbox', what: 'Alt+click in a container', run: altInContainer, firefoxOnly: true,
     links: [{ id: 'altbox', href: '/files/altbox.zip' }] },
+  // Where the user allowed the extension in private windows; each session
+  // has a cookie of its own.
+  { id: 'private', what: 'a private window', run: inPrivate,
+    links: [{ id: 'private', href: '/files/private.zip' }] },
   { id: 'small', what: 'under the minimum size', href: '/files/small.zip', expect: 'kept', file: 'small.zip',
     asked: false, reason: 'too-small', before: (run) => setMinimum(run, 1, MB), after: (run) => setMinimum(run, 0, KB) },
   // Each answered late enough for both clicks to come before either download.
@@ -330,6 +334,36 @@ async function altInContainer(run, c) {
   check(/\bmark=box\b/.test(cookie) && run.agent.records().every((record) => !record.url.endsWith('/altbox.zip')),
     `${c.what}: the site saw the cookie ${JSON.stringify(cookie)}`);
   return `saved ${ms} ms with the container's cookie: ${cookie}`;
+}
+
+// A click in a private window: the agent gets the private session's cookie,
+// the download is listed for that session alone, not in a normal window's
+// popup, and the list goes with the last private window.
+async function inPrivate(run, c) {
+  const { agent, site, browser } = run;
+  await run.tab.load(`${site.base}/page.html?${c.id}&mark=normal`);
+  // Firefox opens a new tab in the window in front, which is then private.
+  run.pageTab ??= await browser.openTab();
+  const tab = await browser.privateTab();
+  await tab.load(`${site.base}/page.html?${c.id}&mark=private`);
+  const before = agent.records().length;
+  await tab.click(`#${c.id}`);
+  await until(() => (agent.records().length > before ? true : undefined), 15000, `the agent's record (${c.id})`);
+  const [handed] = agent.records().slice(before);
+  const sent = site.sawLast(c.links[0].href);
+  check(/\bmark=private\b/.test(sent?.cookie) && handed.cookie === sent.cookie,
+    `${c.what}: the agent was handed the cookie ${JSON.stringify(handed.cookie)}, the site saw ${JSON.stringify(sent?.cookie)}`);
+  const privateList = () => browser.inBackground(`async (api) => ((await api.storage.session.get('recentPrivate'))
+    .recentPrivate ?? []).map((entry) => entry.name)`);
+  await until(async () => ((await privateList()).includes('private.zip') ? true : undefined), BADGE_MS,
+    'the private list to note private.zip');
+  const names = (await listed(run)).map((entry) => entry.name);
+  check(!names.includes('private.zip'), `${c.what}: a normal window's popup lists ${names.join(', ')}`);
+  await browser.inBackground(`async (api) => Promise.all((await api.windows.getAll())
+    .filter((window) => window.incognito).map((window) => api.windows.remove(window.id)))`);
+  await until(async () => ((await privateList()).length === 0 ? true : undefined), BADGE_MS,
+    'the private list to go with its window');
+  return `handed over with the cookie ${handed.cookie} | a normal popup lists: ${names.join(', ') || 'nothing'}`;
 }
 
 // One of the extension's pages in the tab kept for them, opened afresh, once

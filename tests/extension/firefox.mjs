@@ -67,7 +67,9 @@ const NEIGHBOUR_UUID = '0e1d2c3b-4a59-4687-9a0b-1c2d3e4f5a6b';
 
 // A profile holding the extension's test build (built from the one source by
 // the script the release uses too) unless `extension` is false, that saves downloads
-// into `downloads`, and a HOME for the host's manifest.
+// into `downloads`, and a HOME for the host's manifest. The extension may run
+// in private windows, as the user lets it in its settings (the profile's
+// record of that, read at start).
 export function makeProfile({ profile, downloads, home, extension = true }) {
   mkdirSync(join(profile, 'extensions'), { recursive: true });
   mkdirSync(downloads, { recursive: true });
@@ -78,6 +80,8 @@ export function makeProfile({ profile, downloads, home, extension = true }) {
     execFileSync('python3', ['-m', 'zipfile', '-c', join(profile, 'extensions', `${NEIGHBOUR_GECKO_ID}.xpi`),
                              ...['manifest.json', 'go.html', 'go.js'].map((name) => join(NEIGHBOUR, name))]);
   }
+  writeFileSync(join(profile, 'extension-preferences.json'), JSON.stringify({
+    [GECKO_ID]: { permissions: ['internal:privateBrowsingAllowed'], origins: [] } }));
   const prefs = { ...PREFS, 'browser.download.dir': downloads, 'extensions.webextensions.uuids':
                   JSON.stringify({ [GECKO_ID]: EXTENSION_UUID, [NEIGHBOUR_GECKO_ID]: NEIGHBOUR_UUID }) };
   writeFileSync(join(profile, 'user.js'), Object.entries(prefs)
@@ -133,6 +137,17 @@ export class Firefox extends Browser {
     return new FirefoxTab(this.connection, context);
   }
 
+  // A tab in a private window, opened by the extension as it opens any
+  // window.
+  async privateTab() {
+    const url = 'about:blank#private';
+    const window = await this.inBackground(`async (api) => api.windows.create({ incognito: true, url: '${url}' })`);
+    if (!window.incognito) throw new Error('the extension opened no private window');
+    const context = await until(async () => (await this.connection.send('browsingContext.getTree', { maxDepth: 0 }))
+      .contexts.find((tab) => tab.url === url)?.context, 10000, 'the private window', 100);
+    return new FirefoxTab(this.connection, context);
+  }
+
   // A tab in a container of its own (a user context: cookies of its own).
   async containerTab() {
     const { userContext } = await this.connection.send('browser.createUserContext');
@@ -143,7 +158,12 @@ export class Firefox extends Browser {
   // A tab on one of the extension's files, opened by the browser's window: a
   // page of the extension, whose API answers there as in its popup.
   async extensionTab() {
-    this.extension ??= await this.trustedTab(`moz-extension://${EXTENSION_UUID}/offer.js`);
+    if (this.extension === undefined) {
+      this.extension = await this.trustedTab(`moz-extension://${EXTENSION_UUID}/offer.js`);
+      // The tab is listed with its URL a moment before the page's API is there.
+      await until(async () => ((await this.extension.evaluate('typeof browser').catch(() => undefined)) === 'object'
+        ? true : undefined), 10000, "the extension page's API", 50);
+    }
     return this.extension;
   }
 
