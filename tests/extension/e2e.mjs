@@ -11,7 +11,7 @@
 //                [--idle-seconds N] [--cases ID,...] [--pictures DIR]
 //
 // RUN runs a Windows program in the prefix where AGENT is registered; DIR is
-// made afresh; HOLDER keeps an agent running for the 200 links, without it
+// made afresh; HOLDER keeps an agent running for the 50 links, without it
 // each reaches an agent started for it. --idle-seconds measures the host's
 // memory and CPU while it waits, after the cases; --cases runs only the
 // cases of these ids; --pictures makes the pictures of the popup (light and
@@ -191,7 +191,7 @@ const cases = [
   // handler is called as the menu calls it, on the page's tab and top frame.
   // A .pdf link with MonitorBrowsers off, right-clicked first so that its
   // text is known; a selection holding a javascript: link, duplicates and a
-  // link to another site, whose Strict cookie stays back; 200 links.
+  // link to another site, whose Strict cookie stays back; 50 links.
   // The options page's host settings are those of this case.
   { id: 'menulink', what: '"Download with" a .pdf link', run: downloadWith,
     links: [{ id: 'menulink', href: '/files/manual.pdf', text: 'the manual' }],
@@ -210,11 +210,11 @@ const cases = [
     links: [{ id: 'pol1', href: '/files/pol1.dat', rel: 'noreferrer', referrer: '' },
             { id: 'pol2', href: '/files/pol2.dat', other: true, policy: 'origin', referrer: 'base' },
             { id: 'pol3', href: '/files/pol3.dat', other: true, referrer: '' }] },
-  // A download clicked once ten of the 200 reached the agent waits behind
+  // A download clicked once ten of the 50 reached the agent waits behind
   // one of them, not all the rest: the manager takes it.
-  { id: 'menu200', what: '"Download with" 200 links', run: downloadWith, clickDuring: 'during',
+  { id: 'menu200', what: '"Download with" 50 links', run: downloadWith, clickDuring: 'during',
     links: [{ id: 'during', href: '/files/during.zip' },
-            ...Array.from({ length: 200 }, (_, i) => ({ id: `many${i}`, href: `/files/many${i}.dat` }))],
+            ...Array.from({ length: 50 }, (_, i) => ({ id: `many${i}`, href: `/files/many${i}.dat` }))],
     before: async (run) => {
       if (opt['agent-holder']) run.release = await run.agent.hold(resolve(opt['agent-holder']));
     },
