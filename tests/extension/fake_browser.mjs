@@ -31,31 +31,31 @@ function event() {
 // blocking listener's answer counts.
 function requestEvent(chromium) {
   const base = event();
-  const asked = new Map(); // listener -> [filter, extraInfoSpec]
-  const addListener = (listener, filter, spec = []) => {
+  const asked = new Map(); // listener -> [filter, what it asked to be shown]
+  const addListener = (listener, filter, extraInfo = []) => {
     if (!Array.isArray(filter?.urls) || !filter.urls.every((url) => /^(\*|https?):\/\/[^/]+\/.*$/.test(url))) {
       throw new Error('Invalid url pattern');
     }
-    asked.set(listener, [filter, spec]);
+    asked.set(listener, [filter, extraInfo]);
     base.addListener(listener);
   };
-  const shaped = (details, spec) => {
+  const shaped = (details, extraInfo) => {
     const seen = { type: 'main_frame', ...details };
-    if (!spec.includes('responseHeaders')) delete seen.responseHeaders;
-    if (!spec.includes('requestHeaders')) delete seen.requestHeaders;
-    else if (chromium && !spec.includes('extraHeaders')) {
+    if (!extraInfo.includes('responseHeaders')) delete seen.responseHeaders;
+    if (!extraInfo.includes('requestHeaders')) delete seen.requestHeaders;
+    else if (chromium && !extraInfo.includes('extraHeaders')) {
       seen.requestHeaders = seen.requestHeaders.filter(({ name }) => !/^(cookie|referer)$/i.test(name));
     }
     return seen;
   };
   const fire = (details) => base.listeners.map((listener) => {
-    const [{ urls, types }, spec] = asked.get(listener);
+    const [{ urls, types }, extraInfo] = asked.get(listener);
     const type = details.type ?? 'main_frame';
     if (!urls.some((url) => details.url.startsWith(url.replace(/\*\/\*$/, ''))) || !(types?.includes(type) ?? true)) {
       return undefined;
     }
-    const answer = listener(shaped(details, spec));
-    return chromium || spec.includes('blocking') ? answer : undefined;
+    const answer = listener(shaped(details, extraInfo));
+    return chromium || extraInfo.includes('blocking') ? answer : undefined;
   });
   return { ...base, addListener, fire };
 }

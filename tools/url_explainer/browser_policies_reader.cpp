@@ -27,20 +27,26 @@ std::vector<PolicyPlace> PolicyPlaces() {
             {HKEY_CURRENT_USER, 0, "HKCU"}};
 }
 
+// The string values of a policy list's key ({"1": "a", "2": "b"}), in the
+// order the registry gives them.
+void AppendListStrings(const PolicyPlace& place, const std::wstring& listKey,
+                       std::vector<std::string>& entries) {
+    std::vector<std::wstring> names;
+    ReadRegistryValueNames(place.root, listKey, names, place.view);
+    for (const std::wstring& name : names) {
+        std::wstring text;
+        if (ReadRegistryString(place.root, listKey, name.c_str(), text, place.view))
+            entries.push_back(WideToUtf8(text));
+    }
+}
+
 // A list policy, by its name or an older one: the string values of a key of
 // its name, or one string value of its name holding a JSON array.
 PolicyValue ReadListPolicy(const char* key, std::initializer_list<const char*> names) {
     PolicyValue policy;
     for (const PolicyPlace& place : PolicyPlaces()) {
         for (const char* name : names) {
-            const std::wstring listKey = Utf8ToWide(std::string(key) + "\\" + name);
-            std::vector<std::wstring> values;
-            ReadRegistryValueNames(place.root, listKey, values, place.view);
-            for (const std::wstring& value : values) {
-                std::wstring entry;
-                if (ReadRegistryString(place.root, listKey, value.c_str(), entry, place.view))
-                    policy.entries.push_back(WideToUtf8(entry));
-            }
+            AppendListStrings(place, Utf8ToWide(std::string(key) + "\\" + name), policy.entries);
             std::wstring json;
             if (policy.entries.empty() &&
                 ReadRegistryString(place.root, Utf8ToWide(key), Utf8ToWide(name).c_str(), json,
@@ -138,14 +144,7 @@ void ReadManagedValues(const PolicyPlace& place, const std::string& key,
         value.where = place.label;
         if (known(value.name))
             continue;
-        const std::wstring listKey = wideKey + L"\\" + name;
-        std::vector<std::wstring> entries;
-        ReadRegistryValueNames(place.root, listKey, entries, place.view);
-        for (const std::wstring& entry : entries) {
-            std::wstring text;
-            if (ReadRegistryString(place.root, listKey, entry.c_str(), text, place.view))
-                value.entries.push_back(WideToUtf8(text));
-        }
+        AppendListStrings(place, wideKey + L"\\" + name, value.entries);
         settings.values.push_back(value);
     }
 }
