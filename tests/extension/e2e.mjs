@@ -536,8 +536,9 @@ async function neighbour(run, c) {
   const files = new Set(readdirSync(run.downloads));
   const called = performance.now();
   await run.browser.neighbourDownload(`${run.site.base}/files/neighbour.zip`, 'chosen-by-neighbour.zip');
-  // Not the browser's own file while it downloads (.org.chromium.*, .part).
-  const named = () => newFiles(run, files).filter((name) => !name.startsWith('.') && !name.endsWith('.part'));
+  // Not the browser's own file while it downloads (.org.chromium.*, .crdownload, .part): Chromium's
+  // .crdownload can reach the file's whole size a moment before it is renamed.
+  const named = () => newFiles(run, files).filter((name) => !name.startsWith('.') && !/\.(crdownload|part)$/.test(name));
   await until(() => (named().length > 0 && named().every((name) => savedFile(run.downloads, name)) ? true : undefined),
     HOLD_MS + 5000, "the browser to save the neighbour's file");
   const ms = Math.round(performance.now() - called);
