@@ -5,11 +5,10 @@
 // webRequest, Chromium's does not).
 //
 // This worker only wires the browser's events to the modules that handle
-// them: the hold decisions (holds.js), the host (host.js), the button
-// (button.js), the user's settings and the pause command
-// (followed_settings.js), the links the user sends (send.js), the pages'
-// referrer policies (page_policies.js) and the end of the private windows
-// (private_windows.js). Every listener is registered here at the top level,
+// them: the hold decisions and the requests they read (holds.js), the host
+// (host.js), the button (button.js), the user's settings and the pause
+// command (followed_settings.js), the links the user sends (send.js) and the
+// end of the private windows (private_windows.js). Every listener is registered here at the top level,
 // so that a worker started again for an event finds it. What must outlive
 // the worker (the offer with the host, the problem on the button, the list of
 // recent downloads) lives in storage.session; the user's settings in
@@ -19,7 +18,6 @@ import { followCommand, followSettings, followedBy } from './followed_settings.j
 import { altClicked, chromium, holdDownload, holdResponse, nameUnheld, noteUnheld, rememberRequest,
          rememberResponse } from './holds.js';
 import { settleCutOff } from './outcomes.js';
-import { notePagePolicy } from './page_policies.js';
 import { forgetEndedPrivateSession } from './private_windows.js';
 import { createMenu, downloadWith, pageMessage } from './send.js';
 
@@ -50,10 +48,9 @@ settleCutOff();
 // events wake a stopped worker until the settings say otherwise.
 const holds = [
   [api.webRequest.onSendHeaders, rememberRequest, pages, ['requestHeaders', ...extraHeaders]],
-  ...(chromium ? [[api.webRequest.onHeadersReceived, rememberResponse, pages],
+  ...(chromium ? [[api.webRequest.onHeadersReceived, rememberResponse, pages, ['responseHeaders']],
                   [api.downloads.onDeterminingFilename, holdDownload]]
     : [[api.webRequest.onHeadersReceived, holdResponse, pages, ['blocking', 'responseHeaders']]]),
-  [api.webRequest.onHeadersReceived, notePagePolicy, pages, ['responseHeaders']],
 ];
 for (const [event, listener, ...options] of holds) event.addListener(listener, ...options);
 

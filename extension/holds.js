@@ -14,7 +14,7 @@ import { CLICK_WINDOW_MS, KEEP_REQUESTS, Keep, asksSignIn, bypassedBy, clickReco
 import { settings, withSettings } from './followed_settings.js';
 import { offer } from './host.js';
 import { HOLD_MS, buildOffer, limitText } from './offer.js';
-import { pagePolicyOf } from './page_policies.js';
+import { notePagePolicy, pagePolicyOf } from './page_policies.js';
 import { Where, recentLog } from './recent.js';
 import { linkPolicy, referrerFor } from './referrer_policy.js';
 import { responseDownload } from './response_rules.js';
@@ -220,8 +220,10 @@ export function rememberRequest(details) {
   else remember(requests, details.requestId, record, KEEP_REQUESTS);
 }
 
-// webRequest.onHeadersReceived (Chromium).
+// webRequest.onHeadersReceived (Chromium), with the response's headers: one
+// listener for what the hold needs and the page's referrer policy.
 export function rememberResponse(details) {
+  notePagePolicy(details);
   const request = requests.get(details.requestId);
   if (request?.url === details.url) request.respondedAt = details.timeStamp;
   noteSignIn(details, request);
@@ -269,6 +271,7 @@ export function holdDownload(item, suggest) {
 // answer, an error, past the hold) let through as it came. Anything the
 // browser would not save passes unheld.
 export function holdResponse(details) {
+  notePagePolicy(details);
   if (details.statusCode >= 300 && details.statusCode < 400) return undefined; // decided on the final URL
   // An extension's own request (another's downloads.download): its download
   // is noted as it starts (noteUnheld).

@@ -269,7 +269,7 @@ test('paused: the holds are gone, each download only noted, and back once unpaus
   // The keyboard command resumes and pauses, unless an organization set the pause.
   api.commands.onCommand.fire('pause-resume');
   await settle();
-  assert.deepEqual(holding(), [1, 2, 1]);
+  assert.deepEqual(holding(), [1, 1, 1]);
   assert.equal(state.badge.title, 'actionTitle');
   api.commands.onCommand.fire('another');
   api.commands.onCommand.fire('pause-resume');
