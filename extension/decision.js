@@ -37,6 +37,7 @@ export const Keep = Object.freeze({
   DANGEROUS: 'dangerous', // the browser marked it dangerous: its warning is the user's to answer
   INSECURE: 'insecure', // fetched over http for a page served over https, which the browser warns of or blocks
   SIGN_IN: 'sign-in', // the browser signed in for it, which the URL does not carry
+  SANDBOXED: 'sandboxed', // started in a frame sandboxed without allow-downloads, which the browser blocks
 });
 
 // Chromium's verdicts on a download that leave it to the user as it is.
@@ -169,6 +170,7 @@ export function keepReason(download, request, settings, bypassed) {
   if (settings.paused) return Keep.PAUSED;
   if (!SAFE.has(download.danger)) return Keep.DANGEROUS;
   if (request?.insecure) return Keep.INSECURE;
+  if (download.sandboxed) return Keep.SANDBOXED;
   if (bypassed) return Keep.BYPASSED;
   if (onSkippedSite(settings.skippedSites, download, request)) return Keep.SITE_SKIPPED;
   if (download.totalBytes > 0 && download.totalBytes < settings.minimumSizeBytes) return Keep.TOO_SMALL;

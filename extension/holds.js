@@ -28,7 +28,9 @@ export const chromium = api.downloads.onDeterminingFilename !== undefined;
 
 const requests = new Map(); // request id -> what it sent
 // The reasons that come before the bypass key's (keepReason): no click changes them.
-const BEFORE_BYPASS = new Set([Keep.OTHER_EXTENSION, Keep.PAUSED, Keep.DANGEROUS, Keep.INSECURE]);
+const BEFORE_BYPASS = new Set([Keep.OTHER_EXTENSION, Keep.PAUSED, Keep.DANGEROUS, Keep.INSECURE, Keep.SANDBOXED]);
+// The browser's own verdicts: the popup does not offer to send these on.
+const JUDGED = new Set([Keep.DANGEROUS, Keep.INSECURE, Keep.SANDBOXED]);
 // Where a server asked for a sign-in while this worker ran (signInSpace):
 // the browser signs the later requests there by itself, which Chromium
 // does not show.
@@ -195,7 +197,7 @@ function handOver(download, request, handedAt) {
 // the manager can fetch it as the browser did, a GET whose request was seen,
 // and the browser did not judge it.
 function noteKept(list, entry, reason, request, id = null) {
-  const sent = request !== null && request.method === 'GET' && reason !== Keep.DANGEROUS && reason !== Keep.INSECURE
+  const sent = request !== null && request.method === 'GET' && !JUDGED.has(reason)
     ? { url: request.url, referrer: request.referrer, cookie: request.cookie, filename: entry.name } : undefined;
   list.note({ ...entry, where: Where.BROWSER, reason, sendable: false }, sent);
   if (chromium && reason === Keep.UNKNOWN_REQUEST) setTimeout(noteStarter, STARTER_KNOWN_MS, id);
@@ -286,7 +288,12 @@ export function holdResponse(details) {
   for (const url of new Set([request?.firstUrl, download.url])) {
     if (url !== undefined) remember(pickedOut, url, handedAt, KEEP_REQUESTS);
   }
-  const taken = withSettings(() => handOver(download, request, handedAt));
+  const decide = () => withSettings(() => handOver(download, request, handedAt));
+  const taken = details.type !== 'sub_frame' ? decide()
+    : inSandbox(details).then((sandboxed) => {
+      download.sandboxed = sandboxed;
+      return decide();
+    });
   if (taken === null) return undefined;
   return Promise.resolve(taken)
     .then((yes) => (yes ? { cancel: true } : {}))
@@ -294,6 +301,19 @@ export function holdResponse(details) {
       console.error('WebCorvane: response', download.finalUrl, 'kept:', error);
       return {};
     });
+}
+
+// Firefox hands over a frame's response like any other when the frame is
+// sandboxed without allow-downloads, and blocks its download only after: the
+// page that holds each frame of the chain is asked whether the frame's
+// element is sandboxed so (link_clicks.js). A page that does not answer in
+// time, or that has no content script (an about:srcdoc parent), says no.
+async function inSandbox({ tabId, frameId, frameAncestors = [] }) {
+  const late = new Promise((resolve) => { setTimeout(resolve, ASK_CLICKS_MS, false); });
+  const answers = frameAncestors.map((parent, i) => Promise.race([late, api.tabs.sendMessage(
+    tabId, { type: 'frame-sandboxed', frameId: i === 0 ? frameId : frameAncestors[i - 1].frameId },
+    { frameId: parent.frameId }).catch(() => false)]));
+  return (await Promise.all(answers)).includes(true);
 }
 
 const player = globalThis.document?.createElement('video');

@@ -9,7 +9,8 @@
 // script can click any link it likes.
 //
 // For "Download with WebCorvane", answers the background with the link the
-// user opened the menu on and the links of this frame's selection.
+// user opened the menu on and the links of this frame's selection; in
+// Firefox, says whether a child frame is sandboxed without allow-downloads.
 (() => {
   const api = globalThis.browser ?? globalThis.chrome;
   const linkOf = (event) => event.composedPath().find(
@@ -107,6 +108,11 @@
       const { links, text } = selectionWithin(message);
       sendResponse({ link: menuLink && described(menuLink, message), selection: links, selectionText: text,
                      meta: metaPolicies() });
+    } else if (message?.type === 'frame-sandboxed' && typeof api.runtime.getFrameId === 'function') {
+      // Firefox: whether this frame's child frame may not start downloads.
+      const frame = [...document.querySelectorAll('iframe[sandbox]')]
+        .find((element) => api.runtime.getFrameId(element) === message.frameId);
+      sendResponse(frame !== undefined && !frame.sandbox.contains('allow-downloads'));
     } else if (message?.type === 'last-click' && Array.isArray(message.urls)) {
       const click = lastClickOn({ ...message, since: Number(message.since) });
       if (click !== null) sendResponse(click);

@@ -181,6 +181,26 @@ test("the browser's verdicts stand: a dangerous download and one in the clear fo
     `${name} ${where} ${reason} ${sendable}`)], [[], ['2.zip browser dangerous false', '1.zip browser insecure false']]);
 });
 
+test('Firefox: a frame sandboxed without allow-downloads, at any depth, keeps its download with the browser', async () => {
+  const state = browserState();
+  state.sandboxed = [3];
+  const api = await worker(state, { chromium: false });
+  const held = [[1, 3, [0]], [2, 4, [3, 0]], [3, 6, [7, 0]]].map(([id, frameId, ancestors]) => {
+    const url = `http://h/${id}.zip`;
+    api.webRequest.onSendHeaders.fire({ requestId: String(id), url, method: 'GET', tabId: 1, type: 'sub_frame',
+                                        requestHeaders: [{ name: 'Cookie', value: 'c=1' }] });
+    return api.webRequest.onHeadersReceived.fire({ requestId: String(id), url, statusCode: 200, tabId: 1,
+      type: 'sub_frame', frameId, frameAncestors: ancestors.map((ancestor) => ({ frameId: ancestor })),
+      responseHeaders: [{ name: 'Content-Type', value: 'application/zip' }] })[0];
+  });
+  await settle();
+  reply(state, { id: state.hostSaw[0].id, taken: true, reason: 'taken' });
+  assert.deepEqual(await Promise.all(held), [{}, {}, { cancel: true }]);
+  assert.deepEqual([state.hostSaw.map(({ url }) => url), state.stored.session.recent.map(({ name, where, reason, sendable }) =>
+    `${name} ${where} ${reason} ${sendable}`)], [['http://h/3.zip'], ['3.zip manager taken undefined',
+                                               '2.zip browser sandboxed false', '1.zip browser sandboxed false']]);
+});
+
 // Where the user let the extension run in private windows: a private tab's
 // link goes with its cookies (none when its store is not found), its
 // downloads to a list of their own, forgotten once the last private window

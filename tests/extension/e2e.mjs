@@ -8,11 +8,13 @@
 //
 //   node e2e.mjs --wine-run RUN --host HOST.exe --agent AGENT.exe --work DIR
 //                [--agent-holder HOLDER.exe] [--browser chromium|firefox]
-//                [--idle-seconds N] [--cases ID,...] [--pictures DIR]
+//                [--idle-seconds N] [--cases ID,...] [--pictures DIR] [--warm]
 //
 // RUN runs a Windows program in the prefix where AGENT is registered; DIR is
 // made afresh; HOLDER keeps an agent running for the 50 links, without it
-// each reaches an agent started for it. --idle-seconds measures the host's
+// each reaches an agent started for it; --warm keeps one running through
+// every case, so that the click-to-agent figures are those of a warm agent.
+// --idle-seconds measures the host's
 // memory and CPU while it waits, after the cases; --cases runs only the
 // cases of these ids; --pictures makes the pictures of the popup (light and
 // dark) and the options page in English and Simplified Chinese into that folder
@@ -46,7 +48,8 @@ const TWIN = '/files/twin.zip?wait=1000';
 const { values: opt } = parseArgs({ options: {
   'wine-run': { type: 'string' }, host: { type: 'string' }, agent: { type: 'string' },
   work: { type: 'string' }, browser: { type: 'string', default: 'chromium' }, 'agent-holder': { type: 'string' },
-  'idle-seconds': { type: 'string', default: '0' }, cases: { type: 'string' }, pictures: { type: 'string' } } });
+  'idle-seconds': { type: 'string', default: '0' }, cases: { type: 'string' }, pictures: { type: 'string' },
+  warm: { type: 'boolean', default: false } } });
 const firefox = opt.browser === 'firefox';
 const driver = firefox ? firefoxDriver : chromium;
 
@@ -186,6 +189,7 @@ const cases = [
     links: ['restart1', 'restart2'].map((id) => ({ id, href: `/files/${id}.zip` })) },
   { id: 'popup', what: 'the popup', run: popup, links: [{ id: 'resend', href: '/files/resend.pdf' }] },
   { id: 'neighbour', what: "another extension's download", run: neighbour },
+  { id: 'sandboxed', what: 'a link in a sandboxed frame', run: sandboxed },
   { id: 'options', what: 'the options page', run: options },
   // "Download with WebCorvane": a headless browser shows no menu, so its
   // handler is called as the menu calls it, on the page's tab and top frame.
@@ -550,6 +554,26 @@ async function neighbour(run, c) {
     await checkListed(run, c.what, saved, 'browser', 'other-extension')}`;
 }
 
+// A link clicked in a frame sandboxed without allow-downloads: the browser
+// blocks its download, and the manager never gets it either. Chromium blocks
+// it before any extension sees it; Firefox hands its response over first,
+// and the popup says why it stayed.
+async function sandboxed(run, c) {
+  const before = agent(run).length;
+  const files = new Set(readdirSync(run.downloads));
+  await run.tab.load(`${run.site.base}/sandboxed.html?file=/files/sandboxed.zip`);
+  const { x, y } = await run.tab.pointOf('#frame');
+  await run.tab.press(x, y);
+  await sleep(HOLD_MS / 2);
+  const fetched = run.site.sawLast('/files/sandboxed.zip') !== undefined;
+  const records = agent(run).slice(before);
+  check(records.length === 0, `${c.what}: the agent was handed ${records.map((r) => r.url).join(', ')}`);
+  const left = newFiles(run, files);
+  check(left.length === 0, `${c.what}: the browser saved ${left.join(', ')}`);
+  return `${fetched ? 'fetched' : 'not fetched'} | agent: ${records.length === 0 ? 'not asked' : 'asked'} | saved: ${
+    left.join(', ') || 'nothing'}${firefox ? await checkListed(run, c.what, 'sandboxed.zip', 'browser', 'sandboxed') : ''}`;
+}
+
 const agent = (run) => run.agent.records();
 const median = (values) => [...values].sort((a, b) => a - b)[Math.floor((values.length - 1) / 2)];
 const savedFile = (folder, name) => {
@@ -859,6 +883,7 @@ async function main() {
     run.agent.set('Answer', null);
     run.agent.set('Start', null);
     run.register(run.hostProgram);
+    if (opt.warm) run.releaseWarm = await run.agent.hold(resolve(opt['agent-holder']));
     const log = openSync(join(work, `${opt.browser}.log`), 'w');
     run.log = log;
     run.browser = await (firefox ? driver.Firefox : driver.Chromium).launch({ ...places, log });
@@ -894,6 +919,7 @@ async function main() {
     if (seconds > 0) console.log(await hostUsage('WebCorvaneHost.exe', seconds * 1000));
   } finally {
     await run.browser?.close();
+    await run.releaseWarm?.();
     await run.site.close();
     run.agent.restore();
   }

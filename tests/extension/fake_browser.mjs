@@ -74,7 +74,7 @@ export function browserState() {
            hostSaw: [], onCancel: new Map(), erased: [], removedFiles: [], items: [], started: [], frame: null,
            pages: new Map(), cookies: [], menu: [], portFails: null, windows: [{ id: 1, incognito: false }],
            reads: { session: 0, sync: 0, local: 0, managed: 0 }, unreadable: [], connections: 0, asked: [],
-           cookieQueries: [], firstPartyIsolation: false };
+           cookieQueries: [], firstPartyIsolation: false, sandboxed: [] };
 }
 
 // The API of one worker; `stop()` ends it: from then on nothing it asks is
@@ -137,6 +137,7 @@ export function fakeApi(state, { chromium = true } = {}) {
             sendMessage: (tabId, message, options) => {
               state.asked.push({ tabId, type: message.type, ...options });
               if (message.type === 'last-click') return answer(state.pages.get(tabId)?.(message));
+              if (message.type === 'frame-sandboxed') return answer(state.sandboxed.includes(message.frameId));
               return answer(message.type === 'menu-links' ? state.frame : undefined);
             } },
     // Firefox with first-party isolation refuses a query that names no first party.

@@ -2,7 +2,8 @@
 // page of links (it sets an HttpOnly cookie and a SameSite=Strict and a
 // SameSite=Lax one), the files they lead to (`?wait=MS` answers that late),
 // a redirect, a script that names its download in Content-Disposition, a
-// form whose POST answers a file, and a hostile page. Every request is logged
+// form whose POST answers a file, a frame sandboxed without allow-downloads
+// and a hostile page. Every request is logged
 // with the cookie and referrer it carried. The page of links sends the
 // Referrer-Policy `?policy=` names, and the cookie `mark` that `?mark=`
 // gives; with `?swap`, it selects a link of its own right after the user
@@ -82,6 +83,12 @@ export async function startSite(links) {
                                 'Set-Cookie': mark ? [...COOKIES, `mark=${encodeURIComponent(mark)}; Path=/`] : COOKIES,
                                 ...(policy ? { 'Referrer-Policy': policy } : {}) });
       response.end(page(site.other, url.searchParams.has('swap')));
+    } else if (url.pathname === '/sandboxed.html') {
+      // A frame sandboxed without allow-downloads, filled by its one link.
+      const inner = `<a id="s" href="${escapeHtml(url.searchParams.get('file') ?? '')}" style="display:block;height:180px">file</a>`;
+      response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
+      response.end(`<!doctype html><meta charset="utf-8"><title>sandboxed</title><iframe id="frame"
+        sandbox="allow-scripts allow-same-origin" width="300" height="200" srcdoc="${escapeHtml(inner)}"></iframe>`);
     } else if (url.pathname === '/hostile.html') {
       response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
       response.end(hostile(url.searchParams.get('forged')));
