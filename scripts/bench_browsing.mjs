@@ -16,8 +16,10 @@
 // iframe, none of them cached; link click to the next page's load, from the
 // click sent to the load event reported by the browser; a click on a link
 // that opens nothing, from the click event to the next frame (the page's own
-// timing). --permission-only adds, in Chromium, a fifth browser with an
-// extension that asks for the webRequest permission and does nothing else.
+// timing). --permission-only adds a fifth browser with what the hand-off
+// cannot do without: in Chromium an extension that asks for the webRequest
+// permission and does nothing else, in Firefox one that holds each frame's
+// response on its headers and lets it go at once.
 import { execFileSync } from 'node:child_process';
 import { appendFileSync, mkdtempSync, mkdirSync, openSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
@@ -91,6 +93,22 @@ function permissionOnly(dir) {
   return dir;
 }
 
+// Firefox: an extension that holds each frame's response on its headers, as
+// ours must to hold a download there, and lets it go at once: what the hold
+// alone costs.
+const HOLD_ONLY_ID = 'hold-only@bench.invalid';
+function holdOnly(xpi) {
+  const dir = `${xpi}.d`;
+  mkdirSync(dir, { recursive: true });
+  writeFileSync(join(dir, 'manifest.json'), JSON.stringify({
+    manifest_version: 3, name: 'hold only', version: '1', permissions: ['webRequest', 'webRequestBlocking'],
+    host_permissions: ['http://*/*', 'https://*/*'], background: { scripts: ['background.js'] },
+    browser_specific_settings: { gecko: { id: HOLD_ONLY_ID } } }));
+  writeFileSync(join(dir, 'background.js'), `browser.webRequest.onHeadersReceived.addListener(() => undefined,
+    { urls: ['http://*/*', 'https://*/*'], types: ['main_frame', 'sub_frame'] }, ['blocking', 'responseHeaders']);\n`);
+  execFileSync('python3', ['-m', 'zipfile', '-c', xpi, join(dir, 'manifest.json'), join(dir, 'background.js')]);
+}
+
 // The driver's protocol for one tab: a load, and waiting for the next load
 // event (which the browser reports itself, so that nothing polls the page
 // while it loads).
@@ -141,6 +159,7 @@ async function launchSide(name, side, work, log) {
   }
   firefox.makeProfile({ ...places, extension: false });
   if (extension) buildExtension('xpi', join(places.profile, 'extensions', `${GECKO_ID}.xpi`));
+  if (side === 'hold only') holdOnly(join(places.profile, 'extensions', `${HOLD_ONLY_ID}.xpi`));
   // Timings to the microsecond, as Chromium gives them, in every one of them.
   appendFileSync(join(places.profile, 'user.js'), 'user_pref("privacy.reduceTimerPrecision", false);\n');
   return firefox.Firefox.launch({ ...places, log, extension });
@@ -172,7 +191,8 @@ const median = (values) => {
 
 async function measure(name, site, work) {
   const log = openSync(join(work, `${name}.log`), 'a');
-  const sides = [...SIDES, ...(opt['permission-only'] && name === 'chromium' ? ['webRequest only'] : [])];
+  const floor = name === 'chromium' ? 'webRequest only' : 'hold only';
+  const sides = [...SIDES, ...(opt['permission-only'] ? [floor] : [])];
   const browsers = [];
   try {
     for (const side of sides) {
