@@ -112,7 +112,7 @@
       // Firefox: whether this frame's child frame may not start downloads.
       const frame = [...document.querySelectorAll('iframe[sandbox]')]
         .find((element) => api.runtime.getFrameId(element) === message.frameId);
-      sendResponse(frame !== undefined && !frame.sandbox.contains('allow-downloads'));
+      sendResponse(frame !== undefined && ![...frame.sandbox].some((flag) => flag.toLowerCase() === 'allow-downloads'));
     } else if (message?.type === 'last-click' && Array.isArray(message.urls)) {
       const click = lastClickOn({ ...message, since: Number(message.since) });
       if (click !== null) sendResponse(click);
