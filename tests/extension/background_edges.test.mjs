@@ -286,3 +286,84 @@ test('the tabs are asked for the click only where it can change the answer', asy
   assert.deepEqual(entries(state), ['3.zip browser unknown-request', '2.zip browser unknown-request',
                                     '1.zip browser other-extension']);
 });
+
+// The referrer policy a frame's document was served with, for the links sent
+// from it: only a tab's document that came (2xx), only while the frame still
+// shows it, dropped when a document without one replaces it, the last 64
+// frames, kept for the next worker, and forgotten with closed tabs once the
+// last private window closed.
+test("the pages' own referrer policies, for the links sent from them", async () => {
+  const state = browserState();
+  for (const tab of [4, 7]) state.pages.set(tab, () => undefined); // the open tabs
+  let api = await worker(state);
+  const served = (tabId, frameId, url, policy, statusCode = 200) => api.webRequest.onHeadersReceived.fire({
+    requestId: url, url, tabId, frameId, statusCode, timeStamp: Date.now(),
+    responseHeaders: policy === '' ? [] : [{ name: 'Referrer-Policy', value: policy }] });
+  const referrer = async (tab, frameId, page) => {
+    const sent = api.contextMenus.onClicked.fire({ menuItemId: 'download-with', pageUrl: 'http://h/top', frameId,
+                                                   frameUrl: page, linkUrl: 'http://h/a.zip' }, { id: tab })[0];
+    await settle();
+    reply(state, { id: state.hostSaw.at(-1).id, taken: true, reason: 'taken' });
+    await sent;
+    return state.hostSaw.at(-1).referrer;
+  };
+  for (const [tab, frame, url, policy, status] of [[4, 0, 'http://h/p#top', 'no-referrer'], [4, 2, 'http://h/f', 'origin'],
+    [4, 3, 'http://h/g', 'origin'], [4, 3, 'http://h/g2', ''], [-1, 0, 'http://h/q', 'no-referrer'],
+    [5, 0, 'http://h/q', 'no-referrer', 404], [6, 0, 'http://h/r', 'no-referrer', 199], [7, 0, 'http://h/s', 'origin']]) {
+    served(tab, frame, url, policy, status);
+  }
+  await settle();
+  assert.deepEqual([await referrer(4, 0, 'http://h/p'), await referrer(4, 2, 'http://h/f'), await referrer(4, 2, 'http://h/x'),
+                    await referrer(4, 3, 'http://h/g2'), await referrer(5, 0, 'http://h/q'), await referrer(6, 0, 'http://h/r')],
+                   ['', 'http://h/', 'http://h/x', 'http://h/g2', 'http://h/q', 'http://h/r']);
+  api = await worker(state);
+  assert.equal(await referrer(7, 0, 'http://h/s'), 'http://h/');
+  for (let frame = 1; frame <= 62; frame += 1) served(8, frame, 'http://h/t', 'origin');
+  await settle();
+  assert.equal(await referrer(4, 0, 'http://h/p'), 'http://h/p');
+  api.windows.onRemoved.fire(2);
+  await settle();
+  assert.deepEqual(Object.keys(state.stored.session.pagePolicies), ['4:2', '7:0']);
+});
+
+// The offers a stopped worker left with the host, each settled by what the
+// host recorded of it (matched on id and deadline): the browser's copy of
+// one the manager took is removed (Chromium's by its id, Firefox's the
+// latest of its URL since the hold began), or the list says it is in both
+// places; one the agent may still take is asked about again; notes too old
+// or not notes are dropped unasked.
+test('a starting worker settles the offers a stopped one left, by what the host recorded', async () => {
+  const state = browserState();
+  const now = Date.now();
+  const note = (id, more) => ({ id, deadline: now - 1000, name: `${id}.zip`, url: `http://h/${id}.zip`, key: `d:${id}`,
+                                downloadId: null, ...more });
+  const notes = [note(1, { downloadId: 21 }), note(2), note(3), note(4), note(5, { answered: true }),
+                 note(6, { deadline: now + 5000 }), note(7), note(8, { deadline: now - 25 * 3600 * 1000 }),
+                 { ...note(9), name: undefined }];
+  Object.assign(state.stored.session, Object.fromEntries(notes.map((n) => [`offer:${n.id}`, n])));
+  const at = (ms) => new Date(now + ms).toISOString();
+  state.items = [{ id: 21, url: 'http://h/1.zip', state: 'in_progress', startTime: at(-2000) },
+                 { id: 30, url: 'http://h/2.zip', state: 'complete', startTime: at(-20000) },
+                 { id: 31, url: 'http://h/2.zip', state: 'complete', startTime: at(-3000), byExtensionId: 'other' },
+                 { id: 32, url: 'http://h/2.zip', state: 'complete', exists: false, startTime: at(-5000) },
+                 { id: 33, url: 'http://h/2.zip', state: 'complete', exists: true, startTime: at(-4000) }];
+  await worker(state);
+  await settle();
+  const question = state.hostSaw[0];
+  assert.deepEqual(question.offers.map(({ id }) => id), [1, 2, 3, 4, 5, 6, 7]);
+  const outcome = (n, taken, deadline = n.deadline) => ({ id: n.id, deadline, taken, at: 1 });
+  reply(state, { id: question.id, outcomes: [outcome(notes[0], true), outcome(notes[1], true), outcome(notes[2], true),
+                                            outcome(notes[5], null), outcome(notes[6], true, 0)] });
+  await settle();
+  const forget = state.hostSaw[1];
+  assert.deepEqual(forget.offers.map(({ id }) => id), [1, 2, 3]);
+  reply(state, { id: forget.id, forgotten: 3 });
+  await settle();
+  assert.deepEqual([state.erased, state.removedFiles, entries(state)], [[21, 33], [33], ['7.zip browser cut-off',
+    '4.zip browser cut-off', '3.zip both taken-cut-off', '2.zip manager taken-cut-off', '1.zip manager taken-cut-off']]);
+  assert.deepEqual([state.badge.text, Object.keys(state.stored.session).filter((key) => key.startsWith('offer:'))],
+                   ['2', ['offer:6']]);
+  mock.timers.tick(2000);
+  await settle();
+  assert.deepEqual(state.hostSaw[2].offers, [{ id: 6, deadline: now + 5000 }]);
+});
