@@ -10,8 +10,8 @@ import assert from 'node:assert/strict';
 import { readFileSync, readdirSync } from 'node:fs';
 import { remember } from '../../extension/bounded_map.js';
 import { badgeFor, problemAfter, toolbarIcon } from '../../extension/button_rules.js';
-import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, bypassedBy, clickRecord, keepReason, linkTextOf, requestOf,
-         requestRecord } from '../../extension/decision.js';
+import { CLICK_WINDOW_MS, Keep, MAX_URL_BYTES, asksSignIn, bypassedBy, carriesSignIn, clickRecord, keepReason,
+         linkTextOf, requestOf, requestRecord, signInSpace } from '../../extension/decision.js';
 import { parseDisposition } from '../../extension/http_headers.js';
 import { HOST_NAME as EXTENSION_HOST_NAME, MAX_LINK_TEXT_BYTES, buildOffer, fitsHost, limitText,
          readReply } from '../../extension/offer.js';
@@ -65,6 +65,20 @@ test("a download's request: what its final hop sent, unless a page made it too l
   assert.deepEqual([clear.insecure, requestRecord(sent('https://h/a.zip', browserHeaders), clear).insecure,
                     requestRecord(sent('https://h/a', browserHeaders, { originUrl: 'https://f.h/p' })).insecure],
                    [true, true, false]);
+  // Signed in: by the request's own header, by a hop before it, or in a space a server asked a sign-in for.
+  const signed = (pairs, before, space) => {
+    const { signIn, proxySignIn } = requestRecord(sent('http://h/a', { ...browserHeaders, ...pairs }), before, space);
+    return `${signIn} ${proxySignIn}`;
+  };
+  assert.deepEqual([signed({ Authorization: 'Basic x' }), signed({ 'Proxy-Authorization': 'Basic x' }),
+                    signed({}, { signIn: true }), signed({}, { proxySignIn: true }), signed({}, undefined, true),
+                    signed({})], ['true false', 'false true', 'true false', 'false true', 'true false', 'false false']);
+  assert.deepEqual([401, 407, 403, 200].map(asksSignIn), [true, true, false, false]);
+  assert.deepEqual(['http://h/a/b.zip?x', 'https://u:p@H:8/a/', 'ftp://h/a/b', 'nonsense'].map(signInSpace),
+                   ['http://h/a/', 'https://h:8/a/', '', '']);
+  assert.deepEqual(['http://u:p@h/a', 'HTTPS://u@h/', 'http://h/a?to=u@h', 'x http://u@h/'].map(carriesSignIn),
+                   [true, true, false, false]);
+  assert.notEqual(requestRecord(sent(`http://h/${'a'.repeat(MAX_URL_BYTES - 9)}`, browserHeaders)), null); // 8 KB
   for (const [details, why] of [
     [sent('http://h/a.zip', {}), 'no headers shown (Chromium, an <a download> link)'],
     [sent(`http://h/${'a'.repeat(MAX_URL_BYTES)}`, browserHeaders), 'a URL over 8 KB'],
@@ -186,7 +200,8 @@ test('settings as read: each checked, anything unusable its default; sites as ho
     ['127.0.0.1', '127.0.0.1'], ['localhost', 'localhost'], ['http://[::1]:80/', '[::1]'],
     ['', null], ['example.com/path', null], ['user@example.com', null], ['a b.example', null],
     ['exa_mple.com', null], ['-a.example', null], ['javascript:alert(1)', null], ['file:///etc/passwd', null],
-    [`${'a'.repeat(64)}.example`, null], [42, null], ['http://[', null],
+    [`${'a'.repeat(64)}.example`, null], [42, null], ['http://[', null], ['ex*.ample.com', null],
+    ['ftp://Files.example/x', 'files.example'],
   ]) assert.equal(siteOfInput(input), site, String(input));
   // The popup's switch: the tab's site without "www.", off again for any site covering the tab's host.
   assert.equal(siteOfTab('www.example.com'), 'example.com');
@@ -393,7 +408,11 @@ test("a sent link's referrer and cookies: what a navigation from its page carrie
     assert.deepEqual(['https://h/a', 'https://o/a', 'http://o/a'].map((to) => referrerUnder(`${whole}#f`, to, policy)),
       referrers, policy);
   }
-  assert.equal(referrerUnder('https://h/p', 'http://localhost:8/a', 'strict-origin'), origin); // loopback: no downgrade
+  // Loopback is no downgrade; a page that is not http(s), or a target that is no URL, sends none.
+  assert.deepEqual(['http://localhost:8/a', 'http://a.localhost/', 'http://[::1]/', 'http://127.1.2.3/', 'http://127.0.0.1.h/',
+                    'http://x127.0.0.1/', 'nonsense'].map((to) => referrerUnder('https://h/p', to, 'strict-origin')),
+                   [origin, origin, origin, origin, '', '', '']);
+  assert.equal(referrerUnder('ftp://h/p', 'http://h/a', 'unsafe-url'), '');
   assert.equal(referrerUnder(`https://h/${'p'.repeat(4096)}`, 'https://h/a', 'unsafe-url'), origin);
   // The link's rel=noreferrer, its referrerpolicy, the page's last <meta> that names one, its header, the default.
   for (const [link, meta, header, policy] of [
@@ -403,6 +422,8 @@ test("a sent link's referrer and cookies: what a navigation from its page carrie
     [{ policy: 'bogus' }, ['origin', 'always'], 'origin', 'unsafe-url'],
     [null, [], 'unsafe-url, bogus-new,origin ,bogus-newer', 'origin'],
     [null, undefined, '', 'strict-origin-when-cross-origin'],
+    [null, ['origin', 7, ' Default '], 'origin', 'strict-origin-when-cross-origin'],
+    [null, ['origin-when-crossorigin'], '', 'origin-when-cross-origin'], [null, 'origin', 'same-origin', 'same-origin'],
   ]) assert.equal(linkPolicy(link, meta, header), policy, JSON.stringify([link, meta, header]));
   const cookie = (name, sameSite, domain, hostOnly = true) => ({ name, value: name[0], sameSite, domain, hostOnly });
   const cookies = [cookie('plain', 'unspecified', 'dl.h.com'), cookie('lax', 'lax', 'dl.h.com'), cookie('none', 'no_restriction', '.h.com', false),
