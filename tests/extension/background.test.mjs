@@ -316,3 +316,22 @@ test("the links a user sends go one at a time with their page's referrer and coo
   reply(state, { id: state.hostSaw[2].id, settings });
   assert.deepEqual(await answered, { ok: true, ...settings });
 });
+
+test('sign-ins: a download in the space a server asked a sign-in for stays with the browser; one whose URL carries ' +
+     "it, one past a proxy's sign-in, one elsewhere, are offered", async () => {
+  const state = browserState();
+  const api = await worker(state);
+  for (const [requestId, url, statusCode] of [['a', 'http://h/auth/x.html', 401], ['p', 'http://h/p/y.zip', 407]]) {
+    api.webRequest.onSendHeaders.fire({ requestId, url, method: 'GET', tabId: 1, requestHeaders });
+    api.webRequest.onHeadersReceived.fire({ requestId, url, statusCode, timeStamp: Date.now() });
+  }
+  const ends = ['http://h/auth/sub/1.zip', 'http://h/p/2.zip', 'http://u:p@h/auth/3.zip', 'http://h/other/4.zip']
+    .map((url, i) => download(api, state, i + 1, url));
+  for (let n = 0; n < 3; n += 1) {
+    await settle();
+    reply(state, { id: state.hostSaw[n].id, taken: false, reason: 'not-in-list' });
+  }
+  assert.deepEqual(await Promise.all(ends), ['kept', 'kept', 'kept', 'kept']);
+  assert.deepEqual([state.hostSaw.map(({ url }) => url.split('/').pop()), listed(state)['d:1']],
+                   [['2.zip', '3.zip', '4.zip'], 'browser sign-in']);
+});
